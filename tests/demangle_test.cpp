@@ -1,0 +1,1 @@
+// Tests of the D demangler: none yet, the demangler is a placeholder (see src/demangle.cpp).
