@@ -1,0 +1,54 @@
+// DMD's compressed long names: repeated stretches replaced by back-references.
+//   0xC0-0xFF        one byte: length (b & 7) + 1, distance ((b >> 3) & 7) + 1
+//   0x80-0xBF b2 b3  three bytes: 10-bit length and 10-bit distance
+#include "demangle.h"
+
+namespace vorlith {
+
+namespace {
+
+bool isLiteral(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
+}
+
+}  // namespace
+
+std::string decodeDmdString(std::string_view compressed, size_t& position) {
+  std::string text;
+  while (position < compressed.size()) {
+    auto b = static_cast<unsigned char>(compressed[position++]);
+    size_t length, distance;
+    if (b >= 0xC0) {
+      length = (b & 0x07u) + 1;
+      distance = ((b >> 3) & 0x07u) + 1;
+    } else if (b >= 0x80) {
+      if (position == compressed.size()) {
+        break;
+      }
+      auto b2 = static_cast<unsigned char>(compressed[position++]);
+      length = ((b & 0x38u) << 4) | (b2 & 0x7Fu);
+      if (position == compressed.size()) {
+        break;
+      }
+      auto b3 = static_cast<unsigned char>(compressed[position++]);
+      distance = ((b & 0x07u) << 7) | (b3 & 0x7Fu);
+    } else if (isLiteral(b)) {
+      text += static_cast<char>(b);
+      continue;
+    } else {
+      --position;  // not part of a compressed name; left for the caller
+      break;
+    }
+    // A reference must copy text that exists: one that reaches before the start, or past the
+    // end of what is decoded so far (length above distance), ends the decoding.
+    if (distance > text.size() || length > distance) {
+      break;
+    }
+    size_t from = text.size() - distance;
+    text.reserve(text.size() + length);  // the source must not move while it is copied
+    text.append(text.data() + from, length);
+  }
+  return text;
+}
+
+}  // namespace vorlith

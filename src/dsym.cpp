@@ -1,0 +1,404 @@
+// The symbol classifier. Names from a map file are filed by kind:
+//   _D3app3runFAAyaZv            app, run            (demangled: "void app.run(...)")
+//   _ZN3foo3barEv                C++ symbols, foo, bar
+//   __libc_csu_init              C symbols, libc, csu_init
+//   /usr/lib/libc.a(printf.o) (.text)   /, usr, lib, libc.a, printf.o, .text
+#include "dsym.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "demangle.h"
+#include "zel/utils/text.h"
+
+namespace vorlith {
+
+using std::string;
+using std::string_view;
+using Segments = std::vector<string>;
+
+namespace {
+
+constexpr char kProtectedSpace = '\xFF';
+constexpr char kProtectedDot = '\xFE';
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool startsWith(string_view s, string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+bool endsWith(string_view s, string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// Appends the parts of `s` cut at every `d`; an empty `s` gives none.
+template <typename Out>
+void appendSplit(string_view s, char d, Out& out) {
+  if (s.empty()) {
+    return;
+  }
+  size_t begin = 0;
+  for (size_t at; (at = s.find(d, begin)) != string_view::npos; begin = at + 1) {
+    out.emplace_back(s.substr(begin, at - begin));
+  }
+  out.emplace_back(s.substr(begin));
+}
+
+string join(const std::vector<string_view>& parts, string_view separator) {
+  string out;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k != 0) {
+      out.append(separator);
+    }
+    out.append(parts[k]);
+  }
+  return out;
+}
+
+Segments toStrings(const std::vector<string_view>& parts) {
+  return Segments(parts.begin(), parts.end());
+}
+
+// Reads the length prefix at the front of `str`, removing the digits it reads. Fails (returns
+// false) when `str` does not begin with a digit, when the number would pass 2^32 - 1, and at
+// a byte that begins no well-formed UTF-8 character; the digits already read stay removed.
+bool readLengthPrefix(string_view& str, uint32_t& len) {
+  if (str.empty() || !isDigit(str[0])) {
+    return false;
+  }
+  uint64_t value = 0;
+  while (!str.empty()) {
+    char c = str[0];
+    if (isDigit(c)) {
+      uint64_t next = value * 10 + static_cast<uint64_t>(c - '0');
+      if (next > UINT32_MAX) {
+        return false;
+      }
+      value = next;
+      str.remove_prefix(1);
+    } else if (zel::utils::text::validUTF8SequenceLength(str, 0) == 0) {
+      return false;
+    } else {
+      break;
+    }
+  }
+  len = static_cast<uint32_t>(value);
+  return true;
+}
+
+// The mangled D rule: the length-prefixed pieces of the name, with type information filed
+// under the type it describes.
+Segments mangledDSegments(string_view sym, string& dem) {
+  std::vector<string_view> parts = rlSplit(sym.substr(2));
+  dem = join(parts, ".");
+  if (parts.empty() || !startsWith(parts[0], "TypeInfo_")) {
+    return toStrings(parts);
+  }
+  std::vector<string_view> typeParts = rlSplitForce(parts[0].substr(9));
+  Segments segments;
+  if (typeParts.size() > 1) {
+    segments = toStrings(typeParts);
+    segments.emplace_back("TypeInfo");
+  } else {
+    segments.emplace_back("TypeInfo");
+    segments.insert(segments.end(), typeParts.begin(), typeParts.end());
+  }
+  segments.insert(segments.end(), parts.begin() + 1, parts.end());
+  return segments;
+}
+
+// "?bar@Foo@@QAEXXZ" is Foo::bar.
+Segments microsoftSegments(string_view sym, string& dem) {
+  if (sym.find("@@") == string_view::npos) {
+    return {"C++ symbols", string(sym)};
+  }
+  string_view s = sym;
+  while (!s.empty() && s[0] == '?') {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && isDigit(s[0])) {
+    s.remove_prefix(1);
+  }
+  s = s.substr(0, s.find("@@"));
+  std::vector<string_view> parts;
+  appendSplit(s, '@', parts);
+  std::vector<string_view> reversed(parts.rbegin(), parts.rend());
+  dem = join(reversed, "::");
+  Segments segments{"C++ symbols"};
+  segments.insert(segments.end(), reversed.begin(), reversed.end());
+  return segments;
+}
+
+// "_ZN3foo3barEv" is foo::bar; the last piece holds the signature and is dropped.
+Segments itaniumSegments(string_view sym, string& dem) {
+  std::vector<string_view> parts = rlSplitForce(sym.substr(2));
+  if (parts.empty()) {
+    return {};
+  }
+  parts.pop_back();
+  dem = join(parts, "::");
+  Segments segments{"C++ symbols"};
+  segments.insert(segments.end(), parts.begin(), parts.end());
+  return segments;
+}
+
+Segments cSymbolSegments(string_view sym) {
+  string_view s = sym;
+  while (!s.empty() && s[0] == '_') {
+    s.remove_prefix(1);
+  }
+  size_t underscore = s.find('_');
+  if (underscore == string_view::npos) {
+    return {"C symbols", string(s)};
+  }
+  return {"C symbols", string(s.substr(0, underscore)), string(s.substr(underscore + 1))};
+}
+
+// "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section.
+Segments objectPathSegments(string_view sym) {
+  string t;
+  t.reserve(sym.size());
+  for (size_t k = 0; k < sym.size(); ++k) {
+    char c = sym[k];
+    if (c == ' ' && k + 1 < sym.size() && sym[k + 1] == '(') {
+      continue;  // " (" is "(", which is "/"
+    }
+    if (c == '(') {
+      t += '/';
+    } else if (c != ')') {
+      t += c;
+    }
+  }
+  std::vector<string_view> parts;
+  appendSplit(t, '/', parts);
+  Segments segments{"/"};
+  // A ".." removes the part before it; at the root it only goes itself, as in a file system.
+  for (size_t k = 1; k < parts.size(); ++k) {
+    if (parts[k] != "..") {
+      segments.emplace_back(parts[k]);
+    } else if (segments.size() > 1) {
+      segments.pop_back();
+    }
+  }
+  return segments;
+}
+
+// The rules on the name itself, for names the demangler did not decode. Sets `prefixEnd` and
+// returns nothing when the name holds a prefix before ": ", which the caller peels off.
+Segments nameRuleSegments(string_view sym, string& dem, size_t& prefixEnd) {
+  if (sym.size() >= 4 && startsWith(sym, "_D") && isDigit(sym[2])) {
+    return mangledDSegments(sym, dem);
+  }
+  if (startsWith(sym, "__d_")) {
+    return {"D internals", string(sym.substr(4))};
+  }
+  if (startsWith(sym, "_d_")) {
+    return {"D internals", string(sym.substr(3))};
+  }
+  if (startsWith(sym, "?")) {
+    return microsoftSegments(sym, dem);
+  }
+  if (startsWith(sym, "_Z")) {
+    return itaniumSegments(sym, dem);
+  }
+  if (startsWith(sym, "__imp__")) {
+    return {"Imports", string(sym.substr(7))};
+  }
+  if (startsWith(sym, "_TMP")) {
+    return {"TMP", string(sym.substr(4))};
+  }
+  if (startsWith(sym, "__HandlerTable")) {
+    return {"Exception handler tables", string(sym.substr(14))};
+  }
+  size_t colon = sym.find(": ");
+  if (colon != string_view::npos && colon > 0) {
+    prefixEnd = colon;
+    return {};
+  }
+  if (startsWith(sym, "_")) {
+    return cSymbolSegments(sym);
+  }
+  if (startsWith(sym, "gc_")) {
+    return {"gc", string(sym)};
+  }
+  if (startsWith(sym, "/")) {
+    return objectPathSegments(sym);
+  }
+  if (endsWith(sym, " (*fill*)")) {
+    return {"(*fill*)", string(sym)};
+  }
+  if (sym == "internal" || sym == "anon") {
+    return {string(sym), string()};
+  }
+  return {string(sym)};
+}
+
+// One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
+// `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
+Segments classify(string_view passed, string& dem, std::optional<string_view>& prefix,
+                  string_view& after, std::deque<string>& storage,
+                  std::vector<char>& demangleBuffer) {
+  string_view sym = passed;
+  size_t position = 0;
+  string decoded = decodeDmdString(sym, position);
+  if (!decoded.empty() && position == sym.size()) {
+    sym = storage.emplace_back(std::move(decoded));
+  }
+  if (startsWith(sym, "__D")) {
+    sym.remove_prefix(1);
+  }
+  dem.assign(demangle(sym, demangleBuffer));
+  Segments segments;
+  if (dem != sym && splitDemangled(dem, segments)) {
+    return segments;
+  }
+  size_t prefixEnd = string_view::npos;
+  segments = nameRuleSegments(sym, dem, prefixEnd);
+  if (prefixEnd != string_view::npos) {
+    prefix = sym.substr(0, prefixEnd);
+    after = sym.substr(prefixEnd + 2);
+  } else if (segments.empty()) {
+    // Nothing readable was left ("_D0Z", "_Z0"): the name itself is the leaf.
+    segments.emplace_back(passed);
+  }
+  return segments;
+}
+
+}  // namespace
+
+bool isMangledTemplateInstance(string_view s) {
+  return s.size() > 4 && startsWith(s, "__T") && isDigit(s[3]);
+}
+
+std::vector<string_view> rlSplit(string_view str) {
+  std::vector<string_view> segments;
+  // Template instances nest inside pieces; an explicit stack keeps hostile nesting off the
+  // call stack. Each entry is the unread rest of one level.
+  std::vector<string_view> levels{str};
+  while (!levels.empty()) {
+    string_view& rest = levels.back();
+    if (rest.empty()) {
+      levels.pop_back();
+      continue;
+    }
+    uint32_t len = 0;
+    if (!readLengthPrefix(rest, len) || len > rest.size()) {
+      if (rest != "Z") {
+        segments.push_back(rest);
+      }
+      levels.pop_back();
+      continue;
+    }
+    string_view piece = rest.substr(0, len);
+    rest.remove_prefix(len);
+    if (isMangledTemplateInstance(piece)) {
+      levels.push_back(piece.substr(3));  // invalidates `rest`, which is not used again
+    } else {
+      appendSplit(piece, '/', segments);
+    }
+  }
+  return segments;
+}
+
+std::vector<string_view> rlSplitForce(string_view str) {
+  size_t firstDigit = 0;
+  while (firstDigit < str.size() && !isDigit(str[firstDigit])) {
+    ++firstDigit;
+  }
+  if (firstDigit == str.size()) {
+    return {str};
+  }
+  return rlSplit(str.substr(firstDigit));
+}
+
+std::vector<string_view> rlSubSplit(string_view s) {
+  if (isMangledTemplateInstance(s)) {
+    return rlSplit(s.substr(3));
+  }
+  std::vector<string_view> parts;
+  appendSplit(s, '/', parts);
+  return parts;
+}
+
+bool splitDemangled(string_view dem, Segments& segments) {
+  string text(dem);
+  // Spaces and dots inside parentheses belong to parameter lists and template arguments.
+  int plevel = 0;
+  for (char& c : text) {
+    if (c == '(') {
+      ++plevel;
+    } else if (c == ')') {
+      --plevel;
+    } else if (plevel != 0 && c == ' ') {
+      c = kProtectedSpace;
+    } else if (plevel != 0 && c == '.') {
+      c = kProtectedDot;
+    }
+  }
+  for (size_t at = 0; (at = text.find("...", at)) != string::npos; at += 3) {
+    text.replace(at, 3, 3, kProtectedDot);
+  }
+  std::vector<string_view> components;
+  size_t begin = 0;
+  for (size_t at; (at = text.find('.', begin)) != string::npos; begin = at + 1) {
+    components.emplace_back(string_view(text).substr(begin, at - begin));
+  }
+  components.emplace_back(string_view(text).substr(begin));
+  segments.clear();
+  for (string_view component : components) {
+    if (isMangledTemplateInstance(component)) {
+      return false;
+    }
+  }
+  for (string_view component : components) {
+    if (startsWith(component, "extern (C) ")) {
+      component.remove_prefix(11);
+    }
+    size_t lastSpace = component.rfind(' ');
+    if (lastSpace != string_view::npos) {
+      component.remove_prefix(lastSpace + 1);
+    }
+    component = component.substr(0, component.find('('));
+    component = component.substr(0, component.find('!'));
+    string& segment = segments.emplace_back(component);
+    for (char& c : segment) {
+      if (c == kProtectedSpace) {
+        c = ' ';
+      } else if (c == kProtectedDot) {
+        c = '.';
+      }
+    }
+  }
+  return true;
+}
+
+Segments parseDSymbol(string_view sym, string& dem) {
+  dem.clear();
+  // Reused across calls so that demangling allocates only when a name outgrows every earlier.
+  static thread_local std::vector<char> demangleBuffer;
+  std::deque<string> storage;
+  // "app.obj: _main" files _main under the group app.obj. Prefixes are peeled in a loop, not
+  // by recursion, so that a name of many prefixes cannot exhaust the stack.
+  Segments prefixes;
+  string demPrefix;
+  string_view rest = sym;
+  for (;;) {
+    std::optional<string_view> prefix;
+    string_view after;
+    Segments segments = classify(rest, dem, prefix, after, storage, demangleBuffer);
+    if (!prefix) {
+      if (prefixes.empty()) {
+        return segments;
+      }
+      dem.insert(0, demPrefix);
+      prefixes.insert(prefixes.end(), std::make_move_iterator(segments.begin()),
+                      std::make_move_iterator(segments.end()));
+      return prefixes;
+    }
+    prefixes.emplace_back(*prefix);
+    demPrefix.append(*prefix).append(": ");
+    rest = after;
+  }
+}
+
+}  // namespace vorlith

@@ -1,0 +1,345 @@
+// The map file reader. Every line is offered to three recognisers, one per listing form:
+//
+// A, "Publics by Value" (segment:offset, name, flat address), after its heading:
+//    0001:00000000       _main                      0000000140001000 f   app.obj
+// B, the GNU ld memory map (output sections, input sections, fills, symbols):
+//  .text          0x0000000000401000      0x630 app.o
+//                 0x0000000000401000                _Dmain
+// C, the ld64 symbol table (address, size, [file number] name), tab-separated:
+//    0x100003F30	0x00000020	[  1] _main
+//
+// Forms B and C also make an end marker where a sized entry ends, so that the gap up to the
+// next symbol can be shown as padding.
+#include "mapfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "zel/utils/text.h"
+
+namespace vorlith {
+
+using std::string_view;
+using zel::utils::text::fromHex;
+
+namespace {
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The next run of non-white bytes at or after `pos`; empty when none is left.
+string_view nextToken(string_view s, size_t& pos) {
+  while (pos < s.size() && isSpace(s[pos])) {
+    ++pos;
+  }
+  size_t begin = pos;
+  while (pos < s.size() && !isSpace(s[pos])) {
+    ++pos;
+  }
+  return s.substr(begin, pos - begin);
+}
+
+// Code point of the UTF-8 character of `len` bytes at `p`.
+uint32_t decode(const unsigned char* p, size_t len) {
+  if (len == 1) {
+    return p[0];
+  }
+  uint32_t cp = p[0] & (0xFF >> (len + 1));
+  for (size_t k = 1; k < len; ++k) {
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  return cp;
+}
+
+// The Unicode White_Space property.
+bool isWhiteSpace(uint32_t cp) {
+  return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+         cp == 0x205F || cp == 0x3000;
+}
+
+size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80) {
+    return 1;
+  }
+  if (lead >= 0xF0) {
+    return 4;
+  }
+  if (lead >= 0xE0) {
+    return 3;
+  }
+  return lead >= 0xC0 ? 2 : 0;
+}
+
+// Strips Unicode white space from both ends. The text is a cut of valid UTF-8, so a sequence
+// may be cut at either end; a cut sequence is not white space.
+string_view strip(string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  size_t begin = 0, end = s.size();
+  while (begin < end) {
+    size_t len = sequenceLength(p[begin]);
+    if (len == 0 || len > end - begin || !isWhiteSpace(decode(p + begin, len))) {
+      break;
+    }
+    begin += len;
+  }
+  while (end > begin) {
+    size_t lead = end - 1;
+    while (lead > begin && end - lead < 4 && (p[lead] & 0xC0) == 0x80) {
+      --lead;
+    }
+    size_t len = sequenceLength(p[lead]);
+    if (len != end - lead || !isWhiteSpace(decode(p + lead, len))) {
+      break;
+    }
+    end = lead;
+  }
+  return s.substr(begin, end - begin);
+}
+
+bool startsWith(string_view s, string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// Line parser state shared by the three forms.
+class LineParser {
+ public:
+  LineParser(std::vector<Symbol>& symbols, std::deque<std::string>& made)
+      : symbols_(symbols), made_(made) {}
+
+  void parseLine(string_view line, size_t index) {
+    index_ = index;
+    if (parsing_) {
+      if (!parsePublic(line)) {
+        return;
+      }
+    } else {
+      size_t heading = line.find("Publics by Value");
+      if (heading != string_view::npos && heading > 0) {
+        parsing_ = true;
+      }
+    }
+    if (!parseGnu(line)) {
+      return;
+    }
+    parseLd64(line);
+  }
+
+ private:
+  void add(uint64_t address, string_view name) { symbols_.push_back({address, name, index_}); }
+
+  void addEndMarker(uint64_t address, string_view name) {
+    std::string& marker = made_.emplace_back();
+    marker.reserve(kEndMarker.size() + name.size());
+    marker.append(kEndMarker).append(name);
+    add(address, marker);
+  }
+
+  // Form A. Returns false when the line's processing ends here.
+  bool parsePublic(string_view line) {
+    if (line.size() <= 30 || line[5] != ':' || line[17] != ' ') {
+      return true;
+    }
+    string_view rest = line.substr(21);
+    size_t nameEnd = rest.find(' ');
+    if (nameEnd == string_view::npos) {
+      nameEnd = rest.find_first_of("\t\n\v\f\r");
+    }
+    string_view name = rest.substr(0, nameEnd);
+    size_t pos = 0;
+    nextToken(rest, pos);
+    string_view addressText = nextToken(rest, pos);
+    if (addressText.empty()) {
+      return false;
+    }
+    // 64-bit maps carry 16-digit flat addresses above 4 GB.
+    add(fromHex<uint64_t>(addressText), name);
+    return true;
+  }
+
+  // Form B. Returns false when the line's processing ends here.
+  bool parseGnu(string_view line) {
+    if (line.size() <= 45 || line.substr(15, 3) != " 0x") {
+      return true;
+    }
+    string_view section = strip(line.substr(0, 16));
+    if (section == ".comment") {
+      return false;
+    }
+    string_view fields = line.substr(18);
+    size_t pos = 0;
+    string_view addressText = nextToken(fields, pos);
+    if (addressText.empty()) {
+      return true;  // nothing but white space after the "0x": no symbol, no error
+    }
+    uint64_t address = fromHex<uint64_t>(addressText);
+    uint64_t size = 0;
+    size_t afterAddress = pos;
+    string_view token = nextToken(fields, pos);
+    if (startsWith(token, "0x")) {
+      size = fromHex<uint64_t>(token.substr(2));
+    } else {
+      pos = afterAddress;
+    }
+    string_view text = joinTokens(fields, pos);
+    if (startsWith(text, ". =") || startsWith(text, "_end =") || startsWith(text, "PROVIDE (")) {
+      return false;
+    }
+    string_view name;
+    if (text.empty()) {
+      name = section;
+    } else if (section.empty()) {
+      name = text;
+    } else {
+      std::string& made = made_.emplace_back();
+      made.reserve(text.size() + section.size() + 3);
+      made.append(text).append(" (").append(section).append(")");
+      name = made;
+    }
+    add(address, name);
+    if (address != 0 && size != 0) {
+      addEndMarker(address + size, name);  // wraps like every address sum
+    }
+    return true;
+  }
+
+  // The tokens from `pos` on, joined by single spaces; a view of the line when it already is.
+  string_view joinTokens(string_view s, size_t pos) {
+    size_t first = pos;
+    while (first < s.size() && isSpace(s[first])) {
+      ++first;
+    }
+    size_t last = s.size();
+    while (last > first && isSpace(s[last - 1])) {
+      --last;
+    }
+    string_view span = s.substr(first, last - first);
+    bool plain = true;
+    for (size_t k = 0; k < span.size() && plain; ++k) {
+      if (isSpace(span[k]) && (span[k] != ' ' || isSpace(span[k + 1]))) {
+        plain = false;
+      }
+    }
+    if (plain) {
+      return span;
+    }
+    std::string& joined = made_.emplace_back();
+    size_t at = 0;
+    for (string_view token = nextToken(span, at); !token.empty(); token = nextToken(span, at)) {
+      if (!joined.empty()) {
+        joined += ' ';
+      }
+      joined.append(token);
+    }
+    return joined;
+  }
+
+  // Form C.
+  void parseLd64(string_view line) {
+    size_t tab1 = line.find('\t');
+    if (tab1 == string_view::npos) {
+      return;
+    }
+    size_t tab2 = line.find('\t', tab1 + 1);
+    if (tab2 == string_view::npos || line.find('\t', tab2 + 1) != string_view::npos) {
+      return;
+    }
+    string_view addressField = line.substr(0, tab1);
+    string_view sizeField = line.substr(tab1 + 1, tab2 - tab1 - 1);
+    string_view nameField = line.substr(tab2 + 1);
+    if (!startsWith(addressField, "0x") || !startsWith(sizeField, "0x") ||
+        !startsWith(nameField, "[")) {
+      return;
+    }
+    uint64_t address = fromHex<uint64_t>(addressField.substr(2));
+    uint64_t size = fromHex<uint64_t>(sizeField.substr(2));
+    size_t close = nameField.find("] ");
+    string_view name = close == string_view::npos ? nameField.substr(1) : nameField.substr(close + 2);
+    add(address, name);
+    if (size != 0) {
+      addEndMarker(address + size, name);
+    }
+  }
+
+  std::vector<Symbol>& symbols_;
+  std::deque<std::string>& made_;
+  size_t index_ = 0;
+  bool parsing_ = false;  // the "Publics by Value" heading has been seen
+};
+
+std::string readFile(const std::string& fileName) {
+  auto fail = [&fileName](int error) -> std::runtime_error {
+    return std::runtime_error(fileName + ": " + std::strerror(error));
+  };
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw fail(errno);
+  }
+  std::string text;
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    text.reserve(static_cast<size_t>(info.st_size));
+  }
+  char chunk[1 << 16];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      int error = errno;
+      ::close(fd);
+      throw fail(error);
+    }
+    if (got == 0) {
+      break;
+    }
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
+MapFile::MapFile(const std::string& fileName) : MapFile(fileName, std::cout) {}
+
+MapFile::MapFile(const std::string& fileName, std::ostream& echo) : text_(readFile(fileName)) {
+  parse(echo);
+}
+
+MapFile::MapFile(FromText, std::string text, std::ostream& echo) : text_(std::move(text)) {
+  parse(echo);
+}
+
+void MapFile::parse(std::ostream& echo) {
+  LineParser parser(symbols, made_);
+  std::vector<string_view> lines = zel::utils::text::splitAsciiLines(text_);
+  std::string repaired;
+  for (size_t index = 0; index < lines.size(); ++index) {
+    string_view line = zel::utils::text::forceValidUTF8(lines[index], repaired);
+    if (line.data() == repaired.data()) {
+      line = made_.emplace_back(std::move(repaired));  // names may point into it
+      repaired.clear();
+    }
+    // Recovers only to show which line failed; the failure still ends the run.
+    try {
+      parser.parseLine(line, index);
+    } catch (const std::exception&) {
+      echo << line << '\n';
+      echo.flush();
+      throw;
+    }
+  }
+  std::sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
+    return a.address != b.address ? a.address < b.address : a.index < b.index;
+  });
+}
+
+}  // namespace vorlith

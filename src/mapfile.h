@@ -1,0 +1,52 @@
+// Reading a linker map file into a list of symbols sorted by address.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlith {
+
+// One entry of the map. An end marker is named "END\t" and the name of what ends at `address`.
+struct Symbol {
+  uint64_t address = 0;
+  std::string_view name;  // owned by the MapFile that made it; always valid UTF-8
+  size_t index = 0;       // the map-file line it came from, counted from 0
+};
+
+// The prefix that marks a symbol as the end of a sized entry.
+inline constexpr std::string_view kEndMarker = "END\t";
+
+class MapFile {
+ public:
+  struct FromText {};
+
+  // Reads and parses the file. Throws std::runtime_error "name: error text" when it cannot be
+  // read, and rethrows the failure of a line that cannot be parsed after writing that line and
+  // a line feed to `echo`.
+  explicit MapFile(const std::string& fileName);
+  MapFile(const std::string& fileName, std::ostream& echo);
+
+  // Parses map text that is already in memory (the seam for tests).
+  MapFile(FromText, std::string text, std::ostream& echo);
+
+  // Names are views into this object's storage, so it never moves.
+  MapFile(const MapFile&) = delete;
+  MapFile& operator=(const MapFile&) = delete;
+
+  // Sorted by address, then by line index.
+  std::vector<Symbol> symbols;
+
+ private:
+  void parse(std::ostream& echo);
+
+  std::string text_;                 // the whole file; lines and most names point into it
+  std::deque<std::string> made_;     // text the file lacks: repaired lines, joined names;
+                                     // a deque never moves its strings
+};
+
+}  // namespace vorlith

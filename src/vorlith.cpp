@@ -1,0 +1,142 @@
+#include "vorlith.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "dsym.h"
+#include "mapfile.h"
+#include "zel/utils/text.h"
+
+namespace vorlith {
+
+using std::string_view;
+using zel::utils::text::forceValidUTF8;
+
+namespace {
+
+constexpr string_view kDocumentPrefix = "var treeData = ";
+
+// The first key of base, base#1, base#2 ... that `node` does not hold yet.
+std::string uniqueLeafKey(TreeNode& node, std::string base) {
+  if (!node.leaves.contains(base)) {
+    return base;
+  }
+  auto [it, inserted] = node.lastLeafNumber.try_emplace(base, 0);
+  uint64_t& n = it->second;
+  std::string candidate;
+  do {
+    ++n;
+    candidate = base;
+    candidate += '#';
+    candidate += std::to_string(n);
+  } while (node.leaves.contains(candidate));
+  return candidate;
+}
+
+void writeAll(int fd, string_view text, const std::string& fileName) {
+  while (!text.empty()) {
+    ssize_t wrote = ::write(fd, text.data(), text.size());
+    if (wrote < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      int error = errno;
+      ::close(fd);
+      throw std::runtime_error(fileName + ": " + std::strerror(error));
+    }
+    text.remove_prefix(static_cast<size_t>(wrote));
+  }
+}
+
+void writeDocument(const std::string& fileName, string_view json) {
+  int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+  }
+  writeAll(fd, kDocumentPrefix, fileName);
+  writeAll(fd, json, fileName);
+  if (::close(fd) != 0) {
+    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+  }
+}
+
+}  // namespace
+
+void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
+                uint64_t address, string_view name, string_view demangledName) {
+  TreeNode* node = &root;
+  // Totals wrap like every sum of sizes.
+  for (size_t k = 0; k + 1 < segments.size(); ++k) {
+    node->total += size;
+    std::string repaired;
+    node = &node->children.at(forceValidUTF8(segments[k], repaired));
+  }
+  node->total += size;
+  std::string repaired;
+  std::string key = uniqueLeafKey(*node, std::string(forceValidUTF8(segments.back(), repaired)));
+  TreeLeaf& leaf = node->leaves.at(key);
+  leaf.size = size;
+  leaf.address = address;
+  leaf.mangledName = forceValidUTF8(name);
+  if (demangledName != name) {
+    leaf.demangledName = forceValidUTF8(demangledName);
+  }
+}
+
+TreeNode buildTree(const std::vector<Symbol>& symbols) {
+  if (symbols.size() < 2) {
+    throw std::runtime_error("No symbols");
+  }
+  TreeNode root;
+  std::string dem;
+  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
+    uint64_t address = symbols[i].address;
+    uint64_t size = symbols[i + 1].address - address;
+    if (address == 0 || size == 0) {
+      continue;
+    }
+    string_view name = symbols[i].name;
+    bool endMarker = name.substr(0, kEndMarker.size()) == kEndMarker;
+    if (endMarker) {
+      name.remove_prefix(kEndMarker.size());
+      constexpr string_view kCrtEnd = "crtend.o (.eh_frame)";
+      if (name.size() >= kCrtEnd.size() && name.substr(name.size() - kCrtEnd.size()) == kCrtEnd) {
+        continue;
+      }
+    }
+    std::vector<std::string> segments = parseDSymbol(name, dem);
+    if (endMarker) {
+      segments.insert(segments.begin(), "Afterpadding");
+    }
+    fileSymbol(root, segments, size, address, name, dem);
+  }
+  return root;
+}
+
+int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
+  try {
+    if (args.size() != 3) {
+      std::string program = args.empty() ? std::string() : std::string(args[0]);
+      throw std::runtime_error("Usage: " + program + " input.map output.json");
+    }
+    std::string input(args[1]), output(args[2]);
+    TreeNode root;
+    {
+      MapFile map(input, out);
+      root = buildTree(map.symbols);
+    }
+    zel::utils::appender::FastAppender json = zel::utils::json::toJson(root);
+    writeDocument(output, json.get());
+    return 0;
+  } catch (const std::exception& failure) {
+    err << failure.what() << '\n';
+    return 1;
+  }
+}
+
+}  // namespace vorlith

@@ -1,0 +1,218 @@
+#include "zel/utils/text.h"
+
+#include <cstring>
+#include <limits>
+
+namespace zel::utils::text {
+
+namespace {
+
+// Length of the UTF-8 sequence that begins at s[i], or 0 when none begins there.
+size_t validSequenceLength(const unsigned char* s, size_t i, size_t n) {
+  unsigned char b = s[i];
+  if (b < 0x80) {
+    return 1;
+  }
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3;
+    if (b == 0xE0) {
+      lo = 0xA0;  // overlong below
+    } else if (b == 0xED) {
+      hi = 0x9F;  // surrogates above
+    }
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4;
+    if (b == 0xF0) {
+      lo = 0x90;  // overlong below
+    } else if (b == 0xF4) {
+      hi = 0x8F;  // above U+10FFFF
+    }
+  } else {
+    return 0;
+  }
+  if (n - i < len) {
+    return 0;
+  }
+  if (s[i + 1] < lo || s[i + 1] > hi) {
+    return 0;
+  }
+  for (size_t k = 2; k < len; ++k) {
+    if ((s[i + k] & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return len;
+}
+
+[[noreturn]] void throwUnexpected(std::string_view s, std::string_view target) {
+  std::string message = "Unexpected ";
+  if (s.empty()) {
+    message += "end of input";
+  } else {
+    // Quote the whole character, not just its first byte.
+    size_t len = 1;
+    unsigned char b = static_cast<unsigned char>(s[0]);
+    if (b >= 0xF0) {
+      len = 4;
+    } else if (b >= 0xE0) {
+      len = 3;
+    } else if (b >= 0xC0) {
+      len = 2;
+    }
+    message += '\'';
+    message.append(s.substr(0, len));
+    message += '\'';
+  }
+  message += " when converting from type string to type ";
+  message += target;
+  message += " in base 16";
+  throw ConvException(message);
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool isValidUTF8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    // Map lines are nearly all ASCII: skip eight plain bytes at a time.
+    while (n - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ull) {
+        break;
+      }
+      i += 8;
+    }
+    if (i >= n) {
+      break;
+    }
+    size_t len = validSequenceLength(s, i, n);
+    if (len == 0) {
+      return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+size_t validUTF8SequenceLength(std::string_view s, size_t i) {
+  return validSequenceLength(reinterpret_cast<const unsigned char*>(s.data()), i, s.size());
+}
+
+std::string rawToUTF8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() * 2);
+  for (char c : s) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string_view forceValidUTF8(std::string_view s, std::string& repaired) {
+  if (isValidUTF8(s)) {
+    return s;
+  }
+  repaired = rawToUTF8(s);
+  return repaired;
+}
+
+std::string forceValidUTF8(std::string_view s) {
+  if (isValidUTF8(s)) {
+    return std::string(s);
+  }
+  return rawToUTF8(s);
+}
+
+std::vector<std::string_view> fastSplit(std::string_view s, char d) {
+  std::vector<std::string_view> parts;
+  if (s.empty()) {
+    return parts;
+  }
+  const char* begin = s.data();
+  const char* end = begin + s.size();
+  size_t count = 0;
+  for (const char* p = begin;
+       (p = static_cast<const char*>(std::memchr(p, d, static_cast<size_t>(end - p)))) !=
+       nullptr;
+       ++p) {
+    ++count;
+  }
+  parts.reserve(count + 1);
+  const char* piece = begin;
+  for (size_t k = 0; k < count; ++k) {
+    const char* p =
+        static_cast<const char*>(std::memchr(piece, d, static_cast<size_t>(end - piece)));
+    parts.emplace_back(piece, static_cast<size_t>(p - piece));
+    piece = p + 1;
+  }
+  parts.emplace_back(piece, static_cast<size_t>(end - piece));
+  return parts;
+}
+
+std::vector<std::string_view> splitAsciiLines(std::string_view text) {
+  std::vector<std::string_view> lines = fastSplit(text, '\n');
+  for (std::string_view& line : lines) {
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+  }
+  return lines;
+}
+
+template <typename UInt>
+UInt fromHex(std::string_view s) {
+  constexpr std::string_view kTarget = sizeof(UInt) == 4 ? "uint32" : "uint64";
+  size_t i = 0;
+  UInt value = 0;
+  bool overflow = false;
+  for (; i < s.size(); ++i) {
+    int digit = hexValue(s[i]);
+    if (digit < 0) {
+      break;
+    }
+    if (value > (std::numeric_limits<UInt>::max() >> 4)) {
+      overflow = true;  // keep scanning: an overflow is reported even with junk after it
+    }
+    value = static_cast<UInt>((value << 4) | static_cast<UInt>(digit));
+  }
+  if (i == 0) {
+    throwUnexpected(s, kTarget);
+  }
+  if (overflow) {
+    throw ConvOverflowException("Overflow in integral conversion");
+  }
+  if (i != s.size()) {
+    throw ConvException("Could not parse entire string");
+  }
+  return value;
+}
+
+template uint32_t fromHex<uint32_t>(std::string_view s);
+template uint64_t fromHex<uint64_t>(std::string_view s);
+
+}  // namespace zel::utils::text

@@ -1,0 +1,66 @@
+// Text helpers: UTF-8 repair, line splitting, hexadecimal and decimal numbers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zel::utils::text {
+
+// A text that could not be converted to a number.
+class ConvException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A number too large for the type it is converted to.
+class ConvOverflowException : public ConvException {
+ public:
+  using ConvException::ConvException;
+};
+
+// True when `s` is well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
+[[nodiscard]] bool isValidUTF8(std::string_view s);
+
+// Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
+[[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
+
+// Reads every byte of `s` as Latin-1 and encodes it as UTF-8.
+[[nodiscard]] std::string rawToUTF8(std::string_view s);
+
+// Returns `s` itself when it is valid UTF-8; otherwise stores rawToUTF8(s) in `repaired` and
+// returns a view of it. One bad byte re-encodes the whole text.
+[[nodiscard]] std::string_view forceValidUTF8(std::string_view s, std::string& repaired);
+
+// The owning form, for text that is stored anyway.
+[[nodiscard]] std::string forceValidUTF8(std::string_view s);
+
+// Cuts `s` at every byte `d`; the pieces are views into `s`. An empty `s` gives no pieces.
+[[nodiscard]] std::vector<std::string_view> fastSplit(std::string_view s, char d);
+
+// Cuts `text` into lines at LF, dropping one CR before each LF (and at the very end).
+[[nodiscard]] std::vector<std::string_view> splitAsciiLines(std::string_view text);
+
+// Reads hexadecimal digits (either case, no prefix, no sign). Throws ConvException for an empty
+// text, a leading non-digit or trailing characters, ConvOverflowException past UInt's range.
+template <typename UInt>
+[[nodiscard]] UInt fromHex(std::string_view s);
+
+extern template uint32_t fromHex<uint32_t>(std::string_view s);
+extern template uint64_t fromHex<uint64_t>(std::string_view s);
+
+// Writes the decimal digits of `n` right-aligned at the end of `buf` and returns a view of them.
+inline std::string_view toDec(uint64_t n, std::array<char, 20>& buf) {
+  char* end = buf.data() + buf.size();
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  return std::string_view(p, static_cast<size_t>(end - p));
+}
+
+}  // namespace zel::utils::text
