@@ -1,0 +1,85 @@
+#!/bin/sh
+# Regenerates the real linker maps in tests/data/ from the sources in
+# tests/data/src/.  Every command runs from tests/data/src (or from an object
+# directory below it), and objects are compiled first and then linked under
+# relative names, so no build path reaches the maps.
+#
+# Needs: gcc/g++ 12 (GNU ld 2.40), gdc 12, ldc2 1.30, clang 14, lld 14
+# (lld-link, ld64.lld) and lld 16 (/usr/lib/llvm-16/bin/ld64.lld).
+# Objects and programs go to src/obj/ (ignored by git).
+set -eu
+cd "$(dirname "$0")/src"
+rm -rf obj
+mkdir -p obj
+
+# --- gnu-ld-c.map: C, two files, dynamic link -------------------------------
+gcc -O1 -c c/main.c -o obj/main.o
+gcc -O1 -c c/table.c -o obj/table.o
+gcc -o obj/cprog obj/main.o obj/table.o -Wl,-Map=../gnu-ld-c.map
+
+# --- gnu-ld-dotdot.map: the same objects linked as ../ paths ----------------
+mkdir -p obj/bin
+(cd obj/bin && gcc -o cprog ../main.o ../../obj/table.o -Wl,-Map=../../../gnu-ld-dotdot.map)
+
+# --- gnu-ld-latin1.map: object file name with a Latin-1 byte (0xE9) ---------
+LATIN1_O=$(printf 'caf\351.o')
+gcc -O1 -c latin1/menu.c -o "obj/$LATIN1_O"
+(cd obj && gcc -o menu "$LATIN1_O" -Wl,-Map=../../gnu-ld-latin1.map)
+
+# --- gnu-ld-cpp.map: C++ (names demangled by GNU ld) -------------------------
+g++ -O0 -c cpp/shapes.cpp -o obj/shapes.o
+g++ -o obj/cppprog obj/shapes.o -Wl,-Map=../gnu-ld-cpp.map
+
+# --- gnu-ld-gdc.map: D with gdc, shared libgphobos ---------------------------
+gdc -O0 -ffunction-sections -c -Igdc gdc/app.d -o obj/app.o
+gdc -O0 -ffunction-sections -c -Igdc gdc/shapes/store.d -o obj/store.o
+gdc -shared-libphobos -o obj/gdcprog obj/app.o obj/store.o -Wl,-Map=../gnu-ld-gdc.map
+
+# --- ldc2-gnu-ld.map: D with ldc2, linked by ldc2 (cc + GNU ld) -------------
+ldc2 -O1 -c -Ildc ldc/main.d -of=obj/ldc-main.o
+ldc2 -O1 -c -Ildc ldc/calc/lexer.d -of=obj/ldc-lexer.o
+ldc2 -O1 -c -Ildc ldc/calc/eval.d -of=obj/ldc-eval.o
+ldc2 -link-defaultlib-shared -of=obj/ldcprog obj/ldc-main.o obj/ldc-lexer.o obj/ldc-eval.o -L-Map=../ldc2-gnu-ld.map
+
+# --- freestanding objects (-betterC D, C, C++) for a target triple ----------
+free_objects() { # $1 = target triple, $2 = object directory
+    mkdir -p "$2"
+    clang --target="$1" -O1 -ffreestanding -fno-builtin -c free/rt.c -o "$2/rt.o"
+    clang --target="$1" -O1 -ffreestanding -fno-builtin -c free/ring.c -o "$2/ring.o"
+    clang++ --target="$1" -O0 -std=c++17 -ffreestanding -fno-exceptions -fno-rtti -nostdinc++ \
+        -c free/widgets.cpp -o "$2/widgets.o"
+    ldc2 -mtriple="$1" -betterC -checkaction=halt -boundscheck=off -O1 -c -Ifree/betterc \
+        free/betterc/kit/app.d free/betterc/kit/algo.d -od="$2" -oq
+}
+
+# --- lld-link-x64.map / lld-link-x86.map: "Publics by Value" -----------------
+free_objects x86_64-pc-windows-msvc obj/x64
+(cd obj/x64 && lld-link /nologo /Brepro /nodefaultlib /entry:main /subsystem:console /machine:x64 \
+    /out:kit.exe /map:../../../lld-link-x64.map kit.app.obj kit.algo.obj ring.o widgets.o rt.o)
+free_objects i686-pc-windows-msvc obj/x86
+(cd obj/x86 && lld-link /nologo /Brepro /nodefaultlib /entry:main /subsystem:console /machine:x86 \
+    /out:kit.exe /map:../../../lld-link-x86.map kit.app.obj kit.algo.obj ring.o widgets.o rt.o)
+
+# --- ld64-lld.map (lld 14) / ld64-lld16.map (lld 16): ld64 symbol table -----
+free_objects x86_64-apple-macos10.15 obj/mac
+(cd obj/mac && /usr/lib/llvm-14/bin/ld64.lld -arch x86_64 -platform_version macos 11.0 11.0 -e _main \
+    -o kit kit.app.o kit.algo.o ring.o widgets.o rt.o -map ../../../ld64-lld.map)
+(cd obj/mac && /usr/lib/llvm-16/bin/ld64.lld -arch x86_64 -platform_version macos 11.0 11.0 -e _main \
+    -o kit kit.app.o kit.algo.o ring.o widgets.o rt.o -map ../../../ld64-lld16.map)
+
+cd ..
+# The bundled demo map is a D map too; its names go into d-names.txt.
+sh ../../examples/make-sample.sh
+
+# --- d-names.txt: every distinct D symbol name written in the D maps ---------
+LC_ALL=C grep -a -o -h -E '(^|[^A-Za-z0-9_])_{1,2}D(main|[0-9])[A-Za-z0-9_]*' \
+    gnu-ld-gdc.map ldc2-gnu-ld.map lld-link-x64.map lld-link-x86.map ld64-lld.map ld64-lld16.map \
+    ../../examples/sample.map |
+    LC_ALL=C sed -E 's/^[^_]+//' | LC_ALL=C sort -u > d-names.txt
+
+# No build path of this machine may reach the maps.
+if LC_ALL=C grep -a -l -E '/tmp/|/work/|/home/|/root/' ./*.map; then
+    echo "a build path reached the maps above" >&2
+    exit 1
+fi
+ls -l ./*.map d-names.txt

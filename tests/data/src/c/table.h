@@ -1,0 +1,2 @@
+int weekday_index(const char *name);
+long table_sum(void);
