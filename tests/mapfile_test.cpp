@@ -1,1 +1,212 @@
-// placeholder
+#include "mapfile.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/expect.h"
+#include "zel/utils/text.h"
+
+using vorlith::MapFile;
+using vorlith::Symbol;
+
+namespace {
+
+struct Sym {
+  uint64_t address;
+  std::string name;
+  size_t index;
+  bool operator==(const Sym&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Sym& s) {
+  return os << "{0x" << std::hex << s.address << std::dec << ", \"" << s.name << "\", " << s.index
+            << "}";
+}
+
+std::vector<Sym> read(const std::string& text, std::string* echoed = nullptr) {
+  std::ostringstream echo;
+  MapFile map(MapFile::FromText{}, text, echo);
+  if (echoed) {
+    *echoed = echo.str();
+  }
+  std::vector<Sym> out;
+  for (const Symbol& s : map.symbols) {
+    out.push_back({s.address, std::string(s.name), s.index});
+  }
+  return out;
+}
+
+// A GNU ld line: the section column (16 bytes), "0x", the address and what follows.
+std::string gnu(std::string section, std::string address, std::string rest) {
+  section.resize(16, ' ');
+  return section + "0x" + address + rest;
+}
+
+// A GNU ld symbol line: blanks, the address, blanks, the name.
+std::string gnuSymbol(std::string address, std::string name) {
+  return gnu("", address, "                " + name);
+}
+
+const std::string kHeading = "  Address         Publics by Value              Rva+Base       Lib:Object";
+
+}  // namespace
+
+TEST(MapFilePublics, ReadsRowsOnlyAfterTheHeading) {
+  std::string row = " 0001:00000000       _main                      00001000 f   app.obj";
+  EXPECT_EQ(read(row), std::vector<Sym>{});
+  EXPECT_EQ(read(kHeading + "\n" + row), (std::vector<Sym>{{0x1000, "_main", 1}}));
+  EXPECT_EQ(read("Publics by Value\n" + row), std::vector<Sym>{});  // heading must not be at 0
+  // Once seen, the table runs to the end of the file, blank lines and other blocks included.
+  std::string later = " 0002:00000010       _data                      0000000140003010 d   x.obj";
+  EXPECT_EQ(read(kHeading + "\n" + row + "\n\n Static symbols\n\n" + later),
+            (std::vector<Sym>{{0x1000, "_main", 1}, {0x140003010, "_data", 5}}));
+}
+
+TEST(MapFilePublics, EdgeRows) {
+  // No space after column 21: the name ends at the first other white space.
+  EXPECT_EQ(read(kHeading + "\n 0001:00000000       _foo\t00001000"),
+            (std::vector<Sym>{{0x1000, "_foo", 1}}));
+  // A 64-bit flat address reads whole; one too large for 64 bits still fails.
+  EXPECT_EQ(read(kHeading + "\n 0001:00000000       ?f@@YAXXZ                  ffffffffffffffff"),
+            (std::vector<Sym>{{UINT64_MAX, "?f@@YAXXZ", 1}}));
+  expectThrowsWithMessage<zel::utils::text::ConvOverflowException>(
+      [] { read(kHeading + "\n 0001:00000000       _big                   10000000000000000"); },
+      "Overflow in integral conversion");
+}
+
+TEST(MapFilePublics, RowWithOneTokenEndsTheLinesProcessing) {
+  // Without the table this line is an ld64 row with a bad size field and fails; in the table it
+  // is a row with a single token, which stops the line before the other forms see it.
+  std::string line = "0x100:abcdefghijk \t0x\t[abcdefghij]xyz";
+  ASSERT_EQ(line[5], ':');
+  ASSERT_EQ(line[17], ' ');
+  EXPECT_THROW(read(line), zel::utils::text::ConvException);
+  EXPECT_EQ(read(kHeading + "\n" + line), std::vector<Sym>{});
+}
+
+TEST(MapFileGnu, ReadsTheCommonKindsOfLine) {
+  struct Case {
+    std::string line;
+    std::vector<Sym> symbols;
+  } cases[] = {
+      {gnu(" .text", "0000000000001000", "       0x30 foo.o"),
+       {{0x1000, "foo.o (.text)", 0}, {0x1030, "END\tfoo.o (.text)", 0}}},
+      {gnu(".text", "0000000000401000", "     0x123456"),
+       {{0x401000, ".text", 0}, {0x524456, "END\t.text", 0}}},
+      // 64-bit output-section lines are exactly 45 bytes: too short to be read.
+      {gnu(".text", "0000000000401000", "     0x1234"), {}},
+      {gnu("", "0000000000401000", "                              "), {{0x401000, "", 0}}},
+      {gnu("", "0000000000401000", "       0x20 /usr/lib/crt1.o"),
+       {{0x401000, "/usr/lib/crt1.o", 0}, {0x401020, "END\t/usr/lib/crt1.o", 0}}},
+      {gnu(" *fill*", "0000000000401010", "        0x10 90909090"),
+       {{0x401010, "90909090 (*fill*)", 0}, {0x401020, "END\t90909090 (*fill*)", 0}}},
+      {gnu(" *fill*", "0000000000401010", "        0x10"),
+       {{0x401010, "*fill*", 0}, {0x401020, "END\t*fill*", 0}}},
+      {gnuSymbol("0000000000401000", "_Dmain"), {{0x401000, "_Dmain", 0}}},
+      {gnuSymbol("0000000000401000", "foo(int,   char)  "), {{0x401000, "foo(int, char)", 0}}},
+      {gnuSymbol("0000000000401000", "edata = ."), {{0x401000, "edata = .", 0}}},
+      {gnu(" .data", "0000000000402000", "        0x0 empty.o"), {{0x402000, "empty.o (.data)", 0}}},
+      {gnu(" .bss", "0000000000000000", "       0x40 zero.o"), {{0, "zero.o (.bss)", 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(read(c.line), c.symbols);
+  }
+}
+
+TEST(MapFileGnu, SkipsCommentsAssignmentsAndShortLines) {
+  for (const std::string& line : {
+           gnu(" .comment", "0000000000000000", "       0x1f crt1.o"),
+           gnuSymbol("0000000000401000", ". = ALIGN (0x8)"),
+           gnuSymbol("0000000000401000", "_end = ."),
+           gnuSymbol("0000000000401000", "PROVIDE (__etext = .)"),
+           std::string(16, ' ') + "0x" + std::string(30, ' '),  // no address: nothing, no error
+           gnuSymbol("0000000000401000", "_main").substr(0, 44),
+       }) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(read(line), std::vector<Sym>{});
+  }
+  // The 45-byte limit: exactly 45 bytes are not read, 46 are.
+  std::string line45 = gnuSymbol("0000000000401000", "").substr(0, 40) + "abcde";
+  ASSERT_EQ(line45.size(), 45u);
+  EXPECT_EQ(read(line45), std::vector<Sym>{});
+  EXPECT_EQ(read(line45 + "f"), (std::vector<Sym>{{0x401000, "abcdef", 0}}));
+}
+
+TEST(MapFileGnu, StripsUnicodeWhiteSpaceFromTheSectionColumn) {
+  // A no-break space counts as white space; a Latin-1 byte re-encodes the line and moves it.
+  EXPECT_EQ(read(gnu("\xC2\xA0.rodata", "0000000000001000", "       0x10 a.o")),
+            (std::vector<Sym>{{0x1000, "a.o (.rodata)", 0}, {0x1010, "END\ta.o (.rodata)", 0}}));
+  EXPECT_EQ(read(gnu(" .d\xC3\xA9", "0000000000001000", "       0x10 a.o")),
+            (std::vector<Sym>{{0x1000, "a.o (.d\xC3\xA9)", 0}, {0x1010, "END\ta.o (.d\xC3\xA9)", 0}}));
+}
+
+TEST(MapFileLd64, ReadsTabSeparatedRows) {
+  struct Case {
+    std::string line;
+    std::vector<Sym> symbols;
+  } cases[] = {
+      {"0x1F30\t0x20\t[  1] _main", {{0x1F30, "_main", 0}, {0x1F50, "END\t_main", 0}}},
+      {"0x0\t0x8\t[  2] zero", {{0, "zero", 0}, {8, "END\tzero", 0}}},
+      {"0x1000\t0x0\t[  3] literal string: hi", {{0x1000, "literal string: hi", 0}}},
+      {"0x1000\t0x4\t[x", {{0x1000, "x", 0}, {0x1004, "END\tx", 0}}},
+      {"0x1000\t0x4\t[  1] a\tb", {}},
+      {"0x1000\t0x4\t  1] a", {}},
+      {"0x1000\t0x00000010\t__TEXT\t__text", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(read(c.line), c.symbols);
+  }
+}
+
+TEST(MapFile, SortsByAddressThenLine) {
+  std::string text = "0x3000\t0x0\t[1] c\n0x1000\t0x0\t[1] a\n0x3000\t0x0\t[1] d\n" +
+                     gnuSymbol("0000000000001000", "b") + "\n" + gnuSymbol("0000000000002000", "e");
+  EXPECT_EQ(read(text), (std::vector<Sym>{
+                            {0x1000, "a", 1}, {0x1000, "b", 3}, {0x2000, "e", 4}, {0x3000, "c", 0},
+                            {0x3000, "d", 2}}));
+}
+
+TEST(MapFile, ReadsCrLfLikeLf) {
+  std::string lf = kHeading + "\n 0001:00000000       _main                      00001000 f\n" +
+                   gnuSymbol("0000000000002000", "x") + "\n0x3000\t0x10\t[1] y\n";
+  std::string crlf;
+  for (char c : lf) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  EXPECT_EQ(read(crlf), read(lf));
+  EXPECT_EQ(read(lf).size(), 4u);
+}
+
+TEST(MapFile, ReencodesInvalidLinesBeforeAnyTest) {
+  std::string line = gnuSymbol("0000000000001000", "caf\xE9.o");
+  EXPECT_EQ(read(line), (std::vector<Sym>{{0x1000, "caf\xC3\xA9.o", 0}}));
+  // The repaired line is longer, which can move a field out of its column.
+  std::string shifted = gnu(" .t\xE9xt", "0000000000001000", "       0x30 foo.o");
+  EXPECT_EQ(read(shifted), std::vector<Sym>{});
+}
+
+TEST(MapFile, EchoesTheFailingLineAndFails) {
+  std::string bad = gnu(" .text", "00000000004g1000", "       0x30 foo.o");
+  std::string echoed;
+  expectThrowsWithMessage<zel::utils::text::ConvException>(
+      [&] { read(gnuSymbol("0000000000001000", "fine") + "\n" + bad + "\nnext", &echoed); },
+      "Could not parse entire string");
+  std::ostringstream echo;
+  try {
+    MapFile map(MapFile::FromText{}, "0x10\t0xZZ\t[1] caf\xE9", echo);
+  } catch (const zel::utils::text::ConvException& e) {
+    EXPECT_EQ(std::string(e.what()).substr(0, 14), "Unexpected 'Z'");
+  }
+  EXPECT_EQ(echo.str(), "0x10\t0xZZ\t[1] caf\xC3\xA9\n");
+}
+
+TEST(MapFile, ReportsFilesThatCannotBeRead) {
+  expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/nonexistent/x.map"); },
+                                              "/nonexistent/x.map: No such file or directory");
+  expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/"); }, "/: Is a directory");
+}
