@@ -132,11 +132,18 @@ TEST(ParseDSymbol, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
 
 TEST(ParseDSymbol, HandlesHostileLengthsAndDepths) {
   // Deeply nested template pieces and many prefixes must not exhaust the stack.
-  std::string nested = "x";
+  // Each level is "__T", the length of the level inside it, then that level: built inside out.
+  std::vector<std::string> heads;
+  size_t inner = 1;  // the innermost "x"
   for (int k = 0; k < 20000; ++k) {
-    std::string inner = "__T" + std::to_string(nested.size()) + nested;
-    nested = inner;
+    heads.push_back("__T" + std::to_string(inner));
+    inner += heads.back().size();
   }
+  std::string nested;
+  for (auto it = heads.rbegin(); it != heads.rend(); ++it) {
+    nested += *it;
+  }
+  nested += "x";
   std::string dem;
   Segments segments = parseDSymbol("_D" + std::to_string(nested.size()) + nested, dem);
   EXPECT_EQ(segments, Segments{"x"});

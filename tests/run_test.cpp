@@ -1,1 +1,212 @@
-// placeholder
+// End-to-end runs of the vorlith executable: exit status, messages and the written file.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void spit(const fs::path& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("vorlith-run-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the executable with exactly `argv` (argument 0 included) in the test's directory.
+  Result run(const std::vector<std::string>& argv) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string outPath = dir_ / "stdout", errPath = dir_ / "stderr";
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+      args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid;
+    Result result;
+    int spawned = posix_spawn(&pid, VORLITH_EXE, &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    return result;
+  }
+
+  Result vorlith(const std::string& input, const std::string& output) {
+    return run({"vorlith", input, output});
+  }
+
+  fs::path dir_;
+};
+
+constexpr std::string_view kPrefix = "var treeData = ";
+
+std::string symbolLine(const std::string& address, const std::string& name) {
+  return std::string(16, ' ') + "0x" + address + std::string(16, ' ') + name + "\n";
+}
+
+}  // namespace
+
+TEST_F(RunTest, WrongArgumentCountsPrintUsageWithTheProgramNameAsInvoked) {
+  spit(dir_ / "in.map", symbolLine("0000000000001000", "a") + symbolLine("0000000000001010", "b"));
+  const std::vector<std::vector<std::string>> commands = {
+      {"./odd dir/vorlith"},
+      {"/abs/vorlith", "in.map"},
+      {"vorlith", "in.map", "out.json", "extra.json"},
+  };
+  for (const auto& argv : commands) {
+    SCOPED_TRACE(argv.size());
+    Result r = run(argv);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Usage: " + argv[0] + " input.map output.json"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+  }
+}
+
+TEST_F(RunTest, ReportsUnreadableInputWithTheSystemText) {
+  Result r = vorlith("missing.map", "out.json");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing.map: No such file or directory"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+  fs::create_directory(dir_ / "adir");
+  r = vorlith("adir", "out.json");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("adir: Is a directory"), std::string::npos) << r.err;
+}
+
+TEST_F(RunTest, ReportsOutputThatCannotBeWrittenInFull) {
+  spit(dir_ / "in.map", symbolLine("0000000000001000", "a") + symbolLine("0000000000001010", "b"));
+  struct Case {
+    std::string output, message;
+  } cases[] = {
+      {"no/such/dir/out.json", "no/such/dir/out.json: No such file or directory"},
+      {".", ".: Is a directory"},
+      {"/dev/full", "/dev/full: No space left on device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    Result r = vorlith("in.map", c.output);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(RunTest, EchoesTheMapLineWhoseNumberIsBad) {
+  struct Case {
+    std::string line, message;
+  } cases[] = {
+      {symbolLine("00000000000010z0", "bad").substr(0, 53), "Could not parse entire string"},
+      {"0x1000\t0x\t[  1] _main", "Unexpected end of input"},
+      {"0x11112222333344445\t0x1\t[  1] _big", "Overflow in integral conversion"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    spit(dir_ / "bad.map", symbolLine("0000000000001000", "fine") + c.line + "\n" +
+                               symbolLine("0000000000002000", "after"));
+    Result r = vorlith("bad.map", "out.json");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.line + "\n");
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+  }
+}
+
+TEST_F(RunTest, NeedsAtLeastTwoSymbols) {
+  for (std::string text : {std::string(), std::string("no map here\n"),
+                           symbolLine("0000000000001000", "alone")}) {
+    SCOPED_TRACE(text);
+    spit(dir_ / "few.map", text);
+    Result r = vorlith("few.map", "out.json");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No symbols"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+  }
+}
+
+TEST_F(RunTest, WritesTheDocumentAsAScriptAssignment) {
+  spit(dir_ / "in.map", symbolLine("0000000000001000", "_Dmain") +
+                            symbolLine("0000000000001030", "gc_init") +
+                            symbolLine("0000000000001040", "end"));
+  spit(dir_ / "out.json", std::string(100000, 'x'));  // truncated, not overwritten in place
+  Result r = vorlith("in.map", "out.json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(slurp(dir_ / "out.json"),
+            std::string(kPrefix) +
+                R"({"total":64,"children":{"C symbols":{"total":48,"children":{},"leaves":)"
+                R"({"Dmain":{"size":48,"address":4096,"mangledName":"_Dmain","demangledName":""}}},)"
+                R"("gc":{"total":16,"children":{},"leaves":{"gc_init":{"size":16,"address":4144,)"
+                R"("mangledName":"gc_init","demangledName":""}}}},"leaves":{}})");
+}
+
+TEST_F(RunTest, ReadsEveryRealMapTheSameWayTwice) {
+  int maps = 0;
+  for (const auto& entry : fs::directory_iterator(VORLITH_TEST_DATA)) {
+    if (entry.path().extension() != ".map" || entry.path().filename() == "ld64-lld.map") {
+      continue;
+    }
+    SCOPED_TRACE(entry.path().string());
+    ++maps;
+    Result first = vorlith(entry.path(), "a.json");
+    Result second = vorlith(entry.path(), "b.json");
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(second.status, 0) << second.err;
+    std::string a = slurp(dir_ / "a.json");
+    EXPECT_EQ(a.substr(0, kPrefix.size() + 1), std::string(kPrefix) + "{");
+    EXPECT_EQ(a.back(), '}');
+    EXPECT_EQ(a, slurp(dir_ / "b.json"));
+  }
+  EXPECT_GE(maps, 5);
+}
+
+TEST_F(RunTest, RejectsAnLd64MapWithoutSizes) {
+  // lld 14 writes its symbol table without the size column, which is not a form that is read.
+  Result r = vorlith(std::string(VORLITH_TEST_DATA) + "/ld64-lld.map", "out.json");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("No symbols"), std::string::npos) << r.err;
+}

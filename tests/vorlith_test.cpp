@@ -1,1 +1,159 @@
-// placeholder
+#include "vorlith.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mapfile.h"
+#include "support/expect.h"
+#include "support/tree_check.h"
+
+using vorlith::buildTree;
+using vorlith::fileSymbol;
+using vorlith::Symbol;
+using vorlith::TreeLeaf;
+using vorlith::TreeNode;
+
+namespace {
+
+std::vector<std::string> keysOf(const TreeNode& node) {
+  std::vector<std::string> keys;
+  for (const auto& [key, leaf] : node.leaves) {
+    keys.emplace_back(key);
+  }
+  return keys;
+}
+
+std::vector<std::string> groupsOf(const TreeNode& node) {
+  std::vector<std::string> names;
+  for (const auto& [name, child] : node.children) {
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+const TreeNode& child(const TreeNode& node, std::string_view name) {
+  const TreeNode* found = const_cast<TreeNode&>(node).children.find(name);
+  if (found == nullptr) {
+    ADD_FAILURE() << "no group " << name;
+    static const TreeNode empty;
+    return empty;
+  }
+  return *found;
+}
+
+const TreeLeaf& leaf(const TreeNode& node, std::string_view key) {
+  const TreeLeaf* found = const_cast<TreeNode&>(node).leaves.find(key);
+  if (found == nullptr) {
+    ADD_FAILURE() << "no leaf " << key;
+    static const TreeLeaf empty;
+    return empty;
+  }
+  return *found;
+}
+
+}  // namespace
+
+TEST(SizeTree, FilesLeavesUnderGroupsWithTotals) {
+  TreeNode root;
+  fileSymbol(root, {"solo"}, 5, 0x10, "solo", "solo");
+  fileSymbol(root, {"a", "b", "f"}, 7, 0x20, "f1", "f1");
+  fileSymbol(root, {"a", "c", "f"}, 11, 0x30, "f2", "f2");
+  fileSymbol(root, {"a", "b"}, 13, 0x40, "b", "b");  // a leaf beside the group of its name
+  expectTotalsAddUp(root);
+  EXPECT_EQ(root.total, 36u);
+  EXPECT_EQ(keysOf(root), std::vector<std::string>{"solo"});
+  const TreeNode& a = child(root, "a");
+  EXPECT_EQ(a.total, 31u);
+  EXPECT_EQ(groupsOf(a), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(leaf(a, "b").size, 13u);
+  EXPECT_EQ(leaf(child(a, "c"), "f").address, 0x30u);
+}
+
+TEST(SizeTree, NumbersRepeatedLeafNames) {
+  TreeNode root;
+  for (const char* name : {"f", "f", "f", "f#1", "g#2", "g", "g", "g", "g"}) {
+    fileSymbol(root, {"grp", name}, 1, 1, name, name);
+  }
+  EXPECT_EQ(keysOf(child(root, "grp")),
+            (std::vector<std::string>{"f", "f#1", "f#2", "f#1#1", "g#2", "g", "g#1", "g#3", "g#4"}));
+  expectTotalsAddUp(root);
+}
+
+TEST(SizeTree, ManyRepeatedNamesKeepProbingCheap) {
+  // A hundred thousand copies: with probing from the base each time this would take minutes.
+  TreeNode root;
+  for (int k = 0; k < 100000; ++k) {
+    fileSymbol(root, {"same"}, 1, 1, "same", "same");
+  }
+  EXPECT_EQ(root.leaves.size(), 100000u);
+  EXPECT_TRUE(root.leaves.contains("same#99999"));
+  fileSymbol(root, {"same#99999"}, 1, 1, "x", "x");
+  EXPECT_TRUE(root.leaves.contains("same#99999#1"));
+}
+
+TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
+  TreeNode root;
+  fileSymbol(root, {"caf\xE9", "k\xE9y"}, 4, 8, "caf\xE9", "caf\xE9");
+  fileSymbol(root, {"x"}, 1, 2, "_D1xi", "int x");
+  fileSymbol(root, {"y"}, 1, 3, "abc", "abd");
+  fileSymbol(root, {"z"}, 1, 4, "abc", "abcd");
+  fileSymbol(root, {"e"}, 1, 5, "", "");
+  const TreeLeaf& latin = leaf(child(root, "caf\xC3\xA9"), "k\xC3\xA9y");
+  EXPECT_EQ(latin.mangledName, "caf\xC3\xA9");
+  EXPECT_EQ(latin.demangledName, "");
+  EXPECT_EQ(leaf(root, "x").demangledName, "int x");
+  EXPECT_EQ(leaf(root, "y").demangledName, "abd");
+  EXPECT_EQ(leaf(root, "z").demangledName, "abcd");
+  EXPECT_EQ(leaf(root, "e").demangledName, "");
+  expectTotalsAddUp(root);
+}
+
+TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
+  std::vector<Symbol> symbols = {
+      {0, "zero", 0},          // never shown
+      {0x1000, "main", 1},     // 0x10 up to the next
+      {0x1010, "early", 2},    // same address: only the latest line is shown
+      {0x1010, "mid", 3},
+      {0x1010, "late", 4},
+      {0x1030, "last", 5},     // only bounds the one before it
+  };
+  TreeNode root = buildTree(symbols);
+  expectTotalsAddUp(root);
+  EXPECT_EQ(keysOf(root), (std::vector<std::string>{"main", "late"}));
+  EXPECT_EQ(leaf(root, "main").size, 0x10u);
+  EXPECT_EQ(leaf(root, "late").size, 0x20u);
+  EXPECT_EQ(leaf(root, "late").address, 0x1010u);
+  EXPECT_EQ(root.total, 0x30u);
+}
+
+TEST(BuildTree, ShowsGapsAfterSizedEntriesAsPadding) {
+  std::vector<Symbol> symbols = {
+      {0x1000, "foo.o (.text)", 0},
+      {0x1000, "_Dmain", 1},
+      {0x1020, "END\tfoo.o (.text)", 0},  // sorted by line, but ends after the symbol
+      {0x102C, "END\t/usr/lib/crtend.o (.eh_frame)", 2},
+      {0x1040, "END\tbar.o (.data)", 3},
+      {0x1040, "next", 4},
+      {0x1050, "end", 5},
+  };
+  TreeNode root = buildTree(symbols);
+  expectTotalsAddUp(root);
+  EXPECT_EQ(groupsOf(root), (std::vector<std::string>{"C symbols", "Afterpadding"}));
+  const TreeLeaf& pad = leaf(child(root, "Afterpadding"), "foo.o (.text)");
+  EXPECT_EQ(pad.size, 12u);
+  EXPECT_EQ(pad.mangledName, "foo.o (.text)");
+  EXPECT_EQ(leaf(child(root, "C symbols"), "Dmain").size, 0x20u);
+  EXPECT_EQ(leaf(root, "next").size, 0x10u);
+  EXPECT_EQ(root.total, 0x20u + 12 + 0x10);  // the crtend gap and the empty gap are not shown
+}
+
+TEST(BuildTree, NeedsTwoSymbols) {
+  expectThrowsWithMessage<std::runtime_error>([] { (void)buildTree({}); }, "No symbols");
+  expectThrowsWithMessage<std::runtime_error>([] { (void)buildTree({{0x10, "a", 0}}); },
+                                              "No symbols");
+  TreeNode root = buildTree({{0x10, "a", 0}, {0x10, "b", 1}});
+  EXPECT_EQ(root.total, 0u);
+  EXPECT_EQ(root.leaves.size() + root.children.size(), 0u);
+}
