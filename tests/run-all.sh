@@ -1,0 +1,41 @@
+#!/bin/sh
+# Builds vorlith and runs every test: the unit and end-to-end tests (CTest), the same again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the treemap page's browser tests.
+# Installs what the tests need (Debian packages, the page's npm packages) when it is missing.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+need_packages=""
+for tool in cmake:cmake g++:g++ python3:python3; do
+  command -v "${tool%%:*}" >/dev/null 2>&1 || need_packages="$need_packages ${tool#*:}"
+done
+[ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
+if [ -d viewer ] && [ -f viewer/package.json ]; then
+  command -v chromium >/dev/null 2>&1 || need_packages="$need_packages chromium"
+  command -v npm >/dev/null 2>&1 || need_packages="$need_packages nodejs npm"
+fi
+if [ -n "$need_packages" ]; then
+  echo "== installing:$need_packages"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need_packages
+fi
+
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+echo "== build and test"
+cmake -S . -B build -DVORLITH_WERROR=$werror >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DVORLITH_SANITIZE=ON -DVORLITH_WERROR=$werror >/dev/null
+cmake --build build-sanitize -j"$jobs"
+ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+if [ -d viewer ] && [ -f viewer/package.json ]; then
+  echo "== treemap page in headless Chromium"
+  (cd viewer && npm ci --no-audit --no-fund >/dev/null)
+  (cd viewer && VORLITH_BIN="$PWD/../build/vorlith" npm test)
+fi
