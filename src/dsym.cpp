@@ -23,9 +23,13 @@ namespace {
 constexpr char kProtectedSpace = '\xFF';
 constexpr char kProtectedDot = '\xFE';
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
-bool startsWith(string_view s, string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(string_view s, string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
 
 bool endsWith(string_view s, string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;

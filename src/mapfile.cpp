@@ -105,7 +105,9 @@ string_view strip(string_view s) {
   return s.substr(begin, end - begin);
 }
 
-bool startsWith(string_view s, string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(string_view s, string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
 
 // Line parser state shared by the three forms.
 class LineParser {
@@ -260,7 +262,8 @@ class LineParser {
     uint64_t address = fromHex<uint64_t>(addressField.substr(2));
     uint64_t size = fromHex<uint64_t>(sizeField.substr(2));
     size_t close = nameField.find("] ");
-    string_view name = close == string_view::npos ? nameField.substr(1) : nameField.substr(close + 2);
+    string_view name =
+        close == string_view::npos ? nameField.substr(1) : nameField.substr(close + 2);
     add(address, name);
     if (size != 0) {
       addEndMarker(address + size, name);

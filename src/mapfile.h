@@ -44,9 +44,9 @@ class MapFile {
  private:
   void parse(std::ostream& echo);
 
-  std::string text_;                 // the whole file; lines and most names point into it
-  std::deque<std::string> made_;     // text the file lacks: repaired lines, joined names;
-                                     // a deque never moves its strings
+  std::string text_;              // the whole file; lines and most names point into it
+  std::deque<std::string> made_;  // text the file lacks: repaired lines, joined names;
+                                  // a deque never moves its strings
 };
 
 }  // namespace vorlith

@@ -30,7 +30,9 @@ class OrderedMap {
     auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;
   }
-  [[nodiscard]] bool contains(std::string_view key) const { return index_.find(key) != index_.end(); }
+  [[nodiscard]] bool contains(std::string_view key) const {
+    return index_.find(key) != index_.end();
+  }
 
   // Returns the value under `key`, inserting a default one first if there is none.
   Value& at(std::string_view key) {

@@ -15,17 +15,17 @@ TEST(DecodeDmdString, ExpandsBackReferencesAndStopsWhereItMust) {
   } cases[] = {
       {"abc_123", "abc_123", 7},
       {"", "", 0},
-      {"foo.bar", "foo", 3},                      // refused byte stays unconsumed
+      {"foo.bar", "foo", 3},  // refused byte stays unconsumed
       {"a?b", "a", 1},
-      {"ab\xC9", "abab", 3},                      // one byte: length 2, distance 2
-      {"ab\xC8", "aba", 3},                       // one byte: length 1, distance 2
-      {"abcdefgh\xFFz", "abcdefghabcdefghz", 10},  // length 8, distance 8
-      {"ab\xC9\xDB", "abababab", 4},              // copies what a reference produced
-      {"abc\x80\x83\x83", "abcabc", 6},           // three bytes: length 3, distance 3
-      {"x\xA9", "x", 2},                          // cut after the first of three bytes
-      {"x\xA9\x81", "x", 3},                      // cut after the second
-      {"ab\xFF", "ab", 3},                        // distance 8 reaches before the start
-      {"\xC0", "", 1},                            // a reference before any text
+      {"ab\xC9", "abab", 3},                               // one byte: length 2, distance 2
+      {"ab\xC8", "aba", 3},                                // one byte: length 1, distance 2
+      {"abcdefgh\xFFz", "abcdefghabcdefghz", 10},          // length 8, distance 8
+      {"ab\xC9\xDB", "abababab", 4},                       // copies what a reference produced
+      {"abc\x80\x83\x83", "abcabc", 6},                    // three bytes: length 3, distance 3
+      {"x\xA9", "x", 2},                                   // cut after the first of three bytes
+      {"x\xA9\x81", "x", 3},                               // cut after the second
+      {"ab\xFF", "ab", 3},                                 // distance 8 reaches before the start
+      {"\xC0", "", 1},                                     // a reference before any text
       {std::string_view("abc\x80\x00\x00", 6), "abc", 6},  // length 0 copies nothing
   };
   for (const auto& c : cases) {
@@ -43,9 +43,9 @@ TEST(DecodeDmdString, StopsAtReferencesLongerThanTheirDistance) {
     std::string_view text;
     size_t position;
   } cases[] = {
-      {"a\xC1z", "a", 2},                                    // length 2, distance 1
-      {"abc\x90\x03\x01", "abc", 6},                         // length 259, distance 1
-      {std::string_view("abc\x80\x05\x00", 6), "abc", 6},    // length 5, distance 0
+      {"a\xC1z", "a", 2},                                  // length 2, distance 1
+      {"abc\x90\x03\x01", "abc", 6},                       // length 259, distance 1
+      {std::string_view("abc\x80\x05\x00", 6), "abc", 6},  // length 5, distance 0
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(hexBytes(c.in));

@@ -65,7 +65,9 @@ TEST(ParseDSymbol, FilesNamesTheDemanglerLeavesAlone) {
       {"/usr/lib/gcc/x86_64-linux-gnu/4.8/../../../x86_64-linux-gnu/crt1.o (.text)",
        {"/", "usr", "lib", "x86_64-linux-gnu", "crt1.o", ".text"},
        "="},
-      {"/usr/lib/libc.a(printf.o) (.text)", {"/", "usr", "lib", "libc.a", "printf.o", ".text"}, "="},
+      {"/usr/lib/libc.a(printf.o) (.text)",
+       {"/", "usr", "lib", "libc.a", "printf.o", ".text"},
+       "="},
       {"/", {"/", ""}, "="},
       {"00 (*fill*)", {"(*fill*)", "00 (*fill*)"}, "="},
       {"internal", {"internal", ""}, "="},
@@ -94,9 +96,18 @@ TEST(ParseDSymbol, AppliesRulesInOrder) {
       {"__imp__a: b", {"Imports", "a: b"}, "="},
       {"gc_x: y", {"gc_x", "y"}, "="},
       // Compressed names are expanded first; plain ones decode to themselves.
-      {"_D3app\xDB" "7__ClassZ", {"app", "app", "__Class"}, "app.app.__Class"},
+      {"_D3app\xDB"
+       "7__ClassZ",
+       {"app", "app", "__Class"},
+       "app.app.__Class"},
       // Length 4 > distance 1: not expanded, so the raw byte stays in the mangled name.
-      {"_D3app\xC3" "1xi", {"app", "\xC3" "1xi"}, "app.\xC3" "1xi"},
+      {"_D3app\xC3"
+       "1xi",
+       {"app",
+        "\xC3"
+        "1xi"},
+       "app.\xC3"
+       "1xi"},
       {"_D3abc\xC9", {"abc", "bc"}, "abc.bc"},
   };
   for (const Classified& c : cases) {
@@ -176,11 +187,14 @@ TEST(SplitDemangled, CutsQualifiedNamesOutOfDemangledText) {
       {"void pkg.mod.foo(int[]...)", {"pkg", "mod", "foo"}},
       {"extern (C) void f", {"f"}},
       {"a..b", {"a", "", "b"}},
-      {"x...y", {"x...y"}},                   // a "..." outside parentheses never splits
-      {"f(a.b) g.h", {"g", "h"}},             // only what follows the last space
-      {"f(( a.b", {"f"}},                     // unbalanced: everything after stays protected
-      {"f)) x.y", {"f)) x.y"}},               // below zero protects too: nothing splits
-      {"x.a\xFE" "b\xFF" "c", {"x", "a.b c"}},  // stand-in bytes already there come out converted
+      {"x...y", {"x...y"}},        // a "..." outside parentheses never splits
+      {"f(a.b) g.h", {"g", "h"}},  // only what follows the last space
+      {"f(( a.b", {"f"}},          // unbalanced: everything after stays protected
+      {"f)) x.y", {"f)) x.y"}},    // below zero protects too: nothing splits
+      {"x.a\xFE"
+       "b\xFF"
+       "c",
+       {"x", "a.b c"}},  // stand-in bytes already there come out converted
       {"T!(1.5).x", {"T", "x"}},
   };
   for (const Case& c : cases) {
@@ -213,9 +227,14 @@ TEST(RlSplit, SplitsLengthPrefixedPieces) {
       {"Z", {}},
       {"0Z", {}},
       {"", {}},
-      {"2\xFF" "ab", {"\xFF" "ab"}},   // a malformed character ends the number and the reading
-      {"2\xC3\xA9" "1x", {"\xC3\xA9", "x"}},
-      {"8__T3BoxZ1x", {"Box", "x"}},   // an instance whose rest is exactly "Z"
+      {"2\xFF"
+       "ab",
+       {"\xFF"
+        "ab"}},  // a malformed character ends the number and the reading
+      {"2\xC3\xA9"
+       "1x",
+       {"\xC3\xA9", "x"}},
+      {"8__T3BoxZ1x", {"Box", "x"}},  // an instance whose rest is exactly "Z"
       {"7__T3BoxZ1x", {"Box", "Z1x"}},
   };
   for (const Case& c : cases) {

@@ -50,7 +50,8 @@ std::string gnuSymbol(std::string address, std::string name) {
   return gnu("", address, "                " + name);
 }
 
-const std::string kHeading = "  Address         Publics by Value              Rva+Base       Lib:Object";
+const std::string kHeading =
+    "  Address         Publics by Value              Rva+Base       Lib:Object";
 
 }  // namespace
 
@@ -108,7 +109,8 @@ TEST(MapFileGnu, ReadsTheCommonKindsOfLine) {
       {gnuSymbol("0000000000401000", "_Dmain"), {{0x401000, "_Dmain", 0}}},
       {gnuSymbol("0000000000401000", "foo(int,   char)  "), {{0x401000, "foo(int, char)", 0}}},
       {gnuSymbol("0000000000401000", "edata = ."), {{0x401000, "edata = .", 0}}},
-      {gnu(" .data", "0000000000402000", "        0x0 empty.o"), {{0x402000, "empty.o (.data)", 0}}},
+      {gnu(" .data", "0000000000402000", "        0x0 empty.o"),
+       {{0x402000, "empty.o (.data)", 0}}},
       {gnu(" .bss", "0000000000000000", "       0x40 zero.o"), {{0, "zero.o (.bss)", 0}}},
   };
   for (const Case& c : cases) {
@@ -140,8 +142,9 @@ TEST(MapFileGnu, StripsUnicodeWhiteSpaceFromTheSectionColumn) {
   // A no-break space counts as white space; a Latin-1 byte re-encodes the line and moves it.
   EXPECT_EQ(read(gnu("\xC2\xA0.rodata", "0000000000001000", "       0x10 a.o")),
             (std::vector<Sym>{{0x1000, "a.o (.rodata)", 0}, {0x1010, "END\ta.o (.rodata)", 0}}));
-  EXPECT_EQ(read(gnu(" .d\xC3\xA9", "0000000000001000", "       0x10 a.o")),
-            (std::vector<Sym>{{0x1000, "a.o (.d\xC3\xA9)", 0}, {0x1010, "END\ta.o (.d\xC3\xA9)", 0}}));
+  EXPECT_EQ(
+      read(gnu(" .d\xC3\xA9", "0000000000001000", "       0x10 a.o")),
+      (std::vector<Sym>{{0x1000, "a.o (.d\xC3\xA9)", 0}, {0x1010, "END\ta.o (.d\xC3\xA9)", 0}}));
 }
 
 TEST(MapFileLd64, ReadsTabSeparatedRows) {
@@ -166,9 +169,11 @@ TEST(MapFileLd64, ReadsTabSeparatedRows) {
 TEST(MapFile, SortsByAddressThenLine) {
   std::string text = "0x3000\t0x0\t[1] c\n0x1000\t0x0\t[1] a\n0x3000\t0x0\t[1] d\n" +
                      gnuSymbol("0000000000001000", "b") + "\n" + gnuSymbol("0000000000002000", "e");
-  EXPECT_EQ(read(text), (std::vector<Sym>{
-                            {0x1000, "a", 1}, {0x1000, "b", 3}, {0x2000, "e", 4}, {0x3000, "c", 0},
-                            {0x3000, "d", 2}}));
+  EXPECT_EQ(read(text), (std::vector<Sym>{{0x1000, "a", 1},
+                                          {0x1000, "b", 3},
+                                          {0x2000, "e", 4},
+                                          {0x3000, "c", 0},
+                                          {0x3000, "d", 2}}));
 }
 
 TEST(MapFile, ReadsCrLfLikeLf) {

@@ -1,10 +1,9 @@
 // End-to-end runs of the vorlith executable: exit status, messages and the written file.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -156,8 +155,8 @@ TEST_F(RunTest, EchoesTheMapLineWhoseNumberIsBad) {
 }
 
 TEST_F(RunTest, NeedsAtLeastTwoSymbols) {
-  for (std::string text : {std::string(), std::string("no map here\n"),
-                           symbolLine("0000000000001000", "alone")}) {
+  for (std::string text :
+       {std::string(), std::string("no map here\n"), symbolLine("0000000000001000", "alone")}) {
     SCOPED_TRACE(text);
     spit(dir_ / "few.map", text);
     Result r = vorlith("few.map", "out.json");
@@ -176,12 +175,13 @@ TEST_F(RunTest, WritesTheDocumentAsAScriptAssignment) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(slurp(dir_ / "out.json"),
-            std::string(kPrefix) +
-                R"({"total":64,"children":{"C symbols":{"total":48,"children":{},"leaves":)"
-                R"({"Dmain":{"size":48,"address":4096,"mangledName":"_Dmain","demangledName":""}}},)"
-                R"("gc":{"total":16,"children":{},"leaves":{"gc_init":{"size":16,"address":4144,)"
-                R"("mangledName":"gc_init","demangledName":""}}}},"leaves":{}})");
+  EXPECT_EQ(
+      slurp(dir_ / "out.json"),
+      std::string(kPrefix) +
+          R"({"total":64,"children":{"C symbols":{"total":48,"children":{},"leaves":)"
+          R"({"Dmain":{"size":48,"address":4096,"mangledName":"_Dmain","demangledName":""}}},)"
+          R"("gc":{"total":16,"children":{},"leaves":{"gc_init":{"size":16,"address":4144,)"
+          R"("mangledName":"gc_init","demangledName":""}}}},"leaves":{}})");
 }
 
 TEST_F(RunTest, ReadsEveryRealMapTheSameWayTwice) {

@@ -13,8 +13,9 @@ using std::string_view;
 using Lines = std::vector<string_view>;
 
 TEST(ForceValidUTF8, ReturnsValidTextItselfWithoutCopying) {
-  for (string_view s : {string_view("plain ascii"), string_view("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
-                        string_view(""), string_view("edge \xF4\x8F\xBF\xBF \xED\x9F\xBF")}) {
+  for (string_view s :
+       {string_view("plain ascii"), string_view("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+        string_view(""), string_view("edge \xF4\x8F\xBF\xBF \xED\x9F\xBF")}) {
     SCOPED_TRACE(hexBytes(s));
     string repaired = "untouched";
     string_view result = forceValidUTF8(s, repaired);
@@ -28,15 +29,15 @@ TEST(ForceValidUTF8, ReencodesEveryByteOfInvalidText) {
   struct Case {
     string_view in, out;
   } cases[] = {
-      {"\xE9t", "\xC3\xA9t"},                                     // Latin-1 e acute
+      {"\xE9t", "\xC3\xA9t"},                                    // Latin-1 e acute
       {"\xC3\xA9\xFF", "\xC3\x83\xC2\xA9\xC3\xBF"},              // valid char converted too
-      {"\x82\x80", "\xC2\x82\xC2\x80"},                           // stray continuation
-      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},               // surrogate
-      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                           // overlong
-      {"\xE0\x80\xAF", "\xC3\xA0\xC2\x80\xC2\xAF"},               // overlong, three bytes
-      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},   // above U+10FFFF
-      {"ab\xE2\x82", "ab\xC3\xA2\xC2\x82"},                       // cut off at the end
-      {"12345678\xC3", "12345678\xC3\x83"},                       // after an 8-byte ASCII run
+      {"\x82\x80", "\xC2\x82\xC2\x80"},                          // stray continuation
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},              // surrogate
+      {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                          // overlong
+      {"\xE0\x80\xAF", "\xC3\xA0\xC2\x80\xC2\xAF"},              // overlong, three bytes
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},  // above U+10FFFF
+      {"ab\xE2\x82", "ab\xC3\xA2\xC2\x82"},                      // cut off at the end
+      {"12345678\xC3", "12345678\xC3\x83"},                      // after an 8-byte ASCII run
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(hexBytes(c.in));

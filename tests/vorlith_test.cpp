@@ -76,8 +76,8 @@ TEST(SizeTree, NumbersRepeatedLeafNames) {
   for (const char* name : {"f", "f", "f", "f#1", "g#2", "g", "g", "g", "g"}) {
     fileSymbol(root, {"grp", name}, 1, 1, name, name);
   }
-  EXPECT_EQ(keysOf(child(root, "grp")),
-            (std::vector<std::string>{"f", "f#1", "f#2", "f#1#1", "g#2", "g", "g#1", "g#3", "g#4"}));
+  EXPECT_EQ(keysOf(child(root, "grp")), (std::vector<std::string>{"f", "f#1", "f#2", "f#1#1", "g#2",
+                                                                  "g", "g#1", "g#3", "g#4"}));
   expectTotalsAddUp(root);
 }
 
@@ -112,12 +112,11 @@ TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
 
 TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
   std::vector<Symbol> symbols = {
-      {0, "zero", 0},          // never shown
-      {0x1000, "main", 1},     // 0x10 up to the next
-      {0x1010, "early", 2},    // same address: only the latest line is shown
-      {0x1010, "mid", 3},
-      {0x1010, "late", 4},
-      {0x1030, "last", 5},     // only bounds the one before it
+      {0, "zero", 0},        // never shown
+      {0x1000, "main", 1},   // 0x10 up to the next
+      {0x1010, "early", 2},  // same address: only the latest line is shown
+      {0x1010, "mid", 3},   {0x1010, "late", 4},
+      {0x1030, "last", 5},  // only bounds the one before it
   };
   TreeNode root = buildTree(symbols);
   expectTotalsAddUp(root);
@@ -151,8 +150,11 @@ TEST(BuildTree, ShowsGapsAfterSizedEntriesAsPadding) {
 
 TEST(BuildTree, NeedsTwoSymbols) {
   expectThrowsWithMessage<std::runtime_error>([] { (void)buildTree({}); }, "No symbols");
-  expectThrowsWithMessage<std::runtime_error>([] { (void)buildTree({{0x10, "a", 0}}); },
-                                              "No symbols");
+  expectThrowsWithMessage<std::runtime_error>(
+      [] {
+        (void)buildTree({{0x10, "a", 0}});
+      },
+      "No symbols");
   TreeNode root = buildTree({{0x10, "a", 0}, {0x10, "b", 1}});
   EXPECT_EQ(root.total, 0u);
   EXPECT_EQ(root.leaves.size() + root.children.size(), 0u);

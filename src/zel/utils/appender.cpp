@@ -23,7 +23,9 @@ FastAppender& FastAppender::operator=(FastAppender&& other) noexcept {
   return *this;
 }
 
-FastAppender::~FastAppender() { std::free(start); }
+FastAppender::~FastAppender() {
+  std::free(start);
+}
 
 void FastAppender::reserve(size_t len) {
   size_t size = static_cast<size_t>(cursor - start);

@@ -37,7 +37,8 @@ class FastAppender {
 
   // The content, without a copy. Valid until the next append.
   [[nodiscard]] std::string_view get() const {
-    return start ? std::string_view(start, static_cast<size_t>(cursor - start)) : std::string_view();
+    return start ? std::string_view(start, static_cast<size_t>(cursor - start))
+                 : std::string_view();
   }
 
   [[nodiscard]] size_t capacity() const { return static_cast<size_t>(end - start); }

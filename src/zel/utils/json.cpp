@@ -12,14 +12,29 @@ constexpr Escapes makeEscapes() {
     table.escaped[c] = true;
     char simple = 0;
     switch (c) {
-      case '\\': simple = '\\'; break;
-      case '"': simple = '"'; break;
-      case '\b': simple = 'b'; break;
-      case '\f': simple = 'f'; break;
-      case '\n': simple = 'n'; break;
-      case '\r': simple = 'r'; break;
-      case '\t': simple = 't'; break;
-      default: break;
+      case '\\':
+        simple = '\\';
+        break;
+      case '"':
+        simple = '"';
+        break;
+      case '\b':
+        simple = 'b';
+        break;
+      case '\f':
+        simple = 'f';
+        break;
+      case '\n':
+        simple = 'n';
+        break;
+      case '\r':
+        simple = 'r';
+        break;
+      case '\t':
+        simple = 't';
+        break;
+      default:
+        break;
     }
     if (simple != 0) {
       out[0] = '\\';
@@ -42,6 +57,8 @@ constexpr Escapes kEscapes = makeEscapes();
 
 }  // namespace
 
-const Escapes& escapes() { return kEscapes; }
+const Escapes& escapes() {
+  return kEscapes;
+}
 
 }  // namespace zel::utils::json

@@ -157,8 +157,7 @@ std::vector<std::string_view> fastSplit(std::string_view s, char d) {
   const char* end = begin + s.size();
   size_t count = 0;
   for (const char* p = begin;
-       (p = static_cast<const char*>(std::memchr(p, d, static_cast<size_t>(end - p)))) !=
-       nullptr;
+       (p = static_cast<const char*>(std::memchr(p, d, static_cast<size_t>(end - p)))) != nullptr;
        ++p) {
     ++count;
   }
