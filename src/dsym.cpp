@@ -237,25 +237,46 @@ Segments nameRuleSegments(string_view sym, string& dem, size_t& prefixEnd) {
   return {string(sym)};
 }
 
+// True when the name holds a byte of 0x80 or above before any other byte that stops the
+// compressed-name decoder.
+bool mayBeCompressed(string_view s) {
+  for (char c : s) {
+    auto b = static_cast<unsigned char>(c);
+    if (b >= 0x80) {
+      return true;
+    }
+    if (!((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_')) {
+      return false;
+    }
+  }
+  return false;
+}
+
 // One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
 // `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
 Segments classify(string_view passed, string& dem, std::optional<string_view>& prefix,
                   string_view& after, std::deque<string>& storage,
                   std::vector<char>& demangleBuffer) {
   string_view sym = passed;
-  size_t position = 0;
-  string decoded = decodeDmdString(sym, position);
-  if (!decoded.empty() && position == sym.size()) {
-    sym = storage.emplace_back(std::move(decoded));
+  // A name of letters, digits and "_" only is its own expansion, and one with another byte
+  // below 0x80 is never taken: only names with a byte of 0x80 or above need the decoder.
+  if (mayBeCompressed(sym)) {
+    size_t position = 0;
+    string decoded = decodeDmdString(sym, position);
+    if (!decoded.empty() && position == sym.size()) {
+      sym = storage.emplace_back(std::move(decoded));
+    }
   }
   if (startsWith(sym, "__D")) {
     sym.remove_prefix(1);
   }
-  dem.assign(demangle(sym, demangleBuffer));
+  string_view demangled = demangle(sym, demangleBuffer);
   Segments segments;
-  if (dem != sym && splitDemangled(dem, segments)) {
+  if (demangled != sym && splitDemangled(demangled, segments)) {
+    dem.assign(demangled);
     return segments;
   }
+  dem.assign(demangled);
   size_t prefixEnd = string_view::npos;
   segments = nameRuleSegments(sym, dem, prefixEnd);
   if (prefixEnd != string_view::npos) {
@@ -380,7 +401,10 @@ Segments parseDSymbol(string_view sym, string& dem) {
   dem.clear();
   // Reused across calls so that demangling allocates only when a name outgrows every earlier.
   static thread_local std::vector<char> demangleBuffer;
-  std::deque<string> storage;
+  // Holds expanded names; a deque never moves them. Thread-local and cleared, not rebuilt,
+  // because constructing a deque allocates.
+  static thread_local std::deque<string> storage;
+  storage.clear();
   // "app.obj: _main" files _main under the group app.obj. Prefixes are peeled in a loop, not
   // by recursion, so that a name of many prefixes cannot exhaust the stack.
   Segments prefixes;

@@ -13,6 +13,7 @@
 #include "mapfile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,8 +113,7 @@ bool startsWith(string_view s, string_view prefix) {
 // Line parser state shared by the three forms.
 class LineParser {
  public:
-  LineParser(std::vector<Symbol>& symbols, std::deque<std::string>& made)
-      : symbols_(symbols), made_(made) {}
+  LineParser(std::vector<Symbol>& symbols, TextArena& made) : symbols_(symbols), made_(made) {}
 
   void parseLine(string_view line, size_t index) {
     index_ = index;
@@ -137,10 +137,7 @@ class LineParser {
   void add(uint64_t address, string_view name) { symbols_.push_back({address, name, index_}); }
 
   void addEndMarker(uint64_t address, string_view name) {
-    std::string& marker = made_.emplace_back();
-    marker.reserve(kEndMarker.size() + name.size());
-    marker.append(kEndMarker).append(name);
-    add(address, marker);
+    add(address, made_.concat({kEndMarker, name}));
   }
 
   // Form A. Returns false when the line's processing ends here.
@@ -199,10 +196,7 @@ class LineParser {
     } else if (section.empty()) {
       name = text;
     } else {
-      std::string& made = made_.emplace_back();
-      made.reserve(text.size() + section.size() + 3);
-      made.append(text).append(" (").append(section).append(")");
-      name = made;
+      name = made_.concat({text, " (", section, ")"});
     }
     add(address, name);
     if (address != 0 && size != 0) {
@@ -231,7 +225,8 @@ class LineParser {
     if (plain) {
       return span;
     }
-    std::string& joined = made_.emplace_back();
+    std::string& joined = joined_;
+    joined.clear();
     size_t at = 0;
     for (string_view token = nextToken(span, at); !token.empty(); token = nextToken(span, at)) {
       if (!joined.empty()) {
@@ -239,7 +234,7 @@ class LineParser {
       }
       joined.append(token);
     }
-    return joined;
+    return made_.copy(joined);
   }
 
   // Form C.
@@ -271,65 +266,90 @@ class LineParser {
   }
 
   std::vector<Symbol>& symbols_;
-  std::deque<std::string>& made_;
+  TextArena& made_;
+  std::string joined_;
   size_t index_ = 0;
   bool parsing_ = false;  // the "Publics by Value" heading has been seen
 };
 
-std::string readFile(const std::string& fileName) {
-  auto fail = [&fileName](int error) -> std::runtime_error {
-    return std::runtime_error(fileName + ": " + std::strerror(error));
-  };
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw fail(errno);
-  }
-  std::string text;
-  struct stat info;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    text.reserve(static_cast<size_t>(info.st_size));
-  }
-  char chunk[1 << 16];
+[[noreturn]] void failToRead(const std::string& fileName, int error) {
+  throw std::runtime_error(fileName + ": " + std::strerror(error));
+}
+
+// Reads what is left of `fd` into `text`, which may already hold a start.
+void readRest(int fd, std::string& text, const std::string& fileName) {
+  size_t size = text.size();
   for (;;) {
-    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (text.size() - size < (1 << 16)) {
+      text.resize(size + std::max<size_t>(1 << 16, size));
+    }
+    ssize_t got = ::read(fd, text.data() + size, text.size() - size);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
     if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       int error = errno;
       ::close(fd);
-      throw fail(error);
+      failToRead(fileName, error);
     }
     if (got == 0) {
       break;
     }
-    text.append(chunk, static_cast<size_t>(got));
+    size += static_cast<size_t>(got);
   }
-  ::close(fd);
-  return text;
+  text.resize(size);
 }
 
 }  // namespace
 
 MapFile::MapFile(const std::string& fileName) : MapFile(fileName, std::cout) {}
 
-MapFile::MapFile(const std::string& fileName, std::ostream& echo) : text_(readFile(fileName)) {
+MapFile::MapFile(const std::string& fileName, std::ostream& echo) {
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    failToRead(fileName, errno);
+  }
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    // Mapped and populated in one go: a copy into the heap would fault in every page twice.
+    size_t size = static_cast<size_t>(info.st_size);
+    void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (at != MAP_FAILED) {
+      ::close(fd);
+      mapped_ = at;
+      mappedSize_ = size;
+      text_ = std::string_view(static_cast<const char*>(at), size);
+      parse(echo);
+      return;
+    }
+  }
+  readRest(fd, owned_, fileName);  // pipes, devices, and where mapping fails
+  ::close(fd);
+  text_ = owned_;
   parse(echo);
 }
 
-MapFile::MapFile(FromText, std::string text, std::ostream& echo) : text_(std::move(text)) {
+MapFile::MapFile(FromText, std::string text, std::ostream& echo)
+    : owned_(std::move(text)), text_(owned_) {
   parse(echo);
+}
+
+MapFile::~MapFile() {
+  if (mapped_ != nullptr) {
+    ::munmap(mapped_, mappedSize_);
+  }
 }
 
 void MapFile::parse(std::ostream& echo) {
   LineParser parser(symbols, made_);
   std::vector<string_view> lines = zel::utils::text::splitAsciiLines(text_);
+  // Most lines yield at most one symbol; reserving spares the copies of a growing list.
+  symbols.reserve(lines.size() + lines.size() / 4);
   std::string repaired;
   for (size_t index = 0; index < lines.size(); ++index) {
     string_view line = zel::utils::text::forceValidUTF8(lines[index], repaired);
     if (line.data() == repaired.data()) {
-      line = made_.emplace_back(std::move(repaired));  // names may point into it
-      repaired.clear();
+      line = made_.copy(repaired);  // names may point into it
     }
     // Recovers only to show which line failed; the failure still ends the run.
     try {

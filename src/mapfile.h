@@ -3,11 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "arena.h"
 
 namespace vorlith {
 
@@ -37,6 +38,7 @@ class MapFile {
   // Names are views into this object's storage, so it never moves.
   MapFile(const MapFile&) = delete;
   MapFile& operator=(const MapFile&) = delete;
+  ~MapFile();
 
   // Sorted by address, then by line index.
   std::vector<Symbol> symbols;
@@ -44,9 +46,11 @@ class MapFile {
  private:
   void parse(std::ostream& echo);
 
-  std::string text_;              // the whole file; lines and most names point into it
-  std::deque<std::string> made_;  // text the file lacks: repaired lines, joined names;
-                                  // a deque never moves its strings
+  std::string owned_;      // the text when it was read rather than mapped
+  std::string_view text_;  // the whole file; lines and most names point into it
+  void* mapped_ = nullptr;
+  size_t mappedSize_ = 0;
+  TextArena made_;  // text the file lacks: repaired lines, joined names, end markers
 };
 
 }  // namespace vorlith

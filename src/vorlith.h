@@ -6,80 +6,129 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "arena.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
 
 namespace vorlith {
 
 // A hash map from text that enumerates its entries in the order they were first inserted, so
-// that two runs on one map write byte-identical documents.
+// that two runs on one map write byte-identical documents. Keys are copied into the tree's
+// arena; the index is an open-addressing table of entry numbers, with no allocation per entry.
 template <typename Value>
 class OrderedMap {
  public:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using Entry = std::pair<std::string_view, Value>;  // the key lives in `index_`
+  using Entry = std::pair<std::string_view, Value>;
 
   [[nodiscard]] Value* find(std::string_view key) {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    size_t slot = slotOf(key, hash(key));
+    return slots_.empty() || slots_[slot] == 0 ? nullptr : &entries_[index(slots_[slot])].second;
   }
   [[nodiscard]] bool contains(std::string_view key) const {
-    return index_.find(key) != index_.end();
+    return !slots_.empty() && slots_[slotOf(key, hash(key))] != 0;
   }
 
   // Returns the value under `key`, inserting a default one first if there is none.
   Value& at(std::string_view key) {
-    auto [it, inserted] = index_.try_emplace(std::string(key), entries_.size());
-    if (inserted) {
-      // Node-based: the key's storage never moves, so a view of it is safe.
-      entries_.emplace_back(std::string_view(it->first), Value());
+    uint64_t h = hash(key);
+    if (!slots_.empty()) {
+      size_t slot = slotOf(key, h);
+      if (slots_[slot] != 0) {
+        return entries_[index(slots_[slot])].second;
+      }
     }
-    return entries_[it->second].second;
+    if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
+      grow();
+    }
+    slots_[slotOf(key, h)] = pack(h, entries_.size());
+    entries_.emplace_back(treeArena().copy(key), Value());
+    return entries_.back().second;
   }
 
   [[nodiscard]] size_t size() const { return entries_.size(); }
   [[nodiscard]] auto begin() const { return entries_.begin(); }
   [[nodiscard]] auto end() const { return entries_.end(); }
+  // Values may change in place; keys may not (the index hashes them).
+  [[nodiscard]] auto begin() { return entries_.begin(); }
+  [[nodiscard]] auto end() { return entries_.end(); }
 
  private:
-  std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;
+  static uint64_t hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  // A slot holds the upper half of the key's hash and the entry's number plus one; 0 is empty.
+  static uint64_t pack(uint64_t h, size_t entry) { return (h & ~0xFFFFFFFFull) | (entry + 1); }
+  static size_t index(uint64_t slot) { return static_cast<size_t>((slot & 0xFFFFFFFFu) - 1); }
+
+  // The slot that holds `key`, or the empty slot where it would go.
+  size_t slotOf(std::string_view key, uint64_t h) const {
+    if (slots_.empty()) {
+      return 0;
+    }
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
+      uint64_t s = slots_[slot];
+      if (s == 0 || ((s ^ h) >> 32 == 0 && entries_[index(s)].first == key)) {
+        return slot;
+      }
+    }
+  }
+
+  void grow() {
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(old.empty() ? 8 : old.size() * 2, 0);
+    size_t mask = slots_.size() - 1;
+    for (uint64_t s : old) {
+      if (s == 0) {
+        continue;
+      }
+      size_t slot = static_cast<size_t>(hash(entries_[index(s)].first)) & mask;
+      while (slots_[slot] != 0) {
+        slot = (slot + 1) & mask;
+      }
+      slots_[slot] = s;
+    }
+  }
+
   std::vector<Entry> entries_;
+  std::vector<uint64_t> slots_;  // a power of two in size, at most three quarters full
 };
 
 // One symbol of the tree.
 struct TreeLeaf {
   uint64_t size = 0;
   uint64_t address = 0;
-  std::string mangledName;    // the name in the map, made valid UTF-8
-  std::string demangledName;  // empty when it equals the name
+  std::string_view mangledName;    // the name in the map, made valid UTF-8
+  std::string_view demangledName;  // empty when it equals the name
 };
 
 // One group: the sum of all sizes below it, its sub-groups and its own leaves.
 struct TreeNode {
+  TreeNode() = default;
+  TreeNode(TreeNode&&) noexcept = default;
+  TreeNode& operator=(TreeNode&&) noexcept = default;
+  // Tears down without recursion: one symbol can make a chain of groups as long as its name.
+  ~TreeNode();
+
   uint64_t total = 0;
   OrderedMap<TreeNode> children;
   OrderedMap<TreeLeaf> leaves;
-  // The last number given to a repeated leaf name here; keys are never removed, so probing
-  // may resume from it. Not part of the document.
-  std::unordered_map<std::string, uint64_t, OrderedMap<TreeLeaf>::Hash, std::equal_to<>>
-      lastLeafNumber;
+  // The last number given to each repeated leaf name here; keys are never removed, so probing
+  // may resume from it. Not part of the document; made on the first repeat.
+  std::unique_ptr<OrderedMap<uint64_t>> lastLeafNumber;
 };
 
 // Files one symbol under `segments` (at least one: the groups, then the leaf's name), adding
 // `size` to the total of every node on the way. A leaf name already taken in its group gets
-// "#1", "#2" and so on.
+// "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
+// live as long as the tree; keys, repaired and demangled names are copied.
 void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
                 uint64_t address, std::string_view name, std::string_view demangledName);
 
 // Builds the tree of a whole map: sizes from the next address, end markers as "Afterpadding".
-// Throws std::runtime_error("No symbols") for a map with fewer than two symbols.
+// Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
+// refers to the symbols' names: keep their MapFile as long as the tree.
 struct Symbol;
 [[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols);
 
@@ -93,8 +142,8 @@ void writeJson(Writer& writer, const TreeLeaf& leaf) {
   writer.beginObject();
   writer.putMember(first, "size", leaf.size);
   writer.putMember(first, "address", leaf.address);
-  writer.putMember(first, "mangledName", std::string_view(leaf.mangledName));
-  writer.putMember(first, "demangledName", std::string_view(leaf.demangledName));
+  writer.putMember(first, "mangledName", leaf.mangledName);
+  writer.putMember(first, "demangledName", leaf.demangledName);
   writer.endObject();
 }
 
@@ -108,14 +157,45 @@ void writeJson(Writer& writer, const OrderedMap<Value>& map) {
   writer.endObject();
 }
 
+// Written with an explicit stack rather than by recursion, for the same reason as ~TreeNode.
 template <typename Writer>
-void writeJson(Writer& writer, const TreeNode& node) {
-  bool first = true;
-  writer.beginObject();
-  writer.putMember(first, "total", node.total);
-  writer.putMember(first, "children", node.children);
-  writer.putMember(first, "leaves", node.leaves);
-  writer.endObject();
+void writeJson(Writer& writer, const TreeNode& root) {
+  auto open = [&writer](const TreeNode& node) {
+    bool first = true;
+    writer.beginObject();
+    writer.putMember(first, "total", node.total);
+    writer.output.put(',');
+    writer.putString("children");
+    writer.output.put(':');
+    writer.beginObject();
+  };
+  struct Frame {
+    const TreeNode* node;
+    size_t next;  // the next child to write
+  };
+  std::vector<Frame> stack{{&root, 0}};
+  open(root);
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next < frame.node->children.size()) {
+      const auto& [key, child] = *(frame.node->children.begin() + frame.next);
+      if (frame.next++ != 0) {
+        writer.output.put(',');
+      }
+      writer.putString(key);
+      writer.output.put(':');
+      open(child);
+      stack.push_back({&child, 0});  // invalidates `frame`
+      continue;
+    }
+    writer.endObject();
+    writer.output.put(',');
+    writer.putString("leaves");
+    writer.output.put(':');
+    writeJson(writer, frame.node->leaves);
+    writer.endObject();
+    stack.pop_back();
+  }
 }
 
 }  // namespace vorlith

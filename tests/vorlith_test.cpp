@@ -159,3 +159,22 @@ TEST(BuildTree, NeedsTwoSymbols) {
   EXPECT_EQ(root.total, 0u);
   EXPECT_EQ(root.leaves.size() + root.children.size(), 0u);
 }
+
+TEST(SizeTree, DeepChainsAreWrittenAndFreedWithoutRecursion) {
+  // One name can give a chain of groups as long as itself; neither the writer nor the teardown
+  // may use a stack frame per level.
+  std::vector<std::string> segments(300000, "g");
+  {
+    TreeNode root;
+    fileSymbol(root, segments, 3, 1, "deep", "deep");
+    zel::utils::appender::FastAppender document = zel::utils::json::toJson(root);
+    std::string_view json = document.get();
+    EXPECT_EQ(json.substr(0, 33), R"({"total":3,"children":{"g":{"tota)");
+    EXPECT_EQ(
+        json.size(),
+        299999 * std::string_view(R"({"total":3,"children":{"g":},"leaves":{}})").size() +
+            std::string_view(
+                R"({"total":3,"children":{},"leaves":{"g":{"size":3,"address":1,"mangledName":"deep","demangledName":""}}})")
+                .size());
+  }
+}
