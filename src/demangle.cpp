@@ -533,16 +533,16 @@ std::string_view Demangle::demangleName() {
   return text({0, source.size()});
 }
 
+// Nothing else can parse, and most names in a map are not D names: refusing them before the
+// parser spares a throw (an allocation and an unwind) per name.
+bool startsLikeDName(std::string_view name) {
+  size_t i = !name.empty() && name[0] == '_' ? 1 : 0;
+  return name.size() > i + 1 && name[i] == 'D' && Demangle::isDigit(name[i + 1]);
+}
+
 }  // namespace demangler
 
 namespace {
-
-// "_D" or "D" followed by a digit. Nothing else can parse, and most names in a map are not D
-// names: refusing them here spares a throw (an allocation and an unwind) per name.
-bool mayBeDName(std::string_view name) {
-  size_t i = !name.empty() && name[0] == '_' ? 1 : 0;
-  return name.size() > i + 1 && name[i] == 'D' && demangler::Demangle::isDigit(name[i + 1]);
-}
 
 std::string_view copyInto(std::string_view source, std::vector<char>& buffer) {
   if (buffer.size() < source.size()) buffer.resize(source.size());
@@ -553,7 +553,7 @@ std::string_view copyInto(std::string_view source, std::vector<char>& buffer) {
 }  // namespace
 
 std::string_view demangle(std::string_view source, std::vector<char>& buffer) {
-  if (!mayBeDName(source)) return copyInto(source, buffer);
+  if (!demangler::startsLikeDName(source)) return copyInto(source, buffer);
   // A source inside the buffer (an earlier result fed back) would be overwritten while read.
   std::less<const char*> before;
   const char* storage = buffer.data();
@@ -567,7 +567,7 @@ std::string_view demangle(std::string_view source, std::vector<char>& buffer) {
 }
 
 std::string demangle(std::string_view source) {
-  if (!mayBeDName(source)) return std::string(source);
+  if (!demangler::startsLikeDName(source)) return std::string(source);
   // One buffer for all calls: after the first few names nothing is allocated but the result.
   thread_local std::vector<char> buffer;
   return std::string(demangle(source, buffer));

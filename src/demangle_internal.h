@@ -160,6 +160,8 @@ class Demangle {
   }
   [[nodiscard]] std::string_view writtenText() const { return text({0, written}); }
   [[nodiscard]] size_t capacity() const { return target->size(); }
+  [[nodiscard]] size_t workDone() const { return work; }
+  [[nodiscard]] size_t workBound() const { return workLimit; }
 
   std::string_view source;
   std::vector<char>* target;  // the lent buffer or ownBuffer; its size is the capacity
@@ -179,6 +181,9 @@ class Demangle {
   size_t work = 0;     // bytes readPos advanced in this attempt
   size_t workLimit;
 };
+
+// True when `name` is "_D" or "D" followed by a digit, the only names that can parse.
+[[nodiscard]] bool startsLikeDName(std::string_view name);
 
 // Opens one nesting level for the lifetime of the guard.
 class NestingGuard {
