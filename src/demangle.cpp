@@ -137,8 +137,26 @@ Span Demangle::put(Span text) {
 
 Span Demangle::shift(Span text) {
   if (text.empty()) return {written, 0};
-  char* data = target->data();
-  std::rotate(data + text.offset, data + text.end(), data + written);
+  char* first = target->data() + text.offset;
+  char* middle = first + text.length;
+  char* last = target->data() + written;
+  // Nearly every rotation moves a short piece (a name, "()") across long text. libstdc++'s
+  // std::rotate swaps byte by byte (~0.3 GB/s here); a memmove of the long side around a copy
+  // of the short one is an order of magnitude faster on renderings of a few hundred kilobytes.
+  constexpr size_t kShortSide = 256;
+  char saved[kShortSide];
+  size_t rest = static_cast<size_t>(last - middle);
+  if (text.length <= kShortSide) {
+    std::memcpy(saved, first, text.length);
+    std::memmove(first, middle, rest);
+    std::memcpy(first + rest, saved, text.length);
+  } else if (rest <= kShortSide) {
+    std::memcpy(saved, middle, rest);
+    std::memmove(first + rest, first, text.length);
+    std::memcpy(first, saved, rest);
+  } else {
+    std::rotate(first, middle, last);
+  }
   return {written - text.length, text.length};
 }
 

@@ -175,6 +175,27 @@ TEST(DemangleBuffer, ShiftRotatesAndPadPrefixesASpace) {
   EXPECT_EQ(d.writtenText(), "int pkg.x");
 }
 
+// Short and long pieces, short and long text behind them: the rotation takes different roads.
+TEST(DemangleBuffer, ShiftMovesAPieceBehindTheRestOfTheText) {
+  struct Case {
+    size_t before, piece, after;
+  };
+  for (const Case& c : {Case{0, 3, 5}, Case{2, 300, 4}, Case{7, 4, 300}, Case{1, 300, 300},
+                        Case{0, 256, 257}, Case{0, 257, 256}, Case{5, 1, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.before << "/" << c.piece << "/" << c.after);
+    std::string head(c.before, 'h'), piece, tail;
+    for (size_t i = 0; i < c.piece; ++i) piece += static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < c.after; ++i) tail += static_cast<char>('A' + i % 26);
+    Demangle d("");
+    d.put(std::string_view(head));
+    Span span = d.put(std::string_view(piece));
+    d.put(std::string_view(tail));
+    Span moved = d.shift(span);
+    EXPECT_EQ(d.writtenText(), head + tail + piece);
+    EXPECT_EQ(d.text(moved), piece);
+  }
+}
+
 TEST(DemangleBuffer, SilentDropsTextButKeepsItsBytesBehind) {
   Demangle d("");
   d.put(std::string_view("head "));
@@ -733,9 +754,24 @@ TEST(DemangleBounds, WorkCountRestartsWithTheBuffer) {
 
 // Produced by: gdc -c app.d && nm app.o; ldc2 -c app.d && nm app.o (Debian's gdc 12 and ldc2
 // 1.30), for a module "app" with classes, structs, templates, nested functions, delegates and
-// associative arrays. These are the names without back references.
+// associative arrays; the "rt." names from the map of the same program linked with
+// gdc -static-libphobos app.d main.d -Wl,-Map=app.map. These are names without back references.
 TEST(DemangleRealNames, OlderManglingDecodes) {
   expectRenderings({
+      {"_D2rt8lifetime10__blkcacheFNbNdZPS4core6memory8BlkInfo_",
+       "nothrow @property core.memory.BlkInfo_* rt.lifetime.__blkcache()"},
+      {"_D2rt5minfo13rt_moduleCtorUZ14__foreachbody1MFKS3gcc8sections3elf3DSOZi",
+       "int rt.minfo.rt_moduleCtor().__foreachbody1(ref gcc.sections.elf.DSO)"},
+      {"_D2rt8lifetime14processGCMarksFNbPS4core6memory8BlkInfo_MDFNbPvZiZv",
+       "nothrow void rt.lifetime.processGCMarks(core.memory.BlkInfo_*, scope nothrow int "
+       "delegate(void*))"},
+      {"_D2rt6dmain212traceHandlerPFPvZC6object9Throwable9TraceInfo",
+       "object.Throwable.TraceInfo function(void*)* rt.dmain2.traceHandler"},
+      {"_D2rt9profilegc18_staticDtor_L93_C1FZ11__critsec19OPv",
+       "shared(void*) rt.profilegc._staticDtor_L93_C1().__critsec19"},
+      {"_D2rt4util8typeinfo10TypeInfo_v7getHashMxFNaNbNeMxPvZm",
+       "const(pure nothrow @trusted ulong function(scope const(void*))) "
+       "rt.util.typeinfo.TypeInfo_v.getHash"},
       {"_D3app2dgDFiZi", "int app.dg(int)"},
       {"_D3app2fpPFiZv", "void function(int)* app.fp"},
       {"_D3app3useFZv", "void app.use()"},
