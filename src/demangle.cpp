@@ -562,9 +562,10 @@ bool startsLikeDName(std::string_view name) {
 
 namespace {
 
+// memmove: the source may be an earlier result that already lies in the buffer.
 std::string_view copyInto(std::string_view source, std::vector<char>& buffer) {
   if (buffer.size() < source.size()) buffer.resize(source.size());
-  if (!source.empty()) std::memcpy(buffer.data(), source.data(), source.size());
+  if (!source.empty()) std::memmove(buffer.data(), source.data(), source.size());
   return {buffer.data(), source.size()};
 }
 
