@@ -1,5 +1,5 @@
 // Micro-benchmark of the D demangler over D names taken from real linker maps (d_names.txt, one
-// per line). Reports names per second; the classifier, which calls demangle once per symbol, gets
+// per line; its header says how they were made). Reports names per second; the classifier, which calls demangle once per symbol, gets
 // its own benchmark below.
 #include <benchmark/benchmark.h>
 
@@ -17,7 +17,7 @@ const std::vector<std::string>& dNames() {
     std::vector<std::string> lines;
     std::ifstream in(VORLITH_BENCH_NAMES);
     for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) lines.push_back(line);
+      if (!line.empty() && line[0] != '#') lines.push_back(line);
     }
     if (lines.empty()) std::fprintf(stderr, "no names in %s\n", VORLITH_BENCH_NAMES);
     return lines;
