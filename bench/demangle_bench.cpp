@@ -1,6 +1,6 @@
 // Micro-benchmark of the D demangler over D names taken from real linker maps (d_names.txt, one
-// per line; its header says how they were made). Reports names per second; the classifier, which calls demangle once per symbol, gets
-// its own benchmark below.
+// per line; its header says how they were made). Reports names per second; the classifier, which
+// calls demangle once per symbol, gets its own benchmark below.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -17,9 +17,11 @@ const std::vector<std::string>& dNames() {
     std::vector<std::string> lines;
     std::ifstream in(VORLITH_BENCH_NAMES);
     for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line[0] != '#') lines.push_back(line);
+      if (!line.empty() && line[0] != '#')
+        lines.push_back(line);
     }
-    if (lines.empty()) std::fprintf(stderr, "no names in %s\n", VORLITH_BENCH_NAMES);
+    if (lines.empty())
+      std::fprintf(stderr, "no names in %s\n", VORLITH_BENCH_NAMES);
     return lines;
   }();
   return names;
@@ -29,7 +31,8 @@ const std::vector<std::string>& dNames() {
 void demangleToString(benchmark::State& state) {
   const auto& names = dNames();
   for (auto _ : state) {
-    for (const std::string& name : names) benchmark::DoNotOptimize(vorlith::demangle(name));
+    for (const std::string& name : names)
+      benchmark::DoNotOptimize(vorlith::demangle(name));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * names.size()));
 }

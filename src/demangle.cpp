@@ -26,33 +26,22 @@ const LimitException kLimitException;
 
 // Indexed by type letter minus 'a'; 'n' has a rule of its own.
 constexpr std::string_view kPrimitives[] = {
-    "char",   "bool",    "creal",  "double", "real",  "float", "byte",   "ubyte",
-    "int",    "ireal",   "uint",   "long",   "ulong", "",      "ifloat", "idouble",
-    "cfloat", "cdouble", "short",  "ushort", "wchar", "void",  "dchar",
-};
-
-// Puts readPos back when a look-ahead leaves by an exception.
-class ReadPosRestore {
- public:
-  explicit ReadPosRestore(Demangle& parser) : parser(parser), saved(parser.readPos) {}
-  ~ReadPosRestore() {
-    if (!committed) parser.readPos = saved;
-  }
-  ReadPosRestore(const ReadPosRestore&) = delete;
-  ReadPosRestore& operator=(const ReadPosRestore&) = delete;
-  void commit() { committed = true; }
-
- private:
-  Demangle& parser;
-  size_t saved;
-  bool committed = false;
+    "char",   "bool",    "creal", "double", "real",  "float", "byte",   "ubyte",
+    "int",    "ireal",   "uint",  "long",   "ulong", "",      "ifloat", "idouble",
+    "cfloat", "cdouble", "short", "ushort", "wchar", "void",  "dchar",
 };
 
 }  // namespace
 
-const char* ParseException::what() const noexcept { return "invalid D symbol"; }
-const char* OverflowException::what() const noexcept { return "demangle buffer overflow"; }
-const char* LimitException::what() const noexcept { return "D symbol nests or reads too much"; }
+const char* ParseException::what() const noexcept {
+  return "invalid D symbol";
+}
+const char* OverflowException::what() const noexcept {
+  return "demangle buffer overflow";
+}
+const char* LimitException::what() const noexcept {
+  return "D symbol nests or reads too much";
+}
 
 Demangle::Demangle(std::string_view source, AddType withType, std::vector<char>* lentBuffer)
     : source(source),
@@ -60,13 +49,20 @@ Demangle::Demangle(std::string_view source, AddType withType, std::vector<char>*
       withType(withType),
       workLimit(kWorkPerByte * source.size() + kWorkSlack) {}
 
-void Demangle::error(std::string_view /*message*/) const { throw kParseException; }
-void Demangle::overflow(std::string_view /*message*/) const { throw kOverflowException; }
-void Demangle::limit() const { throw kLimitException; }
+void Demangle::error(std::string_view /*message*/) const {
+  throw kParseException;
+}
+void Demangle::overflow(std::string_view /*message*/) const {
+  throw kOverflowException;
+}
+void Demangle::limit() const {
+  throw kLimitException;
+}
 
 void Demangle::advance(size_t n) {
   work += n;
-  if (work > workLimit) limit();
+  if (work > workLimit)
+    limit();
   readPos += n;
 }
 
@@ -75,13 +71,15 @@ void Demangle::reset() {
   written = 0;
   nesting = 0;
   work = 0;
+  moved = 0;
 }
 
 // ---- Reading -------------------------------------------------------------------------------
 
 std::string_view Demangle::sliceNumber() {
   size_t start = readPos;
-  while (isDigit(tok())) next();
+  while (isDigit(tok()))
+    next();
   return source.substr(start, readPos - start);
 }
 
@@ -89,25 +87,32 @@ uint32_t Demangle::decodeNumber(std::string_view digits) const {
   uint32_t value = 0;
   for (char c : digits) {
     auto d = static_cast<uint32_t>(c - '0');
-    if (value > (UINT32_MAX - d) / 10) error();
+    if (value > (UINT32_MAX - d) / 10)
+      error();
     value = value * 10 + d;
   }
   return value;
 }
 
 uint8_t Demangle::ascii2hex(char c) const {
-  if (isDigit(c)) return static_cast<uint8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+  if (isDigit(c))
+    return static_cast<uint8_t>(c - '0');
+  if (c >= 'a' && c <= 'f')
+    return static_cast<uint8_t>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F')
+    return static_cast<uint8_t>(c - 'A' + 10);
   error();
 }
 
 // ---- Writing -------------------------------------------------------------------------------
 
 Span Demangle::append(std::string_view text) {
-  if (text.empty()) return {written, 0};
-  if (target->empty()) target->resize(kInitialCapacity);
-  if (capacity() - written < text.size()) overflow();
+  if (text.empty())
+    return {written, 0};
+  if (target->empty())
+    target->resize(kInitialCapacity);
+  if (capacity() - written < text.size())
+    overflow();
   std::memcpy(target->data() + written, text.data(), text.size());
   Span placed{written, text.size()};
   written += text.size();
@@ -115,13 +120,15 @@ Span Demangle::append(std::string_view text) {
 }
 
 Span Demangle::append(Span text) {
-  if (text.empty()) return {written, 0};
+  if (text.empty())
+    return {written, 0};
   // Text that silent() left just behind the written text is taken where it lies.
   if (text.offset == written) {
     written += text.length;
     return text;
   }
-  if (capacity() - written < text.length) overflow();
+  if (capacity() - written < text.length)
+    overflow();
   // The source may overlap the destination when it lies beyond the written text.
   std::memmove(target->data() + written, target->data() + text.offset, text.length);
   Span placed{written, text.length};
@@ -130,13 +137,16 @@ Span Demangle::append(Span text) {
 }
 
 Span Demangle::put(Span text) {
-  if (text.empty()) return {written, 0};
-  if (contains({0, written}, text)) return shift(text);
+  if (text.empty())
+    return {written, 0};
+  if (contains({0, written}, text))
+    return shift(text);
   return append(text);
 }
 
 Span Demangle::shift(Span text) {
-  if (text.empty()) return {written, 0};
+  if (text.empty())
+    return {written, 0};
   char* first = target->data() + text.offset;
   char* middle = first + text.length;
   char* last = target->data() + written;
@@ -146,6 +156,9 @@ Span Demangle::shift(Span text) {
   constexpr size_t kShortSide = 256;
   char saved[kShortSide];
   size_t rest = static_cast<size_t>(last - middle);
+  moved += text.length + rest;
+  if (moved > kMovesPerWork * workLimit)
+    limit();
   if (text.length <= kShortSide) {
     std::memcpy(saved, first, text.length);
     std::memmove(first, middle, rest);
@@ -161,7 +174,8 @@ Span Demangle::shift(Span text) {
 }
 
 void Demangle::pad(Span text) {
-  if (text.empty()) return;
+  if (text.empty())
+    return;
   append(std::string_view(" "));
   put(text);
 }
@@ -169,9 +183,12 @@ void Demangle::pad(Span text) {
 void Demangle::putAsHex(uint32_t value, size_t width) {
   char digits[8];
   size_t count = 0;
-  for (uint32_t v = value; v != 0; v >>= 4) ++count;
-  for (size_t i = count; i-- > 0; value >>= 4) digits[i] = "0123456789abcdef"[value & 0xF];
-  for (size_t i = count; i < width; ++i) put(std::string_view("0"));
+  for (uint32_t v = value; v != 0; v >>= 4)
+    ++count;
+  for (size_t i = count; i-- > 0; value >>= 4)
+    digits[i] = "0123456789abcdef"[value & 0xF];
+  for (size_t i = count; i < width; ++i)
+    put(std::string_view("0"));
   put(std::string_view(digits, count));
 }
 
@@ -185,9 +202,12 @@ void Demangle::parseMangledName() {
   match('D');
   for (;;) {
     Span name = parseQualifiedName();
-    if (tok() == 'M') next();  // context pointer: nothing to show
-    if (withType == AddType::Yes) parseType(name);
-    if (readPos == source.size()) return;
+    if (tok() == 'M')
+      next();  // context pointer: nothing to show
+    if (withType == AddType::Yes)
+      parseType(name);
+    if (readPos == source.size())
+      return;
     put(std::string_view("."));
   }
 }
@@ -200,9 +220,11 @@ Span Demangle::parseQualifiedName() {
   size_t start = written;
   size_t components = 0;
   do {
-    if (components++ > 0) put(std::string_view("."));
+    if (components++ > 0)
+      put(std::string_view("."));
     parseSymbolName();
-    if (!isCallConvention(tok())) continue;
+    if (!isCallConvention(tok()))
+      continue;
     size_t savedReadPos = readPos;
     size_t savedWritten = written;
     parseCallConvention();
@@ -211,7 +233,8 @@ Span Demangle::parseQualifiedName() {
     put(std::string_view("("));
     parseFuncArguments();
     put(std::string_view(")"));
-    if (isDigit(tok())) continue;  // no return type in the mangling
+    if (isDigit(tok()))
+      continue;  // no return type in the mangling
     size_t beforeReturnType = written;
     parseType();
     if (isDigit(tok())) {
@@ -227,15 +250,20 @@ Span Demangle::parseQualifiedName() {
 // SymbolName: LName | TemplateInstanceName
 // An instance whose inside cannot be read comes out as its raw identifier ("__T3BarTiX").
 void Demangle::parseSymbolName() {
-  if (!isDigit(tok())) error();
+  if (!isDigit(tok()))
+    error();
   if (mayBeTemplateInstanceName()) {
+    size_t savedReadPos = readPos;
     size_t savedWritten = written;
+    size_t savedNesting = nesting;
     try {
       parseTemplateInstanceName();
       return;
     } catch (const ParseException&) {
       // Not a readable instance: read the same bytes as a plain identifier below.
+      readPos = savedReadPos;
       written = savedWritten;
+      nesting = savedNesting;
     }
   }
   parseLName();
@@ -243,15 +271,17 @@ void Demangle::parseSymbolName() {
 
 // A length of at least 5 followed by "__T".
 bool Demangle::mayBeTemplateInstanceName() {
-  ReadPosRestore restore(*this);  // never committed: a pure look-ahead
+  size_t savedReadPos = readPos;
   uint32_t n = decodeNumber();
-  return n >= 5 && source.size() - readPos >= 3 && source.substr(readPos, 3) == "__T";
+  bool result = n >= 5 && source.size() - readPos >= 3 && source.substr(readPos, 3) == "__T";
+  readPos = savedReadPos;
+  return result;
 }
 
 // TemplateInstanceName: Number "__T" LName TemplateArgs "Z", the number counting from "__T".
+// On a throw, parseSymbolName or the restart loop puts readPos back.
 void Demangle::parseTemplateInstanceName() {
-  NestingGuard level(*this);
-  ReadPosRestore restore(*this);
+  openLevel();
   uint32_t n = decodeNumber();
   size_t begin = readPos;
   match("__T");
@@ -259,19 +289,23 @@ void Demangle::parseTemplateInstanceName() {
   put(std::string_view("!("));
   parseTemplateArgs();
   match('Z');
-  if (readPos - begin != n) error("Template name length mismatch");
+  if (readPos - begin != n)
+    error("Template name length mismatch");
   put(std::string_view(")"));
-  restore.commit();
+  closeLevel();
 }
 
 // LName: Number Name. Bytes from 0x80 up pass unchanged; UTF-8 is not checked here.
 void Demangle::parseLName() {
   uint32_t n = decodeNumber();
-  if (n == 0 || n > source.size() - readPos) error("LName must be at least 1 character");
+  if (n == 0 || n > source.size() - readPos)
+    error("LName must be at least 1 character");
   std::string_view name = source.substr(readPos, n);
-  if (name[0] != '_' && !isAlpha(name[0])) error("Invalid character in LName");
+  if (name[0] != '_' && !isAlpha(name[0]))
+    error("Invalid character in LName");
   for (char c : name.substr(1)) {
-    if (c != '_' && !isAlpha(c) && !isDigit(c)) error("Invalid character in LName");
+    if (c != '_' && !isAlpha(c) && !isDigit(c))
+      error("Invalid character in LName");
   }
   put(name);
   advance(n);
@@ -282,9 +316,11 @@ void Demangle::parseLName() {
 void Demangle::parseTemplateArgs() {
   for (size_t count = 0;; ++count) {
     char kind = tok();
-    if (kind != 'T' && kind != 'V' && kind != 'S') return;
+    if (kind != 'T' && kind != 'V' && kind != 'S')
+      return;
     next();
-    if (count > 0) put(std::string_view(", "));
+    if (count > 0)
+      put(std::string_view(", "));
     if (kind == 'T') {
       parseType();
     } else if (kind == 'V') {
@@ -300,7 +336,13 @@ void Demangle::parseTemplateArgs() {
 // Type: one letter, or a constructor letter and the type(s) it applies to. A non-empty `name`
 // goes behind the type ("int pkg.mod.x"), or inside it for function types.
 Span Demangle::parseType(Span name) {
-  NestingGuard level(*this);
+  openLevel();
+  Span type = parseTypeLevel(name);
+  closeLevel();
+  return type;
+}
+
+Span Demangle::parseTypeLevel(Span name) {
   size_t start = written;
   auto wrapped = [&](std::string_view open) {
     put(open);
@@ -384,7 +426,8 @@ Span Demangle::parseType(Span name) {
       next();
       return {start, 0};
     default:
-      if (c < 'a' || c > 'w') error();
+      if (c < 'a' || c > 'w')
+        error();
       next();
       put(kPrimitives[c - 'a']);
       break;
@@ -503,7 +546,8 @@ void Demangle::parseFuncArguments() {
       default:
         break;
     }
-    if (count > 0) put(std::string_view(", "));
+    if (count > 0)
+      put(std::string_view(", "));
     if (tok() == 'M') {
       next();
       put(std::string_view("scope "));
@@ -546,8 +590,10 @@ std::string_view Demangle::demangleName() {
       break;  // too deep or too much reading: the input unchanged
     }
   }
-  if (capacity() < source.size()) target->resize(source.size());
-  if (!source.empty()) std::memcpy(target->data(), source.data(), source.size());
+  if (capacity() < source.size())
+    target->resize(source.size());
+  if (!source.empty())
+    std::memcpy(target->data(), source.data(), source.size());
   return text({0, source.size()});
 }
 
@@ -564,15 +610,18 @@ namespace {
 
 // memmove: the source may be an earlier result that already lies in the buffer.
 std::string_view copyInto(std::string_view source, std::vector<char>& buffer) {
-  if (buffer.size() < source.size()) buffer.resize(source.size());
-  if (!source.empty()) std::memmove(buffer.data(), source.data(), source.size());
+  if (buffer.size() < source.size())
+    buffer.resize(source.size());
+  if (!source.empty())
+    std::memmove(buffer.data(), source.data(), source.size());
   return {buffer.data(), source.size()};
 }
 
 }  // namespace
 
 std::string_view demangle(std::string_view source, std::vector<char>& buffer) {
-  if (!demangler::startsLikeDName(source)) return copyInto(source, buffer);
+  if (!demangler::startsLikeDName(source))
+    return copyInto(source, buffer);
   // A source inside the buffer (an earlier result fed back) would be overwritten while read.
   std::less<const char*> before;
   const char* storage = buffer.data();
@@ -586,7 +635,8 @@ std::string_view demangle(std::string_view source, std::vector<char>& buffer) {
 }
 
 std::string demangle(std::string_view source) {
-  if (!demangler::startsLikeDName(source)) return std::string(source);
+  if (!demangler::startsLikeDName(source))
+    return std::string(source);
   // One buffer for all calls: after the first few names nothing is allocated but the result.
   thread_local std::vector<char> buffer;
   return std::string(demangle(source, buffer));

@@ -19,7 +19,8 @@ class RealLiteral {
  public:
   explicit RealLiteral(const Demangle& parser) : parser(parser) {}
   void add(char c) {
-    if (length + 1 >= kRealScratch) parser.error();  // one byte stays for the terminating zero
+    if (length + 1 >= kRealScratch)
+      parser.error();  // one byte stays for the terminating zero
     bytes[length++] = c;
   }
   char* terminated() {
@@ -64,7 +65,12 @@ std::string_view namedEscape(uint32_t value) {
 // Value: "n" | "i"? Number | "N" Number | "e" Real | "c" Real "c" Real | ("a"|"w"|"d") string
 //      | "A" array | "H" associative array | "S" struct literal
 void Demangle::parseValue(Span name, char type) {
-  NestingGuard level(*this);
+  openLevel();
+  parseValueLevel(name, type);
+  closeLevel();
+}
+
+void Demangle::parseValueLevel(Span name, char type) {
   char c = tok();
   switch (c) {
     case 'n':
@@ -73,7 +79,8 @@ void Demangle::parseValue(Span name, char type) {
       return;
     case 'i':
       next();
-      if (!isDigit(tok())) error("Number expected");
+      if (!isDigit(tok()))
+        error("Number expected");
       parseIntegerValue(name, type);
       return;
     case 'N':
@@ -110,7 +117,8 @@ void Demangle::parseValue(Span name, char type) {
         put(std::string_view(&byte, 1));
       }
       put(std::string_view("\""));
-      if (c != 'a') put(std::string_view(&c, 1));
+      if (c != 'a')
+        put(std::string_view(&c, 1));
       return;
     }
     case 'A':
@@ -119,7 +127,8 @@ void Demangle::parseValue(Span name, char type) {
         put(std::string_view("["));
         uint32_t n = decodeNumber();
         for (uint32_t i = 0; i < n; ++i) {
-          if (i > 0) put(std::string_view(", "));
+          if (i > 0)
+            put(std::string_view(", "));
           parseValue({}, 0);
         }
         put(std::string_view("]"));
@@ -132,7 +141,8 @@ void Demangle::parseValue(Span name, char type) {
       put(std::string_view("["));
       uint32_t n = decodeNumber();
       for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0) put(std::string_view(", "));
+        if (i > 0)
+          put(std::string_view(", "));
         parseValue({}, 0);
         put(std::string_view(":"));
         parseValue({}, 0);
@@ -146,7 +156,8 @@ void Demangle::parseValue(Span name, char type) {
       put(std::string_view("("));
       uint32_t n = decodeNumber();
       for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0) put(std::string_view(", "));
+        if (i > 0)
+          put(std::string_view(", "));
         parseValue({}, 0);
       }
       put(std::string_view(")"));
@@ -238,10 +249,12 @@ void Demangle::parseReal() {
     negative = true;
   }
   RealLiteral literal(*this);
-  if (negative) literal.add('-');
+  if (negative)
+    literal.add('-');
   literal.add('0');
   literal.add('X');
-  if (!isHexDigit(tok())) error("Expected hex digit");
+  if (!isHexDigit(tok()))
+    error("Expected hex digit");
   literal.add(tok());
   literal.add('.');
   next();
@@ -264,7 +277,8 @@ void Demangle::parseReal() {
   char* scratch = literal.terminated();
   long double value = std::strtold(scratch, nullptr);
   int length = std::snprintf(scratch, kRealScratch, "%#Lg", value);
-  if (length < 0 || static_cast<size_t>(length) >= kRealScratch) error();
+  if (length < 0 || static_cast<size_t>(length) >= kRealScratch)
+    error();
   put(std::string_view(scratch, static_cast<size_t>(length)));
 }
 

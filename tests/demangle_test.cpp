@@ -41,7 +41,8 @@ void expectUnchanged(const std::vector<std::string>& names) {
 std::string repeat(std::string_view piece, size_t times) {
   std::string out;
   out.reserve(piece.size() * times);
-  for (size_t i = 0; i < times; ++i) out += piece;
+  for (size_t i = 0; i < times; ++i)
+    out += piece;
   return out;
 }
 
@@ -50,9 +51,13 @@ std::string templateName(std::string_view args) {
   std::string id = "__T1b" + std::string(args) + "Z";
   return "_D3pkg" + std::to_string(id.size()) + id + "1xi";
 }
-std::string templateRendering(std::string_view args) { return "int pkg.b!(" + std::string(args) + ").x"; }
+std::string templateRendering(std::string_view args) {
+  return "int pkg.b!(" + std::string(args) + ").x";
+}
 // What templateName gives when the instance cannot be read: its raw identifier as a component.
-std::string rawTemplate(std::string_view args) { return "int pkg.__T1b" + std::string(args) + "Z.x"; }
+std::string rawTemplate(std::string_view args) {
+  return "int pkg.__T1b" + std::string(args) + "Z.x";
+}
 
 // Template arguments and their rendering; kRaw: the instance falls back to its raw identifier.
 constexpr std::string_view kRaw = "<raw>";
@@ -153,8 +158,10 @@ TEST(DemangleBuffer, ShiftMovesAPieceBehindTheRestOfTheText) {
                         Case{0, 256, 257}, Case{0, 257, 256}, Case{5, 1, 0}}) {
     SCOPED_TRACE(testing::Message() << c.before << "/" << c.piece << "/" << c.after);
     std::string head(c.before, 'h'), piece, tail;
-    for (size_t i = 0; i < c.piece; ++i) piece += static_cast<char>('a' + i % 26);
-    for (size_t i = 0; i < c.after; ++i) tail += static_cast<char>('A' + i % 26);
+    for (size_t i = 0; i < c.piece; ++i)
+      piece += static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < c.after; ++i)
+      tail += static_cast<char>('A' + i % 26);
     Demangle d("");
     d.put(std::string_view(head));
     Span span = d.put(std::string_view(piece));
@@ -298,7 +305,7 @@ TEST(Demangle, LocalAndNestedSymbols) {
   expectRenderings({
       {"_D3pkg3mod4mainFZi5localFZv6nestedFZv", "void pkg.mod.main().local().nested()"},
       {"_D3pkg3mod4mainFZv5localMFZi6nestedFZv", "int pkg.mod.main().local().void nested()"},
-      {"_D3pkg4mainFiZ5localFZv", "void pkg.main(int).local()"},  // parent without return type
+      {"_D3pkg4mainFiZ5localFZv", "void pkg.main(int).local()"},     // parent without return type
       {"_D3pkg4mainFNaiZi5localFZv", "void pkg.main(int).local()"},  // attributes are dropped
       {"_D3pkg1aFZ1bFZ1cFZv", "void pkg.a().b().c()"},
   });
@@ -306,20 +313,35 @@ TEST(Demangle, LocalAndNestedSymbols) {
 
 TEST(Demangle, ReturnsUndecodableNamesUnchanged) {
   expectUnchanged({
-      "main", "printf", "_Dmain", "_ZN3foo3barEv", "?bar@Foo@@QAEXXZ", "__libc_csu_init", "",
-      "D", "_D", "_D5", "__D3pkg1xi", "_D3pkg3mod12__ModuleInfoZ", "_D3app5Shape7__ClassZ",
-      "_D3app5Shape6__vtblZ", "_D13TypeInfo_AAya6__initZ", "_D3app5count7", "_D0Z", "_D00",
-      "_D3pkg1xNxi",           // N followed by neither g nor e
-      "_D3pkg3fooFNiZv",       // an attribute letter this mangling does not have
-      "_D3pkg1xi1",            // bytes left over that form no further name
-      "_D3pkg1xiZ",            //
-      "_D3pkg3fooFi",          // ends inside a parameter list
-      "_D3pkg3fooFiZ",         // ends before the return type
-      "_D3pkg21xi",            // identifier longer than the input
-      "_D3pkg0xi",             // identifier of length 0
-      "_D3pk.1xi",             // a byte the identifier rule refuses
-      "_D14294967296abc1xi",   // length beyond 32 bits
-      "_D3pkg3fooFB2iZv",      // what follows a tuple letter is read as a type
+      "main",
+      "printf",
+      "_Dmain",
+      "_ZN3foo3barEv",
+      "?bar@Foo@@QAEXXZ",
+      "__libc_csu_init",
+      "",
+      "D",
+      "_D",
+      "_D5",
+      "__D3pkg1xi",
+      "_D3pkg3mod12__ModuleInfoZ",
+      "_D3app5Shape7__ClassZ",
+      "_D3app5Shape6__vtblZ",
+      "_D13TypeInfo_AAya6__initZ",
+      "_D3app5count7",
+      "_D0Z",
+      "_D00",
+      "_D3pkg1xNxi",                      // N followed by neither g nor e
+      "_D3pkg3fooFNiZv",                  // an attribute letter this mangling does not have
+      "_D3pkg1xi1",                       // bytes left over that form no further name
+      "_D3pkg1xiZ",                       //
+      "_D3pkg3fooFi",                     // ends inside a parameter list
+      "_D3pkg3fooFiZ",                    // ends before the return type
+      "_D3pkg21xi",                       // identifier longer than the input
+      "_D3pkg0xi",                        // identifier of length 0
+      "_D3pk.1xi",                        // a byte the identifier rule refuses
+      "_D14294967296abc1xi",              // length beyond 32 bits
+      "_D3pkg3fooFB2iZv",                 // what follows a tuple letter is read as a type
       "_D3pkg3fooFZS3pkg3Bar5localMFZv",  // local to a function returning a struct
       "_D3pkg1x\xFF",
   });
@@ -336,11 +358,24 @@ TEST(Demangle, FailureResultIsAnExactCopy) {
 
 TEST(Demangle, IdentifierBytesFromEightyHexPassUnchanged) {
   expectRenderings({
-      {"_D3pkg5\xC3\xA9t\xC3\xA9" "1xi", "int pkg.\xC3\xA9t\xC3\xA9.x"},
-      {"_D3pkg2\xFF\xFE" "1xi", "int pkg.\xFF\xFE.x"},  // not checked as UTF-8
-      {"_D3pkg3_\x80" "9" "1xi", "int pkg._\x80" "9.x"},
+      {"_D3pkg5\xC3\xA9t\xC3\xA9"
+       "1xi",
+       "int pkg.\xC3\xA9t\xC3\xA9.x"},
+      {"_D3pkg2\xFF\xFE"
+       "1xi",
+       "int pkg.\xFF\xFE.x"},  // not checked as UTF-8
+      {"_D3pkg3_\x80"
+       "9"
+       "1xi",
+       "int pkg._\x80"
+       "9.x"},
   });
-  expectUnchanged({"_D3pkg29a" "1xi", "_D3pkg2\x7F" "a1xi"});
+  expectUnchanged({
+      "_D3pkg29a"
+      "1xi",
+      "_D3pkg2\x7F"
+      "a1xi",
+  });
 }
 
 TEST(Demangle, FastPathRefusesOnlyNamesThatCannotParse) {
@@ -393,7 +428,10 @@ TEST(DemangleTemplate, LengthPrefixMismatch) {
 
 // ---- Template values -----------------------------------------------------------------------
 
+// Tables of many short cases, kept several to a line.
+// clang-format off
 TEST(DemangleValue, Characters) {
+  const std::string raw(kRaw);
   expectArguments({
       {"Vai97", "'a'"},         {"Vai32", "' '"},       {"Vai126", "'~'"},
       {"Vai10", "'\\n'"},       {"Vai39", "'\\''"},     {"Vai92", "'\\\\'"},
@@ -405,7 +443,7 @@ TEST(DemangleValue, Characters) {
       {"Vwi65", "'\\U00000041'"}, {"Vwi128512", "'\\U0001f600'"},
       {"Vwi4294967295", "'\\Uffffffff'"},
       {"Vxai97", "97"},  // the type letter is the first one, here "x" of const(char)
-      {"Vai4294967296", std::string(kRaw)},  // decoded, so bounded to 32 bits
+      {"Vai4294967296", raw},  // decoded, so bounded to 32 bits
   });
 }
 
@@ -448,6 +486,7 @@ TEST(DemangleValue, Reals) {
       {"VeeIN", raw},   {"VeeNA", raw},   {"Vqc1P0", raw}, {"Vqc1P0d2P0", raw},
   });
 }
+// clang-format on
 
 // The literal "0X" d "." digits "p" sign exponent and its zero byte must fit 64 bytes.
 TEST(DemangleValue, RealLiteralBoundedByItsScratch) {
@@ -482,17 +521,23 @@ TEST(DemangleValue, ArraysLiteralsAndNull) {
       {"VAS3pkg1SA1S1i1", "[(1)]"},  // no type name below the top
       {"VPin", "null"},
       {"TiVS3pkg1SS1N4", "int, pkg.S(-4)"},
-      {"VAiA2i1", raw}, {"VAiA4294967296i1", raw}, {"VHiiA1i1", raw}, {"VS3pkg1SS2i1", raw},
+      {"VAiA2i1", raw},
+      {"VAiA4294967296i1", raw},
+      {"VHiiA1i1", raw},
+      {"VS3pkg1SS2i1", raw},
   });
 }
 
 // ---- Restart, bounds -----------------------------------------------------------------------
 
 // "void pkg.f(immutable(char)[], ...)" with `count` parameters: 19 bytes of text per 3 read.
-std::string manyStrings(size_t count) { return "_D3pkg1fF" + repeat("Aya", count) + "Zv"; }
+std::string manyStrings(size_t count) {
+  return "_D3pkg1fF" + repeat("Aya", count) + "Zv";
+}
 std::string manyStringsRendering(size_t count) {
   std::string text = "void pkg.f(";
-  for (size_t i = 0; i < count; ++i) text += i > 0 ? ", immutable(char)[]" : "immutable(char)[]";
+  for (size_t i = 0; i < count; ++i)
+    text += i > 0 ? ", immutable(char)[]" : "immutable(char)[]";
   return text + ")";
 }
 
@@ -604,7 +649,8 @@ std::string exponentialName(size_t levels) {
 }
 std::string exponentialRendering(size_t levels) {
   std::string inner;
-  for (size_t i = 0; i < levels; ++i) inner = "a, void function(" + inner + ")";
+  for (size_t i = 0; i < levels; ++i)
+    inner = "a, void function(" + inner + ")";
   return "void x(" + inner + ")";
 }
 
@@ -629,6 +675,22 @@ TEST(DemangleBounds, ExponentialLookAheadIsCutOff) {
   EXPECT_LT(seconds, 2.0);
 }
 
+// A parameter whose type returns a function returning a function ... k deep, the innermost taking
+// n strings: each level rotates all the text inside it once more.
+std::string nestedReturns(size_t levels, size_t strings) {
+  return "_D1xF" + repeat("FZ", levels) + "F" + repeat("Aya", strings) + "ZvZv";
+}
+
+TEST(DemangleBounds, RotatedBytesAreBounded) {
+  std::string innermost = manyStringsRendering(1000).replace(0, 10, "void function");
+  EXPECT_EQ(demangle(nestedReturns(100, 1000)),
+            "void x(" + innermost + repeat(" function()", 100) + ")");
+  std::string tooCostly = nestedReturns(990, 1000);  // reads ~5000 bytes, would rotate ~40 MB
+  std::string result;
+  EXPECT_LT(secondsFor([&] { result = demangle(tooCostly); }), 2.0);
+  EXPECT_EQ(result, tooCostly);
+}
+
 // The count of bytes read starts again with every restart after an overflow: a name that needs
 // more than half its allowance must still decode when its first attempt overflows late.
 TEST(DemangleBounds, WorkCountRestartsWithTheBuffer) {
@@ -640,7 +702,8 @@ TEST(DemangleBounds, WorkCountRestartsWithTheBuffer) {
   for (size_t levels = 1; levels <= 30; ++levels) {
     std::string candidate = name(levels);
     Demangle d(candidate, demangler::AddType::Yes, &big);
-    if (d.demangleName() != candidate) best = levels;
+    if (d.demangleName() != candidate)
+      best = levels;
   }
   ASSERT_GT(best, 0u);
   std::string chosen = name(best);
