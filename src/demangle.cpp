@@ -24,8 +24,8 @@ const ParseException kParseException;
 const OverflowException kOverflowException;
 const LimitException kLimitException;
 
-// Indexed by type letter minus 'a'; 'n' has a rule of its own.
-constexpr std::string_view kPrimitives[] = {
+// The primitive types, indexed by type letter minus 'a'; 'n' has a rule of its own.
+constexpr std::string_view primitives[] = {
     "char",   "bool",    "creal", "double", "real",  "float", "byte",   "ubyte",
     "int",    "ireal",   "uint",  "long",   "ulong", "",      "ifloat", "idouble",
     "cfloat", "cdouble", "short", "ushort", "wchar", "void",  "dchar",
@@ -40,7 +40,7 @@ const char* OverflowException::what() const noexcept {
   return "demangle buffer overflow";
 }
 const char* LimitException::what() const noexcept {
-  return "D symbol nests or reads too much";
+  return "D symbol nests or costs too much";
 }
 
 Demangle::Demangle(std::string_view source, AddType withType, std::vector<char>* lentBuffer)
@@ -429,7 +429,7 @@ Span Demangle::parseTypeLevel(Span name) {
       if (c < 'a' || c > 'w')
         error();
       next();
-      put(kPrimitives[c - 'a']);
+      put(primitives[c - 'a']);
       break;
   }
   pad(name);

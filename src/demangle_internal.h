@@ -36,8 +36,9 @@ class OverflowException : public std::exception {
   [[nodiscard]] const char* what() const noexcept override;
 };
 
-// The nesting or work bound was reached. Caught only by the top-level loop: falling back to a
-// template instance's raw identifier would read the same text again and defeat the bound.
+// A bound on nesting, reading or moving text was reached. Caught only by the top-level loop:
+// falling back to a template instance's raw identifier would read the same text again and defeat
+// the bound.
 class LimitException : public std::exception {
  public:
   [[nodiscard]] const char* what() const noexcept override;
@@ -55,8 +56,8 @@ inline constexpr size_t kMaxNesting = 1000;
 inline constexpr size_t kWorkPerByte = 32;
 inline constexpr size_t kWorkSlack = 1024;
 // Bytes that rotations may move per byte of that allowance. Nested function types rotate their
-// text once per enclosing level, so moving can cost 1000 x the rendering: a hostile 550-byte name
-// took 40 ms, a 4 KB one would take seconds. 7375 real names moved at most 0.09 per byte.
+// text once per enclosing level, so moving can cost 1000 x the rendering (a 100 KB name nesting
+// them 990 deep moved 600 MB). 7375 names from real maps moved at most 0.09 per byte.
 inline constexpr size_t kMovesPerWork = 64;
 inline constexpr size_t kInitialCapacity = 4000;
 // Scratch for the C hexadecimal literal of a real value and for its formatted text.
