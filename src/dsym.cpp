@@ -92,9 +92,9 @@ bool readLengthPrefix(string_view& str, uint32_t& len) {
 
 // The mangled D rule: the length-prefixed pieces of the name, with type information filed
 // under the type it describes.
-Segments mangledDSegments(string_view sym, string& dem) {
+Segments mangledDSegments(string_view sym, std::optional<string>& dem) {
   std::vector<string_view> parts = rlSplit(sym.substr(2));
-  dem = join(parts, ".");
+  dem = join(parts, ".");  // before the type information is moved about
   if (parts.empty() || !startsWith(parts[0], "TypeInfo_")) {
     return toStrings(parts);
   }
@@ -112,7 +112,7 @@ Segments mangledDSegments(string_view sym, string& dem) {
 }
 
 // "?bar@Foo@@QAEXXZ" is Foo::bar.
-Segments microsoftSegments(string_view sym, string& dem) {
+Segments microsoftSegments(string_view sym, std::optional<string>& dem) {
   if (sym.find("@@") == string_view::npos) {
     return {"C++ symbols", string(sym)};
   }
@@ -134,7 +134,7 @@ Segments microsoftSegments(string_view sym, string& dem) {
 }
 
 // "_ZN3foo3barEv" is foo::bar; the last piece holds the signature and is dropped.
-Segments itaniumSegments(string_view sym, string& dem) {
+Segments itaniumSegments(string_view sym, std::optional<string>& dem) {
   std::vector<string_view> parts = rlSplitForce(sym.substr(2));
   if (parts.empty()) {
     return {};
@@ -187,9 +187,10 @@ Segments objectPathSegments(string_view sym) {
   return segments;
 }
 
-// The rules on the name itself, for names the demangler did not decode. Sets `prefixEnd` and
-// returns nothing when the name holds a prefix before ": ", which the caller peels off.
-Segments nameRuleSegments(string_view sym, string& dem, size_t& prefixEnd) {
+// The rules on the name itself, for names the demangler did not decode. Sets `dem` where a rule
+// makes a name of its own. Sets `prefixEnd` and returns nothing when the name holds a prefix
+// before ": ", which the caller peels off.
+Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& prefixEnd) {
   if (sym.size() >= 4 && startsWith(sym, "_D") && isDigit(sym[2])) {
     return mangledDSegments(sym, dem);
   }
@@ -237,6 +238,13 @@ Segments nameRuleSegments(string_view sym, string& dem, size_t& prefixEnd) {
   return {string(sym)};
 }
 
+bool mayBeMangledD(string_view s) {
+  if (!s.empty() && s[0] == '_') {
+    s.remove_prefix(1);
+  }
+  return s.size() >= 2 && s[0] == 'D' && isDigit(s[1]);
+}
+
 // True when the name holds a byte of 0x80 or above before any other byte that stops the
 // compressed-name decoder.
 bool mayBeCompressed(string_view s) {
@@ -270,19 +278,32 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   if (startsWith(sym, "__D")) {
     sym.remove_prefix(1);
   }
-  string_view demangled = demangle(sym, demangleBuffer);
+  // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar
+  // takes neither byte), so most names skip the demangler, and a name made of many prefixes
+  // costs no copy of its rest per prefix.
+  string_view demangled = sym;
+  if (mayBeMangledD(sym) && sym.find(": ") == string_view::npos) {
+    demangled = demangle(sym, demangleBuffer);
+  }
   Segments segments;
   if (demangled != sym && splitDemangled(demangled, segments)) {
     dem.assign(demangled);
     return segments;
   }
-  dem.assign(demangled);
   size_t prefixEnd = string_view::npos;
-  segments = nameRuleSegments(sym, dem, prefixEnd);
+  std::optional<string> ruleDem;
+  segments = nameRuleSegments(sym, ruleDem, prefixEnd);
   if (prefixEnd != string_view::npos) {
     prefix = sym.substr(0, prefixEnd);
     after = sym.substr(prefixEnd + 2);
-  } else if (segments.empty()) {
+    return segments;  // `dem` comes from the text after the prefix
+  }
+  if (ruleDem) {
+    dem = std::move(*ruleDem);
+  } else {
+    dem.assign(demangled);
+  }
+  if (segments.empty()) {
     // Nothing readable was left ("_D0Z", "_Z0"): the name itself is the leaf.
     segments.emplace_back(passed);
   }
