@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demangle.h"
+#include "dsym.h"
 
 namespace {
 
@@ -52,8 +53,18 @@ void demangleIntoBuffer(benchmark::State& state) {
 BENCHMARK(demangleIntoBuffer);
 
 // ---- parseDSymbol ------------------------------------------------------------------------
-// The classifier (dsym.h) is not in this branch yet. Its benchmark goes here, over the same
-// dNames(), in the same shape: one call per name, SetItemsProcessed with the number of names.
+// The classifier over the same names: expansion, demangling and cutting into segments.
+void classify(benchmark::State& state) {
+  const auto& names = dNames();
+  std::string dem;
+  for (auto _ : state) {
+    for (const std::string& name : names) {
+      benchmark::DoNotOptimize(vorlith::parseDSymbol(name, dem));
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * names.size()));
+}
+BENCHMARK(classify);
 
 }  // namespace
 
