@@ -292,6 +292,9 @@
     for (const c of [$('canvas'), $('overlay')]) {
       c.width = Math.round(w * dpr);
       c.height = Math.round(h * dpr);
+      // Whole CSS pixels, so the layout's size is exactly the size on screen.
+      c.style.width = w + 'px';
+      c.style.height = h + 'px';
     }
     state.width = w;
     state.height = h;
@@ -328,9 +331,9 @@
 
   const HUES = {
     d: 212, c: 28, cpp: 280, dint: 170, typeinfo: 330, imports: 95, tmp: 50, eh: 0, gc: 190,
-    obj: 130, fill: 0, pad: 0, other: 240,
+    obj: 130, fill: 55, pad: 0, other: 240,
   };
-  const SATURATION = { fill: 0, pad: 0, other: 12 };
+  const SATURATION = { fill: 30, pad: 0, other: 12 };
 
   function kindColour(kind, depth, leaf, variant) {
     const hue = HUES[kind] === undefined ? 240 : HUES[kind];
@@ -350,6 +353,15 @@
     if (box.rest) return '#d4d6d9';
     const variant = (n.id & 3);
     return kindColour(n.kind, box.depth, n.isLeaf, variant);
+  }
+
+  // While a search is on, matches are yellow and boxes with nothing matching inside are dimmed.
+  function paintOf(b, gen) {
+    const fill = fillOf(b);
+    if (!gen) return { fill, dim: false, highlight: false };
+    if (!b.rest && b.node.match === gen) return { fill: '#ffd21f', dim: false, highlight: true };
+    const below = b.rest ? restHoldsMatch(b, gen) : b.node.holdsMatch === gen;
+    return { fill, dim: !below && !b.expanded, highlight: false };
   }
 
   function restHoldsMatch(box, gen) {
@@ -373,14 +385,7 @@
       const h = b.y1 - b.y0;
       if (w < 0.25 || h < 0.25) continue;
       const n = b.node;
-      let fill = fillOf(b);
-      let dim = false;
-      if (gen) {
-        const hit = b.rest ? false : n.match === gen;
-        const below = b.rest ? restHoldsMatch(b, gen) : n.holdsMatch === gen;
-        if (hit) fill = '#ffd21f';
-        else if (!below && !b.expanded) dim = true;
-      }
+      const { fill, dim } = paintOf(b, gen);
       ctx.globalAlpha = dim ? 0.3 : 1;
       ctx.fillStyle = fill;
       ctx.fillRect(b.x0, b.y0, w, h);
@@ -802,7 +807,7 @@
       x0: b.x0, y0: b.y0, x1: b.x1, y1: b.y1, depth: b.depth, expanded: b.expanded,
       rest: b.rest, size: b.rest ? b.value : b.node.size, name: b.rest ? null : b.node.name,
       path: M.pathOf(b.node), isLeaf: !b.rest && b.node.isLeaf, kind: b.node.kind,
-      status: b.rest ? null : b.node.status, fill: fillOf(b),
+      status: b.rest ? null : b.node.status, ...paintOf(b, state.search.generation),
     })),
     relayout: () => relayout(),
   };

@@ -39,7 +39,7 @@ export async function launch({ width = 1400, height = 900 } = {}) {
 }
 
 function watch(page, errors) {
-  page.on('pageerror', (e) => errors.push(String(e)));
+  page.on('pageerror', (e) => errors.push({ url: page.url(), message: String(e) }));
 }
 
 // The page's URL for a document path (relative to nothing: absolute file URLs are simplest).
