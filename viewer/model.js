@@ -108,12 +108,15 @@
     return typeof v === 'number' && v >= 0 && Number.isFinite(v);
   }
 
-  function checkSize(v, what, where) {
-    if (!isSize(v)) throw new DocumentError(what + ' of ' + where + ' is not an unsigned number');
-    return v;
+  // The two problem texts are only built once something is wrong: building a path text for
+  // every good node cost a tenth of the load time.
+  function groupProblem(g, where) {
+    if (!isObject(g)) return where + ' is not an object';
+    if (!isSize(g.total)) return '"total" of ' + where + ' is not an unsigned number';
+    if (!isObject(g.children)) return where + ' has no "children" object';
+    return where + ' has no "leaves" object';
   }
 
-  // Only called once something is wrong, so the path text is not built for every good leaf.
   function leafProblem(l, where) {
     if (!isObject(l)) return where + ' is not an object';
     if (!isSize(l.size)) return '"size" of ' + where + ' is not an unsigned number';
@@ -137,12 +140,12 @@
     const root = new Node('', 0, null, false);
     const path = [];
     const fill = (json, node) => {
-      if (!isObject(json)) throw new DocumentError('group ' + describe(path) + ' is not an object');
-      node.size = checkSize(json.total, '"total"', 'group ' + describe(path));
+      if (!isObject(json) || !isSize(json.total) || !isObject(json.children) || !isObject(json.leaves)) {
+        throw new DocumentError(groupProblem(json, 'group ' + describe(path)));
+      }
+      node.size = json.total;
       const groups = json.children;
       const leaves = json.leaves;
-      if (!isObject(groups)) throw new DocumentError('group ' + describe(path) + ' has no "children" object');
-      if (!isObject(leaves)) throw new DocumentError('group ' + describe(path) + ' has no "leaves" object');
       for (const name in groups) {
         const child = new Node(name, 0, node, false);
         path.push(name);
@@ -183,14 +186,17 @@
     }
   }
 
+  // Pre-order numbers, and the root's flat list of all nodes in that order for linear scans.
   function number(root) {
-    let next = 0;
+    const all = [];
     const visit = (n) => {
-      n.id = next++;
+      n.id = all.length;
+      all.push(n);
       if (!n.isLeaf) for (const c of n.children) visit(c);
-      n.end = next;
+      n.end = all.length;
     };
     visit(root);
+    root.all = all;
   }
 
   function pathOf(node) {
@@ -297,9 +303,10 @@
     const re = new RegExp(escapeRegExp(q), 'i');
     const top = [];
     let count = 0;
-    forEachNode(root, (n) => {
-      if (n === root) return;
-      if (!(re.test(n.name) || (n.isLeaf && (re.test(n.mangledName) || re.test(n.demangledName))))) return;
+    const all = root.all;
+    for (let i = 1; i < all.length; i++) {
+      const n = all[i];
+      if (!(re.test(n.name) || (n.isLeaf && (re.test(n.mangledName) || (n.demangledName && re.test(n.demangledName)))))) continue;
       count++;
       n.match = gen;
       for (let p = n.parent; p && p.holdsMatch !== gen; p = p.parent) p.holdsMatch = gen;
@@ -309,7 +316,7 @@
         top.splice(i, 0, n);
         if (top.length > limit) top.pop();
       }
-    });
+    }
     return { generation: gen, count, top };
   }
 

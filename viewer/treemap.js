@@ -118,7 +118,7 @@
       let baseRoot = null;
       if (base) baseRoot = modelFrom(await loadScript(base), base);
       state.stats.loadMs = performance.now() - t0;
-      open(root, baseRoot);
+      show(root, baseRoot);
     } catch (e) {
       fail(e instanceof LoadError ? e.message : 'Could not open the document: ' + e);
     }
@@ -150,13 +150,13 @@
       }
       const root = await readFileDocument(newFile);
       const baseRoot = oldFile ? await readFileDocument(oldFile) : null;
-      open(root, baseRoot, newFile.name, oldFile && oldFile.name);
+      show(root, baseRoot, newFile.name, oldFile && oldFile.name);
     } catch (e) {
       fail(e instanceof LoadError ? e.message : 'Could not open the file: ' + e);
     }
   }
 
-  function open(root, baseRoot, newName, oldName) {
+  function show(root, baseRoot, newName, oldName) {
     const t0 = performance.now();
     state.root = root;
     state.selected = null;
@@ -203,6 +203,7 @@
     if (state.selected && !isWithin(state.selected, state.view)) state.selected = null;
     renderCrumbs();
     renderSummary();
+    document.title = (state.view.parent ? state.view.name + ' \u2013 ' : '') + 'vorlith treemap';
     state.tableRows = M.largestLeaves(state.view, TABLE_ROWS);
     renderTable();
     if (window.VorlithCompareView) window.VorlithCompareView.renderPanel(state);
@@ -768,6 +769,16 @@
       }
     });
     $('table').tHead.addEventListener('click', onSortClick);
+    // Escape: clears the search in the box, elsewhere zooms out one level.
+    document.addEventListener('keydown', (e) => {
+      if (e.key !== 'Escape' || !state.view) return;
+      if (e.target === $('search')) {
+        $('search').value = '';
+        runSearch();
+      } else if (state.view.parent && !(e.target instanceof HTMLInputElement)) {
+        navigate(state.view.parent);
+      }
+    });
     $('file').addEventListener('change', (e) => openFiles(e.target.files, null));
     $('base-file').addEventListener('change', (e) => {
       const main = $('file').files;
