@@ -38,6 +38,28 @@ async function timeNav(hash) {
     return { ms: performance.now() - t, stats: window.vorlithViewer.stats() };
   }, hash);
 }
+async function domComparison() {
+  const dom = await page.evaluate(async () => {
+  const boxes = window.vorlithViewer.boxes();
+  const host = document.createElement('div');
+  host.style.cssText = 'position:fixed;left:0;top:0;width:1200px;height:800px;overflow:hidden;font:11px sans-serif';
+  const t = performance.now();
+  for (const b of boxes) {
+    const d = document.createElement('div');
+    d.style.cssText = `position:absolute;left:${b.x0}px;top:${b.y0}px;width:${b.x1 - b.x0}px;height:${b.y1 - b.y0}px;background:${b.fill};border:1px solid rgba(0,0,0,.3);overflow:hidden;white-space:nowrap`;
+    if (b.x1 - b.x0 > 24 && b.y1 - b.y0 > 12) d.textContent = b.name || '';
+    host.appendChild(d);
+  }
+  document.body.appendChild(host);
+  host.getBoundingClientRect();
+  await new Promise((r) => requestAnimationFrame(() => setTimeout(r, 0)));
+  const ms = performance.now() - t;
+  host.remove();
+  return { ms, n: boxes.length, canvas: window.vorlithViewer.stats().drawMs };
+});
+console.log(`same ${dom.n} boxes as DOM elements  ${fmt(dom.ms)}   vs canvas draw ${dom.canvas.toFixed(0)} ms`);
+}
+
 const biggest = await page.evaluate(() => {
   const b = window.vorlithViewer.boxes().filter((x) => x.depth === 1 && !x.isLeaf && !x.rest);
   return b[0].path;
@@ -45,6 +67,7 @@ const biggest = await page.evaluate(() => {
 const zoomHash = '#/' + biggest.map(encodeURIComponent).join('/');
 const zin = await timeNav(zoomHash);
 console.log(`zoom into "${biggest.join('/')}"${' '.repeat(Math.max(0, 14 - biggest.join('/').length))}  ${fmt(zin.ms)}   (layout ${zin.stats.layoutMs.toFixed(0)} ms, draw ${zin.stats.drawMs.toFixed(0)} ms, ${zin.stats.boxes} boxes)`);
+await domComparison();
 const zout = await timeNav('#');
 console.log(`zoom out to the root                 ${fmt(zout.ms)}   (layout ${zout.stats.layoutMs.toFixed(0)} ms, draw ${zout.stats.drawMs.toFixed(0)} ms)`);
 
@@ -77,25 +100,5 @@ const searchMs = await page.evaluate(async () => {
   return performance.now() - t;
 });
 console.log(`search "parse" over all nodes        ${fmt(searchMs)}`);
-
-const dom = await page.evaluate(async () => {
-  const boxes = window.vorlithViewer.boxes();
-  const host = document.createElement('div');
-  host.style.cssText = 'position:fixed;left:0;top:0;width:1200px;height:800px;overflow:hidden;font:11px sans-serif';
-  const t = performance.now();
-  for (const b of boxes) {
-    const d = document.createElement('div');
-    d.style.cssText = `position:absolute;left:${b.x0}px;top:${b.y0}px;width:${b.x1 - b.x0}px;height:${b.y1 - b.y0}px;background:${b.fill};border:1px solid rgba(0,0,0,.3);overflow:hidden;white-space:nowrap`;
-    if (b.x1 - b.x0 > 24 && b.y1 - b.y0 > 12) d.textContent = b.name || '';
-    host.appendChild(d);
-  }
-  document.body.appendChild(host);
-  host.getBoundingClientRect();
-  await new Promise((r) => requestAnimationFrame(() => setTimeout(r, 0)));
-  const ms = performance.now() - t;
-  host.remove();
-  return { ms, n: boxes.length, canvas: window.vorlithViewer.stats().drawMs };
-});
-console.log(`same ${dom.n} boxes as DOM elements  ${fmt(dom.ms)}   vs canvas draw ${dom.canvas.toFixed(0)} ms`);
 
 await browser.close();

@@ -46,15 +46,27 @@ export function generateDocument(leafCount, seed = 1) {
     addLeaf(['C symbols', name], name, '');
   }
   for (let i = 0; i < padCount; i++) addLeaf(['Afterpadding', 'obj' + (i % 500) + '.o'], 'obj' + (i % 500) + '.o', '');
-  for (let i = cCount + padCount; i < leafCount; i++) {
-    const pkg = 'pkg' + Math.floor(Math.pow(rand(), 2) * 120);
-    const mod = pick() + Math.floor(rand() * 12);
-    const agg = rand() < 0.5 ? 'Agg' + Math.floor(rand() * 40) : null;
-    const fn = pick() + Math.floor(rand() * 30);
-    const segs = agg ? [pkg, mod, agg, fn] : [pkg, mod, fn];
-    const sig = rand() < 0.5 ? 'FZv' : 'FiZi';
-    const mangled = '_D' + segs.map((s) => s.length + s).join('') + sig;
-    addLeaf(segs.concat(sig), mangled, rand() < 0.2 ? segs.join('.') + '.' + sig : '');
+  // D part: packages of modules of functions (some inside aggregates), each function a group of
+  // one to four overloads, as D names are filed.
+  const SIGS = ['FZv', 'FiZi', 'FAyaZv', 'FNaNbNiNfZb'];
+  let made = cCount + padCount;
+  for (let p = 0; made < leafCount; p++) {
+    const pkg = 'pkg' + p;
+    const modules = 1 + Math.floor(rand() * 40);
+    for (let m = 0; m < modules && made < leafCount; m++) {
+      const mod = pick() + m;
+      const functions = 1 + Math.floor(rand() * 80);
+      for (let f = 0; f < functions && made < leafCount; f++) {
+        const agg = rand() < 0.4 ? 'Agg' + Math.floor(rand() * 8) : null;
+        const segs = agg ? [pkg, mod, agg, pick() + f] : [pkg, mod, pick() + f];
+        const overloads = 1 + Math.floor(rand() * rand() * 4);
+        for (let o = 0; o < overloads && made < leafCount; o++, made++) {
+          const sig = SIGS[o];
+          const mangled = '_D' + segs.map((s) => s.length + s).join('') + sig;
+          addLeaf(segs.concat(sig), mangled, rand() < 0.3 ? segs.join('.') + '.' + sig : '');
+        }
+      }
+    }
   }
   return root;
 }

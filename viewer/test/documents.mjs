@@ -77,7 +77,8 @@ export function documents() {
     if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
     const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile'))
       .sort().map((f) => ({ name: path.basename(f, '.json'), file: path.join(fixtures, f) }));
-    cached = { all, sample: largest(all).file, hostile: path.join(fixtures, 'hostile.json'), source: 'fixtures' };
+    const sample = all.find((d) => d.name === 'sample') || largest(all);
+    cached = { all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'), source: 'fixtures' };
   }
   return cached;
 }

@@ -4,6 +4,7 @@
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { launch, openPage, pageUrl, viewerDir } from './browser.mjs';
@@ -172,6 +173,34 @@ describe('loading', () => {
     await page.waitForFunction(() => window.vorlithViewer.state === 'error');
     assert.match(await page.locator('#message').textContent(), /bad\.json.*not valid JSON/);
     await page.close();
+  });
+});
+
+describe('static server', () => {
+  // Its own browser, so the offline check below sees only file:// requests.
+  it('opens the same page and document over http from a local static server', async () => {
+    const doc = docs.all[0];
+    const root = path.dirname(viewerDir);
+    const server = http.createServer((req, res) => {
+      const url = new URL(req.url, 'http://localhost');
+      const file = url.pathname.startsWith('/doc/') ? doc.file : path.join(viewerDir, decodeURIComponent(url.pathname));
+      if (!file.startsWith(root) && file !== doc.file) return res.writeHead(403).end();
+      fs.readFile(file, (err, data) => (err ? res.writeHead(404).end() : res.writeHead(200).end(data)));
+    });
+    await new Promise((r) => server.listen(0, '127.0.0.1', r));
+    const own = await launch();
+    try {
+      const page = await own.newPage();
+      await page.goto(`http://127.0.0.1:${server.address().port}/index.html?data=/doc/d.json`);
+      await page.waitForFunction(() => window.vorlithViewer && window.vorlithViewer.state !== 'loading');
+      assert.equal(await page.evaluate(() => window.vorlithViewer.state), 'ready');
+      const total = await page.evaluate(() => window.vorlithViewer.boxes().filter((b) => b.depth === 1).reduce((s, b) => s + b.size, 0));
+      assert.equal(total, readDocument(doc.file).total);
+      assert.deepEqual(own.requests.filter((u) => !u.startsWith('http://127.0.0.1:')), []);
+    } finally {
+      await own.close();
+      server.close();
+    }
   });
 });
 
