@@ -162,10 +162,14 @@
     state.selected = null;
     state.search = { generation: 0, count: 0, top: [], query: '' };
     state.compare = null;
-    if (baseRoot && window.VorlithCompare) {
-      state.compare = window.VorlithCompare.compare(root, baseRoot);
+    if (baseRoot) {
+      state.compare = VorlithCompare.compare(root, baseRoot);
       state.compare.names = { newName, oldName };
+      state.sort = { key: 'delta', dir: -1 };
+    } else if (state.sort.key !== 'name') {
+      state.sort = { key: 'size', dir: -1 };
     }
+    renderTableHead();
     state.stats.buildMs = performance.now() - t0;
     clearMessage();
     $('intro').hidden = true;
@@ -206,7 +210,7 @@
     document.title = (state.view.parent ? state.view.name + ' \u2013 ' : '') + 'vorlith treemap';
     state.tableRows = M.largestLeaves(state.view, TABLE_ROWS);
     renderTable();
-    if (window.VorlithCompareView) window.VorlithCompareView.renderPanel(state);
+    renderComparePanel();
     relayout();
   }
 
@@ -251,7 +255,7 @@
     const el = $('summary');
     el.textContent = M.humanSize(v.size) + ' (' + M.exactBytes(v.size) + ') in ' + v.leafCount.toLocaleString('en-US') +
       ' symbols' + (v.parent ? ', ' + M.percent(v.size, state.root.size) + ' of the whole' : '');
-    if (window.VorlithCompareView) window.VorlithCompareView.renderSummary(state, el);
+    if (state.compare) renderCompareSummary(el);
   }
 
   /* ---------- layout ---------- */
@@ -357,7 +361,7 @@
 
   function fillOf(box) {
     const n = box.node;
-    if (state.compare) return window.VorlithCompareView.fillOf(state, box);
+    if (state.compare) return box.rest ? '#d4d6d9' : changeColour(n.status, n.isLeaf, box.depth);
     if (box.rest) return '#d4d6d9';
     const variant = (n.id & 3);
     return kindColour(n.kind, box.depth, n.isLeaf, variant);
@@ -574,7 +578,10 @@
       } else {
         addRow(dl, 'Symbols', n.leafCount.toLocaleString('en-US'));
       }
-      if (state.compare) window.VorlithCompareView.tooltipRows(state, n, addRow.bind(null, dl));
+      if (state.compare) {
+        addRow(dl, 'Old size', n.other ? M.humanSize(n.other.size) + ' (' + M.exactBytes(n.other.size) + ')' : 'not in the old build');
+        addRow(dl, 'Change', changeText(n), n.status === VorlithCompare.NEW ? 'new' : VorlithCompare.STATUS_NAMES[n.status]);
+      }
     }
     tip.append(title, path, dl);
   }
@@ -697,7 +704,7 @@
     const ul = $('legend');
     ul.textContent = '';
     if (state.compare) {
-      window.VorlithCompareView.renderLegend(state, ul);
+      renderCompareLegend(ul);
       return;
     }
     const totals = new Map();
@@ -719,24 +726,65 @@
     }
   }
 
+  // Table rows are { leaf, old, delta }: `leaf` is the symbol of the shown build (null for one
+  // that only the old build has), `old` its old counterpart when comparing.
+  const COLUMNS = {
+    plain: [['name', 'Symbol'], ['size', 'Size'], [null, 'Share']],
+    compare: [['name', 'Symbol'], ['old', 'Old'], ['new', 'New'], ['delta', 'Change']],
+  };
+
+  function rowName(r) {
+    return (r.leaf || r.old).name;
+  }
+
+  function rowValue(r, key) {
+    if (key === 'old') return r.old ? r.old.size : 0;
+    if (key === 'new' || key === 'size') return r.leaf ? r.leaf.size : 0;
+    return Math.abs(r.delta);
+  }
+
   function compareRows(a, b) {
     const { key, dir } = state.sort;
-    if (key === 'name') {
-      const c = a.name < b.name ? -1 : a.name > b.name ? 1 : 0;
-      return c * dir || b.size - a.size;
+    const na = rowName(a);
+    const nb = rowName(b);
+    const byName = na < nb ? -1 : na > nb ? 1 : 0;
+    if (key === 'name') return byName * dir || rowValue(b, 'size') - rowValue(a, 'size');
+    return (rowValue(a, key) - rowValue(b, key)) * dir || b.delta - a.delta || byName;
+  }
+
+  function renderTableHead() {
+    const tr = $('table').tHead.rows[0];
+    tr.textContent = '';
+    for (const [key, label] of COLUMNS[state.compare ? 'compare' : 'plain']) {
+      const th = document.createElement('th');
+      if (key !== 'name') th.className = 'num';
+      if (key) {
+        th.dataset.key = key;
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.textContent = label;
+        th.appendChild(button);
+      } else {
+        th.textContent = label;
+      }
+      tr.appendChild(th);
     }
-    if (state.compare && window.VorlithCompareView.sortValue) {
-      const va = window.VorlithCompareView.sortValue(state, a, key);
-      const vb = window.VorlithCompareView.sortValue(state, b, key);
-      if (va !== null) return (va - vb) * dir || (a.name < b.name ? -1 : 1);
-    }
-    return (a.size - b.size) * dir || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0);
+  }
+
+  function numCell(tr, text, title, cls) {
+    const td = document.createElement('td');
+    td.className = 'num' + (cls ? ' ' + cls : '');
+    td.textContent = text;
+    if (title) td.title = title;
+    tr.appendChild(td);
   }
 
   function renderTable() {
-    const rows = state.compare ? window.VorlithCompareView.tableRows(state) : state.tableRows.slice();
-    rows.sort(compareRows);
     const view = state.view;
+    const rows = state.compare
+      ? VorlithCompare.largestChanges(view, TABLE_ROWS)
+      : state.tableRows.map((leaf) => ({ leaf, old: null, delta: 0 }));
+    rows.sort(compareRows);
     $('table-title').textContent = (state.compare ? 'Largest changes in ' : 'Largest symbols in ') +
       (view.parent ? view.name : 'the whole program') + (rows.length >= TABLE_ROWS ? ' (top ' + TABLE_ROWS + ')' : '');
     for (const th of $('table').querySelectorAll('th[data-key]')) {
@@ -745,7 +793,9 @@
     const tbody = $('table').tBodies[0];
     tbody.textContent = '';
     const frag = document.createDocumentFragment();
-    for (const n of rows) {
+    const oldView = state.compare ? view.other : null;
+    for (const r of rows) {
+      const n = r.leaf || r.old;
       const tr = document.createElement('tr');
       const tdName = document.createElement('td');
       const name = document.createElement('span');
@@ -753,23 +803,20 @@
       name.textContent = n.name;
       const sub = document.createElement('span');
       sub.className = 'sub';
-      const rel = M.pathOf(n.parent).slice(M.pathOf(view).length);
+      const rel = M.pathOf(n.parent).slice(M.pathOf(r.leaf ? view : oldView).length);
       sub.textContent = (rel.length ? rel.join(' \u203a ') + ' \u00b7 ' : '') + (n.demangledName || n.mangledName);
       tdName.append(name, sub);
       tr.appendChild(tdName);
       if (state.compare) {
-        window.VorlithCompareView.tableCells(state, n, tr);
+        tr.dataset.status = r.leaf ? VorlithCompare.STATUS_NAMES[r.leaf.status] : 'removed';
+        numCell(tr, r.old ? M.humanSize(r.old.size) : '\u2013', r.old ? M.exactBytes(r.old.size) : 'not in the old build');
+        numCell(tr, r.leaf ? M.humanSize(r.leaf.size) : '\u2013', r.leaf ? M.exactBytes(r.leaf.size) : 'only in the old build');
+        numCell(tr, signedBytes(r.delta) + (r.old && r.leaf ? ' (' + signedPercent(r.delta, r.old.size) + ')' : ''), null, r.delta > 0 ? 'grown' : 'shrunk');
       } else {
-        const tdSize = document.createElement('td');
-        tdSize.className = 'num';
-        tdSize.textContent = M.humanSize(n.size);
-        tdSize.title = M.exactBytes(n.size);
-        const tdShare = document.createElement('td');
-        tdShare.className = 'num';
-        tdShare.textContent = M.percent(n.size, view.size);
-        tr.append(tdSize, tdShare);
+        numCell(tr, M.humanSize(n.size), M.exactBytes(n.size));
+        numCell(tr, M.percent(n.size, view.size));
       }
-      tr.addEventListener('click', () => reveal(n));
+      tr.addEventListener('click', () => (r.leaf ? reveal(r.leaf) : revealOld(r.old)));
       frag.appendChild(tr);
     }
     tbody.appendChild(frag);
@@ -784,11 +831,134 @@
     renderTable();
   }
 
+  /* ---------- comparison ---------- */
+
+  // Discrete colours by change; groups are a darker shade of the same.
+  const CHANGE_COLOURS = [
+    ['#d5d8dc', '#9aa1a9'], // unchanged
+    ['#f28b82', '#c5221f'], // grown
+    ['#81c995', '#188038'], // shrunk
+    ['#c58af9', '#8430ce'], // new
+  ];
+  const CHANGE_LABELS = ['Unchanged', 'Grown', 'Shrunk', 'New'];
+
+  function changeColour(status, leaf) {
+    return CHANGE_COLOURS[status][leaf ? 0 : 1];
+  }
+
+  function signedBytes(d) {
+    return (d > 0 ? '+' : d < 0 ? '\u2212' : '\u00b1') + M.exactBytes(Math.abs(d));
+  }
+
+  function signedHuman(d) {
+    return (d > 0 ? '+' : d < 0 ? '\u2212' : '\u00b1') + M.humanSize(Math.abs(d));
+  }
+
+  function signedPercent(d, base) {
+    if (!base) return '';
+    return (d > 0 ? '+' : d < 0 ? '\u2212' : '\u00b1') + M.percent(Math.abs(d), base);
+  }
+
+  function changeText(n) {
+    if (!n.other) return 'new in this build, ' + signedBytes(n.size);
+    const d = n.size - n.other.size;
+    return d ? signedBytes(d) + ' (' + signedPercent(d, n.other.size) + ')' : 'unchanged';
+  }
+
+  function revealOld(old) {
+    let n = old.parent;
+    while (n && !n.other) n = n.parent;
+    if (n) navigate(n.other);
+  }
+
+  function renderCompareSummary(el) {
+    const v = state.view;
+    const oldSize = v.other ? v.other.size : 0;
+    const d = v.size - oldSize;
+    el.textContent = '';
+    const parts = [
+      ['New', M.humanSize(v.size) + ' (' + M.exactBytes(v.size) + ')'],
+      ['Old', v.other ? M.humanSize(oldSize) + ' (' + M.exactBytes(oldSize) + ')' : 'none: this group is new'],
+    ];
+    for (const [label, text] of parts) {
+      const span = document.createElement('span');
+      span.className = 'total';
+      span.dataset.total = label.toLowerCase();
+      span.textContent = label + ': ' + text;
+      el.append(span, ' \u00b7 ');
+    }
+    const delta = document.createElement('span');
+    delta.className = 'delta ' + (d > 0 ? 'grown' : d < 0 ? 'shrunk' : '');
+    delta.dataset.delta = String(d);
+    delta.textContent = 'Change: ' + signedBytes(d) + (oldSize ? ' (' + signedPercent(d, oldSize) + ')' : '');
+    el.appendChild(delta);
+  }
+
+  function renderCompareLegend(ul) {
+    const { counts, bytes, removedCount, removedBytes } = state.compare.leaves;
+    const entries = [1, 2, 3, 0].map((s) => [VorlithCompare.STATUS_NAMES[s], CHANGE_LABELS[s], changeColour(s, true), counts[s], bytes[s]]);
+    entries.push(['removed', 'Only in the old build (no area)', 'transparent', removedCount, removedBytes]);
+    for (const [id, label, colour, count, sum] of entries) {
+      const li = document.createElement('li');
+      li.dataset.kind = id;
+      li.dataset.count = String(count);
+      li.dataset.bytes = String(sum);
+      const sw = document.createElement('span');
+      sw.className = 'swatch';
+      sw.style.background = colour;
+      const text = document.createElement('span');
+      text.textContent = label + ': ' + count.toLocaleString('en-US');
+      const size = document.createElement('span');
+      size.className = 'size';
+      size.textContent = id === 'unchanged' ? '' : signedHuman(sum);
+      li.append(sw, text, size);
+      ul.appendChild(li);
+    }
+  }
+
+  function renderComparePanel() {
+    const panel = $('compare-panel');
+    if (!state.compare) {
+      panel.hidden = true;
+      return;
+    }
+    panel.hidden = false;
+    const c = state.compare;
+    const oldRoot = c.base;
+    const box = $('compare-totals');
+    box.textContent = '';
+    const line = (label, value, key) => {
+      const div = document.createElement('div');
+      div.dataset.key = key;
+      div.textContent = label + ': ' + value;
+      box.appendChild(div);
+      return div;
+    };
+    const names = c.names || {};
+    const params = new URLSearchParams(location.search);
+    line('Old build', (names.oldName || params.get('base') || '') + ' \u2013 ' + M.exactBytes(oldRoot.size), 'old');
+    line('New build', (names.newName || params.get('data') || '') + ' \u2013 ' + M.exactBytes(state.root.size), 'new');
+    line('Difference', signedBytes(state.root.size - oldRoot.size), 'difference').dataset.value = String(state.root.size - oldRoot.size);
+    line('Sum of all symbol changes', signedBytes(c.leafDeltaSum), 'sum').dataset.value = String(c.leafDeltaSum);
+    const ul = $('removed');
+    ul.textContent = '';
+    const removed = VorlithCompare.removedUnder(state.view);
+    const heading = panel.querySelector('h3');
+    heading.textContent = 'Only in the old build' + (state.view.parent ? ', in ' + state.view.name : '') + ': ' +
+      (removed.length ? removed.length.toLocaleString('en-US') : 'nothing');
+    for (const n of removed.slice(0, 100)) {
+      const li = listItem(n, '\u2212' + M.humanSize(n.size));
+      li.dataset.status = 'removed';
+      li.addEventListener('click', () => revealOld(n));
+      ul.appendChild(li);
+    }
+  }
+
   /* ---------- wiring ---------- */
 
   function init() {
-    if (!window.d3 || !d3.treemap || !M) {
-      fail('The page is incomplete: vendor/d3-hierarchy.min.js or model.js did not load.');
+    if (!window.d3 || !d3.treemap || !M || !window.VorlithCompare) {
+      fail('The page is incomplete: vendor/d3-hierarchy.min.js, model.js or compare.js did not load.');
       return;
     }
     const canvas = $('canvas');

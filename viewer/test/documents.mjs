@@ -49,6 +49,8 @@ function realMaps() {
   const maps = fs.existsSync(dir)
     ? fs.readdirSync(dir).filter((f) => f.endsWith('.map')).sort().map((f) => path.join(dir, f))
     : [];
+  const builds = path.join(viewerDir, 'test', 'builds');
+  for (const b of ['before', 'after']) maps.push(path.join(builds, b + '.map'));
   const sample = path.join(repoDir, 'examples', 'sample.map');
   if (fs.existsSync(sample)) maps.push(sample);
   return maps;
@@ -56,7 +58,8 @@ function realMaps() {
 
 let cached = null;
 
-// { all: [{ name, file }], sample: file, hostile: file, source: 'vorlith' | 'fixtures' }
+// { all: [{ name, file }], sample, hostile, before, after: files, source: 'vorlith' | 'fixtures' }.
+// before/after are one small program's builds before and after a change (test/builds/).
 export function documents() {
   if (cached) return cached;
   const bin = process.env.VORLITH_BIN;
@@ -72,13 +75,17 @@ export function documents() {
     fs.writeFileSync(hostileMap, hostileMapText());
     const hostile = runVorlith(bin, hostileMap, path.join(out, 'hostile.json'));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
-    cached = { all, sample: sample.file, hostile, source: 'vorlith' };
+    const build = (b) => (all.find((d) => d.name === b) || {}).file;
+    cached = { all, sample: sample.file, hostile, before: build('before'), after: build('after'), source: 'vorlith' };
   } else {
     if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
     const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile'))
-      .sort().map((f) => ({ name: path.basename(f, '.json'), file: path.join(fixtures, f) }));
+      .sort().map((f) => ({ name: path.basename(f, '.json').replace(/^build-/, ''), file: path.join(fixtures, f) }));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
-    cached = { all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'), source: 'fixtures' };
+    cached = {
+      all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'),
+      before: path.join(fixtures, 'build-before.json'), after: path.join(fixtures, 'build-after.json'), source: 'fixtures',
+    };
   }
   return cached;
 }
