@@ -936,8 +936,16 @@
     };
     const names = c.names || {};
     const params = new URLSearchParams(location.search);
-    line('Old build', (names.oldName || params.get('base') || '') + ' \u2013 ' + M.exactBytes(oldRoot.size), 'old');
-    line('New build', (names.newName || params.get('data') || '') + ' \u2013 ' + M.exactBytes(state.root.size), 'new');
+    const short = (p) => {
+      const last = p ? p.replace(/[?#].*$/, '').split('/').pop() : '';
+      try {
+        return decodeURIComponent(last);
+      } catch (e) {
+        return last;
+      }
+    };
+    line('Old build', short(names.oldName || params.get('base')) + ' \u2013 ' + M.exactBytes(oldRoot.size), 'old').title = names.oldName || params.get('base') || '';
+    line('New build', short(names.newName || params.get('data')) + ' \u2013 ' + M.exactBytes(state.root.size), 'new').title = names.newName || params.get('data') || '';
     line('Difference', signedBytes(state.root.size - oldRoot.size), 'difference').dataset.value = String(state.root.size - oldRoot.size);
     line('Sum of all symbol changes', signedBytes(c.leafDeltaSum), 'sum').dataset.value = String(c.leafDeltaSum);
     const ul = $('removed');
