@@ -183,4 +183,18 @@ describe('opening two files', () => {
     assert.match(await page.locator('#compare-totals [data-key="old"]').textContent(), /old\.json/);
     await page.close();
   });
+
+  it('compares two dropped files, the older one as the base', async () => {
+    const page = await openPage(browser, {});
+    await page.evaluate(([newText, oldText]) => {
+      const dt = new DataTransfer();
+      dt.items.add(new File([oldText], 'before.json', { lastModified: Date.UTC(2026, 0, 1) }));
+      dt.items.add(new File([newText], 'after.json', { lastModified: Date.UTC(2026, 1, 1) }));
+      window.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+    }, [fs.readFileSync(docs.after, 'utf8'), fs.readFileSync(docs.before, 'utf8')]);
+    await page.waitForFunction(() => window.vorlithViewer.state === 'ready');
+    assert.equal(Number(await page.getAttribute('#compare-totals [data-key="difference"]', 'data-value')), newDoc.total - oldDoc.total);
+    assert.match(await page.locator('#compare-totals [data-key="new"]').textContent(), /after\.json/);
+    await page.close();
+  });
 });
