@@ -31,7 +31,8 @@
     height: 0,
     tableRows: [],
     sort: { key: 'size', dir: -1 },
-    compare: null, // set by the comparison view: { base, removed, ... }
+    compare: null, // when comparing: VorlithCompare.compare's result, with the two names
+    rootName: '',
     stats: { loadMs: 0, buildMs: 0, layoutMs: 0, drawMs: 0, boxes: 0 },
     hover: null,
   };
@@ -156,9 +157,24 @@
     }
   }
 
+  // The document on screen, whatever it came from, against an older one chosen afterwards.
+  async function compareWithFile(file) {
+    if (!state.root) {
+      showMessage('Open the newer document first, then choose the older one to compare with.', true);
+      return;
+    }
+    try {
+      const baseRoot = await readFileDocument(file);
+      show(state.root, baseRoot, state.rootName, file.name);
+    } catch (e) {
+      fail(e instanceof LoadError ? e.message : 'Could not open the file: ' + e);
+    }
+  }
+
   function show(root, baseRoot, newName, oldName) {
     const t0 = performance.now();
     state.root = root;
+    state.rootName = newName || new URLSearchParams(location.search).get('data') || '';
     state.selected = null;
     state.search = { generation: 0, count: 0, top: [], query: '' };
     state.compare = null;
@@ -208,6 +224,8 @@
     renderCrumbs();
     renderSummary();
     document.title = (state.view.parent ? state.view.name + ' \u2013 ' : '') + 'vorlith treemap';
+    $('canvas').setAttribute('aria-label', 'Treemap of ' + (state.view.parent ? M.pathOf(state.view).join(' / ') : 'the whole program') +
+      '; the search box and the table below list its symbols');
     state.tableRows = M.largestLeaves(state.view, TABLE_ROWS);
     renderTable();
     renderComparePanel();
@@ -997,9 +1015,9 @@
     });
     $('file').addEventListener('change', (e) => openFiles(e.target.files, null));
     $('base-file').addEventListener('change', (e) => {
-      const main = $('file').files;
-      if (main && main.length) openFiles([main[0]], e.target.files[0]);
-      else showMessage('Choose the newer document first, then the older one to compare with.', true);
+      const file = e.target.files[0];
+      e.target.value = '';
+      if (file) compareWithFile(file);
     });
     window.addEventListener('dragover', (e) => {
       e.preventDefault();

@@ -184,6 +184,15 @@ describe('opening two files', () => {
     await page.close();
   });
 
+  it('compares the document on screen with an older file chosen afterwards', async () => {
+    const page = await openPage(browser, { data: docs.after });
+    assert.ok(await page.locator('#compare-panel').isHidden());
+    await page.setInputFiles('#base-file', docs.before);
+    await page.locator('#compare-panel').waitFor({ state: 'visible' });
+    assert.equal(Number(await page.getAttribute('#compare-totals [data-key="sum"]', 'data-value')), newDoc.total - oldDoc.total);
+    await page.close();
+  });
+
   it('compares two dropped files, the older one as the base', async () => {
     const page = await openPage(browser, {});
     await page.evaluate(([newText, oldText]) => {

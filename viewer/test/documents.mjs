@@ -62,7 +62,10 @@ let cached = null;
 // before/after are one small program's builds before and after a change (test/builds/).
 export function documents() {
   if (cached) return cached;
-  const bin = process.env.VORLITH_BIN;
+  // A relative VORLITH_BIN is taken from where the command was typed (npm's INIT_CWD), so
+  // `VORLITH_BIN=build/vorlith npm --prefix viewer test` works from the repository root.
+  let bin = process.env.VORLITH_BIN;
+  if (bin && bin.includes('/')) bin = path.resolve(process.env.INIT_CWD || process.cwd(), bin);
   const maps = bin ? realMaps() : [];
   if (bin && maps.length) {
     const out = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-docs-'));
