@@ -1,6 +1,7 @@
 // Benchmark (not a test): opens a generated document of 300,000 leaves in headless chromium and
 // prints the time to first render, to a zoom and back, to a hover and to a search. Also times the
-// same boxes drawn as DOM elements, the measurement behind drawing on a canvas.
+// same boxes drawn as DOM elements, the measurement behind drawing on a canvas, and the first
+// render of a comparison of the document with a later build of it.
 //   node bench/bench.mjs [leaves] [document.json]
 import fs from 'node:fs';
 import os from 'node:os';
@@ -10,8 +11,10 @@ import { launch, pageUrl } from '../test/browser.mjs';
 
 const leaves = Number(process.argv[2] || 300000);
 let file = process.argv[3];
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-bench-'));
+process.on('exit', () => fs.rmSync(scratch, { recursive: true, force: true }));
 if (!file) {
-  file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-bench-')), 'big.json');
+  file = path.join(scratch, 'big.json');
   const bytes = writeDocument(file, leaves, 1);
   console.log(`generated ${leaves} leaves, ${(bytes / 1e6).toFixed(1)} MB: ${file}`);
 }
@@ -100,5 +103,15 @@ const searchMs = await page.evaluate(async () => {
   return performance.now() - t;
 });
 console.log(`search "parse" over all nodes        ${fmt(searchMs)}`);
+
+// The comparison of the document with a later build of it.
+const later = path.join(scratch, 'later.json');
+writeDocument(later, leaves, 1, true);
+const cmp = await browser.newPage();
+await cmp.goto(pageUrl({ data: later, base: file }));
+await cmp.waitForFunction(() => window.vorlithViewer && window.vorlithViewer.state !== 'loading', null, { timeout: 180000 });
+const c = await cmp.evaluate(() => ({ state: window.vorlithViewer.state, stats: window.vorlithViewer.stats() }));
+if (c.state !== 'ready') throw new Error('comparison did not open: ' + c.state);
+console.log(`comparison first render (two documents) ${fmt(c.stats.drawnAt)}   (loading both ${c.stats.loadMs.toFixed(0)} ms, matching ${c.stats.buildMs.toFixed(0)} ms)`);
 
 await browser.close();

@@ -71,8 +71,31 @@ export function generateDocument(leafCount, seed = 1) {
   return root;
 }
 
-export function writeDocument(file, leafCount, seed) {
-  const text = 'var treeData = ' + JSON.stringify(generateDocument(leafCount, seed));
+// A later build of the same program: every tenth symbol grows by 3 bytes, every hundredth is
+// dropped, and the totals are made to add up again.
+export function laterBuild(doc) {
+  let i = 0;
+  const walk = (node) => {
+    let total = 0;
+    for (const [key, leaf] of Object.entries(node.leaves)) {
+      i++;
+      if (i % 100 === 0) delete node.leaves[key];
+      else {
+        if (i % 10 === 0) leaf.size += 3;
+        total += leaf.size;
+      }
+    }
+    for (const child of Object.values(node.children)) total += walk(child);
+    node.total = total;
+    return total;
+  };
+  walk(doc);
+  return doc;
+}
+
+export function writeDocument(file, leafCount, seed, later = false) {
+  const doc = generateDocument(leafCount, seed);
+  const text = 'var treeData = ' + JSON.stringify(later ? laterBuild(doc) : doc);
   fs.writeFileSync(file, text);
   return text.length;
 }

@@ -15,6 +15,18 @@ const CHROMIUM = process.env.CHROMIUM_BIN || '/usr/bin/chromium';
 const ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
+// Temporary directories made by the tests, removed when the test process ends.
+const temporary = [];
+process.on('exit', () => {
+  for (const d of temporary) fs.rmSync(d, { recursive: true, force: true });
+});
+
+export function tempDir(prefix) {
+  const d = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  temporary.push(d);
+  return d;
+}
+
 export async function launch({ width = 1400, height = 900 } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {

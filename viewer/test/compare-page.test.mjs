@@ -4,9 +4,8 @@
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { launch, openPage } from './browser.mjs';
+import { launch, openPage, tempDir } from './browser.mjs';
 import { documents, groupAt, readDocument } from './documents.mjs';
 
 const docs = documents();
@@ -168,7 +167,7 @@ describe('comparison treemap', () => {
 
 describe('opening two files', () => {
   it('compares two chosen files, the older one as the base', async () => {
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-pair-'));
+    const dir = tempDir('vorlith-pair-');
     const oldCopy = path.join(dir, 'old.json');
     const newCopy = path.join(dir, 'new.json');
     fs.copyFileSync(docs.before, oldCopy);

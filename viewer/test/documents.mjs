@@ -3,9 +3,8 @@
 // map with hostile names written here; without it, the committed copies in test/fixtures/ are used.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { repoDir, viewerDir } from './browser.mjs';
+import { repoDir, tempDir, viewerDir } from './browser.mjs';
 
 const fixtures = path.join(viewerDir, 'test', 'fixtures');
 const PREFIX = 'var treeData = ';
@@ -68,7 +67,7 @@ export function documents() {
   if (bin && bin.includes('/')) bin = path.resolve(process.env.INIT_CWD || process.cwd(), bin);
   const maps = bin ? realMaps() : [];
   if (bin && maps.length) {
-    const out = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-docs-'));
+    const out = tempDir('vorlith-docs-');
     const all = maps.map((m) => ({
       name: path.basename(m, '.map'),
       file: tryVorlith(bin, m, path.join(out, path.basename(m, '.map') + '.json')),

@@ -5,9 +5,8 @@ import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
-import { launch, openPage, pageUrl, viewerDir } from './browser.mjs';
+import { launch, openPage, pageUrl, tempDir, viewerDir } from './browser.mjs';
 import { HOSTILE_GROUP, documents, flatLeaves, groupAt, readDocument } from './documents.mjs';
 
 const docs = documents();
@@ -106,7 +105,7 @@ describe('layout', () => {
 });
 
 describe('loading', () => {
-  const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-bad-'));
+  const tmp = tempDir('vorlith-bad-');
   const write = (name, text) => {
     const f = path.join(tmp, name);
     fs.writeFileSync(f, text);
@@ -463,7 +462,7 @@ describe('screenshot', () => {
   it('saves viewer/screenshot.png of the sample map', async () => {
     const page = await openPage(browser, { data: docs.sample });
     const ofSample = docs.source === 'vorlith' && path.basename(docs.sample) === 'sample.json';
-    const shot = ofSample ? path.join(viewerDir, 'screenshot.png') : path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'vorlith-shot-')), 'screenshot.png');
+    const shot = ofSample ? path.join(viewerDir, 'screenshot.png') : path.join(tempDir('vorlith-shot-'), 'screenshot.png');
     await page.screenshot({ path: shot });
     const png = fs.readFileSync(shot);
     assert.equal(png.subarray(1, 4).toString(), 'PNG');
