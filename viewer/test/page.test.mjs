@@ -90,6 +90,19 @@ describe('layout', () => {
     }
   });
 
+  it('lays the view out again when the window is resized', async () => {
+    const d = docs.all[0];
+    const page = await openPage(browser, { data: d.file });
+    await page.setViewportSize({ width: 900, height: 640 });
+    await page.waitForFunction(() => {
+      const c = document.getElementById('canvas').getBoundingClientRect();
+      const top = window.vorlithViewer.boxes().filter((b) => b.depth === 1);
+      const covered = top.reduce((s, b) => s + (b.x1 - b.x0) * (b.y1 - b.y0), 0);
+      return c.width < 600 && Math.abs(covered - c.width * c.height) < 1;
+    });
+    await page.close();
+  });
+
   it('shows a legend of the top-level kinds present, with their sizes', async () => {
     const d = docs.all.find((x) => /gnu-ld-c-static/.test(x.name)) || docs.all[0];
     const doc = readDocument(d.file);
