@@ -64,7 +64,10 @@ export function documents() {
   // A relative VORLITH_BIN is taken from where the command was typed (npm's INIT_CWD), so
   // `VORLITH_BIN=build/vorlith npm --prefix viewer test` works from the repository root.
   let bin = process.env.VORLITH_BIN;
-  if (bin && bin.includes('/')) bin = path.resolve(process.env.INIT_CWD || process.cwd(), bin);
+  if (bin && bin.includes('/')) {
+    bin = path.resolve(process.env.INIT_CWD || process.cwd(), bin);
+    if (!fs.existsSync(bin)) throw new Error(`VORLITH_BIN: ${bin} does not exist`);
+  }
   const maps = bin ? realMaps() : [];
   if (bin && maps.length) {
     const out = tempDir('vorlith-docs-');
