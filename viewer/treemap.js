@@ -379,10 +379,10 @@
 
   function fillOf(box) {
     const n = box.node;
-    if (state.compare) return box.rest ? '#d4d6d9' : changeColour(n.status, n.isLeaf, box.depth);
     if (box.rest) return '#d4d6d9';
-    const variant = (n.id & 3);
-    return kindColour(n.kind, box.depth, n.isLeaf, variant);
+    if (state.compare) return changeColour(n.status, n.isLeaf);
+    // Neighbouring symbols differ a little in lightness, so equal sizes still read as separate.
+    return kindColour(n.kind, box.depth, n.isLeaf, n.id & 3);
   }
 
   // While a search is on, matches are yellow and boxes with nothing matching inside are dimmed.
