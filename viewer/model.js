@@ -1,0 +1,407 @@
+/* The in-memory size tree of the treemap page, built once from a vorlith document, and the pure
+ * helpers around it: reading the document text, formatting, URL paths, search and the largest
+ * symbols of a group. No DOM in here, so node's test runner can load the file as it is.
+ *
+ * Document shape (one line, keys in this order):
+ *   var treeData = {"total":48,"children":{"lib":{"total":48,"children":{},"leaves":{"main":
+ *     {"size":48,"address":65536,"mangledName":"main","demangledName":""}}}},"leaves":{}}
+ */
+(function (global) {
+  'use strict';
+
+  const PREFIX_RE = /^\s*var\s+treeData\s*=\s*/;
+
+  class DocumentError extends Error {}
+
+  // One class for groups and leaves keeps every object the same shape, which matters at 300k nodes.
+  class Node {
+    constructor(name, size, parent, isLeaf) {
+      this.name = name;
+      this.size = size;
+      this.parent = parent;
+      this.isLeaf = isLeaf;
+      this.children = isLeaf ? null : [];
+      this.depth = parent ? parent.depth + 1 : 0;
+      this.kind = parent ? parent.kind : null;
+      this.address = 0;
+      this.mangledName = '';
+      this.demangledName = '';
+      this.leafCount = isLeaf ? 1 : 0;
+      this.id = 0; // pre-order number; with `end`, [id, end) spans the subtree
+      this.end = 0;
+      this.match = 0; // search generation that matched this node
+      this.holdsMatch = 0; // search generation that matched something below
+      this.other = null; // the matched node of the other build, when comparing
+      this.status = 0; // change status, when comparing
+    }
+  }
+
+  // Colour groups: the first name that fits a top-level group decides its kind.
+  const KINDS = [
+    { id: 'd', label: 'D packages and modules' },
+    { id: 'c', label: 'C symbols' },
+    { id: 'cpp', label: 'C++ symbols' },
+    { id: 'dint', label: 'D internals' },
+    { id: 'typeinfo', label: 'TypeInfo' },
+    { id: 'imports', label: 'Imports' },
+    { id: 'tmp', label: 'TMP' },
+    { id: 'eh', label: 'Exception handler tables' },
+    { id: 'gc', label: 'gc' },
+    { id: 'obj', label: 'Object files and paths' },
+    { id: 'fill', label: '(*fill*)' },
+    { id: 'pad', label: 'Afterpadding' },
+    { id: 'other', label: 'Other' },
+  ];
+  const FIXED_KINDS = {
+    'C symbols': 'c', 'C++ symbols': 'cpp', 'D internals': 'dint', 'TypeInfo': 'typeinfo',
+    'Imports': 'imports', 'TMP': 'tmp', 'Exception handler tables': 'eh', 'gc': 'gc',
+    '/': 'obj', '(*fill*)': 'fill', '*fill*': 'fill', 'Afterpadding': 'pad',
+  };
+  const D_MANGLED_RE = /^_{1,2}D\d/;
+
+  function kindOfTopLevel(node) {
+    const fixed = FIXED_KINDS[node.name];
+    if (fixed) return fixed;
+    if (node.name.includes(': ') || /\.(o|obj|lib|a|res)$/i.test(node.name)) return 'obj';
+    // A D package shows itself by D mangled names; sample the first few leaves only.
+    let seen = 0;
+    const stack = [node];
+    while (stack.length && seen < 64) {
+      const n = stack.pop();
+      if (n.isLeaf) {
+        seen++;
+        if (D_MANGLED_RE.test(n.mangledName)) return 'd';
+      } else {
+        for (let i = n.children.length - 1; i >= 0; i--) stack.push(n.children[i]);
+      }
+    }
+    return 'other';
+  }
+
+  // Symbols filed at the top level itself: fill bytes and section contributions show by name.
+  function kindOfTopLeaf(leaf) {
+    const name = leaf.name.replace(/#\d+$/, '');
+    if (name === '*fill*' || name === '(*fill*)') return 'fill';
+    if (/\.(o|obj)( \(|$)/i.test(name)) return 'obj';
+    return 'other';
+  }
+
+  function parseDocumentText(text) {
+    if (typeof text !== 'string') throw new DocumentError('the file is not text');
+    let body = text.charCodeAt(0) === 0xfeff ? text.slice(1) : text;
+    const m = PREFIX_RE.exec(body);
+    if (m) body = body.slice(m[0].length);
+    body = body.replace(/;\s*$/, '');
+    if (!/\S/.test(body)) throw new DocumentError('the file is empty');
+    try {
+      return JSON.parse(body);
+    } catch (e) {
+      throw new DocumentError('it is not valid JSON (' + e.message + ')');
+    }
+  }
+
+  function isObject(v) {
+    return v !== null && typeof v === 'object' && !Array.isArray(v);
+  }
+
+  function isSize(v) {
+    return typeof v === 'number' && v >= 0 && Number.isFinite(v);
+  }
+
+  // The two problem texts are only built once something is wrong: building a path text for
+  // every good node cost a tenth of the load time.
+  function groupProblem(g, where) {
+    if (!isObject(g)) return where + ' is not an object';
+    if (!isSize(g.total)) return '"total" of ' + where + ' is not an unsigned number';
+    if (!isObject(g.children)) return where + ' has no "children" object';
+    return where + ' has no "leaves" object';
+  }
+
+  function leafProblem(l, where) {
+    if (!isObject(l)) return where + ' is not an object';
+    if (!isSize(l.size)) return '"size" of ' + where + ' is not an unsigned number';
+    if (!isSize(l.address)) return '"address" of ' + where + ' is not an unsigned number';
+    return where + ' has no "mangledName"';
+  }
+
+  function describe(path) {
+    return path.length ? '"' + path.join(' / ') + '"' : 'the root';
+  }
+
+  function byShare(a, b) {
+    if (b.size !== a.size) return b.size - a.size;
+    return a.name < b.name ? -1 : a.name > b.name ? 1 : 0;
+  }
+
+  // Builds the tree and sorts every child list by size, largest first, once: layout, pruning and
+  // the largest-symbols merge all rely on that order.
+  function buildModel(doc) {
+    if (!isObject(doc)) throw new DocumentError('its top level is not an object');
+    const root = new Node('', 0, null, false);
+    const path = [];
+    const fill = (json, node) => {
+      if (!isObject(json) || !isSize(json.total) || !isObject(json.children) || !isObject(json.leaves)) {
+        throw new DocumentError(groupProblem(json, 'group ' + describe(path)));
+      }
+      node.size = json.total;
+      const groups = json.children;
+      const leaves = json.leaves;
+      for (const name in groups) {
+        const child = new Node(name, 0, node, false);
+        path.push(name);
+        fill(groups[name], child);
+        path.pop();
+        node.children.push(child);
+        node.leafCount += child.leafCount;
+      }
+      for (const key in leaves) {
+        const l = leaves[key];
+        if (!isObject(l) || !isSize(l.size) || !isSize(l.address) || typeof l.mangledName !== 'string') {
+          throw new DocumentError(leafProblem(l, 'symbol ' + describe(path.concat(key))));
+        }
+        const leaf = new Node(key, l.size, node, true);
+        leaf.address = l.address;
+        leaf.mangledName = l.mangledName;
+        leaf.demangledName = typeof l.demangledName === 'string' ? l.demangledName : '';
+        node.children.push(leaf);
+        node.leafCount++;
+      }
+      node.children.sort(byShare);
+    };
+    fill(doc, root);
+    for (const top of root.children) {
+      const kind = top.isLeaf ? kindOfTopLeaf(top) : kindOfTopLevel(top);
+      setKind(top, kind);
+    }
+    number(root);
+    return root;
+  }
+
+  function setKind(node, kind) {
+    const stack = [node];
+    while (stack.length) {
+      const n = stack.pop();
+      n.kind = kind;
+      if (!n.isLeaf) for (const c of n.children) stack.push(c);
+    }
+  }
+
+  // Pre-order numbers, and the root's flat list of all nodes in that order for linear scans.
+  function number(root) {
+    const all = [];
+    const visit = (n) => {
+      n.id = all.length;
+      all.push(n);
+      if (!n.isLeaf) for (const c of n.children) visit(c);
+      n.end = all.length;
+    };
+    visit(root);
+    root.all = all;
+  }
+
+  function pathOf(node) {
+    const out = [];
+    for (let n = node; n && n.parent; n = n.parent) out.push(n.name);
+    return out.reverse();
+  }
+
+  function rootOf(node) {
+    let n = node;
+    while (n.parent) n = n.parent;
+    return n;
+  }
+
+  function childGroup(node, name) {
+    if (node.isLeaf) return null;
+    for (const c of node.children) if (!c.isLeaf && c.name === name) return c;
+    return null;
+  }
+
+  // Follows group names as far as they exist; `missing` says where the path stopped matching.
+  function findGroup(root, segments) {
+    let node = root;
+    for (let i = 0; i < segments.length; i++) {
+      const next = childGroup(node, segments[i]);
+      if (!next) return { node, missing: segments.slice(i) };
+      node = next;
+    }
+    return { node, missing: [] };
+  }
+
+  // Fragment form: "" for the root, else "#/" and the names URI-encoded and joined by "/". Names
+  // may hold "/" (the object-path group is called "/") and may be empty, hence the leading "/".
+  function pathToHash(segments) {
+    if (!segments.length) return '';
+    return '#/' + segments.map(encodeURIComponent).join('/');
+  }
+
+  function hashToPath(hash) {
+    const h = hash.startsWith('#') ? hash.slice(1) : hash;
+    if (!h.startsWith('/')) return [];
+    try {
+      return h.slice(1).split('/').map(decodeURIComponent);
+    } catch (e) {
+      return [];
+    }
+  }
+
+  const UNITS = ['B', 'KiB', 'MiB', 'GiB', 'TiB', 'PiB', 'EiB'];
+
+  function humanSize(bytes) {
+    if (bytes < 1024) return bytes + ' B';
+    let v = bytes;
+    let u = 0;
+    while (v >= 1024 && u < UNITS.length - 1) {
+      v /= 1024;
+      u++;
+    }
+    const digits = v >= 100 ? 0 : v >= 10 ? 1 : 2;
+    return v.toFixed(digits) + ' ' + UNITS[u];
+  }
+
+  function exactBytes(bytes) {
+    return String(Math.round(bytes)).replace(/\B(?=(\d{3})+(?!\d))/g, ',') + ' B';
+  }
+
+  function percent(part, whole) {
+    if (!whole) return '0%';
+    const p = (100 * part) / whole;
+    if (p === 100 || p === 0) return p + '%';
+    return (p >= 10 ? p.toFixed(1) : p >= 0.01 ? p.toFixed(2) : '<0.01') + '%';
+  }
+
+  // Addresses arrive as JS numbers (the document is evaluated as a script), so above 2^53 the last
+  // digits are not exact; the "~" says so rather than pretend.
+  function hexAddress(n) {
+    const digits = Math.floor(n).toString(16);
+    const width = n > 0xffffffff ? 16 : 8;
+    return (n > Number.MAX_SAFE_INTEGER ? '~' : '') + '0x' + digits.padStart(width, '0');
+  }
+
+  function escapeRegExp(s) {
+    return s.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  }
+
+  function forEachNode(root, fn) {
+    const stack = [root];
+    while (stack.length) {
+      const n = stack.pop();
+      fn(n);
+      if (!n.isLeaf) for (let i = n.children.length - 1; i >= 0; i--) stack.push(n.children[i]);
+    }
+  }
+
+  let searchGeneration = 0;
+
+  // Marks matching nodes (name, mangled or demangled name, ignoring case) and the groups above
+  // them with a new generation number, so old marks need no clearing. Returns the count and the
+  // `limit` largest matches, largest first.
+  function search(root, query, limit) {
+    const gen = ++searchGeneration;
+    const q = query.trim();
+    if (!q) return { generation: 0, count: 0, top: [] };
+    const re = new RegExp(escapeRegExp(q), 'i');
+    const top = [];
+    let count = 0;
+    const all = root.all;
+    for (let i = 1; i < all.length; i++) {
+      const n = all[i];
+      if (!(re.test(n.name) || (n.isLeaf && (re.test(n.mangledName) || (n.demangledName && re.test(n.demangledName)))))) continue;
+      count++;
+      n.match = gen;
+      for (let p = n.parent; p && p.holdsMatch !== gen; p = p.parent) p.holdsMatch = gen;
+      if (top.length < limit || n.size > top[top.length - 1].size) {
+        let i = top.length;
+        while (i > 0 && top[i - 1].size < n.size) i--;
+        top.splice(i, 0, n);
+        if (top.length > limit) top.pop();
+      }
+    }
+    return { generation: gen, count, top };
+  }
+
+  // Binary max-heap of cursors into sorted child lists, keyed by the size each cursor points at.
+  class CursorHeap {
+    constructor() {
+      this.items = [];
+    }
+    key(c) {
+      return c.group.children[c.index].size;
+    }
+    push(c) {
+      const a = this.items;
+      a.push(c);
+      let i = a.length - 1;
+      while (i > 0) {
+        const p = (i - 1) >> 1;
+        if (this.key(a[p]) >= this.key(a[i])) break;
+        [a[p], a[i]] = [a[i], a[p]];
+        i = p;
+      }
+    }
+    pop() {
+      const a = this.items;
+      const top = a[0];
+      const last = a.pop();
+      if (a.length) {
+        a[0] = last;
+        let i = 0;
+        for (;;) {
+          const l = 2 * i + 1;
+          const r = l + 1;
+          let m = i;
+          if (l < a.length && this.key(a[l]) > this.key(a[m])) m = l;
+          if (r < a.length && this.key(a[r]) > this.key(a[m])) m = r;
+          if (m === i) break;
+          [a[m], a[i]] = [a[i], a[m]];
+          i = m;
+        }
+      }
+      return top;
+    }
+    get size() {
+      return this.items.length;
+    }
+  }
+
+  // The `limit` largest leaves below `group`, largest first. A k-way merge over the sorted child
+  // lists: a group is never smaller than anything in it, so leaves come out in order and only
+  // about limit x depth nodes are touched, even in a group of 300k symbols.
+  function largestLeaves(group, limit) {
+    const out = [];
+    if (group.isLeaf) return [group];
+    const heap = new CursorHeap();
+    if (group.children.length) heap.push({ group, index: 0 });
+    while (heap.size && out.length < limit) {
+      const c = heap.pop();
+      const n = c.group.children[c.index];
+      if (c.index + 1 < c.group.children.length) heap.push({ group: c.group, index: c.index + 1 });
+      if (n.isLeaf) out.push(n);
+      else if (n.children.length) heap.push({ group: n, index: 0 });
+    }
+    return out;
+  }
+
+  const api = {
+    DocumentError,
+    Node,
+    KINDS,
+    parseDocumentText,
+    buildModel,
+    pathOf,
+    rootOf,
+    findGroup,
+    pathToHash,
+    hashToPath,
+    humanSize,
+    exactBytes,
+    percent,
+    hexAddress,
+    search,
+    largestLeaves,
+    forEachNode,
+    byShare,
+  };
+  if (typeof module === 'object' && module.exports) module.exports = api;
+  else global.VorlithModel = api;
+})(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -1,0 +1,122 @@
+// Documents the browser tests open. With VORLITH_BIN set, they are made by running that vorlith
+// executable on the repository's real maps (tests/data/*.map, examples/sample.map) and on a small
+// map with hostile names written here; without it, the committed copies in test/fixtures/ are used.
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { repoDir, tempDir, viewerDir } from './browser.mjs';
+
+const fixtures = path.join(viewerDir, 'test', 'fixtures');
+const PREFIX = 'var treeData = ';
+
+export const HOSTILE_NAMES = [
+  '<script>window.__pwned=1</script>',
+  '<img src=x onerror="window.__pwned=2">',
+  '"quoted" & \'apostrophe\' </b>',
+  '<svg onload=window.__pwned=3>',
+];
+
+// A GNU ld memory map: one input-section line whose object path holds markup (it becomes groups
+// under "Afterpadding"), then symbol lines of 16 spaces, 0x and 16 hex digits, 16 spaces and the
+// name. A symbol's size is the distance to the next, so the last ones only end the others.
+export const HOSTILE_GROUP = '<img src=z onerror=window.__pwned=5>';
+
+export function hostileMapText() {
+  const line = (addr, name) => ' '.repeat(16) + '0x' + addr.toString(16).padStart(16, '0') + ' '.repeat(16) + name;
+  const symbols = HOSTILE_NAMES.map((n, i) => line(0x401000 + i * 0x40, n));
+  return [' .text          0x0000000000401000      0x200 /tmp/' + HOSTILE_GROUP + '/evil.o']
+    .concat(symbols, [line(0x401100, 'zz_end_of_text'), line(0x401300, 'zz_after'), line(0x401400, 'zz_last'), '']).join('\n');
+}
+
+function runVorlith(bin, map, out) {
+  execFileSync(bin, [map, out], { stdio: ['ignore', 'ignore', 'pipe'] });
+  return out;
+}
+
+// The tool's own tests judge its failures; the page is tested on the documents it does write.
+function tryVorlith(bin, map, out) {
+  try {
+    return runVorlith(bin, map, out);
+  } catch (e) {
+    console.error(`# skipping ${path.basename(map)}: vorlith failed (${String(e.stderr || e.message).trim()})`);
+    return null;
+  }
+}
+
+function realMaps() {
+  const dir = path.join(repoDir, 'tests', 'data');
+  const maps = fs.existsSync(dir)
+    ? fs.readdirSync(dir).filter((f) => f.endsWith('.map')).sort().map((f) => path.join(dir, f))
+    : [];
+  const builds = path.join(viewerDir, 'test', 'builds');
+  for (const b of ['before', 'after']) maps.push(path.join(builds, b + '.map'));
+  const sample = path.join(repoDir, 'examples', 'sample.map');
+  if (fs.existsSync(sample)) maps.push(sample);
+  return maps;
+}
+
+let cached = null;
+
+// { all: [{ name, file }], sample, hostile, before, after: files, source: 'vorlith' | 'fixtures' }.
+// before/after are one small program's builds before and after a change (test/builds/).
+export function documents() {
+  if (cached) return cached;
+  // A relative VORLITH_BIN is taken from where the command was typed (npm's INIT_CWD), so
+  // `VORLITH_BIN=build/vorlith npm --prefix viewer test` works from the repository root.
+  let bin = process.env.VORLITH_BIN;
+  if (bin && bin.includes('/')) {
+    bin = path.resolve(process.env.INIT_CWD || process.cwd(), bin);
+    if (!fs.existsSync(bin)) throw new Error(`VORLITH_BIN: ${bin} does not exist`);
+  }
+  const maps = bin ? realMaps() : [];
+  if (bin && maps.length) {
+    const out = tempDir('vorlith-docs-');
+    const all = maps.map((m) => ({
+      name: path.basename(m, '.map'),
+      file: tryVorlith(bin, m, path.join(out, path.basename(m, '.map') + '.json')),
+    })).filter((d) => d.file);
+    if (!all.length) throw new Error('vorlith wrote no document for any map');
+    const hostileMap = path.join(out, 'hostile.map');
+    fs.writeFileSync(hostileMap, hostileMapText());
+    const hostile = runVorlith(bin, hostileMap, path.join(out, 'hostile.json'));
+    const sample = all.find((d) => d.name === 'sample') || largest(all);
+    const build = (b) => (all.find((d) => d.name === b) || {}).file;
+    cached = { all, sample: sample.file, hostile, before: build('before'), after: build('after'), source: 'vorlith' };
+  } else {
+    if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
+    const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile'))
+      .sort().map((f) => ({ name: path.basename(f, '.json').replace(/^build-/, ''), file: path.join(fixtures, f) }));
+    const sample = all.find((d) => d.name === 'sample') || largest(all);
+    cached = {
+      all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'),
+      before: path.join(fixtures, 'build-before.json'), after: path.join(fixtures, 'build-after.json'), source: 'fixtures',
+    };
+  }
+  return cached;
+}
+
+function largest(all) {
+  return all.reduce((a, b) => (fs.statSync(b.file).size > fs.statSync(a.file).size ? b : a));
+}
+
+// The document as plain JSON, read independently of the page's own code.
+export function readDocument(file) {
+  const text = fs.readFileSync(file, 'utf8');
+  if (!text.startsWith(PREFIX)) throw new Error(file + ' does not start with the prefix');
+  return JSON.parse(text.slice(PREFIX.length));
+}
+
+// Every leaf with its group path, for checks computed apart from the page.
+export function flatLeaves(doc, prefix = []) {
+  const out = [];
+  const walk = (node, p) => {
+    for (const [k, l] of Object.entries(node.leaves)) out.push({ key: k, path: p, ...l });
+    for (const [k, c] of Object.entries(node.children)) walk(c, p.concat(k));
+  };
+  walk(doc, prefix);
+  return out;
+}
+
+export function groupAt(doc, segments) {
+  return segments.reduce((n, s) => n.children[s], doc);
+}

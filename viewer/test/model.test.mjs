@@ -1,0 +1,153 @@
+// The page's document model, run in node: reading document text, the sorted tree, URL paths,
+// formatting, search and the largest-symbols merge, each checked against a brute-force
+// computation on real documents.
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+import { viewerDir } from './browser.mjs';
+import { flatLeaves, readDocument } from './documents.mjs';
+
+const M = createRequire(import.meta.url)('../model.js');
+const fixtures = path.join(viewerDir, 'test', 'fixtures');
+const realFixtures = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile'));
+const load = (name) => M.buildModel(M.parseDocumentText(fs.readFileSync(path.join(fixtures, name), 'utf8')));
+
+describe('reading document text', () => {
+  it('accepts the script form, bare JSON, a byte order mark and a trailing semicolon', () => {
+    const json = '{"total":0,"children":{},"leaves":{}}';
+    for (const text of ['var treeData = ' + json, json, '\ufeffvar treeData = ' + json, 'var treeData=' + json + ';\n']) {
+      assert.deepEqual(M.parseDocumentText(text), { total: 0, children: {}, leaves: {} }, JSON.stringify(text));
+    }
+  });
+
+  it('rejects empty and malformed text with a DocumentError naming the problem', () => {
+    assert.throws(() => M.parseDocumentText(''), { name: 'Error', message: 'the file is empty' });
+    assert.throws(() => M.parseDocumentText('var treeData = '), M.DocumentError);
+    assert.throws(() => M.parseDocumentText('var treeData = {"total":1,'), /not valid JSON/);
+  });
+
+  it('rejects documents of the wrong shape and says where', () => {
+    const cases = [
+      [[], /top level is not an object/],
+      [{ total: 'x', children: {}, leaves: {} }, /"total" of group the root/],
+      [{ total: 1, children: [], leaves: {} }, /no "children" object/],
+      [{ total: 1, children: { a: { total: 1, children: {}, leaves: { f: { size: -1, address: 1, mangledName: 'f' } } } }, leaves: {} },
+        /"size" of symbol "a \/ f"/],
+      [{ total: 1, children: {}, leaves: { f: { size: 1, address: 1 } } }, /symbol "f" has no "mangledName"/],
+    ];
+    for (const [doc, re] of cases) assert.throws(() => M.buildModel(doc), re);
+  });
+});
+
+describe('the tree built from a document', () => {
+  for (const name of realFixtures) {
+    it(`keeps every leaf and total of ${name}, children sorted largest first`, () => {
+      const doc = readDocument(path.join(fixtures, name));
+      const root = M.buildModel(doc);
+      assert.equal(root.size, doc.total);
+      assert.equal(root.leafCount, flatLeaves(doc).length);
+      M.forEachNode(root, (n) => {
+        if (n.isLeaf) return;
+        for (let i = 1; i < n.children.length; i++) assert.ok(n.children[i - 1].size >= n.children[i].size);
+        const sum = n.children.reduce((s, c) => s + c.size, 0);
+        assert.equal(sum, n.size, 'children add up in ' + M.pathOf(n).join('/'));
+        assert.ok(n.id < n.end);
+      });
+    });
+  }
+
+  it('gives top-level groups their kind for colouring', () => {
+    const kinds = (name) => Object.fromEntries(load(name).children.filter((c) => !c.isLeaf).map((c) => [c.name, c.kind]));
+    assert.deepEqual(kinds('gnu-ld-c-static.json'), { 'C symbols': 'c', '/': 'obj', Afterpadding: 'pad' });
+    const d = kinds('lld-link-ldc2-betterc-x64.json');
+    assert.equal(d.corpus, 'd');
+    assert.equal(d['C++ symbols'], 'cpp');
+    assert.equal(kinds('ld64-lld16-ldc2-betterc-x86_64.json')['literal string'], 'other');
+    // kind is inherited all the way down
+    const root = load('gnu-ld-c-static.json');
+    M.forEachNode(root.children.find((c) => c.name === '/'), (n) => assert.equal(n.kind, 'obj'));
+  });
+});
+
+describe('paths in the URL fragment', () => {
+  it('round-trips names holding slashes, percent signs, hashes, spaces, non-ASCII and empty names', () => {
+    const paths = [[], ['/'], ['/', 'usr', 'lib'], ['a%2Fb', '#1', 'x y'], ['größe', 'ü/ß'], [''], ['', ''], ['a', '']];
+    for (const p of paths) assert.deepEqual(M.hashToPath(M.pathToHash(p)), p, JSON.stringify(p));
+    assert.equal(M.pathToHash([]), '');
+    assert.deepEqual(M.hashToPath('#'), []);
+    assert.deepEqual(M.hashToPath('#/%E0%A4%A'), [], 'broken escapes open the root');
+  });
+
+  it('finds groups by path and reports the part that does not exist', () => {
+    const root = load('gnu-ld-c-static.json');
+    const found = M.findGroup(root, ['/', 'usr', 'lib']);
+    assert.deepEqual(M.pathOf(found.node), ['/', 'usr', 'lib']);
+    assert.deepEqual(found.missing, []);
+    const partial = M.findGroup(root, ['C symbols', 'no such group', 'x']);
+    assert.deepEqual(M.pathOf(partial.node), ['C symbols']);
+    assert.deepEqual(partial.missing, ['no such group', 'x']);
+  });
+});
+
+describe('formatting', () => {
+  it('writes sizes in binary units', () => {
+    const cases = [[0, '0 B'], [1023, '1023 B'], [1024, '1.00 KiB'], [1536, '1.50 KiB'], [10 * 1024 + 512, '10.5 KiB'],
+      [200 * 1024, '200 KiB'], [1024 * 1024, '1.00 MiB'], [5368741934, '5.00 GiB']];
+    for (const [n, s] of cases) assert.equal(M.humanSize(n), s, String(n));
+    assert.equal(M.exactBytes(5368741934), '5,368,741,934 B');
+  });
+
+  it('writes addresses in hex, padded to 32 or 64 bits, marking those past 2^53 as inexact', () => {
+    assert.equal(M.hexAddress(0x401000), '0x00401000');
+    assert.equal(M.hexAddress(0x140003044), '0x0000000140003044');
+    assert.equal(M.hexAddress(2 ** 60), '~0x1000000000000000');
+  });
+
+  it('writes shares', () => {
+    assert.equal(M.percent(1, 4), '25.0%');
+    assert.equal(M.percent(1, 3), '33.3%');
+    assert.equal(M.percent(1, 300), '0.33%');
+    assert.equal(M.percent(1, 1e6), '<0.01%');
+    assert.equal(M.percent(5, 5), '100%');
+    assert.equal(M.percent(1, 0), '0%');
+  });
+});
+
+describe('search and largest symbols', () => {
+  const name = 'gnu-ld-c-static.json';
+  const doc = readDocument(path.join(fixtures, name));
+  const leaves = flatLeaves(doc);
+
+  it('largestLeaves matches a full sort for the root and for groups', () => {
+    const root = M.buildModel(doc);
+    for (const p of [[], ['C symbols'], ['/', 'usr', 'lib'], ['C symbols', 'IO']]) {
+      const got = M.largestLeaves(M.findGroup(root, p).node, 40).map((l) => l.size);
+      const want = leaves.filter((l) => p.every((s, i) => l.path[i] === s)).map((l) => l.size).sort((a, b) => b - a).slice(0, 40);
+      assert.deepEqual(got, want, p.join('/'));
+    }
+  });
+
+  it('search marks exactly the matching nodes, ignores case and keeps the largest in order', () => {
+    const root = M.buildModel(doc);
+    for (const q of ['printf', 'PRINTF', 'fill*', '.o (', 'no-such-name-at-all']) {
+      const r = M.search(root, q, 10);
+      const lower = q.toLowerCase();
+      const hit = (s) => s.toLowerCase().includes(lower);
+      let want = leaves.filter((l) => hit(l.key) || hit(l.mangledName) || hit(l.demangledName)).length;
+      M.forEachNode(root, (n) => {
+        if (!n.isLeaf && n.parent && hit(n.name)) want++;
+      });
+      assert.equal(r.count, want, q);
+      let marked = 0;
+      M.forEachNode(root, (n) => {
+        if (n.match === r.generation) marked++;
+      });
+      assert.equal(marked, want, q);
+      for (let i = 1; i < r.top.length; i++) assert.ok(r.top[i - 1].size >= r.top[i].size);
+      for (const n of r.top) for (let p = n.parent; p; p = p.parent) assert.equal(p.holdsMatch, r.generation);
+    }
+    assert.equal(M.search(root, '   ', 10).count, 0);
+  });
+});
