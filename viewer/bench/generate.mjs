@@ -46,9 +46,10 @@ export function generateDocument(leafCount, seed = 1) {
     addLeaf(['C symbols', name], name, '');
   }
   for (let i = 0; i < padCount; i++) addLeaf(['Afterpadding', 'obj' + (i % 500) + '.o'], 'obj' + (i % 500) + '.o', '');
-  // D part: packages of modules of functions (some inside aggregates), each function a group of
-  // one to four overloads, as D names are filed.
-  const SIGS = ['FZv', 'FiZi', 'FAyaZv', 'FNaNbNiNfZb'];
+  // D part: packages of modules of functions (some inside aggregates), filed the way vorlith files
+  // demangled D names: a leaf per function under its module or aggregate, overloads under the
+  // keys "name", "name#1", ..., each with its demangled text (missing for some).
+  const SIGS = [['FZv', 'void', ''], ['FiZi', 'int', 'int'], ['FAyaZv', 'void', 'immutable(char)[]'], ['FNaNbNiNfZb', 'pure nothrow @nogc @safe bool', '']];
   let made = cCount + padCount;
   for (let p = 0; made < leafCount; p++) {
     const pkg = 'pkg' + p;
@@ -61,9 +62,9 @@ export function generateDocument(leafCount, seed = 1) {
         const segs = agg ? [pkg, mod, agg, pick() + f] : [pkg, mod, pick() + f];
         const overloads = 1 + Math.floor(rand() * rand() * 4);
         for (let o = 0; o < overloads && made < leafCount; o++, made++) {
-          const sig = SIGS[o];
+          const [sig, ret, params] = SIGS[o];
           const mangled = '_D' + segs.map((s) => s.length + s).join('') + sig;
-          addLeaf(segs.concat(sig), mangled, rand() < 0.3 ? segs.join('.') + '.' + sig : '');
+          addLeaf(segs, mangled, rand() < 0.9 ? ret + ' ' + segs.join('.') + '(' + params + ')' : '');
         }
       }
     }

@@ -84,28 +84,41 @@ describe('comparison treemap', () => {
   it('colours symbols by change and explains the change in the tooltip', async () => {
     const page = await open(hashOf(['shop', 'prices']));
     const all = await boxes(page);
-    const leafBox = (group) => all.find((b) => b.isLeaf && b.path[b.path.length - 2] === group);
+    // D functions and variables are filed by their demangled names: a leaf per symbol in its module.
+    const leafBox = (name) => all.find((b) => b.isLeaf && b.name === name && b.path.join('/') === 'shop/prices/' + name);
     const discount = leafBox('discount');
     const checksum = leafBox('checksum');
-    assert.ok(discount && checksum, 'both functions are drawn');
+    const priceTable = leafBox('priceTable');
+    assert.ok(discount && checksum && priceTable, 'the functions and the array are drawn');
     assert.equal(discount.status, STATUS.new);
     assert.equal(checksum.status, STATUS.grown);
-    for (const b of [discount, checksum]) {
+    assert.equal(priceTable.status, STATUS.grown);
+    for (const b of [discount, checksum, priceTable]) {
       assert.deepEqual(await pixel(page, b.x1 - 3, b.y1 - 3), LEAF_COLOURS[b.status], b.path.join('/'));
     }
     // No box for what only the old build has.
     assert.ok(!all.some((b) => b.path.includes('legacyReport')));
 
+    const leafOf = (doc, b) => groupAt(doc, b.path.slice(0, -1)).leaves[b.name];
     let text = await hover(page, discount);
-    const newSize = groupAt(newDoc, discount.path.slice(0, -1)).leaves[discount.name].size;
+    const newDiscount = leafOf(newDoc, discount);
     assert.match(text, /not in the old build/);
-    assert.ok(text.includes('new in this build, +' + newSize.toLocaleString('en-US') + ' B'), text);
+    assert.ok(text.includes('new in this build, +' + newDiscount.size.toLocaleString('en-US') + ' B'), text);
+    assert.ok(newDiscount.demangledName, 'discount has a demangled name');
+    assert.ok(text.includes(newDiscount.demangledName), text);
 
-    const oldChecksum = groupAt(oldDoc, checksum.path.slice(0, -1)).leaves[checksum.name].size;
-    const newChecksum = groupAt(newDoc, checksum.path.slice(0, -1)).leaves[checksum.name].size;
+    // A grown symbol: its change in bytes and percent of the old size.
+    const grownText = (b) => {
+      const o = leafOf(oldDoc, b).size;
+      const n = leafOf(newDoc, b).size;
+      const pct = (100 * (n - o)) / o;
+      return '+' + (n - o).toLocaleString('en-US') + ' B (+' + (pct >= 10 ? pct.toFixed(1) : pct.toFixed(2)) + '%)';
+    };
     text = await hover(page, checksum);
-    const pct = (100 * (newChecksum - oldChecksum)) / oldChecksum;
-    assert.ok(text.includes('+' + (newChecksum - oldChecksum).toLocaleString('en-US') + ' B (+' + (pct >= 10 ? pct.toFixed(1) : pct.toFixed(2)) + '%)'), text);
+    assert.ok(text.includes(grownText(checksum)), text);
+    text = await hover(page, priceTable);
+    assert.equal(leafOf(newDoc, priceTable).size - leafOf(oldDoc, priceTable).size, (1024 - 64) * 4);
+    assert.ok(text.includes(grownText(priceTable)), text);
     await page.close();
   });
 
@@ -124,20 +137,25 @@ describe('comparison treemap', () => {
   it('lists what only the old build has in the current group, and the largest changes', async () => {
     const page = await open(hashOf(['shop', 'prices']));
     const removed = await page.$$eval('#removed li .name', (els) => els.map((e) => e.textContent));
-    // The function group went as a whole; the array kept its group but not its leaf (its key
-    // carries the array type, G64i, which became G1024i).
-    assert.ok(removed.includes('legacyReport'), removed.join());
-    assert.ok(removed.includes('G64i'), removed.join());
-    assert.ok(!removed.includes('checksum') && !removed.includes('priceTable'), removed.join());
+    // Only the removed function: the array and the grown function are filed under the same names
+    // in both builds and matched.
+    assert.deepEqual(removed, ['legacyReport']);
     const rows = await page.$$eval('#table tbody tr', (trs) => trs.map((tr) => ({
-      name: tr.querySelector('.name').textContent, status: tr.dataset.status, change: tr.cells[3].textContent,
+      name: tr.querySelector('.name').textContent, sub: tr.querySelector('.sub').textContent,
+      status: tr.dataset.status, change: tr.cells[3].textContent,
     })));
     const statuses = new Set(rows.map((r) => r.status));
     for (const s of ['new', 'grown', 'removed']) assert.ok(statuses.has(s), s + ' in ' + JSON.stringify(rows));
-    const legacyRow = rows.find((r) => r.status === 'removed' && /FiZv/.test(r.name));
-    assert.ok(legacyRow, 'legacyReport listed as removed');
-    const oldLegacy = Object.values(groupAt(oldDoc, ['shop', 'prices', 'legacyReport']).leaves)[0].size;
-    assert.equal(legacyRow.change, '\u2212' + oldLegacy.toLocaleString('en-US') + ' B');
+    const oldLegacy = groupAt(oldDoc, ['shop', 'prices']).leaves.legacyReport;
+    const legacyRows = rows.filter((r) => r.name === 'legacyReport');
+    assert.equal(legacyRows.length, 1, JSON.stringify(rows));
+    assert.equal(legacyRows[0].status, 'removed');
+    assert.ok(oldLegacy.demangledName && legacyRows[0].sub.includes(oldLegacy.demangledName), legacyRows[0].sub);
+    assert.equal(legacyRows[0].change, '\u2212' + oldLegacy.size.toLocaleString('en-US') + ' B');
+    const tableRow = rows.find((r) => r.name === 'priceTable');
+    assert.ok(tableRow, 'priceTable listed');
+    assert.equal(tableRow.status, 'grown');
+    assert.match(tableRow.change, /^\+3,840 B \(\+1500(\.0)?%\)$/);
     // Default order: largest absolute change first.
     const abs = rows.map((r) => magnitude(r.change));
     for (let i = 1; i < abs.length; i++) assert.ok(abs[i - 1] >= abs[i], rows.map((r) => r.change).join(' | '));
