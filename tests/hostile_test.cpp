@@ -238,11 +238,20 @@ TEST(Hostile, MillionSymbolsWithOneNameInOneGroup) {
 
 TEST(Hostile, TemplateArgumentsNested100000Deep) {
   const size_t depth = 100000;
-  // Length-prefixed instances, each the only piece of the one around it: "__T5__T1aZZ"...
-  std::string prefixed = "1a";
+  // Length-prefixed instances, each the only piece of the one around it: level k is
+  // "__T" + length of level k-1 + level k-1 + "Z", around "1a". Built outside in from the
+  // lengths, since wrapping the text level by level would copy it 100,000 times.
+  std::vector<size_t> lengths{2};
   for (size_t k = 0; k < depth; ++k) {
-    prefixed = "__T" + std::to_string(prefixed.size()) + prefixed + "Z";
+    lengths.push_back(3 + std::to_string(lengths.back()).size() + lengths.back() + 1);
   }
+  std::string prefixed;
+  prefixed.reserve(lengths.back());
+  for (size_t k = depth; k > 0; --k) {
+    prefixed.append("__T").append(std::to_string(lengths[k - 1]));
+  }
+  prefixed.append("1a").append(depth, 'Z');
+  ASSERT_EQ(prefixed.size(), lengths.back());
   struct Case {
     const char* label;
     std::string name;
