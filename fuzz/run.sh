@@ -5,17 +5,22 @@
 # New inputs the fuzzers find go to a scratch directory and are dropped, leaving git clean;
 # with VORLITH_FUZZ_MERGE=1 they are merged (minimised) into fuzz/corpus/<target>/ instead.
 # A crash, hang or broken invariant leaves its input in build-fuzz/artifacts/ and makes the
-# command fail once every target has run. Installs clang when it is missing.
+# command fail once every target has run. Installs clang and libFuzzer when they are missing.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=${*:-"mapfile_fuzz text_fuzz decode_dmd_fuzz demangle_fuzz dsym_fuzz run_fuzz"}
 
-if ! command -v clang++ >/dev/null 2>&1; then
-  echo "== installing: clang"
+# libFuzzer itself ships apart from the compiler on Debian (libclang-rt-dev).
+has_libfuzzer() {
+  command -v clang++ >/dev/null 2>&1 &&
+    ls "$(clang++ -print-runtime-dir)"/libclang_rt.fuzzer-*.a >/dev/null 2>&1
+}
+if ! has_libfuzzer; then
+  echo "== installing: clang libclang-rt-dev"
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev
 fi
 generator=""
 command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
