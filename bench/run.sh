@@ -13,9 +13,11 @@ set -eu
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 cache=${VORLITH_BENCH_CACHE:-build-bench/maps}
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)  # the links run in a scratch directory
 synthetic_mb=${VORLITH_SYNTHETIC_MB:-400}
 out=build-bench/out
-mkdir -p "$cache" "$out"
+mkdir -p "$out"
 
 echo "== build vorlith (RelWithDebInfo) in build-bench"
 generator=""
@@ -35,9 +37,12 @@ link_map() {
   [ -s "$map" ] && return 0
   dir=$(mktemp -d "${TMPDIR:-/tmp}/vorlith-bench.XXXXXX")
   printf 'int main(void) { return 0; }\n' >"$dir/main.c"
-  if ${CC:-cc} -o "$dir/prog" "$dir/main.c" -Wl,--whole-archive "$@" -Wl,--no-whole-archive \
-    -Wl,--unresolved-symbols=ignore-all -Wl,--allow-multiple-definition -Wl,--noinhibit-exec \
-    -Wl,-Map="$map.tmp" >"$dir/link.log" 2>&1; then
+  # Compiled apart and linked by a relative name, so that no temporary path reaches the map
+  # and every machine makes the same one.
+  if (cd "$dir" && ${CC:-cc} -c main.c -o main.o && ${CC:-cc} -o prog main.o \
+    -Wl,--whole-archive "$@" -Wl,--no-whole-archive -Wl,--unresolved-symbols=ignore-all \
+    -Wl,--allow-multiple-definition -Wl,--noinhibit-exec -Wl,-Map="$map.tmp") \
+    >"$dir/link.log" 2>&1; then
     mv "$map.tmp" "$map"
   else
     echo "link for $map failed:" >&2
