@@ -13,8 +13,7 @@ using fuzzcheck::check;
 
 namespace {
 
-void checkViews(const std::vector<std::string_view>& pieces, std::string_view s,
-                const char* what) {
+void checkViews(const std::vector<std::string_view>& pieces, std::string_view s, const char* what) {
   for (std::string_view piece : pieces) {
     bool inside = piece.data() >= s.data() && piece.data() + piece.size() <= s.data() + s.size();
     check(piece.empty() || inside, what, s);

@@ -233,8 +233,8 @@ class DocumentChecker {
           ++pos_;
         }
       } else {
-        check(std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos,
-              "unknown escape", text_.substr(pos_ - 2));
+        check(std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos, "unknown escape",
+              text_.substr(pos_ - 2));
       }
     }
   }

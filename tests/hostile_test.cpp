@@ -113,16 +113,14 @@ TEST(Hostile, SingleLineOf100MB) {
   std::vector<Case> cases;
   cases.push_back({"100 MB of one byte, no line feed", std::string(size, 'a'), 0});
   cases.push_back({"100 MB of invalid UTF-8", std::string(size, '\xE9'), 0});
-  cases.push_back({"GNU symbol line, 100 MB name of doubled spaces",
-                   std::string(kGnuSymbol) + repeat("ab  ", size / 4) + "\n" +
-                       std::string(kGnuNext),
-                   2});
-  cases.push_back({"GNU symbol line, 100 MB C name",
-                   std::string(kGnuSymbol) + "_" + std::string(size, 'c') + "\n" +
-                       std::string(kGnuNext),
-                   2});
-  cases.push_back({"ld64 row, 100 MB name",
-                   "0x1000\t0x10\t[  1] _" + std::string(size, 'm') + "\n", 2});
+  cases.push_back(
+      {"GNU symbol line, 100 MB name of doubled spaces",
+       std::string(kGnuSymbol) + repeat("ab  ", size / 4) + "\n" + std::string(kGnuNext), 2});
+  cases.push_back(
+      {"GNU symbol line, 100 MB C name",
+       std::string(kGnuSymbol) + "_" + std::string(size, 'c') + "\n" + std::string(kGnuNext), 2});
+  cases.push_back(
+      {"ld64 row, 100 MB name", "0x1000\t0x10\t[  1] _" + std::string(size, 'm') + "\n", 2});
   cases.push_back({"Publics row, 100 MB name",
                    "  Address         Publics by Value              Rva+Base\n"
                    " 0001:00000000       _" +
@@ -166,8 +164,9 @@ TEST(Hostile, NameOf1MB) {
     SCOPED_TRACE(c.label);
     std::string dem;
     std::vector<std::string> segments;
-    expectFast(std::string(c.label) + " (parseDSymbol)",
-               [&] { segments = vorlith::parseDSymbol(c.name, dem); }, c.limit);
+    expectFast(
+        std::string(c.label) + " (parseDSymbol)",
+        [&] { segments = vorlith::parseDSymbol(c.name, dem); }, c.limit);
     EXPECT_FALSE(segments.empty());
     std::string demangled;
     expectFast(
@@ -263,8 +262,8 @@ TEST(Hostile, TemplateArgumentsNested100000Deep) {
       {"length-prefixed instances", "_D" + std::to_string(prefixed.size()) + prefixed + "3getFZi"},
       {"pointer type PPPP...i", "_D3app3fooFP" + std::string(depth, 'P') + "iZv"},
       {"array type AAAA...i", "_D3app3fooF" + std::string(depth, 'A') + "iZv"},
-      {"associative array type HHHH...i", "_D3app3fooF" + std::string(depth, 'H') +
-                                              std::string(depth + 1, 'i') + "Zv"},
+      {"associative array type HHHH...i",
+       "_D3app3fooF" + std::string(depth, 'H') + std::string(depth + 1, 'i') + "Zv"},
       {"function types as parameters",
        "_D3app3fooF" + repeat("PF", depth) + "i" + repeat("Zv", depth) + "Zv"},
       {"function types as return types", "_D3app3fooFZ" + repeat("PFZ", depth) + "v"},
@@ -302,8 +301,8 @@ TEST(Hostile, UnbalancedParenthesesInDemangledText) {
       {"alternating ')(' with dots and spaces", repeat(").( ", size / 4), true},
       {"1 MB of dots", std::string(size, '.'), true},
       {"one dot-separated component per two bytes", repeat("a.", size / 2), true},
-      {"raw template instance after unbalanced text",
-       std::string(size, ')') + "x.__T3BoxTiZ.y", true},
+      {"raw template instance after unbalanced text", std::string(size, ')') + "x.__T3BoxTiZ.y",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -336,7 +335,8 @@ TEST(Hostile, MillionLinesThatFailOneFormsColumnTests) {
       {"GNU rows with only blanks after the \"0x\"", "",
        " .text          0x                                                       \n"},
       {"GNU .comment rows", "", " .comment       0x0000000000000000       0x1f app.o\n"},
-      {"GNU assignments", "", "                0x0000000000401000                . = ALIGN (0x8)\n"},
+      {"GNU assignments", "",
+       "                0x0000000000401000                . = ALIGN (0x8)\n"},
       {"ld64 rows without '['", "", "0x100003F30\t0x00000020\t_main has no file number\n"},
       {"ld64 rows with a third tab", "", "0x100003F30\t0x00000020\t[  1] _main\textra\n"},
       {"tabs and spaces everywhere", "", "\t \t \t \t \t \t \t \t \t \t \t \t \t \t \t \t \t\n"},
