@@ -282,11 +282,13 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   // takes neither byte), so most names skip the demangler, and a name made of many prefixes
   // costs no copy of its rest per prefix.
   string_view demangled = sym;
+  bool decoded = false;
   if (mayBeMangledD(sym) && sym.find(": ") == string_view::npos) {
     demangled = demangle(sym, demangleBuffer);
+    decoded = demangled != sym;
   }
   Segments segments;
-  if (demangled != sym && splitDemangled(demangled, segments)) {
+  if (decoded && splitDemangled(demangled, segments)) {
     dem.assign(demangled);
     return segments;
   }

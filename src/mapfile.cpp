@@ -151,6 +151,11 @@ class LineParser {
       nameEnd = rest.find_first_of("\t\n\v\f\r");
     }
     string_view name = rest.substr(0, nameEnd);
+    // Column 21 may fall inside a character of the line; names are always valid UTF-8, and the
+    // leaf would be repaired the same way later.
+    if (!zel::utils::text::isValidUTF8(name)) {
+      name = made_.copy(zel::utils::text::rawToUTF8(name));
+    }
     size_t pos = 0;
     nextToken(rest, pos);
     string_view addressText = nextToken(rest, pos);

@@ -78,6 +78,12 @@ TEST(MapFilePublics, EdgeRows) {
       "Overflow in integral conversion");
 }
 
+TEST(MapFilePublics, RepairsANameThatBeginsInsideACharacter) {
+  // The e acute spans columns 20 and 21, so the name column starts on its second byte.
+  EXPECT_EQ(read(kHeading + "\n 0001:00000000      \xC3\xA9x 0000000140001000 f app.obj"),
+            (std::vector<Sym>{{0x140001000, "\xC2\xA9x", 1}}));
+}
+
 TEST(MapFilePublics, RowWithOneTokenEndsTheLinesProcessing) {
   // Without the table this line is an ld64 row with a bad size field and fails; in the table it
   // is a row with a single token, which stops the line before the other forms see it.

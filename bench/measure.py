@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""Runs a command several times and prints its best wall time and its peak memory.
+
+    measure.py RUNS COMMAND [ARG...]   ->   "<best seconds> <peak resident KiB>"
+
+The peak is the child's own maximum resident set size, from wait4() (what /usr/bin/time -v
+reports), so no extra package is needed. Output of the command is discarded; a failing run
+stops the measurement with its status.
+"""
+import os
+import subprocess
+import sys
+import time
+
+
+def main():
+    runs = int(sys.argv[1])
+    command = sys.argv[2:]
+    best = None
+    peak = 0
+    for _ in range(runs):
+        start = time.perf_counter()
+        child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+        _, status, usage = os.wait4(child.pid, 0)
+        elapsed = time.perf_counter() - start
+        child.returncode = os.waitstatus_to_exitcode(status)
+        if child.returncode != 0:
+            print(f"{' '.join(command)}: exit status {child.returncode}", file=sys.stderr)
+            sys.exit(1)
+        best = elapsed if best is None else min(best, elapsed)
+        peak = max(peak, usage.ru_maxrss)  # KiB on Linux
+    print(f"{best:.4f} {peak}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under fuzz/corpus/ from the real maps and names in tests/data.
+
+    python3 fuzz/make-corpus.py
+
+Maps are cut into pieces of a few dozen lines (a "Publics by Value" piece keeps its heading,
+without which its rows are not read), so that each seed is small enough to mutate quickly.
+Files are named by the SHA-1 of their content, as libFuzzer names what it adds.
+"""
+import hashlib
+import pathlib
+import re
+import shutil
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+CORPUS = ROOT / "fuzz" / "corpus"
+DATA = ROOT / "tests" / "data"
+
+PIECE_LINES = 30
+PIECES_PER_MAP = 4
+
+
+def write(target, data):
+    directory = CORPUS / target
+    directory.mkdir(parents=True, exist_ok=True)
+    (directory / hashlib.sha1(data).hexdigest()).write_bytes(data)
+
+
+def maps():
+    return sorted(DATA.glob("*.map")) + sorted((DATA / "fixtures").glob("*.map"))
+
+
+def map_pieces():
+    for path in maps():
+        lines = path.read_bytes().splitlines(keepends=True)
+        heading = [l for l in lines if b"Publics by Value" in l][:1]
+        starts = range(0, len(lines), PIECE_LINES)
+        step = max(1, len(starts) // PIECES_PER_MAP)
+        for start in list(starts)[::step][:PIECES_PER_MAP]:
+            piece = lines[start:start + PIECE_LINES]
+            if heading and heading[0] not in piece:
+                piece = heading + piece
+            yield b"".join(piece)
+
+
+def symbol_names():
+    """Names of the kinds the classifier tells apart, taken from the maps' symbol lines."""
+    seen = set()
+    for path in maps():
+        for line in path.read_bytes().splitlines():
+            fields = line.split()
+            if not fields:
+                continue
+            name = fields[-1]
+            if name in seen or len(name) < 3:
+                continue
+            if re.match(rb"^(_Z|\?|/|__imp__|_TMP|__d_|_d_|_[A-Za-z]|gc_)", name):
+                seen.add(name)
+    return sorted(seen)
+
+
+def main():
+    if CORPUS.exists():
+        shutil.rmtree(CORPUS)
+    for piece in map_pieces():
+        write("mapfile_fuzz", piece)
+        write("run_fuzz", piece)
+
+    d_names = (DATA / "d-names.txt").read_bytes().splitlines()
+    for name in d_names[::6]:
+        write("demangle_fuzz", name)
+        write("dsym_fuzz", name)
+    others = symbol_names()
+    for name in others[::max(1, len(others) // 120)]:
+        write("dsym_fuzz", name)
+        write("demangle_fuzz", name)
+    for demangled in [b"void app.run(immutable(char)[][])", b"extern (C) int app.main()",
+                      b"app.Box!(int).Box.put(int) const", b"a(b.c d", b")) x.y ((",
+                      b"app.__T3BoxTiZ.put", b"std.range.x...y"]:
+        write("dsym_fuzz", demangled)
+
+    # Text helpers: lines with CR LF, invalid and valid UTF-8, hexadecimal numbers.
+    for sample in [b"0x0000000000401000      0x630 app.o\r\n\r\nnext\r",
+                   b"caf\xe9.o\n\xc3\xa9t\xc3\xa9\n", b"\xf0\x9f\x98\x80\xed\xa0\x80\xf4\x90\x80\x80",
+                   b"ffffffffffffffff", b"1ffffffffffffffff", b"0000000000000000000ABCdef",
+                   b"100000000", b"12g", b"", b"\r\r\n\r"]:
+        write("text_fuzz", sample)
+
+    # Compressed names: a starting position byte, then literals and back-references.
+    for sample in [b"\x00_D3std5range12__T4TakeTAaZ4Take\xc8\xd1", b"\x00abcdefgh\x81\x02\x03",
+                   b"\x03xx_D3app\xff", b"\x00a\xc0\xc0\xc0\xc0", b"\x00abc\x80\x7f\x7f"]:
+        write("decode_dmd_fuzz", sample)
+
+
+if __name__ == "__main__":
+    main()
