@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds vorlith and runs every test: the unit and end-to-end tests (CTest), the same again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the treemap page's browser tests.
+# Builds vorlith and runs every test: the unit, end-to-end and hostile-input tests and the fuzz
+# corpora (CTest), the same again under AddressSanitizer and UndefinedBehaviorSanitizer, a short
+# smoke of every fuzz target, and the treemap page's browser tests.
 # Installs what the tests need (Debian packages, the page's npm packages) when it is missing.
 set -eu
 cd "$(dirname "$0")/.."
@@ -33,6 +34,12 @@ echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DVORLITH_SANITIZE=ON -DVORLITH_WERROR=$werror >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+# A short smoke of every fuzz target; CI gives each half a minute. Longer runs: fuzz/run.sh 600.
+fuzz_seconds=${VORLITH_FUZZ_SECONDS:-10}
+[ "${CI:-}" = "true" ] && fuzz_seconds=${VORLITH_FUZZ_SECONDS:-30}
+echo "== fuzz smoke: every fuzz target for $fuzz_seconds s"
+sh fuzz/run.sh "$fuzz_seconds"
 
 if [ -d viewer ] && [ -f viewer/package.json ]; then
   echo "== treemap page in headless Chromium"
