@@ -136,8 +136,14 @@ class LineParser {
  private:
   void add(uint64_t address, string_view name) { symbols_.push_back({address, name, index_}); }
 
+  // The marker's name is "END\t" and `name`; where `name` was made with room for the prefix
+  // just before it (see parseGnu), the marker shares its bytes.
   void addEndMarker(uint64_t address, string_view name) {
-    add(address, made_.concat({kEndMarker, name}));
+    if (name.data() == madeWithPrefix_.data() + kEndMarker.size()) {
+      add(address, madeWithPrefix_);
+    } else {
+      add(address, made_.concat({kEndMarker, name}));
+    }
   }
 
   // Form A. Returns false when the line's processing ends here.
@@ -201,7 +207,8 @@ class LineParser {
     } else if (section.empty()) {
       name = text;
     } else {
-      name = made_.concat({text, " (", section, ")"});
+      madeWithPrefix_ = made_.concat({kEndMarker, text, " (", section, ")"});
+      name = madeWithPrefix_.substr(kEndMarker.size());
     }
     add(address, name);
     if (address != 0 && size != 0) {
@@ -273,6 +280,7 @@ class LineParser {
   std::vector<Symbol>& symbols_;
   TextArena& made_;
   std::string joined_;
+  string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
   size_t index_ = 0;
   bool parsing_ = false;  // the "Publics by Value" heading has been seen
 };

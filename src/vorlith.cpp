@@ -21,23 +21,23 @@ namespace {
 
 constexpr string_view kDocumentPrefix = "var treeData = ";
 
-// The first key of base, base#1, base#2 ... that `node` does not hold yet.
-std::string uniqueLeafKey(TreeNode& node, string_view base) {
+// The first key of base, base#1, base#2 ... that `node` does not hold yet: `base` itself, or
+// the numbered key built in `scratch`.
+string_view uniqueLeafKey(TreeNode& node, string_view base, std::string& scratch) {
   if (!node.leaves.contains(base)) {
-    return std::string(base);
+    return base;
   }
   if (!node.lastLeafNumber) {
     node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
   }
   uint64_t& n = node.lastLeafNumber->at(base);
-  std::string candidate;
   do {
     ++n;
-    candidate.assign(base);
-    candidate += '#';
-    candidate += std::to_string(n);
-  } while (node.leaves.contains(candidate));
-  return candidate;
+    scratch.assign(base);
+    scratch += '#';
+    scratch += std::to_string(n);
+  } while (node.leaves.contains(scratch));
+  return scratch;
 }
 
 // `text` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy.
@@ -108,11 +108,14 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
     node = &node->children.at(forceValidUTF8(segments[k], repaired));
   }
   node->total += size;
-  std::string key = uniqueLeafKey(*node, forceValidUTF8(segments.back(), repaired));
-  TreeLeaf& leaf = node->leaves.at(key);
+  std::string numbered;
+  string_view key = uniqueLeafKey(*node, forceValidUTF8(segments.back(), repaired), numbered);
+  string_view mangledName = keptValidUTF8(name);  // lives as long as the tree
+  // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
+  TreeLeaf& leaf = key == mangledName ? node->leaves.at(mangledName, true) : node->leaves.at(key);
   leaf.size = size;
   leaf.address = address;
-  leaf.mangledName = keptValidUTF8(name);
+  leaf.mangledName = mangledName;
   if (demangledName != name) {
     leaf.demangledName = treeArena().copy(forceValidUTF8(demangledName, repaired));
   }
@@ -165,6 +168,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     static Kept* kept = new Kept;  // never destroyed
     kept->map = std::make_unique<MapFile>(input, out);
     kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols));
+    std::vector<Symbol>().swap(kept->map->symbols);  // room for the document
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
     writeDocument(output, json.get());
     return 0;

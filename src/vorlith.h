@@ -31,8 +31,9 @@ class OrderedMap {
     return !slots_.empty() && slots_[slotOf(key, hash(key))] != 0;
   }
 
-  // Returns the value under `key`, inserting a default one first if there is none.
-  Value& at(std::string_view key) {
+  // Returns the value under `key`, inserting a default one first if there is none. A new key
+  // is copied into the tree's arena, unless `kept` says that its bytes outlive the tree.
+  Value& at(std::string_view key, bool kept = false) {
     uint64_t h = hash(key);
     if (!slots_.empty()) {
       size_t slot = slotOf(key, h);
@@ -44,7 +45,7 @@ class OrderedMap {
       grow();
     }
     slots_[slotOf(key, h)] = pack(h, entries_.size());
-    entries_.emplace_back(treeArena().copy(key), Value());
+    entries_.emplace_back(kept ? key : treeArena().copy(key), Value());
     return entries_.back().second;
   }
 
