@@ -21,23 +21,26 @@ namespace {
 
 constexpr string_view kDocumentPrefix = "var treeData = ";
 
-// The first key of base, base#1, base#2 ... that `node` does not hold yet: `base` itself, or
-// the numbered key built in `scratch`.
-string_view uniqueLeafKey(TreeNode& node, string_view base, std::string& scratch) {
-  if (!node.leaves.contains(base)) {
-    return base;
+// Stores a new leaf under the first key of base, base#1, base#2 ... that `node` does not hold
+// yet. `kept` says that the bytes of `base` outlive the tree.
+TreeLeaf& insertLeaf(TreeNode& node, string_view base, bool kept) {
+  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept); inserted) {
+    return *leaf;
   }
   if (!node.lastLeafNumber) {
     node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
   }
   uint64_t& n = node.lastLeafNumber->at(base);
-  do {
+  std::string candidate;
+  for (;;) {
     ++n;
-    scratch.assign(base);
-    scratch += '#';
-    scratch += std::to_string(n);
-  } while (node.leaves.contains(scratch));
-  return scratch;
+    candidate.assign(base);
+    candidate += '#';
+    candidate += std::to_string(n);
+    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate); inserted) {
+      return *leaf;
+    }
+  }
 }
 
 // `text` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy.
@@ -108,11 +111,11 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
     node = &node->children.at(forceValidUTF8(segments[k], repaired));
   }
   node->total += size;
-  std::string numbered;
-  string_view key = uniqueLeafKey(*node, forceValidUTF8(segments.back(), repaired), numbered);
+  string_view base = forceValidUTF8(segments.back(), repaired);
   string_view mangledName = keptValidUTF8(name);  // lives as long as the tree
   // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
-  TreeLeaf& leaf = key == mangledName ? node->leaves.at(mangledName, true) : node->leaves.at(key);
+  bool whole = base == mangledName;
+  TreeLeaf& leaf = insertLeaf(*node, whole ? mangledName : base, whole);
   leaf.size = size;
   leaf.address = address;
   leaf.mangledName = mangledName;

@@ -33,12 +33,15 @@ class OrderedMap {
 
   // Returns the value under `key`, inserting a default one first if there is none. A new key
   // is copied into the tree's arena, unless `kept` says that its bytes outlive the tree.
-  Value& at(std::string_view key, bool kept = false) {
+  Value& at(std::string_view key, bool kept = false) { return *tryEmplace(key, kept).first; }
+
+  // The value under `key` and whether it was inserted now, as a default value; one hash.
+  std::pair<Value*, bool> tryEmplace(std::string_view key, bool kept = false) {
     uint64_t h = hash(key);
     if (!slots_.empty()) {
       size_t slot = slotOf(key, h);
       if (slots_[slot] != 0) {
-        return entries_[index(slots_[slot])].second;
+        return {&entries_[index(slots_[slot])].second, false};
       }
     }
     if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
@@ -46,7 +49,7 @@ class OrderedMap {
     }
     slots_[slotOf(key, h)] = pack(h, entries_.size());
     entries_.emplace_back(kept ? key : treeArena().copy(key), Value());
-    return entries_.back().second;
+    return {&entries_.back().second, true};
   }
 
   [[nodiscard]] size_t size() const { return entries_.size(); }
