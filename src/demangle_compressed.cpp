@@ -7,6 +7,8 @@ namespace vorlith {
 
 namespace {
 
+constexpr size_t kMaxDecodedLength = size_t{16} << 20;
+
 bool isLiteral(unsigned char b) {
   return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
 }
@@ -16,6 +18,7 @@ bool isLiteral(unsigned char b) {
 std::string decodeDmdString(std::string_view compressed, size_t& position) {
   std::string text;
   while (position < compressed.size()) {
+    size_t unit = position;
     auto b = static_cast<unsigned char>(compressed[position++]);
     size_t length, distance;
     if (b >= 0xC0) {
@@ -42,6 +45,13 @@ std::string decodeDmdString(std::string_view compressed, size_t& position) {
     // A reference must copy text that exists: one that reaches before the start, or past the
     // end of what is decoded so far (length above distance), ends the decoding.
     if (distance > text.size() || length > distance) {
+      break;
+    }
+    // Each reference can multiply three bytes by 341, so a long line of them would expand to
+    // gigabytes. Real expansions are far shorter; past the limit the reference is refused,
+    // which leaves the name to the classifier as it stands.
+    if (text.size() + length > kMaxDecodedLength) {
+      position = unit;
       break;
     }
     size_t from = text.size() - distance;

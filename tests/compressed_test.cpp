@@ -60,3 +60,17 @@ TEST(DecodeDmdString, StartsAtTheGivenPosition) {
   EXPECT_EQ(decodeDmdString("foo.bar", position), "bar");
   EXPECT_EQ(position, 7u);
 }
+
+TEST(DecodeDmdString, RefusesToExpandBeyondSixteenMegabytes) {
+  // 1023-byte references: 60,000 of them would make 61 MB out of 180 KB.
+  std::string name(1023, 'r');
+  for (int k = 0; k < 60000; ++k) {
+    name += "\xBF\xFF\xFF";  // length 1023, distance 1023
+  }
+  size_t position = 0;
+  std::string text = decodeDmdString(name, position);
+  EXPECT_LE(text.size(), size_t{16} << 20);
+  EXPECT_GT(text.size(), (size_t{16} << 20) - 1023);
+  EXPECT_LT(position, name.size());      // so the classifier leaves the name as it is
+  EXPECT_EQ((position - 1023) % 3, 0u);  // stopped on the first byte of a reference
+}
