@@ -67,27 +67,15 @@ bool isWhiteSpace(uint32_t cp) {
          cp == 0x205F || cp == 0x3000;
 }
 
-size_t sequenceLength(unsigned char lead) {
-  if (lead < 0x80) {
-    return 1;
-  }
-  if (lead >= 0xF0) {
-    return 4;
-  }
-  if (lead >= 0xE0) {
-    return 3;
-  }
-  return lead >= 0xC0 ? 2 : 0;
-}
-
 // Strips Unicode white space from both ends. The text is a cut of valid UTF-8, so a sequence
 // may be cut at either end; a cut sequence is not white space.
 string_view strip(string_view s) {
+  using zel::utils::text::validUTF8SequenceLength;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   size_t begin = 0, end = s.size();
   while (begin < end) {
-    size_t len = sequenceLength(p[begin]);
-    if (len == 0 || len > end - begin || !isWhiteSpace(decode(p + begin, len))) {
+    size_t len = validUTF8SequenceLength(s.substr(0, end), begin);
+    if (len == 0 || !isWhiteSpace(decode(p + begin, len))) {
       break;
     }
     begin += len;
@@ -97,7 +85,7 @@ string_view strip(string_view s) {
     while (lead > begin && end - lead < 4 && (p[lead] & 0xC0) == 0x80) {
       --lead;
     }
-    size_t len = sequenceLength(p[lead]);
+    size_t len = validUTF8SequenceLength(s.substr(0, end), lead);
     if (len != end - lead || !isWhiteSpace(decode(p + lead, len))) {
       break;
     }
