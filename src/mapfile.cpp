@@ -127,7 +127,7 @@ class LineParser {
   // The marker's name is "END\t" and `name`; where `name` was made with room for the prefix
   // just before it (see parseGnu), the marker shares its bytes.
   void addEndMarker(uint64_t address, string_view name) {
-    if (name.data() == madeWithPrefix_.data() + kEndMarker.size()) {
+    if (!madeWithPrefix_.empty() && name.data() == madeWithPrefix_.data() + kEndMarker.size()) {
       add(address, madeWithPrefix_);
     } else {
       add(address, made_.concat({kEndMarker, name}));
