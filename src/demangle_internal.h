@@ -92,6 +92,7 @@ class Demangle {
   // Template values (demangle_values.cpp). `type` is the first letter of the value's type, or 0
   // for values nested in arrays and literals.
   void parseValue(Span name, char type);
+  void parseValueList(std::string_view open, std::string_view close, bool pairs);
   void parseIntegerValue(Span name, char type);
   void parseReal();
 

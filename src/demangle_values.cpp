@@ -124,45 +124,20 @@ void Demangle::parseValueLevel(Span name, char type) {
     case 'A':
       if (type != 'H') {
         next();
-        put(std::string_view("["));
-        uint32_t n = decodeNumber();
-        for (uint32_t i = 0; i < n; ++i) {
-          if (i > 0)
-            put(std::string_view(", "));
-          parseValue({}, 0);
-        }
-        put(std::string_view("]"));
+        parseValueList("[", "]", false);
         return;
       }
       // An associative-array literal of associative-array type is mangled with "A".
       [[fallthrough]];
-    case 'H': {
+    case 'H':
       next();
-      put(std::string_view("["));
-      uint32_t n = decodeNumber();
-      for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0)
-          put(std::string_view(", "));
-        parseValue({}, 0);
-        put(std::string_view(":"));
-        parseValue({}, 0);
-      }
-      put(std::string_view("]"));
+      parseValueList("[", "]", true);
       return;
-    }
-    case 'S': {
+    case 'S':
       next();
       put(name);  // lies just behind the written text, so it is taken in place
-      put(std::string_view("("));
-      uint32_t n = decodeNumber();
-      for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0)
-          put(std::string_view(", "));
-        parseValue({}, 0);
-      }
-      put(std::string_view(")"));
+      parseValueList("(", ")", false);
       return;
-    }
     default:
       if (isDigit(c)) {
         parseIntegerValue(name, type);
@@ -170,6 +145,23 @@ void Demangle::parseValueLevel(Span name, char type) {
       }
       error();
   }
+}
+
+// A count, then that many values (or key:value pairs) between `open` and `close`, separated by
+// ", ". Nested values carry no type, so their integers come out as plain digits.
+void Demangle::parseValueList(std::string_view open, std::string_view close, bool pairs) {
+  put(open);
+  uint32_t n = decodeNumber();
+  for (uint32_t i = 0; i < n; ++i) {
+    if (i > 0)
+      put(std::string_view(", "));
+    parseValue({}, 0);
+    if (pairs) {
+      put(std::string_view(":"));
+      parseValue({}, 0);
+    }
+  }
+  put(close);
 }
 
 // Only character and bool values are decoded (and so bounded to 32 bits); the digits of every
