@@ -10,6 +10,7 @@
 
 #include "dsym.h"
 #include "mapfile.h"
+#include "options.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -156,11 +157,17 @@ TreeNode buildTree(const std::vector<Symbol>& symbols) {
 
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
   try {
-    if (args.size() != 3) {
-      std::string program = args.empty() ? std::string() : std::string(args[0]);
-      throw std::runtime_error("Usage: " + program + " input.map output.json");
+    CommandLine line = parseCommandLine(args);
+    if (line.action == CommandLine::Action::Help) {
+      out << helpText(args[0]);
+      return 0;
     }
-    std::string input(args[1]), output(args[2]);
+    if (line.action == CommandLine::Action::Version) {
+      out << "vorlith " << version() << '\n';
+      return 0;
+    }
+    const std::string& input = line.input;
+    const std::string& output = line.output;
     // The map and the tree live until the process ends: tearing down millions of small
     // allocations only to exit costs a tenth of the run on large maps. They stay reachable
     // from these statics, so leak checkers count them as in use.

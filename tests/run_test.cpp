@@ -210,3 +210,30 @@ TEST_F(RunTest, RejectsAnLd64MapWithoutSizes) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("No symbols"), std::string::npos) << r.err;
 }
+
+TEST_F(RunTest, AnswersHelpVersionAndUnknownOptionsWithoutReading) {
+  Result help = run({"vorlith", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: vorlith [options] input.map output.json\n", 0), 0u);
+  EXPECT_EQ(help.err, "");
+
+  Result version = run({"vorlith", "--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("vorlith ", 0), 0u);
+  EXPECT_EQ(version.out.find('\n'), version.out.size() - 1);
+  EXPECT_GT(version.out.size(), std::string("vorlith \n").size());
+
+  Result unknown = run({"vorlith", "--frobnicate", "missing.map", "out.json"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err, "Unknown option: --frobnicate\nUsage: vorlith input.map output.json\n");
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+}
+
+TEST_F(RunTest, ReadsPathsAfterTheEndOfOptions) {
+  spit(dir_ / "--in.map",
+       symbolLine("0000000000001000", "a") + symbolLine("0000000000001010", "b"));
+  Result r = run({"vorlith", "--", "--in.map", "out.json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir_ / "out.json"));
+}

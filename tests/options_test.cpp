@@ -1,0 +1,96 @@
+// Parsing the command line: options, the two paths, and what a wrong command line says.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vorlith {
+namespace {
+
+using Args = std::vector<std::string_view>;
+
+std::string failureOf(const Args& args) {
+  try {
+    (void)parseCommandLine(args);
+  } catch (const std::runtime_error& failure) {
+    return failure.what();
+  }
+  return "(no failure)";
+}
+
+TEST(ParseCommandLine, TakesOptionsAnywhereBeforeTheEndOfOptions) {
+  struct Case {
+    Args args;
+    bool modern;
+    std::string input, output;
+  };
+  const Case cases[] = {
+      {{"vorlith", "a.map", "b.json"}, false, "a.map", "b.json"},
+      {{"vorlith", "--modern", "a.map", "b.json"}, true, "a.map", "b.json"},
+      {{"vorlith", "a.map", "--modern", "b.json"}, true, "a.map", "b.json"},
+      {{"vorlith", "a.map", "b.json", "--modern"}, true, "a.map", "b.json"},
+      // After "--" every argument is a path, however it looks.
+      {{"vorlith", "--", "--modern", "b.json"}, false, "--modern", "b.json"},
+      {{"vorlith", "--modern", "--", "--", "-"}, true, "--", "-"},
+      // One dash is not an option: "-" is standard output, "-x" a file name.
+      {{"vorlith", "-x", "-"}, false, "-x", "-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    CommandLine line = parseCommandLine(c.args);
+    EXPECT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_EQ(line.settings.modern, c.modern);
+    EXPECT_EQ(line.input, c.input);
+    EXPECT_EQ(line.output, c.output);
+  }
+}
+
+TEST(ParseCommandLine, HelpAndVersionNeedNoPaths) {
+  EXPECT_EQ(parseCommandLine({"vorlith", "--help"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(parseCommandLine({"vorlith", "--version"}).action, CommandLine::Action::Version);
+  EXPECT_EQ(parseCommandLine({"vorlith", "--version", "--help"}).action, CommandLine::Action::Help);
+  EXPECT_EQ(parseCommandLine({"vorlith", "a", "b", "c", "--help"}).action,
+            CommandLine::Action::Help);
+  // After "--" it is a file named "--help".
+  EXPECT_EQ(failureOf({"vorlith", "--", "--help"}), "Usage: vorlith input.map output.json");
+}
+
+TEST(ParseCommandLine, ReportsWrongCommandLinesWithTheUsageLine) {
+  const std::pair<Args, std::string> cases[] = {
+      {{"./bin/vorlith"}, "Usage: ./bin/vorlith input.map output.json"},
+      {{"vorlith", "a.map"}, "Usage: vorlith input.map output.json"},
+      {{"vorlith", "a", "b", "c"}, "Usage: vorlith input.map output.json"},
+      {{"vorlith", "--modern", "a.map"}, "Usage: vorlith input.map output.json"},
+      {{}, "Usage:  input.map output.json"},
+      {{"vorlith", "--moden", "a", "b"},
+       "Unknown option: --moden\nUsage: vorlith input.map output.json"},
+      {{"vorlith", "a", "b", "---"}, "Unknown option: ---\nUsage: vorlith input.map output.json"},
+      {{"vorlith", "--modern=yes", "a", "b"},
+       "Unknown option: --modern=yes (it takes no value)\nUsage: vorlith input.map output.json"},
+      // An unknown option is reported before anything else is looked at.
+      {{"vorlith", "--help", "--bogus"},
+       "Unknown option: --bogus\nUsage: vorlith input.map output.json"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    EXPECT_EQ(failureOf(args), message);
+  }
+}
+
+TEST(ParseCommandLine, HelpListsEveryOptionOnItsOwnLine) {
+  std::string help = helpText("vorlith");
+  EXPECT_EQ(help.rfind("Usage: vorlith [options] input.map output.json\n", 0), 0u) << help;
+  for (std::string_view option : {"\n  --modern ", "\n  --help ", "\n  --version ", "\n  -- "}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  for (size_t start = 0, end; (end = help.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+  }
+}
+
+}  // namespace
+}  // namespace vorlith
