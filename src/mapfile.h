@@ -22,6 +22,12 @@ struct Symbol {
 // The prefix that marks a symbol as the end of a sized entry.
 inline constexpr std::string_view kEndMarker = "END\t";
 
+// The map forms this reader knows, in one line, for the user whose map gave no symbols.
+inline constexpr std::string_view kMapFormsRead =
+    "Maps read: the \"Publics by Value\" table (link.exe, lld-link, OPTLINK), the GNU ld memory "
+    "map (ld -Map, gold), the ld64 symbol table with sizes (ld64, ld64.lld of LLVM 15 and later); "
+    "with --modern also ld.lld and mold maps";
+
 class MapFile {
  public:
   struct FromText {};
@@ -42,6 +48,9 @@ class MapFile {
 
   // Sorted by address, then by line index.
   std::vector<Symbol> symbols;
+
+  // Whether the file had no bytes at all.
+  [[nodiscard]] bool empty() const { return text_.empty(); }
 
  private:
   void parse(std::ostream& echo);

@@ -67,6 +67,22 @@ void writeAll(int fd, string_view text, const std::string& fileName) {
   }
 }
 
+// The output path that means standard output.
+constexpr string_view kStandardOutput = "-";
+
+// Writes the document to `out` (standard output) in one piece, and fails if any of it was lost.
+void writeDocument(std::ostream& out, string_view json) {
+  errno = 0;
+  out.write(kDocumentPrefix.data(), static_cast<std::streamsize>(kDocumentPrefix.size()));
+  out.write(json.data(), static_cast<std::streamsize>(json.size()));
+  out.flush();
+  if (!out) {
+    int error = errno;
+    throw std::runtime_error(std::string("standard output: ") +
+                             (error != 0 ? std::strerror(error) : "write failed"));
+  }
+}
+
 void writeDocument(const std::string& fileName, string_view json) {
   int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -177,10 +193,18 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     };
     static Kept* kept = new Kept;  // never destroyed
     kept->map = std::make_unique<MapFile>(input, out);
+    if (kept->map->symbols.size() < 2 && !kept->map->empty()) {
+      // A file that holds something, but in no form read here: say which forms are read.
+      throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
+    }
     kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols));
     std::vector<Symbol>().swap(kept->map->symbols);  // room for the document
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
-    writeDocument(output, json.get());
+    if (output == kStandardOutput) {
+      writeDocument(out, json.get());
+    } else {
+      writeDocument(output, json.get());
+    }
     return 0;
   } catch (const std::exception& failure) {
     err << failure.what() << '\n';

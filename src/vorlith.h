@@ -136,8 +136,8 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 struct Symbol;
 [[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols);
 
-// The whole program: `args` as main gets them. Returns the exit status; the echoed map line
-// goes to `out`, failures to `err`.
+// The whole program: `args` as main gets them. Returns the exit status; the echoed map line,
+// and the document when the output path is "-", go to `out`; failures to `err`.
 int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err);
 
 template <typename Writer>

@@ -46,10 +46,14 @@ class RunTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the executable with exactly `argv` (argument 0 included) in the test's directory.
-  Result run(const std::vector<std::string>& argv) {
+  // Standard output goes to `outPath` (a file the result reads back, or a device).
+  Result run(const std::vector<std::string>& argv, std::string outPath = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    std::string outPath = dir_ / "stdout", errPath = dir_ / "stderr";
+    if (outPath.empty()) {
+      outPath = dir_ / "stdout";
+    }
+    std::string errPath = dir_ / "stderr";
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -68,7 +72,7 @@ class RunTest : public ::testing::Test {
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = slurp(outPath);
+    result.out = fs::is_regular_file(outPath) ? slurp(outPath) : std::string();
     result.err = slurp(errPath);
     return result;
   }
@@ -161,9 +165,84 @@ TEST_F(RunTest, NeedsAtLeastTwoSymbols) {
     spit(dir_ / "few.map", text);
     Result r = vorlith("few.map", "out.json");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No symbols"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("No symbols\n", 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "out.json"));
   }
+}
+
+TEST_F(RunTest, NamesTheMapFormsReadWhenAFileGaveNoSymbols) {
+  // An empty file says only what is wrong; a file in some other form also learns what is read.
+  spit(dir_ / "empty.map", "");
+  Result empty = vorlith("empty.map", "out.json");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "No symbols\n");
+
+  spit(dir_ / "text.map", "no map here\n");
+  const std::vector<std::vector<std::string>> commands = {
+      {"vorlith", "text.map", "out.json"},
+      {"vorlith", "--modern", "text.map", "out.json"},
+      // lld 14's ld64 table has no size column, a form that is not read.
+      {"vorlith", std::string(VORLITH_TEST_DATA) + "/ld64-lld.map", "out.json"},
+  };
+  for (const auto& argv : commands) {
+    SCOPED_TRACE(argv[argv.size() - 2]);
+    Result r = run(argv);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.err.rfind("No symbols\n", 0), 0u) << r.err;
+    std::string hint = r.err.substr(std::string("No symbols\n").size());
+    // Exactly one more line, naming each form and what needs --modern.
+    EXPECT_EQ(hint.find('\n'), hint.size() - 1) << hint;
+    for (const char* form :
+         {"Publics by Value", "GNU ld", "ld64", "--modern also ld.lld", "mold"}) {
+      EXPECT_NE(hint.find(form), std::string::npos) << form << " in " << hint;
+    }
+  }
+}
+
+TEST_F(RunTest, WritesTheDocumentToStandardOutputForADash) {
+  int maps = 0;
+  for (const auto& entry : fs::directory_iterator(VORLITH_TEST_DATA)) {
+    if (entry.path().extension() != ".map" || entry.path().filename() == "ld64-lld.map") {
+      continue;
+    }
+    SCOPED_TRACE(entry.path().string());
+    ++maps;
+    Result file = vorlith(entry.path(), "file.json");
+    ASSERT_EQ(file.status, 0) << file.err;
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{"vorlith", entry.path(), "-"},
+          std::vector<std::string>{"vorlith", "--", entry.path(), "-"}}) {
+      Result piped = run(argv);
+      EXPECT_EQ(piped.status, 0) << piped.err;
+      EXPECT_EQ(piped.err, "");
+      // The document and nothing else, byte for byte what the file holds.
+      EXPECT_TRUE(piped.out == slurp(dir_ / "file.json"));
+      EXPECT_FALSE(fs::exists(dir_ / "-"));
+    }
+  }
+  EXPECT_GE(maps, 5);
+}
+
+TEST_F(RunTest, WritesNoPartOfTheDocumentToStandardOutputOnFailure) {
+  spit(dir_ / "bad.map", symbolLine("0000000000001000", "fine") + "0x1000\t0x\t[  1] _main\n" +
+                             symbolLine("0000000000002000", "after"));
+  Result bad = vorlith("bad.map", "-");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "0x1000\t0x\t[  1] _main\n");  // the echoed line only
+
+  spit(dir_ / "few.map", "no map here\n");
+  Result few = vorlith("few.map", "-");
+  EXPECT_EQ(few.status, 1);
+  EXPECT_EQ(few.out, "");
+
+  // A full device: the loss is reported, not ignored.
+  spit(dir_ / "in.map", symbolLine("0000000000001000", "a") + symbolLine("0000000000001010", "b"));
+  Result full = run({"vorlith", "in.map", "-"}, "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("standard output: No space left on device"), std::string::npos)
+      << full.err;
+  EXPECT_FALSE(fs::exists(dir_ / "-"));
 }
 
 TEST_F(RunTest, WritesTheDocumentAsAScriptAssignment) {
