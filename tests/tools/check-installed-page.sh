@@ -1,0 +1,22 @@
+#!/bin/sh
+# Opens the installed treemap page in headless Chromium on a document of the installed binary,
+# the way the manual page tells a user to: file://PREFIX/share/vorlith/viewer/index.html?data=PATH.
+# Skips (status 77) where Node, Chromium or the page's pinned playwright-core are missing, unless
+# VORLITH_REQUIRE_BROWSER is set (tests/run-all.sh sets it once it has installed them).
+#   check-installed-page.sh PREFIX SOURCE_DIR
+set -eu
+prefix=$1 source=$2
+missing() {
+  echo "check-installed-page: $*" >&2
+  [ -z "${VORLITH_REQUIRE_BROWSER:-}" ] || exit 1
+  exit 77
+}
+command -v node >/dev/null 2>&1 || missing "node is not installed"
+[ -x "${CHROMIUM_BIN:-/usr/bin/chromium}" ] || missing "chromium is not installed"
+[ -d "$source/viewer/node_modules/playwright-core" ] ||
+  missing "playwright-core is not installed (cd viewer && npm ci)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vorlith-page.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+"$prefix/bin/vorlith" "$source/examples/sample.map" "$work/sample.json"
+node "$source/viewer/test/installed-page.mjs" "$prefix/share/vorlith/viewer" "$work/sample.json"
