@@ -4,7 +4,7 @@
 # directory below it), and objects are compiled first and then linked under
 # relative names, so no build path reaches the maps.
 #
-# Needs: gcc/g++ 12 (GNU ld 2.40), gdc 12, ldc2 1.30, clang 14, lld 14
+# Needs: gcc/g++ 12 (GNU ld 2.40 and gold), gdc 12, ldc2 1.30, clang 14, lld 14
 # (lld-link, ld64.lld) and lld 16 (/usr/lib/llvm-16/bin/ld64.lld).
 # Objects and programs go to src/obj/ (ignored by git).
 set -eu
@@ -16,6 +16,9 @@ mkdir -p obj
 gcc -O1 -c c/main.c -o obj/main.o
 gcc -O1 -c c/table.c -o obj/table.o
 gcc -o obj/cprog obj/main.o obj/table.o -Wl,-Map=../gnu-ld-c.map
+
+# --- gold-c.map: the same objects linked by gold -----------------------------
+gcc -fuse-ld=gold -o obj/cprog-gold obj/main.o obj/table.o -Wl,-Map=../gold-c.map
 
 # --- gnu-ld-dotdot.map: the same objects linked as ../ paths ----------------
 mkdir -p obj/bin
