@@ -69,8 +69,8 @@ string helpText(string_view program) {
   text +=
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
-      "(viewer/index.html) draws. Without options, maps and names are read by the\n"
-      "classic rules.\n\nOptions:\n";
+      "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
+      "options, maps and names are read by the classic rules.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');

@@ -27,7 +27,7 @@ cmp "$work/built.json" "$work/installed.json" || fail "the installed binary writ
 cmp "$work/built.json" "$work/stdout.json" || fail "the document on standard output differs"
 
 # The page: every file that index.html loads, and every file of the page in the source tree
-# (its tests, benchmark, npm files, README and screenshot aside), and nothing else.
+# (its tests, benchmark, npm files, notes, dot files and screenshot aside), and nothing else.
 page=$prefix/share/vorlith/viewer
 [ -f "$page/index.html" ] || fail "share/vorlith/viewer/index.html is not installed"
 refs=$(grep -o -E '(src|href)="[^":#?]+"' "$page/index.html" | sed -E 's/^[a-z]+="//; s/"$//')
@@ -36,7 +36,7 @@ for ref in $refs; do
   [ -f "$page/$ref" ] || fail "the page loads $ref, which is not installed"
 done
 (cd "$source/viewer" && find . \( -path ./test -o -path ./bench -o -path ./node_modules \) -prune \
-  -o -type f ! -name 'package*.json' ! -name README.md ! -name screenshot.png -print) |
+  -o -type f ! -name 'package*.json' ! -name '*.md' ! -name '.*' ! -name screenshot.png -print) |
   LC_ALL=C sort >"$work/want"
 (cd "$page" && find . -type f -print) | LC_ALL=C sort >"$work/got"
 diff -u "$work/want" "$work/got" >&2 || fail "the installed page differs from the page's files (- source, + installed)"
