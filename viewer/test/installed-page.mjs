@@ -1,20 +1,22 @@
-// The installed page, opened as the manual page says (file://.../index.html?data=/abs/doc.json),
-// must draw the document from its installed files alone: no script error, nothing requested from
-// outside the installed page but the document, and the top level adding up to the total.
-//   node installed-page.mjs INSTALLED_VIEWER_DIR DOCUMENT
+// The installed page, opened as the manual page says (file://.../index.html?data=PATH, PATH the
+// document relative to the page's directory), must draw the document from its installed files
+// alone: no script error, nothing requested from outside the installed page but the document,
+// and the top level adding up to the total.
+//   node installed-page.mjs INSTALLED_VIEWER_DIR DOCUMENT PATH
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { launch } from './browser.mjs';
 
-const [pageDir, documentFile] = process.argv.slice(2).map((p) => path.resolve(p));
+const [pageDir, documentFile] = process.argv.slice(2, 4).map((p) => fs.realpathSync(p));
+const data = process.argv[4];
 const total = JSON.parse(fs.readFileSync(documentFile, 'utf8').replace(/^var treeData = /, '')).total;
 
 const browser = await launch();
 try {
   const page = await browser.newPage();
-  await page.goto(`file://${pageDir}/index.html?data=${documentFile}`);
+  await page.goto(`file://${pageDir}/index.html?data=${data}`);
   await page.waitForFunction(() => ['ready', 'error'].includes(document.body.dataset.state));
   const message = await page.locator('#message').textContent();
   assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready', message);
