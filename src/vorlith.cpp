@@ -176,7 +176,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       std::unique_ptr<TreeNode> tree;
     };
     static Kept* kept = new Kept;  // never destroyed
-    kept->map = std::make_unique<MapFile>(input, out);
+    kept->map = std::make_unique<MapFile>(input, out, line.settings);
     kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols));
     std::vector<Symbol>().swap(kept->map->symbols);  // room for the document
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
