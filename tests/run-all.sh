@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 need_packages=""
-for tool in cmake:cmake g++:g++ python3:python3; do
+for tool in cmake:cmake g++:g++ python3:python3 readelf:binutils; do
   command -v "${tool%%:*}" >/dev/null 2>&1 || need_packages="$need_packages ${tool#*:}"
 done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
