@@ -1,12 +1,16 @@
 // The ELF maps of ld.lld and mold. Both are one table from the header line to the end of the
 // file: numeric columns, then a name whose indentation tells what the row is.
 //
-// ld.lld (VMA, LMA and Size in hexadecimal without "0x", Align in decimal; on 32-bit targets the
-// address columns are 8 wide instead of 16):
+// ld.lld (VMA, LMA and Size in hexadecimal without "0x", Align in decimal), 64-bit:
 //              VMA              LMA     Size Align Out     In      Symbol
 //             1979             1979       e8     1         main.o:(.text)
 //             1979             1979       31     1                 report
 //             1a61             1a61       8a     1         libx.a(table.o):(.text)
+// and 32-bit, whose address columns are 8 wide:
+//      VMA      LMA     Size Align Out     In      Symbol
+//     1eb0     1eb0      625    16 .text
+//     1fde     1fde      3a0     2         app.o:(.text)
+//     1fde     1fde       22     1                 _D3app6Square4sizeMxFZi
 // mold (VMA with "0x", Size and Align in decimal; symbols carry no size):
 //                VMA       Size Align Out     In      Symbol
 //             0x1820        603    16 .text
