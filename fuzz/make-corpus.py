@@ -34,6 +34,8 @@ def map_pieces():
     for path in maps():
         lines = path.read_bytes().splitlines(keepends=True)
         heading = [l for l in lines if b"Publics by Value" in l][:1]
+        if lines and lines[0].split()[:1] == [b"VMA"]:
+            heading = lines[:1]  # the column header of ld.lld and mold names the form
         starts = range(0, len(lines), PIECE_LINES)
         step = max(1, len(starts) // PIECES_PER_MAP)
         for start in list(starts)[::step][:PIECES_PER_MAP]:

@@ -10,6 +10,15 @@
 //
 // Forms B and C also make an end marker where a sized entry ends, so that the gap up to the
 // next symbol can be shown as padding.
+//
+// With the modern settings, a file that begins with the column header of ld.lld or mold is read
+// by that form alone (mapfile_elf.cpp), and form B reads GNU ld maps as today's versions write
+// them: a section name too long for its column stands alone on the line before its address
+//  .text._D3app4mainFZv
+//                 0x0000000000401000       0x30 app.o
+// and is carried over to that line; assignments (" = ") hold no storage and make no symbol; a
+// fill without a pattern is named after its output section, "(*fill*)" behind it, so that it is
+// filed with the patterned ones.
 #include "mapfile.h"
 
 #include <fcntl.h>
@@ -23,6 +32,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "mapfile_elf.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -101,10 +111,16 @@ bool startsWith(string_view s, string_view prefix) {
 // Line parser state shared by the three forms.
 class LineParser {
  public:
-  LineParser(std::vector<Symbol>& symbols, TextArena& made) : symbols_(symbols), made_(made) {}
+  LineParser(std::vector<Symbol>& symbols, TextArena& made, bool modern)
+      : symbols_(symbols), made_(made), modern_(modern) {}
 
   void parseLine(string_view line, size_t index) {
     index_ = index;
+    if (modern_) {
+      carried_ = loneSection_;
+      loneSection_ = loneSectionName(line);
+      noteOutputSection(line);
+    }
     if (parsing_) {
       if (!parsePublic(line)) {
         return;
@@ -167,6 +183,9 @@ class LineParser {
       return true;
     }
     string_view section = strip(line.substr(0, 16));
+    if (section.empty() && !carried_.empty()) {
+      section = carried_;  // checked below: only a line with a size takes it
+    }
     if (section == ".comment") {
       return false;
     }
@@ -180,17 +199,28 @@ class LineParser {
     uint64_t size = 0;
     size_t afterAddress = pos;
     string_view token = nextToken(fields, pos);
-    if (startsWith(token, "0x")) {
+    bool sized = startsWith(token, "0x");
+    if (sized) {
       size = fromHex<uint64_t>(token.substr(2));
     } else {
       pos = afterAddress;
+    }
+    if (!sized && section.data() == carried_.data()) {
+      section = {};  // a symbol line: the name before it was something else
     }
     string_view text = joinTokens(fields, pos);
     if (startsWith(text, ". =") || startsWith(text, "_end =") || startsWith(text, "PROVIDE (")) {
       return false;
     }
+    if (modern_ && text.find(" = ") != string_view::npos) {
+      return false;
+    }
     string_view name;
-    if (text.empty()) {
+    if (modern_ && text.empty() && section == "*fill*") {
+      string_view in = outputSection_.empty() ? section : outputSection_;
+      madeWithPrefix_ = made_.concat({kEndMarker, in, " (*fill*)"});
+      name = madeWithPrefix_.substr(kEndMarker.size());
+    } else if (text.empty()) {
       name = section;
     } else if (section.empty()) {
       name = text;
@@ -265,8 +295,41 @@ class LineParser {
     }
   }
 
+  // A line that holds nothing but a section name, at the start or after one space: GNU ld
+  // writes the address of such a section on the next line.
+  static string_view loneSectionName(string_view line) {
+    size_t begin = !line.empty() && line[0] == ' ' ? 1 : 0;
+    if (begin >= line.size() || isSpace(line[begin]) || line[begin] == '*') {
+      return {};
+    }
+    for (size_t k = begin; k < line.size(); ++k) {
+      if (isSpace(line[k])) {
+        return {};
+      }
+    }
+    return line.substr(begin);
+  }
+
+  // An output section starts at column 0, its address in the section column or, when its name
+  // is too long, on the next line. (Its own line is too short for form B.)
+  void noteOutputSection(string_view line) {
+    if (line.empty() || isSpace(line[0])) {
+      return;
+    }
+    if (loneSection_.data() == line.data()) {
+      outputSection_ = loneSection_;
+    } else if (line.size() >= 18 && line.substr(15, 3) == " 0x") {
+      size_t pos = 0;
+      outputSection_ = nextToken(line, pos);
+    }
+  }
+
   std::vector<Symbol>& symbols_;
   TextArena& made_;
+  bool modern_;
+  string_view loneSection_;    // this line, when it is a lone section name
+  string_view carried_;        // the line before, when it was one
+  string_view outputSection_;  // the last output section, which names the fills in it
   std::string joined_;
   string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
   size_t index_ = 0;
@@ -305,7 +368,7 @@ void readRest(int fd, std::string& text, const std::string& fileName) {
 
 MapFile::MapFile(const std::string& fileName) : MapFile(fileName, std::cout) {}
 
-MapFile::MapFile(const std::string& fileName, std::ostream& echo) {
+MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings) {
   int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     failToRead(fileName, errno);
@@ -320,19 +383,19 @@ MapFile::MapFile(const std::string& fileName, std::ostream& echo) {
       mapped_ = at;
       mappedSize_ = size;
       text_ = std::string_view(static_cast<const char*>(at), size);
-      parse(echo);
+      parse(echo, settings);
       return;
     }
   }
   readRest(fd, owned_, fileName);  // pipes, devices, and where mapping fails
   ::close(fd);
   text_ = owned_;
-  parse(echo);
+  parse(echo, settings);
 }
 
-MapFile::MapFile(FromText, std::string text, std::ostream& echo)
+MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings)
     : owned_(std::move(text)), text_(owned_) {
-  parse(echo);
+  parse(echo, settings);
 }
 
 MapFile::~MapFile() {
@@ -341,25 +404,37 @@ MapFile::~MapFile() {
   }
 }
 
-void MapFile::parse(std::ostream& echo) {
-  LineParser parser(symbols, made_);
+void MapFile::parse(std::ostream& echo, const Settings& settings) {
   std::vector<string_view> lines = zel::utils::text::splitAsciiLines(text_);
   // Most lines yield at most one symbol; reserving spares the copies of a growing list.
   symbols.reserve(lines.size() + lines.size() / 4);
   std::string repaired;
-  for (size_t index = 0; index < lines.size(); ++index) {
-    string_view line = zel::utils::text::forceValidUTF8(lines[index], repaired);
-    if (line.data() == repaired.data()) {
-      line = made_.copy(repaired);  // names may point into it
+  auto parseLines = [&](size_t from, auto& parser) {
+    for (size_t index = from; index < lines.size(); ++index) {
+      string_view line = zel::utils::text::forceValidUTF8(lines[index], repaired);
+      if (line.data() == repaired.data()) {
+        line = made_.copy(repaired);  // names may point into it
+      }
+      // Recovers only to show which line failed; the failure still ends the run.
+      try {
+        parser.parseLine(line, index);
+      } catch (const std::exception&) {
+        echo << line << '\n';
+        echo.flush();
+        throw;
+      }
     }
-    // Recovers only to show which line failed; the failure still ends the run.
-    try {
-      parser.parseLine(line, index);
-    } catch (const std::exception&) {
-      echo << line << '\n';
-      echo.flush();
-      throw;
-    }
+  };
+  ElfMapForm form = ElfMapForm::None;
+  if (settings.modern && !lines.empty()) {
+    form = elfMapForm(zel::utils::text::forceValidUTF8(lines[0], repaired));
+  }
+  if (form != ElfMapForm::None) {
+    ElfMapReader parser(form, symbols, made_);
+    parseLines(1, parser);  // past the header
+  } else {
+    LineParser parser(symbols, made_, settings.modern);
+    parseLines(0, parser);
   }
   std::sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
     return a.address != b.address ? a.address < b.address : a.index < b.index;

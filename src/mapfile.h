@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "options.h"
 
 namespace vorlith {
 
@@ -34,12 +35,13 @@ class MapFile {
 
   // Reads and parses the file. Throws std::runtime_error "name: error text" when it cannot be
   // read, and rethrows the failure of a line that cannot be parsed after writing that line and
-  // a line feed to `echo`.
+  // a line feed to `echo`. Default settings read the three classic forms only; `modern` adds
+  // the ELF maps of ld.lld and mold and reads GNU ld maps as today's versions write them.
   explicit MapFile(const std::string& fileName);
-  MapFile(const std::string& fileName, std::ostream& echo);
+  MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings = {});
 
   // Parses map text that is already in memory (the seam for tests).
-  MapFile(FromText, std::string text, std::ostream& echo);
+  MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings = {});
 
   // Names are views into this object's storage, so it never moves.
   MapFile(const MapFile&) = delete;
@@ -53,7 +55,7 @@ class MapFile {
   [[nodiscard]] bool empty() const { return text_.empty(); }
 
  private:
-  void parse(std::ostream& echo);
+  void parse(std::ostream& echo, const Settings& settings);
 
   std::string owned_;      // the text when it was read rather than mapped
   std::string_view text_;  // the whole file; lines and most names point into it

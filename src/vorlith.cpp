@@ -192,7 +192,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       std::unique_ptr<TreeNode> tree;
     };
     static Kept* kept = new Kept;  // never destroyed
-    kept->map = std::make_unique<MapFile>(input, out);
+    kept->map = std::make_unique<MapFile>(input, out, line.settings);
     if (kept->map->symbols.size() < 2 && !kept->map->empty()) {
       // A file that holds something, but in no form read here: say which forms are read.
       throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));

@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 need_packages=""
-# man reads the installed manual page; dpkg-shlibdeps gives the Debian package its Depends.
-for tool in cmake:cmake g++:g++ python3:python3 man:man-db dpkg-shlibdeps:dpkg-dev; do
+# man reads the installed manual page; dpkg-shlibdeps gives the Debian package its Depends;
+# readelf reads the symbol tables that the ELF maps' sizes are checked against.
+for tool in cmake:cmake g++:g++ python3:python3 man:man-db dpkg-shlibdeps:dpkg-dev readelf:binutils; do
   command -v "${tool%%:*}" >/dev/null 2>&1 || need_packages="$need_packages ${tool#*:}"
 done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"

@@ -5,7 +5,8 @@
 # relative names, so no build path reaches the maps.
 #
 # Needs: gcc/g++ 12 (GNU ld 2.40 and gold), gdc 12, ldc2 1.30, clang 14, lld 14
-# (lld-link, ld64.lld) and lld 16 (/usr/lib/llvm-16/bin/ld64.lld).
+# (ld.lld, lld-link, ld64.lld), lld 16 (/usr/lib/llvm-16/bin/ld.lld, ld64.lld), mold 1.10,
+# gcc-multilib, g++-multilib and gdc-multilib (-m32), gcc-mingw-w64-x86-64.
 # Objects and programs go to src/obj/ (ignored by git).
 set -eu
 cd "$(dirname "$0")/src"
@@ -70,6 +71,64 @@ free_objects x86_64-apple-macos10.15 obj/mac
 (cd obj/mac && /usr/lib/llvm-16/bin/ld64.lld -arch x86_64 -platform_version macos 11.0 11.0 -e _main \
     -o kit kit.app.o kit.algo.o ring.o widgets.o rt.o -map ../../../ld64-lld16.map)
 
+# --- ELF maps of ld.lld and mold, read under --modern --------------------------
+# One program of D, C and C++ (src/mixed), its D part built by gdc or by ldc2, linked by
+# ld.lld 14, ld.lld 16 or mold, 64- and 32-bit. Beside each map, NAME.syms keeps the
+# link's symbol table (objcopy --only-keep-debug: section headers, .symtab and .strtab,
+# no code), against which the size check compares the sizes the map gives.
+mixed_objects() { # $1 = object directory, $2 = extra compiler flag (-m32) or empty
+    mkdir -p "$1"
+    gcc $2 -O1 -c mixed/part.c -o "$1/part-c.o"
+    g++ $2 -O1 -c mixed/part.cpp -o "$1/part-cpp.o"
+    gdc $2 -O1 -c mixed/app.d -o "$1/app.o"
+}
+keep_symbols() { # $1 = linked program, $2 = map name without .map
+    objcopy --only-keep-debug "$1" "../$2.syms"
+    chmod 644 "../$2.syms"
+}
+mixed_objects obj/m64 ""
+mixed_objects obj/m32 -m32
+ldc2 -O1 -c mixed/app.d -of=obj/m64/ldc-app.o
+(cd obj/m64 && gdc -shared-libphobos -fuse-ld=lld -o lld-gdc app.o part-c.o part-cpp.o -lstdc++ \
+    -Wl,-Map=../../../lld-gdc.map)
+keep_symbols obj/m64/lld-gdc lld-gdc
+(cd obj/m64 && gdc -shared-libphobos -fuse-ld=lld -B/usr/lib/llvm-16/bin -o lld16-gdc app.o \
+    part-c.o part-cpp.o -lstdc++ -Wl,-Map=../../../lld16-gdc.map)
+keep_symbols obj/m64/lld16-gdc lld16-gdc
+(cd obj/m64 && gdc -shared-libphobos -fuse-ld=mold -o mold-gdc app.o part-c.o part-cpp.o -lstdc++ \
+    -Wl,-Map=../../../mold-gdc.map)
+keep_symbols obj/m64/mold-gdc mold-gdc
+(cd obj/m32 && gdc -m32 -shared-libphobos -fuse-ld=lld -o lld-gdc-32 app.o part-c.o part-cpp.o \
+    -lstdc++ -Wl,-Map=../../../lld-gdc-32.map)
+keep_symbols obj/m32/lld-gdc-32 lld-gdc-32
+(cd obj/m32 && gdc -m32 -shared-libphobos -fuse-ld=mold -o mold-gdc-32 app.o part-c.o part-cpp.o \
+    -lstdc++ -Wl,-Map=../../../mold-gdc-32.map)
+keep_symbols obj/m32/mold-gdc-32 mold-gdc-32
+(cd obj/m64 && ldc2 -link-defaultlib-shared --linker=lld -of=lld-ldc2 ldc-app.o part-c.o \
+    part-cpp.o -L-lstdc++ -L-Map=../../../lld-ldc2.map)
+keep_symbols obj/m64/lld-ldc2 lld-ldc2
+(cd obj/m64 && ldc2 -link-defaultlib-shared --linker=mold -of=mold-ldc2 ldc-app.o part-c.o \
+    part-cpp.o -L-lstdc++ -L-Map=../../../mold-ldc2.map)
+keep_symbols obj/m64/mold-ldc2 mold-ldc2
+
+# --- gnu-ld-sections.map: GNU ld with one section per function and datum ------
+# Section names too long for their column stand alone on the line before their address.
+mkdir -p obj/sections
+gcc -O1 -ffunction-sections -fdata-sections -c mixed/part.c -o obj/sections/part-c.o
+g++ -O1 -ffunction-sections -fdata-sections -c mixed/part.cpp -o obj/sections/part-cpp.o
+gdc -O1 -ffunction-sections -fdata-sections -c mixed/app.d -o obj/sections/app.o
+(cd obj/sections && gdc -shared-libphobos -o prog app.o part-c.o part-cpp.o -lstdc++ \
+    -Wl,-Map=../../../gnu-ld-sections.map)
+
+# --- mingw-c.map: GNU ld for Windows (MinGW-w64), no C runtime ----------------
+# The default linker script's assignments (__size_of_stack_reserve__ = 0x200000, ...) are
+# listed like symbols; so are section names such as .rdata$.refptr.x, alone on their line.
+mkdir -p obj/mingw
+x86_64-w64-mingw32-gcc -O1 -c mixed/part.c -o obj/mingw/part.o
+x86_64-w64-mingw32-gcc -O1 -c free/ring.c -o obj/mingw/ring.o
+(cd obj/mingw && x86_64-w64-mingw32-gcc -nostdlib -Wl,-e,mixChecksum -o part.exe part.o ring.o \
+    -Wl,-Map=../../../mingw-c.map)
+
 cd ..
 # The bundled demo map is a D map too; its names go into d-names.txt.
 sh ../../examples/make-sample.sh
@@ -85,4 +144,4 @@ if LC_ALL=C grep -a -l -E '/tmp/|/work/|/home/|/root/' ./*.map; then
     echo "a build path reached the maps above" >&2
     exit 1
 fi
-ls -l ./*.map d-names.txt
+ls -l ./*.map ./*.syms d-names.txt
