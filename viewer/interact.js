@@ -1,5 +1,6 @@
 /* Interaction with the map: hover and its tooltip, clicks, and the keyboard. The map takes focus;
- * arrow keys move between the boxes of the current group, Enter opens a group (or lists the
+ * arrow keys move between the boxes of the current group (Page Down and Page Up through all of
+ * them, largest first; Home and End), Enter opens a group (or lists the
  * members of a "smaller items" box, or selects a symbol), Backspace and Escape go up a level,
  * "/" goes to the search box. The focused box is outlined on the overlay and described in a
  * live region, which is what a screen reader reads.
@@ -195,6 +196,14 @@
     } else if (e.key === 'Home' || e.key === 'End') {
       e.preventDefault();
       if (list.length) setFocus(app, e.key === 'Home' ? list[0] : list[list.length - 1]);
+    } else if (e.key === 'PageDown' || e.key === 'PageUp') {
+      // Every box in turn, largest first: the arrows follow the picture, these reach them all.
+      e.preventDefault();
+      const i = list.indexOf(current) + (e.key === 'PageDown' ? 1 : -1);
+      if (current && i >= 0 && i < list.length) setFocus(app, list[i]);
+    } else if (e.key === '/') {
+      e.preventDefault();
+      app.$('search').focus();
     } else if (e.key === 'Enter' || e.key === ' ') {
       e.preventDefault();
       if (current) activate(app, current, true);

@@ -89,8 +89,10 @@
       window.treeData = undefined;
       const script = document.createElement('script');
       let scriptError = null;
+      // Documents load one at a time, so an error while this one runs is its own; its
+      // filename is not to be trusted (a stack overflow while parsing names the page).
       const onError = (e) => {
-        if (e.filename && e.filename === script.src) scriptError = e.message;
+        if (!scriptError) scriptError = e.message;
       };
       window.addEventListener('error', onError);
       const done = () => {

@@ -358,9 +358,10 @@
     },
     stats: () => Object.assign({}, state.stats),
     viewPath: () => (state.view ? M.pathOf(state.view) : null),
+    // The box with the keyboard focus while the map has it.
     focusPath: () => {
-      const b = state.focus && VorlithInteract.focusedBox(app);
-      return b ? { path: M.pathOf(b.node), rest: b.rest } : null;
+      const b = document.activeElement === $('map') ? VorlithInteract.focusedBox(app) : null;
+      return b ? { path: M.pathOf(b.node), rest: !!b.rest } : null;
     },
     boxes: () => state.boxes.map((b) => {
       const paint = VorlithDraw.paintOf(b, state.search.generation, !!state.compare);
