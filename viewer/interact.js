@@ -239,18 +239,36 @@
     if (document.activeElement === app.$('map')) describeFocus(app);
   }
 
+  let keyed = false;
+
+  // Whether the focus ring belongs on the map now: focused, and by the keyboard.
+  function showsFocus(app) {
+    const map = app.$('map');
+    return document.activeElement === map && (keyed || map.matches(':focus-visible'));
+  }
+
   function init(app) {
     const map = app.$('map');
     const canvas = app.$('canvas');
     canvas.addEventListener('mousemove', (e) => onMove(app, e));
     canvas.addEventListener('mouseleave', () => hideTooltip(app));
     canvas.addEventListener('click', (e) => onClick(app, e));
-    map.addEventListener('keydown', (e) => onMapKey(app, e));
+    map.addEventListener('keydown', (e) => {
+      keyed = true;
+      onMapKey(app, e);
+    });
+    // A click focuses the map too; the ring is for the keyboard.
+    map.addEventListener('mousedown', () => {
+      keyed = false;
+    });
     map.addEventListener('focus', () => {
       describeFocus(app);
       app.redrawOverlay();
     });
-    map.addEventListener('blur', () => app.redrawOverlay());
+    map.addEventListener('blur', () => {
+      keyed = false;
+      app.redrawOverlay();
+    });
     let searchTimer = 0;
     const search = app.$('search');
     search.addEventListener('input', () => {
@@ -280,5 +298,5 @@
     });
   }
 
-  global.VorlithInteract = { init, hideTooltip, focusedBox, describeMap, hitTest };
+  global.VorlithInteract = { init, hideTooltip, focusedBox, describeMap, hitTest, showsFocus };
 })(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -298,7 +298,7 @@
       width: state.width, height: state.height,
       selected: state.selected && boxOf(state.selected),
       hover: state.hover,
-      focus: document.activeElement === $('map') ? VorlithInteract.focusedBox(app) : null,
+      focus: VorlithInteract.showsFocus(app) ? VorlithInteract.focusedBox(app) : null,
     });
   }
 

@@ -343,10 +343,17 @@
   function init(app) {
     app.$('table').tHead.addEventListener('click', (e) => onSortClick(app, e));
     app.$('members-more').addEventListener('click', () => showMoreMembers(app));
-    app.$('members-close').addEventListener('click', () => {
+    const close = () => {
       app.state.members = null;
       renderMembers(app);
       app.$('map').focus();
+    };
+    app.$('members-close').addEventListener('click', close);
+    // Escape in the list goes back to the map rather than up a level.
+    app.$('members-panel').addEventListener('keydown', (e) => {
+      if (e.key !== 'Escape') return;
+      e.stopPropagation();
+      close();
     });
   }
 

@@ -156,6 +156,12 @@ describe('smaller items', () => {
     const sizes = await page.$$eval('#members li', (lis) => lis.map((li) => li.querySelector('.name').textContent));
     assert.equal(sizes.length, rest.rest);
     assert.equal(new Set(sizes).size, rest.rest);
+    // Escape in the list closes it and gives the focus back to the map.
+    await page.locator('#members li').last().focus();
+    await page.keyboard.press('Escape');
+    await page.locator('#members-panel').waitFor({ state: 'hidden' });
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'map');
+    assert.deepEqual(await viewPath(page), []);
     await page.close();
   });
 });
