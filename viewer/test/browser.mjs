@@ -32,6 +32,9 @@ export async function launch({ width = 1400, height = 900 } = {}) {
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM, headless: true, args: ARGS, viewport: { width, height },
   });
+  // Tests wait for conditions, never for time; the machine they share may be very busy, so a
+  // condition gets minutes rather than playwright's default half a minute.
+  context.setDefaultTimeout(180000);
   const requests = [];
   const errors = [];
   context.on('request', (r) => requests.push(r.url()));

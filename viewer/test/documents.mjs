@@ -36,8 +36,11 @@ export function specialMapText() {
   const line = (addr, name) => ' '.repeat(16) + '0x' + addr.toString(16).padStart(16, '0') + ' '.repeat(16) + name;
   const names = SPECIAL_NAMES.concat(['_D9__proto__3runFZv', '_D9__proto__9__proto__i', '_D11constructor8toStringFZv',
     '_D8toString11constructor9__proto__FZv', '_D7valueOf14hasOwnPropertyi']);
-  return [' .text          0x0000000000401000      0x300 /tmp/__proto__/constructor.o']
-    .concat(names.map((n, i) => line(0x401000 + i * 0x40 + (i % 3) * 8, n)), [line(0x401300, 'zz_end'), '']).join('\n');
+  // The input section is shorter than its symbols, so its object path is filed too (under
+  // "Afterpadding", as groups "/", "tmp", "__proto__", "constructor.o").
+  return [' .text          0x0000000000401000      0x200 /tmp/__proto__/constructor.o']
+    .concat(names.map((n, i) => line(0x401000 + i * 0x40 + (i % 3) * 8, n)),
+      [line(0x401300, 'zz_end'), line(0x401500, 'zz_after'), line(0x401600, 'zz_last'), '']).join('\n');
 }
 
 function runVorlith(bin, map, out) {

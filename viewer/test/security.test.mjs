@@ -220,6 +220,7 @@ describe('names JavaScript treats specially', () => {
     walk(doc);
     assert.ok(['__proto__', 'constructor', 'toString'].every((n) => names.has(n)), 'the document holds the names');
     assert.ok(Object.keys(doc.children).includes('__proto__') && Object.keys(doc.children).includes('constructor'), 'as top-level groups');
+    assert.ok(Object.hasOwn(doc.children.Afterpadding.children['/'].children.tmp.children, '__proto__'), 'as a directory');
     let first = null;
     for (const [how, open] of OPENERS) {
       const page = await open(file);
@@ -236,6 +237,11 @@ describe('names JavaScript treats specially', () => {
       for (const n of SPECIAL_NAMES.filter((x) => names.has(x))) assert.ok(shot.all.some((p) => p.split('/').includes(n)), `${how}: ${n} drawn`);
       if (first) assert.deepEqual({ ...shot, message: '' }, { ...first, message: '' }, how + ' shows what the first way showed');
       else first = shot;
+      // An object path through a directory of that name opens as far as its file.
+      const objectPath = ['Afterpadding', '/', 'tmp', '__proto__', 'constructor.o'];
+      await page.evaluate((h) => { location.hash = h; }, '#/' + objectPath.map(encodeURIComponent).join('/'));
+      await page.waitForFunction((want) => JSON.stringify(window.vorlithViewer.viewPath()) === want, JSON.stringify(objectPath));
+      assert.equal(await page.locator('#message').isVisible(), false, how);
       await page.close();
     }
   });
