@@ -19,8 +19,12 @@
   // Between slashes, with no flags after: "/usr/lib" must stay a path, not "usr" with flags.
   const REGEX_QUERY_RE = /^\/(.+)\/$/s;
 
+  const SEPARATOR_CHAR_RE = /[.:/\u203a]/;
+
   function canonical(text) {
-    return text.toLowerCase().replace(SEPARATORS_RE, SEP);
+    const lower = text.toLowerCase();
+    // Most names hold no separator: skip the replacement, the costliest part of a path search.
+    return SEPARATOR_CHAR_RE.test(lower) ? lower.replace(SEPARATORS_RE, SEP) : lower;
   }
 
   function escapeRegExp(s) {
@@ -45,7 +49,9 @@
     }
     const plain = new RegExp(escapeRegExp(q), 'i');
     if (!HAS_SEPARATOR_RE.test(q)) return { kind: 'plain', plain };
-    return { kind: 'path', plain, path: canonical(q) };
+    const path = canonical(q);
+    // What follows the last separator lies within any name or demangled name that matches.
+    return { kind: 'path', plain, path, tail: path.slice(path.lastIndexOf(SEP) + 1) };
   }
 
   let generation = 0;
@@ -85,8 +91,9 @@
         const own = canonical(n.name);
         const full = parent ? parent + SEP + own : own;
         paths[i] = full;
-        hit = textHit(parsed.plain, n) || pathHit(parsed.path, full, full.length - own.length) ||
-          (n.isLeaf && n.demangledName !== '' && canonical(n.demangledName).includes(parsed.path));
+        hit = textHit(parsed.plain, n) || (own.includes(parsed.tail) && pathHit(parsed.path, full, full.length - own.length)) ||
+          (n.isLeaf && n.demangledName !== '' && n.demangledName.toLowerCase().includes(parsed.tail) &&
+            canonical(n.demangledName).includes(parsed.path));
       }
       if (!hit) continue;
       count++;
