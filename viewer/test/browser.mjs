@@ -32,6 +32,9 @@ export async function launch({ width = 1400, height = 900 } = {}) {
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM, headless: true, args: ARGS, viewport: { width, height },
   });
+  // Tests wait for conditions, never for time; the machine they share may be very busy, so a
+  // condition gets minutes rather than playwright's default half a minute.
+  context.setDefaultTimeout(180000);
   const requests = [];
   const errors = [];
   context.on('request', (r) => requests.push(r.url()));
@@ -54,12 +57,17 @@ function watch(page, errors) {
   page.on('pageerror', (e) => errors.push({ url: page.url(), message: String(e) }));
 }
 
-// The page's URL for a document path (relative to nothing: absolute file URLs are simplest).
+// A document's path as ?data= takes it: relative to the page.
+export function relativeToPage(file) {
+  return path.relative(viewerDir, file).split(path.sep).join('/');
+}
+
+// The page's URL for document paths.
 export function pageUrl({ data, base, hash } = {}) {
   const u = pathToFileURL(pageFile);
   const q = new URLSearchParams();
-  if (data) q.set('data', pathToFileURL(data).href);
-  if (base) q.set('base', pathToFileURL(base).href);
+  if (data) q.set('data', relativeToPage(data));
+  if (base) q.set('base', relativeToPage(base));
   const qs = q.toString();
   return u.href + (qs ? '?' + qs : '') + (hash || '');
 }
