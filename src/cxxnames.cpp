@@ -151,8 +151,9 @@ bool CxxNameSplitter::scan(string_view text) {
           ++end;
         }
       }
+      // "decltype(auto) f()": the parentheses after decltype hold a type, not parameters.
+      afterName = text.substr(k, end - k) != "decltype";
       k = end;
-      afterName = true;
       continue;
     }
     switch (c) {
@@ -355,14 +356,20 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   }
   std::vector<string> segments{"C++ symbols"};
   if (!splitEntity(text, segments)) {
-    return std::nullopt;
+    // The type information of a type that is no name ("bool (*)(int)") is filed as the type.
+    if (!startsWith(label, "typeinfo") || text.empty() || !scan(text)) {
+      return std::nullopt;
+    }
+    segments.resize(1);
+    segments.emplace_back(text);
   }
   if (label.empty()) {
-    // Without a phrase, only a scope, a parameter list or template arguments tell C++ from a
-    // plain C name.
+    // Without a phrase, only a scope, a parameter list, template arguments or an ABI tag tell
+    // C++ from a plain C name.
     bool structured = segments.size() > 2;
     for (const Event& event : events_) {
-      structured = structured || event.mark == Mark::Params || event.mark == Mark::Angle;
+      structured = structured || event.mark == Mark::Params || event.mark == Mark::Angle ||
+                   (event.mark == Mark::Square && text.substr(event.at, 5) == "[abi:");
     }
     if (!structured) {
       return std::nullopt;

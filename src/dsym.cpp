@@ -420,7 +420,14 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
     segments.emplace_back(passed);
   }
   if (cxx != nullptr && segments.size() < 2) {
-    segments.insert(segments.begin(), "Other symbols");  // nothing loose at the top
+    // Nothing loose at the top: a leaf named after its group ("_Zfoo" gives only "C++ symbols")
+    // gets the name as its leaf, any other goes under "Other symbols".
+    if (segments[0] == "C++ symbols") {
+      segments.emplace_back(passed);
+      dem.assign(passed);  // the rule read no name out of it: nothing to show either
+    } else {
+      segments.insert(segments.begin(), "Other symbols");
+    }
   }
   return segments;
 }

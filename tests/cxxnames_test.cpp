@@ -59,6 +59,7 @@ TEST(CxxNames, FilesScopesWithoutTemplateArgumentsOrParameters) {
        {"C++ symbols", "llvm", "IncIntegerState", "handleNewAssumedValue"}},
       {"geo::registry[abi:cxx11]()", {"C++ symbols", "geo", "registry"}},
       {"geo::lastLabel[abi:cxx11]", {"C++ symbols", "geo", "lastLabel"}},
+      {"BeforeColour[abi:cxx11]", {"C++ symbols", "BeforeColour"}},
       {"std::map<geo::shapes::Point, std::__cxx11::basic_string<char, std::char_traits<char>, "
        "std::allocator<char> >, std::less<geo::shapes::Point>, std::allocator<std::pair<"
        "geo::shapes::Point const, std::__cxx11::basic_string<char, std::char_traits<char>, "
@@ -85,6 +86,9 @@ TEST(CxxNames, DropsTheReturnTypeOfTemplateFunctions) {
        "DenseMap<unsigned long, unsigned int> >::InsertIntoBucket<unsigned long>(llvm::detail::"
        "DenseMapPair<unsigned long, unsigned int>*, unsigned long&&)",
        {"C++ symbols", "llvm", "DenseMapBase", "InsertIntoBucket"}},
+      {"decltype(auto) llvm::orc::ThreadSafeModule::withModuleDo<llvm::orc::IRCompiler&>("
+       "llvm::orc::IRCompiler&)",
+       {"C++ symbols", "llvm", "orc", "ThreadSafeModule", "withModuleDo"}},
       {"unsigned long const& std::max<unsigned long>(unsigned long const&, unsigned long const&)",
        {"C++ symbols", "std", "max"}},
       {"void (anonymous namespace)::visit<int>(int)",
@@ -153,6 +157,12 @@ TEST(CxxNames, PutsSpecialPhrasesAfterTheLeaf) {
       {"TLS init function for geo::lastLabel[abi:cxx11]",
        {"C++ symbols", "geo", "lastLabel (TLS init function)"}},
       {"TLS wrapper function for x::t", {"C++ symbols", "x", "t (TLS wrapper function)"}},
+      {"typeinfo for bool (*)(llvm::LegalityQuery const&)",
+       {"C++ symbols", "bool (*)(llvm::LegalityQuery const&) (typeinfo)"}},
+      {"typeinfo name for llvm::Error (llvm::jitlink::LinkGraph&)",
+       {"C++ symbols", "llvm::Error (llvm::jitlink::LinkGraph&) (typeinfo name)"}},
+      {"typeinfo for std::vector<int, std::allocator<int> > (*)(int const&)",
+       {"C++ symbols", "std::vector<int, std::allocator<int> > (*)(int const&) (typeinfo)"}},
       {"reference temporary #0 for geo::limit",
        {"C++ symbols", "geo", "limit (reference temporary #0)"}},
   });
@@ -195,6 +205,9 @@ TEST(CxxNames, LeavesOtherTextAlone) {
       {"x: y::z", {}},
       {"vtable for ", {}},
       {"vtable for a.b", {}},
+      {"vtable for bool (*)(int)", {}},
+      {"typeinfo for (", {}},
+      {"x[1]", {}},
       {"construction vtable for A", {}},
       {"::foo", {}},
       {"foo::", {}},
