@@ -334,15 +334,20 @@ std::string CurrentParser::parseTemplateArgument() {
 // SymbolFunctionName := SymbolName [[M [TypeModifiers]] TypeFunctionNoReturn]
 // A function type after a name belongs to a parent function only when another name follows;
 // otherwise it is the symbol's own type, left for the caller.
-std::string CurrentParser::parseQualifiedName(std::vector<Component>* path) {
+std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold) {
   Level level(budget);
   std::string text;
+  Component previous;
   do {
     Component component = parseSymbolName();
-    if (!text.empty()) {
-      append(text, ".");
+    bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
+                     component.name == previous.name;
+    if (!eponymous) {
+      if (!text.empty()) {
+        append(text, ".");
+      }
+      append(text, component.text);
     }
-    append(text, component.text);
     // 'V' (Pascal) is left out: after an alias argument it is the next value argument.
     char c = peek();
     if (c == 'M' || (isCallConvention(c) && c != 'V')) {
@@ -364,8 +369,9 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path) {
       }
     }
     if (path != nullptr) {
-      path->push_back(std::move(component));
+      path->push_back(component);
     }
+    previous = std::move(component);
   } while (startsSymbolName());
   return text;
 }
@@ -501,8 +507,16 @@ std::string CurrentParser::parseTypeX() {
     case 'C':
     case 'S':
     case 'E':
-    case 'T':
-      return parseQualifiedName(nullptr);
+    case 'T': {
+      std::vector<Component> path;
+      std::string name = parseQualifiedName(&path);
+      if (path.size() == 1 && !path[0].instance) {
+        // Only the members of module object are mangled without their module (C6Object).
+        name.insert(0, "object.");
+        spend(7);
+      }
+      return name;
+    }
     case 'B': {
       // Tuple: its parameters in parentheses. 2.064 wrote their count first.
       if (isDigit(peek())) {
@@ -778,7 +792,7 @@ std::string CurrentParser::parseParameter() {
 DecodedSymbol CurrentParser::parseSymbol() {
   Level level(budget);
   DecodedSymbol symbol;
-  std::string name = parseQualifiedName(&symbol.path);
+  std::string name = parseQualifiedName(&symbol.path, Fold::No);
   if (peek() == 'Z' && pos + 1 == source.size()) {
     advance();
     symbol.text = std::move(name);
@@ -871,18 +885,6 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
   return text;
 }
 
-}  // namespace currentd
-
-namespace {
-
-using currentd::Budget;
-using currentd::Component;
-using currentd::CurrentParseError;
-using currentd::CurrentParser;
-using currentd::DecodedSymbol;
-using currentd::isIdentifierByteAscii;
-
-// The leaf as the header of this file describes it.
 std::string leafName(const std::vector<Component>& path) {
   size_t innermost = path.size();
   for (size_t k = path.size(); k-- > 0;) {
@@ -904,6 +906,18 @@ std::string leafName(const std::vector<Component>& path) {
   }
   return leaf;
 }
+
+}  // namespace currentd
+
+namespace {
+
+using currentd::Budget;
+using currentd::Component;
+using currentd::CurrentParseError;
+using currentd::CurrentParser;
+using currentd::DecodedSymbol;
+using currentd::isIdentifierByteAscii;
+using currentd::leafName;
 
 std::vector<std::string> groupsOf(const std::vector<Component>& path) {
   std::vector<std::string> names;

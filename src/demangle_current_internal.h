@@ -56,6 +56,10 @@ struct DecodedSymbol {
   std::string text;
 };
 
+// The leaf a symbol with this path is filed under: the last name, or the text from the innermost
+// template instance on, an eponymous member folded into its instance ("twice!(int)").
+[[nodiscard]] std::string leafName(const std::vector<Component>& path);
+
 class CurrentParser {
  public:
   CurrentParser(std::string_view source, Budget& budget) : source(source), budget(budget) {}
@@ -68,7 +72,10 @@ class CurrentParser {
   std::string parseWholeType(std::vector<Component>* path);
 
   // Grammar.
-  std::string parseQualifiedName(std::vector<Component>* path);
+  // `fold` drops an eponymous member after its instance, as D writes types and aliases
+  // ("Box!(int)", not "Box!(int).Box"); a symbol's own name keeps it.
+  enum class Fold { No, Yes };
+  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes);
   Component parseSymbolName();
   std::string parseLName();
   Component parseTemplateInstance(size_t end);

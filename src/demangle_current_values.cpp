@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "demangle_current_internal.h"
 
@@ -129,6 +130,12 @@ std::string formatFloat(long double value, char kind) {
       break;
     }
   }
+  // Fixed notation up to 17 integer digits, as %g would give with enough precision: 20.0,
+  // not 2e+01.
+  int exponent = value == 0 ? 0 : static_cast<int>(std::floor(std::log10(std::fabs(value))));
+  if (std::strchr(buffer, 'e') != nullptr && exponent >= 0 && exponent < 17) {
+    std::snprintf(buffer, sizeof buffer, "%.*Lg", exponent + 1 > most ? most : exponent + 1, value);
+  }
   std::string text = buffer;
   if (text.find_first_of(".en") == std::string::npos) {
     text += ".0";
@@ -207,6 +214,12 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
     case 'S': {
       uint64_t fields = parseNumber();
       std::string text(typeText);
+      if (kind == 'S') {
+        // Named as the compilers name it: without its module ("Item(3)").
+        std::vector<Component> path;
+        readAt(resolveType(typeAt) + 1, [&] { return parseQualifiedName(&path); });
+        text = leafName(path);
+      }
       spend(text.size());
       append(text, "(");
       for (uint64_t k = 0; k < fields; ++k) {
@@ -249,6 +262,13 @@ std::string CurrentParser::parseIntegerValue(bool negative, size_t typeAt,
   uint64_t value = parseNumber();
   std::string digits(source.substr(start, pos - start));
   char kind = typeAt == kNoType ? kEnd : source[resolveType(typeAt)];
+  // A negative value of an unsigned type is what D writes as its two's complement.
+  unsigned bits = kind == 'h' ? 8 : kind == 't' ? 16 : kind == 'k' ? 32 : kind == 'm' ? 64 : 0;
+  if (negative && bits != 0) {
+    uint64_t mask = bits == 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
+    digits = std::to_string((0 - value) & mask);
+    negative = false;
+  }
   std::string text;
   std::string sign = negative ? "-" : "";
   switch (kind) {
@@ -363,20 +383,26 @@ std::string CurrentParser::parseStringValue(char width) {
     bytes += static_cast<char>(high * 16 + low);
     advance(2);
   }
+  // As the compilers print string arguments: ASCII as itself, other UTF-8 as \x bytes in char
+  // strings and as \u code points in wstring and dstring.
   std::string text = "\"";
   for (size_t k = 0; k < bytes.size();) {
     auto c = static_cast<unsigned char>(bytes[k]);
-    if (c >= 0x80) {
-      size_t sequence = utf8Length(std::string_view(bytes).substr(k));
-      if (sequence > 0) {
-        text.append(bytes, k, sequence);
-        k += sequence;
-        continue;
+    size_t sequence = c >= 0x80 && width != 'a' ? utf8Length(std::string_view(bytes).substr(k)) : 0;
+    if (sequence > 0) {
+      uint32_t point = c & (0xFF >> (sequence + 1));
+      for (size_t n = 1; n < sequence; ++n) {
+        point = (point << 6) | (static_cast<unsigned char>(bytes[k + n]) & 0x3F);
       }
-      appendHexByte(text, c);
-    } else if (std::string_view escape = namedEscape(c, '"'); !escape.empty()) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, point <= 0xFFFF ? "\\u%04x" : "\\U%08x", point);
+      text += buffer;
+      k += sequence;
+      continue;
+    }
+    if (std::string_view escape = namedEscape(c, '"'); !escape.empty()) {
       text += escape;
-    } else if (c < 0x20 || c == 0x7F) {
+    } else if (c < 0x20 || c >= 0x7F) {
       appendHexByte(text, c);
     } else {
       text += static_cast<char>(c);
