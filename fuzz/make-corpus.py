@@ -59,6 +59,32 @@ def symbol_names():
     return sorted(seen)
 
 
+def whole_names():
+    """Whole symbol names of the GNU ld maps, spaces included: demangled C++, versioned C names,
+    object paths with their sections."""
+    seen = []
+    for path in sorted(DATA.glob("gnu-ld-*.map")):
+        for line in path.read_bytes().splitlines():
+            match = re.match(rb"^ {16}0x[0-9a-f]+ {16}(\S.*)$", line)
+            if match and match.group(1) not in seen:
+                seen.append(match.group(1))
+    return seen
+
+
+def modern_names():
+    names = whole_names()
+    yield from names[::max(1, len(names) // 150)]
+    d_names = (DATA / "d-names.txt").read_bytes().splitlines()
+    yield from d_names[::25]
+    yield from [b"vtable for llvm::Pass", b"non-virtual thunk to Foo::bar()",
+                b"construction vtable for A-in-B", b"typeinfo for bool (*)(int)",
+                b"reference temporary #0 for x::y", b"x::operator< <int>(int)",
+                b"llvm::Foo::operator llvm::Bar*() const", b"decltype(auto) f<int>(int)",
+                b"f() const::{lambda()#1}::operator()() const [clone .isra.0] [clone .cold]",
+                b"operator new[](unsigned long)@@GLIBCXX_3.4", b"libfoo.a(bar.o) (.data)",
+                b"obj/../util.o", b"pthread_create@GLIBC_2.2.5", b"completed.0"]
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -78,6 +104,8 @@ def main():
                       b"app.Box!(int).Box.put(int) const", b"a(b.c d", b")) x.y ((",
                       b"app.__T3BoxTiZ.put", b"std.range.x...y"]:
         write("dsym_fuzz", demangled)
+    for name in modern_names():
+        write("dsym_modern_fuzz", name)
 
     # Text helpers: lines with CR LF, invalid and valid UTF-8, hexadecimal numbers.
     for sample in [b"0x0000000000401000      0x630 app.o\r\n\r\nnext\r",
