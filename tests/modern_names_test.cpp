@@ -224,3 +224,35 @@ TEST(ModernNames, LeavesNothingAtTheTopOfTheOtherCxxMap) {
   TreeNode classic = vorlith::buildTree(map.symbols, Settings{});
   EXPECT_GT(classic.leaves.size(), 10u);
 }
+
+// The classifier reuses its buffers: a long name before a short one, an expanded compressed
+// name, a prefixed name, must leave nothing behind that changes the next answer.
+TEST(ModernNames, AClassifierCarriesNothingFromOneNameToTheNext) {
+  std::vector<std::string> names = {
+      "_D3std6format8internal5write__T12writeAlignedTSQBq5array__"
+      "T8AppenderTAyaZQoTaTaZQCdFKQBxAxaMKxSQDdQDc4spec__T10FormatSpecTaZQpZv",
+      "_D3app1xi",
+      "ab\xC9",
+      "app.obj: foo::bar(int) const",
+      "_D3app4mainFZv",
+      "std::vector<int, std::allocator<int> >::push_back(int const&) [clone .isra.0]",
+      "x",
+      "__D3app3fooFZv",
+      "/usr/lib/libc.a(printf.o) (.text)",
+      "_ZN3foo3barEv",
+  };
+  for (bool modern : {false, true}) {
+    SCOPED_TRACE(modern ? "modern" : "classic");
+    Classifier reused(Settings{.modern = modern});
+    for (int round = 0; round < 2; ++round) {
+      for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Classifier fresh(Settings{.modern = modern});
+        NameResult expected = fresh.classify(name);
+        NameResult got = reused.classify(name);
+        EXPECT_EQ(got.segments, expected.segments);
+        EXPECT_EQ(got.shown, expected.shown);
+      }
+    }
+  }
+}
