@@ -399,6 +399,9 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   if (decoded) {
     if (std::optional<Segments> segments = splitDemangled(demangled)) {
       dem.assign(demangled);
+      if (cxx != nullptr && segments->size() < 2) {
+        segments->insert(segments->begin(), "Other symbols");  // nothing loose at the top
+      }
       return std::move(*segments);
     }
   }

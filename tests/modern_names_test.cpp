@@ -110,6 +110,12 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
       {"_Z0", {"Other symbols", "_Z0"}},
       {"_Zfoo", {"C++ symbols", "_Zfoo"}},
   });
+  // The classic demangler reads "D" and a digit without the underscore; one component alone
+  // would be a leaf at the top.
+  Classifier classifier(kModern);
+  NameResult oneComponent = classifier.classify("D7app7fibFiZi");
+  EXPECT_EQ(oneComponent.segments, (Segments{"Other symbols", "app7fib"}));
+  EXPECT_EQ(oneComponent.shown, "int app7fib(int)");
 }
 
 TEST(ModernNames, FilesDemangledCxxNamesAfterPrefixesAndBeforeTheCRule) {
