@@ -107,6 +107,17 @@ def main():
     for name in modern_names():
         write("dsym_modern_fuzz", name)
 
+    # Current-ABI D names: the compilers' own names from the tables, every kind of row.
+    rows = (DATA / "d-current-names.tsv").read_bytes().splitlines()
+    current = sorted({row.split(b"\t")[2] for row in rows if b"\tsymbol\t" in row})
+    truth = sorted({row.split(b"\t")[0] for row in (DATA / "d-modern-truth.tsv").read_bytes().splitlines()})
+    for name in current[::3] + truth[::25]:
+        write("demangle_current_fuzz", name)
+    for name in [b"_Dmain", b"_D10TypeInfo_a6__initZ", b"_DThn16_3app1C4areaMxFZd",
+                 b"_DTi16_D3app1C4areaMxFZd", b"_D3app3runFZv.isra.0", b"_D3app3runFZv.8768",
+                 b"__D3app1xi"]:
+        write("demangle_current_fuzz", name)
+
     # Text helpers: lines with CR LF, invalid and valid UTF-8, hexadecimal numbers.
     for sample in [b"0x0000000000401000      0x630 app.o\r\n\r\nnext\r",
                    b"caf\xe9.o\n\xc3\xa9t\xc3\xa9\n", b"\xf0\x9f\x98\x80\xed\xa0\x80\xf4\x90\x80\x80",

@@ -76,21 +76,21 @@ CurrentParser::Level::Level(Budget& budget) : budget(budget) {
 }
 
 void CurrentParser::advance(size_t n) {
-  if (n > source.size() - pos) {
+  if (n > end - pos) {
+    fail();
+  }
+  if (n > budget.workLimit - budget.work) {
     fail();
   }
   budget.work += n;
-  if (budget.work > budget.workLimit) {
-    fail();
-  }
   pos += n;
 }
 
 void CurrentParser::spend(size_t bytes) {
-  budget.output += bytes;
-  if (budget.output > budget.outputLimit) {
+  if (bytes > budget.outputLimit - budget.output) {
     fail();
   }
+  budget.output += bytes;
 }
 
 void CurrentParser::expect(char c) {
@@ -186,11 +186,12 @@ Component CurrentParser::parseSymbolName() {
   Level level(budget);
   char c = peek();
   if (c == 'Q') {
+    size_t reference = pos;
     size_t target = parseBackReference();
     if (!isDigit(source[target])) {
       fail();
     }
-    return readAt(target, [&] { return parseSymbolName(); });
+    return readReferenced(target, reference, [&] { return parseSymbolName(); });
   }
   if (c == '_') {
     return parseTemplateInstance(SIZE_MAX);
@@ -202,7 +203,7 @@ Component CurrentParser::parseSymbolName() {
     return anonymous;
   }
   uint64_t length = parseNumber();
-  if (length > source.size() - pos) {
+  if (length > end - pos) {
     fail();
   }
   // 2.064 wrote a length in front of template instances: "18__T8AppenderTAyaZ".
@@ -223,14 +224,15 @@ Component CurrentParser::parseSymbolName() {
 std::string CurrentParser::parseLName() {
   Level level(budget);
   if (peek() == 'Q') {
+    size_t reference = pos;
     size_t target = parseBackReference();
     if (!isDigit(source[target])) {
       fail();
     }
-    return readAt(target, [&] { return parseLName(); });
+    return readReferenced(target, reference, [&] { return parseLName(); });
   }
   uint64_t length = parseNumber();
-  if (length == 0 || length > source.size() - pos) {
+  if (length == 0 || length > end - pos) {
     fail();
   }
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
@@ -295,7 +297,7 @@ std::string CurrentParser::parseTemplateArgument() {
       }
       if (digits > 0 && peek(digits) == '_' && peek(digits + 1) == 'D') {
         uint64_t length = parseNumber();
-        if (length < 2 || length > source.size() - pos) {
+        if (length < 2 || length > end - pos) {
           fail();
         }
         CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget);
@@ -317,7 +319,7 @@ std::string CurrentParser::parseTemplateArgument() {
     }
     case 'X': {
       uint64_t length = parseNumber();
-      if (length > source.size() - pos) {
+      if (length > end - pos) {
         fail();
       }
       std::string raw(source.substr(pos, static_cast<size_t>(length)));
@@ -424,11 +426,12 @@ std::string CurrentParser::parseType() {
   Level level(budget);
   char c = peek();
   if (c == 'Q') {
+    size_t reference = pos;
     size_t target = parseBackReference();
     if (!isLetter(source[target])) {
       fail();
     }
-    return readAt(target, [&] { return parseType(); });
+    return readReferenced(target, reference, [&] { return parseType(); });
   }
   bool modified = c == 'x' || c == 'y' || c == 'O' || (c == 'N' && peek(1) == 'g');
   if (!modified) {
@@ -575,8 +578,9 @@ std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
   Function function;
   if (peek() == 'Q') {
     // The function type was written before: read it there, then go on after the reference.
+    size_t reference = pos;
     size_t target = parseBackReference();
-    function = readAt(target, [&] {
+    function = readReferenced(target, reference, [&] {
       Function referenced = parseFunctionNoReturn();
       referenced.result = parseType();
       return referenced;
@@ -793,13 +797,14 @@ DecodedSymbol CurrentParser::parseSymbol() {
   Level level(budget);
   DecodedSymbol symbol;
   std::string name = parseQualifiedName(&symbol.path, Fold::No);
-  if (peek() == 'Z' && pos + 1 == source.size()) {
+  if (peek() == 'Z' && pos + 1 == end) {
     advance();
     symbol.text = std::move(name);
     return symbol;
   }
   // The symbol's own type: a function (M for one with a context or `this`), else a variable.
   size_t typeAt = pos;
+  size_t reference = pos;
   if (peek() == 'Q') {
     typeAt = readAt(pos, [&] { return parseBackReference(); });
   }
@@ -836,7 +841,7 @@ DecodedSymbol CurrentParser::parseSymbol() {
       return text;
     };
     if (jumped) {
-      symbol.text = readAt(typeAt, readFunction);
+      symbol.text = readReferenced(typeAt, reference, readFunction);
       advance(resume - pos);
     } else {
       symbol.text = readFunction();

@@ -62,7 +62,8 @@ struct DecodedSymbol {
 
 class CurrentParser {
  public:
-  CurrentParser(std::string_view source, Budget& budget) : source(source), budget(budget) {}
+  CurrentParser(std::string_view source, Budget& budget)
+      : source(source), end(source.size()), budget(budget) {}
 
   // MangledName without its "_D": QualifiedName, then Z (internal symbol) or the type.
   // Throws CurrentParseError.
@@ -114,9 +115,9 @@ class CurrentParser {
   // Reading.
   static constexpr char kEnd = '\0';  // what peek says past the end; NUL never starts a rule
   [[nodiscard]] char peek(size_t ahead = 0) const {
-    return pos + ahead < source.size() ? source[pos + ahead] : kEnd;
+    return pos + ahead < end ? source[pos + ahead] : kEnd;
   }
-  [[nodiscard]] bool atEnd() const { return pos >= source.size(); }
+  [[nodiscard]] bool atEnd() const { return pos >= end; }
   void advance(size_t n = 1);
   void expect(char c);
   bool consume(char c) {
@@ -169,8 +170,29 @@ class CurrentParser {
     return step();
   }
 
+  // Reads what a back reference at `reference` refers to, at `target`. The referenced piece
+  // was written in full before the reference, so reading stops at the reference: a piece can
+  // never reach a reference to itself, and nested references shrink the window each time.
+  template <typename Step>
+  auto readReferenced(size_t target, size_t reference, Step step) {
+    struct Restore {
+      size_t& pos;
+      size_t& end;
+      size_t savedPos;
+      size_t savedEnd;
+      ~Restore() {
+        pos = savedPos;
+        end = savedEnd;
+      }
+    } restore{pos, end, pos, end};
+    pos = target;
+    end = reference;
+    return step();
+  }
+
   std::string_view source;
   size_t pos = 0;
+  size_t end;  // reading stops here: the end of the name, or the reference being read
   Budget& budget;
 };
 

@@ -149,10 +149,10 @@ std::string formatFloat(long double value, char kind) {
 // is paid for, so that references leading round in circles run out of budget.
 size_t CurrentParser::resolveType(size_t at) {
   for (;;) {
-    budget.work += 1;
-    if (budget.work > budget.workLimit || at >= source.size()) {
+    if (budget.work >= budget.workLimit || at >= source.size()) {
       fail();
     }
+    budget.work += 1;
     char c = source[at];
     if (c == 'x' || c == 'y' || c == 'O') {
       ++at;
@@ -369,7 +369,7 @@ std::string CurrentParser::parseFloatValue(char kind) {
 std::string CurrentParser::parseStringValue(char width) {
   uint64_t length = parseNumber();
   expect('_');
-  if (length > (source.size() - pos) / 2) {
+  if (length > (end - pos) / 2) {
     fail();
   }
   std::string bytes;
