@@ -32,7 +32,7 @@ struct Phrase {
   string_view text;
   string_view label;
 };
-constexpr std::array<Phrase, 11> kPhrases{{
+constexpr std::array<Phrase, 13> kPhrases{{
     {"vtable for ", "vtable"},
     {"typeinfo for ", "typeinfo"},
     {"typeinfo name for ", "typeinfo name"},
@@ -44,6 +44,8 @@ constexpr std::array<Phrase, 11> kPhrases{{
     {"covariant return thunk to ", "covariant return thunk"},
     {"TLS init function for ", "TLS init function"},
     {"TLS wrapper function for ", "TLS wrapper function"},
+    {"transaction clone for ", "transaction clone"},
+    {"non-transaction clone for ", "non-transaction clone"},
 }};
 
 // The overloadable operator tokens, longest first so that the first match is the longest.

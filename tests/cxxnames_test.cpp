@@ -86,6 +86,12 @@ TEST(CxxNames, DropsTheReturnTypeOfTemplateFunctions) {
        "DenseMap<unsigned long, unsigned int> >::InsertIntoBucket<unsigned long>(llvm::detail::"
        "DenseMapPair<unsigned long, unsigned int>*, unsigned long&&)",
        {"C++ symbols", "llvm", "DenseMapBase", "InsertIntoBucket"}},
+      {"std::basic_ostream<char, std::char_traits<char> >& std::operator<< <std::char_traits<char> "
+       ">(std::basic_ostream<char, std::char_traits<char> >&, char const*)",
+       {"C++ symbols", "std", "operator<<"}},
+      {"void std::__cxx11::list<int>::sort<bool (*)(int, int)>(bool (*)(int, int))",
+       {"C++ symbols", "std", "__cxx11", "list", "sort"}},
+      {"decltype ({parm#1}+{parm#2}) ns::add<int, int>(int, int)", {"C++ symbols", "ns", "add"}},
       {"decltype(auto) llvm::orc::ThreadSafeModule::withModuleDo<llvm::orc::IRCompiler&>("
        "llvm::orc::IRCompiler&)",
        {"C++ symbols", "llvm", "orc", "ThreadSafeModule", "withModuleDo"}},
@@ -111,6 +117,10 @@ TEST(CxxNames, TakesOperatorsAsNames) {
       {"x::It::operator->() const", {"C++ symbols", "x", "It", "operator->"}},
       {"x::It::operator->*(int) const", {"C++ symbols", "x", "It", "operator->*"}},
       {"x::A::operator>>=(int)", {"C++ symbols", "x", "A", "operator>>="}},
+      {"foo<(char)60>(int)", {"C++ symbols", "foo"}},
+      {"foo::bar(int) const &", {"C++ symbols", "foo", "bar"}},
+      {"ns::S::operator std::vector<int, std::allocator<int> >() const",
+       {"C++ symbols", "ns", "S", "operator std::vector<int, std::allocator<int> >"}},
       {"x::A::operator<=>(x::A const&) const", {"C++ symbols", "x", "A", "operator<=>"}},
       {"bool x::operator< <int>(x::B<int> const&, x::B<int> const&)",
        {"C++ symbols", "x", "operator<"}},
@@ -163,6 +173,7 @@ TEST(CxxNames, PutsSpecialPhrasesAfterTheLeaf) {
        {"C++ symbols", "llvm::Error (llvm::jitlink::LinkGraph&) (typeinfo name)"}},
       {"typeinfo for std::vector<int, std::allocator<int> > (*)(int const&)",
        {"C++ symbols", "std::vector<int, std::allocator<int> > (*)(int const&) (typeinfo)"}},
+      {"transaction clone for x::f(int)", {"C++ symbols", "x", "f (transaction clone)"}},
       {"reference temporary #0 for geo::limit",
        {"C++ symbols", "geo", "limit (reference temporary #0)"}},
   });
