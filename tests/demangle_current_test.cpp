@@ -192,7 +192,7 @@ TEST(DemangleCurrent, DecodesTheCostliestNameOfStaticPhobos) {
   EXPECT_TRUE(symbol->shown.starts_with("pure nothrow @nogc ref @safe std.range.chain!(std."))
       << symbol->shown;
   EXPECT_EQ(symbol->segments[2], "chain");
-  EXPECT_TRUE(symbol->segments.back().ends_with(").__ctor")) << symbol->segments.back();
+  EXPECT_TRUE(symbol->segments.back().ends_with(").Result.__ctor")) << symbol->segments.back();
 }
 
 TEST(DemangleCurrent, RefusesWhatIsNotACompleteName) {
