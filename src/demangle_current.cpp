@@ -354,20 +354,26 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     char c = peek();
     if (c == 'M' || (isCallConvention(c) && c != 'V')) {
       size_t saved = pos;
+      bool parent = false;
       try {
+        std::string modifiers;
         if (consume('M')) {
-          parseModifiers();
+          modifiers = parseModifiers();
         }
-        if (!isCallConvention(peek())) {
-          fail();
+        if (isCallConvention(peek())) {
+          Function function = parseFunctionNoReturn();
+          if (startsSymbolName()) {
+            append(text, function.parameters);
+            parent = true;
+          } else {
+            pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+          }
         }
-        Function parent = parseFunctionNoReturn();
-        if (!startsSymbolName()) {
-          fail();
-        }
-        append(text, parent.parameters);
       } catch (const CurrentParseError&) {
-        pos = saved;  // the symbol's own type, or not a function at all
+        // not a function type at all: whatever follows the name reads it
+      }
+      if (!parent) {
+        pos = saved;
       }
     }
     if (path != nullptr) {
@@ -813,10 +819,19 @@ DecodedSymbol CurrentParser::parseSymbol() {
   }
   if (c == 'M' || isCallConvention(c)) {
     std::string modifiers;
-    if (consume('M')) {
-      modifiers = parseModifiers();
+    Function function;
+    if (pending && pending->start == pos && pending->window == end) {
+      // Read already while looking for a parent function; only the return type is left.
+      pos = pending->end;
+      modifiers = std::move(pending->modifiers);
+      function = std::move(pending->function);
+      function.result = parseType();
+    } else {
+      if (consume('M')) {
+        modifiers = parseModifiers();
+      }
+      function = parseFunctionType();
     }
-    Function function = parseFunctionType();
     std::string text = function.convention;
     append(text, function.prefix);
     append(text, function.result);

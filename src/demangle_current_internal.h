@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +97,17 @@ class CurrentParser {
     std::string postfix;     // all attributes, as function and delegate types write them
     std::string result;      // the return type
   };
+  // A function type found after the last name of a qualified name: the symbol's own type,
+  // kept so that parseSymbol does not read it twice.
+  struct Pending {
+    size_t start;
+    size_t end;
+    size_t window;  // the reading window it was read in
+    std::string modifiers;
+    Function function;
+  };
+  std::optional<Pending> pending;
+
   Function parseFunctionNoReturn();
   Function parseFunctionType();
   void parseFunctionAttributes(Function& function);
