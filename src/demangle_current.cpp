@@ -340,6 +340,9 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
   Level level(budget);
   std::string text;
   Component previous;
+  if (path != nullptr) {
+    path->reserve(8);  // most names have fewer components; spares the first regrowths
+  }
   do {
     Component component = parseSymbolName();
     bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
