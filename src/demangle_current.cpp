@@ -340,6 +340,9 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
   Level level(budget);
   std::string text;
   Component previous;
+  if (path != nullptr) {
+    path->reserve(8);  // most names have fewer components; spares the first regrowths
+  }
   do {
     Component component = parseSymbolName();
     bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
@@ -354,20 +357,26 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     char c = peek();
     if (c == 'M' || (isCallConvention(c) && c != 'V')) {
       size_t saved = pos;
+      bool parent = false;
       try {
+        std::string modifiers;
         if (consume('M')) {
-          parseModifiers();
+          modifiers = parseModifiers();
         }
-        if (!isCallConvention(peek())) {
-          fail();
+        if (isCallConvention(peek())) {
+          Function function = parseFunctionNoReturn();
+          if (startsSymbolName()) {
+            append(text, function.parameters);
+            parent = true;
+          } else {
+            pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+          }
         }
-        Function parent = parseFunctionNoReturn();
-        if (!startsSymbolName()) {
-          fail();
-        }
-        append(text, parent.parameters);
       } catch (const CurrentParseError&) {
-        pos = saved;  // the symbol's own type, or not a function at all
+        // not a function type at all: whatever follows the name reads it
+      }
+      if (!parent) {
+        pos = saved;
       }
     }
     if (path != nullptr) {
@@ -571,24 +580,27 @@ std::string CurrentParser::parseTypeX() {
   fail();
 }
 
+// TypeFunction | TypeBackRef to one: the whole function type, its return type included.
+CurrentParser::Function CurrentParser::parseFunctionType() {
+  Level level(budget);
+  if (peek() == 'Q') {
+    // Written before: read it there, then go on after the reference.
+    size_t reference = pos;
+    size_t target = parseBackReference();
+    return readReferenced(target, reference, [&] { return parseFunctionType(); });
+  }
+  if (!isCallConvention(peek())) {
+    fail();
+  }
+  Function function = parseFunctionNoReturn();
+  function.result = parseType();
+  return function;
+}
+
 // "int function(int) pure nothrow", "void delegate() const @safe"
 std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
                                                     std::string_view modifiers) {
-  Level level(budget);
-  Function function;
-  if (peek() == 'Q') {
-    // The function type was written before: read it there, then go on after the reference.
-    size_t reference = pos;
-    size_t target = parseBackReference();
-    function = readReferenced(target, reference, [&] {
-      Function referenced = parseFunctionNoReturn();
-      referenced.result = parseType();
-      return referenced;
-    });
-  } else {
-    function = parseFunctionNoReturn();
-    function.result = parseType();
-  }
+  Function function = parseFunctionType();
   std::string text = function.convention;
   append(text, function.result);
   append(text, " ");
@@ -803,49 +815,38 @@ DecodedSymbol CurrentParser::parseSymbol() {
     return symbol;
   }
   // The symbol's own type: a function (M for one with a context or `this`), else a variable.
-  size_t typeAt = pos;
-  size_t reference = pos;
-  if (peek() == 'Q') {
-    typeAt = readAt(pos, [&] { return parseBackReference(); });
+  // A function type may be a back reference to one written before.
+  char c = peek();
+  if (c == 'Q' && referencesFunction()) {
+    c = 'F';
   }
-  char c = typeAt < source.size() ? source[typeAt] : kEnd;
   if (c == 'M' || isCallConvention(c)) {
-    bool jumped = typeAt != pos;
-    size_t resume = jumped ? readAt(pos,
-                                    [&] {
-                                      parseBackReference();
-                                      return pos;
-                                    })
-                           : 0;
-    auto readFunction = [&] {
-      std::string modifiers;
+    std::string modifiers;
+    Function function;
+    if (pending && pending->start == pos && pending->window == end) {
+      // Read already while looking for a parent function; only the return type is left.
+      pos = pending->end;
+      modifiers = std::move(pending->modifiers);
+      function = std::move(pending->function);
+      function.result = parseType();
+    } else {
       if (consume('M')) {
         modifiers = parseModifiers();
       }
-      if (!isCallConvention(peek())) {
-        fail();
-      }
-      Function function = parseFunctionNoReturn();
-      function.result = parseType();
-      std::string text = function.convention;
-      append(text, function.prefix);
-      append(text, function.result);
-      append(text, " ");
-      append(text, name);
-      append(text, function.parameters);
-      if (!modifiers.empty()) {
-        append(text, " ");
-        append(text, modifiers);
-      }
-      append(text, function.suffix);
-      return text;
-    };
-    if (jumped) {
-      symbol.text = readReferenced(typeAt, reference, readFunction);
-      advance(resume - pos);
-    } else {
-      symbol.text = readFunction();
+      function = parseFunctionType();
     }
+    std::string text = function.convention;
+    append(text, function.prefix);
+    append(text, function.result);
+    append(text, " ");
+    append(text, name);
+    append(text, function.parameters);
+    if (!modifiers.empty()) {
+      append(text, " ");
+      append(text, modifiers);
+    }
+    append(text, function.suffix);
+    symbol.text = std::move(text);
   } else {
     symbol.text = parseType();
     append(symbol.text, " ");
