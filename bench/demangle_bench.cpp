@@ -52,18 +52,31 @@ void demangleIntoBuffer(benchmark::State& state) {
 }
 BENCHMARK(demangleIntoBuffer);
 
-// ---- parseDSymbol ------------------------------------------------------------------------
+// ---- Classifier --------------------------------------------------------------------------
 // The classifier over the same names: expansion, demangling and cutting into segments.
 void classify(benchmark::State& state) {
   const auto& names = dNames();
-  std::string dem;
+  vorlith::Classifier classifier{vorlith::Settings{}};
   for (auto _ : state) {
     for (const std::string& name : names) {
-      benchmark::DoNotOptimize(vorlith::parseDSymbol(name, dem));
+      benchmark::DoNotOptimize(classifier.classify(name));
     }
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * names.size()));
 }
+// The same under the modern rules: the current-ABI demangler first.
+void classifyModern(benchmark::State& state) {
+  const auto& names = dNames();
+  vorlith::Classifier classifier{vorlith::Settings{.modern = true}};
+  for (auto _ : state) {
+    for (const std::string& name : names) {
+      benchmark::DoNotOptimize(classifier.classify(name));
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * names.size()));
+}
+BENCHMARK(classifyModern);
+
 BENCHMARK(classify);
 
 }  // namespace

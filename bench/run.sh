@@ -1,7 +1,9 @@
 #!/bin/sh
 # Times vorlith on large real linker maps and prints, for each: size, lines, symbols, best wall
 # time of RUNS runs, MB/s, peak memory (and whether it stays within 3 times the map's size), and
-# the ratio of vorlith's time to `wc -l` on the same file in the same run.
+# the ratio of vorlith's time to `wc -l` on the same file in the same run; then the time of
+# --modern and its ratio to the default (`tests/tools/modern-figures.py
+# build-bench/out/NAME-modern.json` tells how the modern run filed the names).
 #   bench/run.sh [RUNS]        (default 3; environment: VORLITH_BENCH_CACHE, VORLITH_SYNTHETIC_MB)
 # The maps are linked once into the cache directory (default build-bench/maps, outside git):
 #   llvm.map       GNU ld map of a whole-archive link of /usr/lib/llvm-14/lib/libLLVM*.a (C++)
@@ -91,6 +93,9 @@ for name in $maps; do
   set -- $(python3 bench/measure.py "$runs" build-bench/vorlith "$map" "$out/$name.json")
   time=$1 peak_kib=$2
   digest=$(sha256sum "$out/$name.json" | cut -c1-16)
+  set -- $(python3 bench/measure.py "$runs" build-bench/vorlith --modern "$map" \
+    "$out/$name-modern.json")
+  modern_time=$1
   python3 - "$name" "$bytes" "$lines" "$symbols" "$time" "$peak_kib" "$wc_time" "$digest" <<'PY'
 import sys
 name, size, lines, symbols, seconds, peak_kib, wc_seconds, digest = sys.argv[1:]
@@ -102,6 +107,8 @@ print(f"{name:<10} {mb:8.1f} {int(lines):9d} {int(symbols):9d} {float(seconds):8
       f"{mb / float(seconds):8.1f} {peak:9.1f} {ratio:5.2f} {within:<3} "
       f"{float(seconds) / max(float(wc_seconds), 1e-4):6.1f}x {digest}")
 PY
+  python3 -c 'import sys; m, t = float(sys.argv[2]), float(sys.argv[3]); print(f"{sys.argv[1]:<10} --modern {m:8.3f} s, {m / t:.2f} times the default")' \
+    "$name" "$modern_time" "$time"
 done
 
 # The demangler's micro-benchmark, when a build has it.

@@ -61,6 +61,32 @@ def symbol_names():
     return sorted(seen)
 
 
+def whole_names():
+    """Whole symbol names of the GNU ld maps, spaces included: demangled C++, versioned C names,
+    object paths with their sections."""
+    seen = []
+    for path in sorted(DATA.glob("gnu-ld-*.map")):
+        for line in path.read_bytes().splitlines():
+            match = re.match(rb"^ {16}0x[0-9a-f]+ {16}(\S.*)$", line)
+            if match and match.group(1) not in seen:
+                seen.append(match.group(1))
+    return seen
+
+
+def modern_names():
+    names = whole_names()
+    yield from names[::max(1, len(names) // 150)]
+    d_names = (DATA / "d-names.txt").read_bytes().splitlines()
+    yield from d_names[::25]
+    yield from [b"vtable for llvm::Pass", b"non-virtual thunk to Foo::bar()",
+                b"construction vtable for A-in-B", b"typeinfo for bool (*)(int)",
+                b"reference temporary #0 for x::y", b"x::operator< <int>(int)",
+                b"llvm::Foo::operator llvm::Bar*() const", b"decltype(auto) f<int>(int)",
+                b"f() const::{lambda()#1}::operator()() const [clone .isra.0] [clone .cold]",
+                b"operator new[](unsigned long)@@GLIBCXX_3.4", b"libfoo.a(bar.o) (.data)",
+                b"obj/../util.o", b"pthread_create@GLIBC_2.2.5", b"completed.0"]
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -80,6 +106,19 @@ def main():
                       b"app.Box!(int).Box.put(int) const", b"a(b.c d", b")) x.y ((",
                       b"app.__T3BoxTiZ.put", b"std.range.x...y"]:
         write("dsym_fuzz", demangled)
+    for name in modern_names():
+        write("dsym_modern_fuzz", name)
+
+    # Current-ABI D names: the compilers' own names from the tables, every kind of row.
+    rows = (DATA / "d-current-names.tsv").read_bytes().splitlines()
+    current = sorted({row.split(b"\t")[2] for row in rows if b"\tsymbol\t" in row})
+    truth = sorted({row.split(b"\t")[0] for row in (DATA / "d-modern-truth.tsv").read_bytes().splitlines()})
+    for name in current[::3] + truth[::25]:
+        write("demangle_current_fuzz", name)
+    for name in [b"_Dmain", b"_D10TypeInfo_a6__initZ", b"_DThn16_3app1C4areaMxFZd",
+                 b"_DTi16_D3app1C4areaMxFZd", b"_D3app3runFZv.isra.0", b"_D3app3runFZv.8768",
+                 b"__D3app1xi"]:
+        write("demangle_current_fuzz", name)
 
     # Text helpers: lines with CR LF, invalid and valid UTF-8, hexadecimal numbers.
     for sample in [b"0x0000000000401000      0x630 app.o\r\n\r\nnext\r",

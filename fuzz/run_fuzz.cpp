@@ -5,12 +5,29 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "fuzz_check.h"
 #include "mapfile.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 #include "zel/utils/text.h"
+
+namespace {
+
+// Under the modern rules only a D name, filed by the D rules, may stand at the top ("D main");
+// every other name goes into a group.
+bool modernTopIsGrouped(const vorlith::TreeNode& root) {
+  for (const auto& [key, leaf] : root.leaves) {
+    std::string_view name = leaf.mangledName;
+    if (name.substr(0, 2) != "_D" && name.substr(0, 3) != "__D") {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
@@ -20,10 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (map.symbols.size() < 2) {
       return 0;  // "No symbols": the run stops before any tree
     }
-    vorlith::TreeNode root = vorlith::buildTree(map.symbols);
-    fuzzcheck::checkTree(root);
-    zel::utils::appender::FastAppender json = zel::utils::json::toJson(root);
-    fuzzcheck::checkDocument(json.get());
+    // The classic and the modern rules of filing.
+    for (bool modern : {false, true}) {
+      vorlith::Settings settings;
+      settings.modern = modern;
+      vorlith::TreeNode root = vorlith::buildTree(map.symbols, settings);
+      fuzzcheck::checkTree(root);
+      if (modern) {
+        fuzzcheck::check(modernTopIsGrouped(root), "a modern leaf at the top", text);
+      }
+      zel::utils::appender::FastAppender json = zel::utils::json::toJson(root);
+      fuzzcheck::checkDocument(json.get());
+    }
   } catch (const zel::utils::text::ConvException&) {
     // A bad number in the map: an expected failure of the run.
   }

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "demangle.h"
+#include "demangle_current.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -158,8 +159,9 @@ Segments cSymbolSegments(string_view sym) {
   return {"C symbols", string(s.substr(0, underscore)), string(s.substr(underscore + 1))};
 }
 
-// "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section.
-Segments objectPathSegments(string_view sym) {
+// "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section. A relative path
+// ("obj/app.o (.text)") goes under ".", the directory the linker ran in.
+Segments objectPathSegments(string_view sym, bool relative = false) {
   string t;
   t.reserve(sym.size());
   for (size_t k = 0; k < sym.size(); ++k) {
@@ -175,22 +177,114 @@ Segments objectPathSegments(string_view sym) {
   }
   std::vector<string_view> parts;
   appendSplit(t, '/', parts);
-  Segments segments{"/"};
+  Segments segments{relative ? "." : "/"};
   // A ".." removes the part before it; at the root it only goes itself, as in a file system.
-  for (size_t k = 1; k < parts.size(); ++k) {
+  // Above the linker's directory there is more, so a relative path keeps its leading "..".
+  for (size_t k = relative ? 0 : 1; k < parts.size(); ++k) {
+    if (relative && parts[k] == "." && k + 1 < parts.size()) {
+      continue;
+    }
     if (parts[k] != "..") {
       segments.emplace_back(parts[k]);
-    } else if (segments.size() > 1) {
+    } else if (segments.size() > 1 && segments.back() != "..") {
       segments.pop_back();
+    } else if (relative) {
+      segments.emplace_back(parts[k]);
     }
   }
   return segments;
 }
 
+bool isIdentifierChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '_';
+}
+
+// "memcpy@@GLIBC_2.14", "LLVMRunPasses", "main": a C name as ELF writes it, with no leading
+// underscore and perhaps a symbol version. Returns the length of the name before the version,
+// or 0 when `sym` is not such a name.
+size_t plainCNameLength(string_view sym) {
+  size_t name = 0;
+  while (name < sym.size() && isIdentifierChar(sym[name])) {
+    ++name;
+  }
+  if (name == 0 || name == sym.size()) {
+    return name;
+  }
+  if (sym[name] != '@') {
+    return 0;
+  }
+  size_t k = name + 1;
+  if (k < sym.size() && sym[k] == '@') {
+    ++k;
+  }
+  if (k == sym.size()) {
+    return 0;
+  }
+  for (; k < sym.size(); ++k) {
+    if (!isIdentifierChar(sym[k]) && sym[k] != '.') {
+      return 0;
+    }
+  }
+  return name;
+}
+
+// "app.o (.text)", "obj/util.o", "libfoo.a(bar.o) (.data)": an object file named by a relative
+// path, perhaps with an archive member and a section.
+bool isRelativeObjectPath(string_view sym) {
+  string_view path = sym;
+  bool marked = false;  // a member or a section says that the path names a file
+  if (endsWith(path, ")")) {
+    size_t open = path.rfind(" (");
+    if (open != string_view::npos) {
+      string_view section = path.substr(open + 2, path.size() - open - 3);
+      if (section.empty() || section.find_first_of(" ()") != string_view::npos) {
+        return false;
+      }
+      path = path.substr(0, open);
+      marked = true;
+    }
+  }
+  if (endsWith(path, ")")) {
+    size_t open = path.rfind('(');
+    if (open == string_view::npos) {
+      return false;
+    }
+    string_view member = path.substr(open + 1, path.size() - open - 2);
+    if (member.empty() || member.find_first_of(" ()") != string_view::npos) {
+      return false;
+    }
+    path = path.substr(0, open);
+    marked = true;
+  }
+  if (path.empty() || path[0] == '/' || path.find_first_of(" ()") != string_view::npos) {
+    return false;
+  }
+  return marked || path.find('/') != string_view::npos || endsWith(path, ".o") ||
+         endsWith(path, ".obj") || endsWith(path, ".a") || endsWith(path, ".lib");
+}
+
+// The names no classic rule takes, under the modern rules: C names, relative object paths, and
+// a group for the rest, so that nothing is loose at the top.
+Segments otherNameSegments(string_view sym) {
+  if (size_t name = plainCNameLength(sym); name != 0) {
+    size_t underscore = sym.substr(0, name).find('_');
+    if (underscore == string_view::npos) {
+      return {"C symbols", string(sym)};
+    }
+    return {"C symbols", string(sym.substr(0, underscore)), string(sym.substr(underscore + 1))};
+  }
+  if (isRelativeObjectPath(sym)) {
+    return objectPathSegments(sym, true);
+  }
+  return {"Other symbols", string(sym)};
+}
+
 // The rules on the name itself, for names the demangler did not decode. Sets `dem` where a rule
 // makes a name of its own. Sets `prefixEnd` and returns nothing when the name holds a prefix
 // before ": ", which the caller peels off.
-Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& prefixEnd) {
+// `cxx` is given under the modern rules only.
+Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& prefixEnd,
+                          CxxNameSplitter* cxx) {
   if (sym.size() >= 4 && startsWith(sym, "_D") && isDigit(sym[2])) {
     return mangledDSegments(sym, dem);
   }
@@ -220,6 +314,11 @@ Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& p
     prefixEnd = colon;
     return {};
   }
+  if (cxx != nullptr) {
+    if (std::optional<Segments> scopes = cxx->split(sym)) {
+      return std::move(*scopes);
+    }
+  }
   if (startsWith(sym, "_")) {
     return cSymbolSegments(sym);
   }
@@ -234,6 +333,9 @@ Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& p
   }
   if (sym == "internal" || sym == "anon") {
     return {string(sym), string()};
+  }
+  if (cxx != nullptr) {
+    return otherNameSegments(sym);
   }
   return {string(sym)};
 }
@@ -262,9 +364,10 @@ bool mayBeCompressed(string_view s) {
 
 // One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
 // `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
+// `cxx` is given under the modern rules only.
 Segments classify(string_view passed, string& dem, std::optional<string_view>& prefix,
                   string_view& after, std::deque<string>& storage,
-                  std::vector<char>& demangleBuffer) {
+                  std::vector<char>& demangleBuffer, CxxNameSplitter* cxx) {
   string_view sym = passed;
   // A name of letters, digits and "_" only is its own expansion, and one with another byte
   // below 0x80 is never taken: only names with a byte of 0x80 or above need the decoder.
@@ -278,6 +381,12 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   if (startsWith(sym, "__D")) {
     sym.remove_prefix(1);
   }
+  if (cxx != nullptr && startsWith(sym, "_D")) {
+    if (std::optional<CurrentDSymbol> d = classifyCurrentD(sym)) {
+      dem = std::move(d->shown);
+      return std::move(d->segments);
+    }
+  }
   // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar
   // takes neither byte), so most names skip the demangler, and a name made of many prefixes
   // costs no copy of its rest per prefix.
@@ -287,14 +396,18 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
     demangled = demangle(sym, demangleBuffer);
     decoded = demangled != sym;
   }
-  Segments segments;
-  if (decoded && splitDemangled(demangled, segments)) {
-    dem.assign(demangled);
-    return segments;
+  if (decoded) {
+    if (std::optional<Segments> segments = splitDemangled(demangled)) {
+      dem.assign(demangled);
+      if (cxx != nullptr && segments->size() < 2) {
+        segments->insert(segments->begin(), "Other symbols");  // nothing loose at the top
+      }
+      return std::move(*segments);
+    }
   }
   size_t prefixEnd = string_view::npos;
   std::optional<string> ruleDem;
-  segments = nameRuleSegments(sym, ruleDem, prefixEnd);
+  Segments segments = nameRuleSegments(sym, ruleDem, prefixEnd, cxx);
   if (prefixEnd != string_view::npos) {
     prefix = sym.substr(0, prefixEnd);
     after = sym.substr(prefixEnd + 2);
@@ -308,6 +421,16 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   if (segments.empty()) {
     // Nothing readable was left ("_D0Z", "_Z0"): the name itself is the leaf.
     segments.emplace_back(passed);
+  }
+  if (cxx != nullptr && segments.size() < 2) {
+    // Nothing loose at the top: a leaf named after its group ("_Zfoo" gives only "C++ symbols")
+    // gets the name as its leaf, any other goes under "Other symbols".
+    if (segments[0] == "C++ symbols") {
+      segments.emplace_back(passed);
+      dem.assign(passed);  // the rule read no name out of it: nothing to show either
+    } else {
+      segments.insert(segments.begin(), "Other symbols");
+    }
   }
   return segments;
 }
@@ -368,7 +491,7 @@ std::vector<string_view> rlSubSplit(string_view s) {
   return parts;
 }
 
-bool splitDemangled(string_view dem, Segments& segments) {
+std::optional<Segments> splitDemangled(string_view dem) {
   string text(dem);
   // Spaces and dots inside parentheses belong to parameter lists and template arguments.
   int plevel = 0;
@@ -392,12 +515,12 @@ bool splitDemangled(string_view dem, Segments& segments) {
     components.emplace_back(string_view(text).substr(begin, at - begin));
   }
   components.emplace_back(string_view(text).substr(begin));
-  segments.clear();
   for (string_view component : components) {
     if (isMangledTemplateInstance(component)) {
-      return false;
+      return std::nullopt;
     }
   }
+  Segments segments;
   for (string_view component : components) {
     if (startsWith(component, "extern (C) ")) {
       component.remove_prefix(11);
@@ -417,17 +540,16 @@ bool splitDemangled(string_view dem, Segments& segments) {
       }
     }
   }
-  return true;
+  return segments;
 }
 
-Segments parseDSymbol(string_view sym, string& dem) {
-  dem.clear();
-  // Reused across calls so that demangling allocates only when a name outgrows every earlier.
-  static thread_local std::vector<char> demangleBuffer;
-  // Holds expanded names; a deque never moves them. Thread-local and cleared, not rebuilt,
-  // because constructing a deque allocates.
-  static thread_local std::deque<string> storage;
-  storage.clear();
+Classifier::Classifier(const Settings& settings) : modern_(settings.modern) {}
+
+NameResult Classifier::classify(string_view sym) {
+  NameResult result;
+  string& dem = result.shown;
+  expanded_.clear();
+  CxxNameSplitter* cxx = modern_ ? &cxx_ : nullptr;
   // "app.obj: _main" files _main under the group app.obj. Prefixes are peeled in a loop, not
   // by recursion, so that a name of many prefixes cannot exhaust the stack.
   Segments prefixes;
@@ -436,15 +558,18 @@ Segments parseDSymbol(string_view sym, string& dem) {
   for (;;) {
     std::optional<string_view> prefix;
     string_view after;
-    Segments segments = classify(rest, dem, prefix, after, storage, demangleBuffer);
+    Segments segments =
+        vorlith::classify(rest, dem, prefix, after, expanded_, demangleBuffer_, cxx);
     if (!prefix) {
       if (prefixes.empty()) {
-        return segments;
+        result.segments = std::move(segments);
+        return result;
       }
       dem.insert(0, demPrefix);
       prefixes.insert(prefixes.end(), std::make_move_iterator(segments.begin()),
                       std::make_move_iterator(segments.end()));
-      return prefixes;
+      result.segments = std::move(prefixes);
+      return result;
     }
     prefixes.emplace_back(*prefix);
     demPrefix.append(*prefix).append(": ");

@@ -1,20 +1,48 @@
 // Symbol names to path segments: the classifier and the splitter of length-prefixed names.
 #pragma once
 
+#include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cxxnames.h"
+#include "options.h"
+
 namespace vorlith {
 
-// Turns a symbol name into the segments it is filed under (outermost group first, the leaf's
-// name last; never empty) and sets `dem` to the name to show beside it. Never fails.
-[[nodiscard]] std::vector<std::string> parseDSymbol(std::string_view sym, std::string& dem);
+// Where a symbol is filed and what is shown beside it.
+struct NameResult {
+  std::vector<std::string>
+      segments;  // the groups, outermost first, then the leaf's name; never empty
+  // The name to show. Equal to the name classified, byte for byte, when there is nothing more to
+  // show; it may differ even when nothing was demangled (an expanded compressed name).
+  std::string shown;
+};
+
+// Files symbol names. With default settings it applies the classic rules; with `modern` it also
+// decodes D names of the current ABI, files the C++ names that linkers write demangled by scope,
+// C names without a leading underscore, relative object paths, and puts whatever no rule takes
+// under "Other symbols". Keeps buffers between calls to spare allocations: one per thread.
+class Classifier {
+ public:
+  explicit Classifier(const Settings& settings);
+
+  // Never fails; the result is a value of its own.
+  [[nodiscard]] NameResult classify(std::string_view name);
+
+ private:
+  bool modern_;
+  std::vector<char> demangleBuffer_;  // the demangler's output, grown to the longest name
+  std::deque<std::string> expanded_;  // expanded compressed names; a deque never moves them
+  CxxNameSplitter cxx_;
+};
 
 // The segments of demangled text: its dot-separated qualified-name components, cleaned of
-// types, parameter lists, calling conventions and template arguments. Returns false, leaving
-// `segments` unspecified, when a component is a raw template instance ("__T3Bar...").
-[[nodiscard]] bool splitDemangled(std::string_view dem, std::vector<std::string>& segments);
+// types, parameter lists, calling conventions and template arguments. Nothing when a component
+// is a raw template instance ("__T3Bar...").
+[[nodiscard]] std::optional<std::vector<std::string>> splitDemangled(std::string_view dem);
 
 // All length-prefixed pieces of `str` ("3app5Shape" gives app, Shape), each split further by
 // rlSubSplit, then the unreadable rest unless it is exactly "Z". Views into `str`.

@@ -141,12 +141,12 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
   }
 }
 
-TreeNode buildTree(const std::vector<Symbol>& symbols) {
+TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
   TreeNode root;
-  std::string dem;
+  Classifier classifier(settings);
   for (size_t i = 0; i + 1 < symbols.size(); ++i) {
     uint64_t address = symbols[i].address;
     uint64_t size = symbols[i + 1].address - address;
@@ -162,11 +162,11 @@ TreeNode buildTree(const std::vector<Symbol>& symbols) {
         continue;
       }
     }
-    std::vector<std::string> segments = parseDSymbol(name, dem);
+    NameResult named = classifier.classify(name);
     if (endMarker) {
-      segments.insert(segments.begin(), "Afterpadding");
+      named.segments.insert(named.segments.begin(), "Afterpadding");
     }
-    fileSymbol(root, segments, size, address, name, dem);
+    fileSymbol(root, named.segments, size, address, name, named.shown);
   }
   return root;
 }
@@ -197,7 +197,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       // A file that holds something, but in no form read here: say which forms are read.
       throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
     }
-    kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols));
+    kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols, line.settings));
     std::vector<Symbol>().swap(kept->map->symbols);  // room for the document
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
     if (output == kStandardOutput) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "options.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
 
@@ -133,8 +134,10 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 // Builds the tree of a whole map: sizes from the next address, end markers as "Afterpadding".
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
 // refers to the symbols' names: keep their MapFile as long as the tree.
+// `settings` choose the classifier's rules.
 struct Symbol;
-[[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols);
+[[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols,
+                                 const Settings& settings = Settings{});
 
 // The whole program: `args` as main gets them. Returns the exit status; the echoed map line,
 // and the document when the output path is "-", go to `out`; failures to `err`.

@@ -7,8 +7,9 @@
 
 #include "support/expect.h"
 
+using vorlith::Classifier;
 using vorlith::isMangledTemplateInstance;
-using vorlith::parseDSymbol;
+using vorlith::NameResult;
 using vorlith::rlSplit;
 using vorlith::rlSplitForce;
 using vorlith::rlSubSplit;
@@ -26,14 +27,15 @@ struct Classified {
 
 void expectClassified(const Classified& c) {
   SCOPED_TRACE(hexBytes(c.name) + " " + std::string(c.name));
-  std::string dem = "stale";
-  EXPECT_EQ(parseDSymbol(c.name, dem), c.segments);
-  EXPECT_EQ(dem, c.dem == "=" ? c.name : c.dem);
+  Classifier classifier{vorlith::Settings{}};
+  NameResult result = classifier.classify(c.name);
+  EXPECT_EQ(result.segments, c.segments);
+  EXPECT_EQ(result.shown, c.dem == "=" ? c.name : c.dem);
 }
 
 }  // namespace
 
-TEST(ParseDSymbol, FilesNamesTheDemanglerLeavesAlone) {
+TEST(Classifier, FilesNamesTheDemanglerLeavesAlone) {
   const Classified cases[] = {
       {"_D13TypeInfo_AAya6__initZ", {"TypeInfo", "AAya", "__init"}, "TypeInfo_AAya.__init"},
       {"_D20TypeInfo_S3app5Shape6__initZ",
@@ -82,7 +84,7 @@ TEST(ParseDSymbol, FilesNamesTheDemanglerLeavesAlone) {
   }
 }
 
-TEST(ParseDSymbol, FilesDemangledNamesByTheirQualifiedName) {
+TEST(Classifier, FilesDemangledNamesByTheirQualifiedName) {
   const Classified cases[] = {
       {"_D4dsym12parseDSymbolFAyaJAyaZAAya",
        {"dsym", "parseDSymbol"},
@@ -91,27 +93,33 @@ TEST(ParseDSymbol, FilesDemangledNamesByTheirQualifiedName) {
       {"_D3app22__T3BoxTiTS3app5PointZ3Box3putMFS3app5PointZv",
        {"app", "Box", "Box", "put"},
        "void app.Box!(int, app.Point).Box.put(app.Point)"},
-      {"_D3app5Shape6centerMFZS3app5Point", {"app", "app", "Shape", "center"},
+      {"_D3app5Shape6centerMFZS3app5Point",
+       {"app", "app", "Shape", "center"},
        "app.Point app.Shape.center()"},
-      {"_D3app5Shape6__ctorMFNcZS3app5Shape", {"app", "app", "Shape", "__ctor"},
+      {"_D3app5Shape6__ctorMFNcZS3app5Shape",
+       {"app", "app", "Shape", "__ctor"},
        "ref app.Shape app.Shape.__ctor()"},
       {"_D3app7counteri", {"app", "counter"}, "int app.counter"},
       {"_D3app3logFAyaYv", {"app", "log"}, "void app.log(immutable(char)[], ...)"},
       {"_D3app3fooFNaNbNfZv", {"app", "foo"}, "pure nothrow @safe void app.foo()"},
       {"__D3app7counteri", {"app", "counter"}, "int app.counter"},
       {"D3app1xi", {"app", "x"}, "int app.x"},
-      {"_D3pkg3mod4mainFZv5localMFZi", {"pkg", "mod", "main", "local"},
+      {"_D3pkg3mod4mainFZv5localMFZi",
+       {"pkg", "mod", "main", "local"},
        "int pkg.mod.main().local()"},
-      {"_D3pkg3mod14__T3BarTiVii5Z3Bar1xi", {"pkg", "mod", "Bar", "Bar", "x"},
+      {"_D3pkg3mod14__T3BarTiVii5Z3Bar1xi",
+       {"pkg", "mod", "Bar", "Bar", "x"},
        "int pkg.mod.Bar!(int, 5).Bar.x"},
-      {"_D3pkg3mod3Bar3bazMxFZv", {"pkg", "mod", "Bar", "baz"},
+      {"_D3pkg3mod3Bar3bazMxFZv",
+       {"pkg", "mod", "Bar", "baz"},
        "const(void function()) pkg.mod.Bar.baz"},
       // A type ahead of the name that is a qualified name gives all its parts but the last.
       {"_D3pkg3mod1sS3pkg3mod1S", {"pkg", "mod", "pkg", "mod", "s"}, "pkg.mod.S pkg.mod.s"},
       // A prefix, then a demangled name.
       {"lib.a: _D3app7counteri", {"lib.a", "app", "counter"}, "lib.a: int app.counter"},
       // Decoded, but with a raw template instance: the mangled D rule files it.
-      {"_D3app10__T3BarTiX3Bar3putMFZv", {"app", "Bar", "TiX", "Bar", "put", "MFZv"},
+      {"_D3app10__T3BarTiX3Bar3putMFZv",
+       {"app", "Bar", "TiX", "Bar", "put", "MFZv"},
        "app.Bar.TiX.Bar.put.MFZv"},
       // Newer manglings with back references are not decoded: filed by the mangled rule.
       {"_D3zoo7animals4base6Animal6__ctorMFAyadZCQBnQBmQBhQBf",
@@ -123,7 +131,7 @@ TEST(ParseDSymbol, FilesDemangledNamesByTheirQualifiedName) {
   }
 }
 
-TEST(ParseDSymbol, AppliesRulesInOrder) {
+TEST(Classifier, AppliesRulesInOrder) {
   const Classified cases[] = {
       // Prefixes are split first, but only after position 0; each part is classified again.
       {"_foo: bar", {"_foo", "bar"}, "="},
@@ -156,7 +164,7 @@ TEST(ParseDSymbol, AppliesRulesInOrder) {
   }
 }
 
-TEST(ParseDSymbol, ClimbsObjectPathsNoHigherThanTheRoot) {
+TEST(Classifier, ClimbsObjectPathsNoHigherThanTheRoot) {
   const Classified cases[] = {
       {"/../x/../y", {"/", "y"}, "="},
       {"/a/../..", {"/"}, "="},
@@ -169,7 +177,7 @@ TEST(ParseDSymbol, ClimbsObjectPathsNoHigherThanTheRoot) {
   }
 }
 
-TEST(ParseDSymbol, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
+TEST(Classifier, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
   const Classified cases[] = {
       {"_D0Z", {"_D0Z"}, ""},
       {"_D00", {"_D00"}, ""},
@@ -182,7 +190,7 @@ TEST(ParseDSymbol, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
   }
 }
 
-TEST(ParseDSymbol, HandlesHostileLengthsAndDepths) {
+TEST(Classifier, HandlesHostileLengthsAndDepths) {
   // Deeply nested template pieces and many prefixes must not exhaust the stack.
   // Each level is "__T", the length of the level inside it, then that level: built inside out.
   std::vector<std::string> heads;
@@ -196,17 +204,17 @@ TEST(ParseDSymbol, HandlesHostileLengthsAndDepths) {
     nested += *it;
   }
   nested += "x";
-  std::string dem;
-  Segments segments = parseDSymbol("_D" + std::to_string(nested.size()) + nested, dem);
-  EXPECT_EQ(segments, Segments{"x"});
+  Classifier classifier{vorlith::Settings{}};
+  EXPECT_EQ(classifier.classify("_D" + std::to_string(nested.size()) + nested).segments,
+            Segments{"x"});
   std::string prefixes;
   for (int k = 0; k < 100000; ++k) {
     prefixes += "p: ";
   }
-  segments = parseDSymbol(prefixes + "main", dem);
-  EXPECT_EQ(segments.size(), 100001u);
-  EXPECT_EQ(segments.back(), "main");
-  EXPECT_EQ(dem, prefixes + "main");
+  NameResult result = classifier.classify(prefixes + "main");
+  EXPECT_EQ(result.segments.size(), 100001u);
+  EXPECT_EQ(result.segments.back(), "main");
+  EXPECT_EQ(result.shown, prefixes + "main");
 }
 
 TEST(SplitDemangled, CutsQualifiedNamesOutOfDemangledText) {
@@ -240,13 +248,10 @@ TEST(SplitDemangled, CutsQualifiedNamesOutOfDemangledText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dem);
-    Segments segments;
-    EXPECT_TRUE(splitDemangled(c.dem, segments));
-    EXPECT_EQ(segments, c.segments);
+    EXPECT_EQ(splitDemangled(c.dem), c.segments);
   }
-  Segments segments;
-  EXPECT_FALSE(splitDemangled("void app.__T3BarTiX.Bar.put()", segments));
-  EXPECT_FALSE(splitDemangled("int pkg.mod.__T3BarTiX.Bar.x", segments));
+  EXPECT_EQ(splitDemangled("void app.__T3BarTiX.Bar.put()"), std::nullopt);
+  EXPECT_EQ(splitDemangled("int pkg.mod.__T3BarTiX.Bar.x"), std::nullopt);
 }
 
 TEST(RlSplit, SplitsLengthPrefixedPieces) {

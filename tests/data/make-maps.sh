@@ -34,6 +34,13 @@ gcc -O1 -c latin1/menu.c -o "obj/$LATIN1_O"
 g++ -O0 -c cpp/shapes.cpp -o obj/shapes.o
 g++ -o obj/cppprog obj/shapes.o -Wl,-Map=../gnu-ld-cpp.map
 
+# --- gnu-ld-cxx-names.map: C++ at -O2 (names demangled by GNU ld) ---------
+# GNU ld lists only global symbols; making the object's local C++ names global
+# (anonymous namespace, clones, lambdas, guard variables) brings them into the map.
+g++ -O2 -c cxxnames/names.cpp -o obj/names.o
+objcopy --wildcard --globalize-symbol='_Z*' --globalize-symbol='main.*' obj/names.o obj/names-global.o
+g++ -o obj/cxxnames obj/names-global.o -Wl,-Map=../gnu-ld-cxx-names.map
+
 # --- gnu-ld-gdc.map: D with gdc, shared libgphobos ---------------------------
 gdc -O0 -ffunction-sections -c -Igdc gdc/app.d -o obj/app.o
 gdc -O0 -ffunction-sections -c -Igdc gdc/shapes/store.d -o obj/store.o

@@ -1,0 +1,1088 @@
+// D names as gdc 12 and ldc2 mangle them, made readable and filed.
+//
+//   _D3pkg3mod__T5twiceTiZQjFNaNbNiNfiZi
+//     -> pure nothrow @nogc @safe int pkg.mod.twice!(int).twice(int)
+//        filed pkg > mod > twice > "twice!(int)"
+//   _D3pkg3mod3Bar3bazMxFZv  -> void pkg.mod.Bar.baz() const
+//
+// Renderings follow what the compilers themselves print for `.stringof` and
+// `fullyQualifiedName`:
+// - a function: extern (C) and the like, the attributes pure nothrow @nogc @property ref @live
+//   @trusted/@safe, the return type, the qualified name, the parameters, then the modifiers of
+//   `this` (const, immutable, shared, inout) and the attributes return and scope;
+// - function pointers and delegates write every attribute after the parameters
+//   (`int delegate(int) const pure`), as D does;
+// - a parent function shows its parameters (`pkg.mod.outer(int).inner`) so overloads differ;
+// - immutable(char)[] is `string` (wstring, dstring likewise), as the compilers print it;
+// - values as D writes them: 3u, 3L, 3LU, cast(ubyte)200u, 'a', '\n', '\u1234', "ab\n"w, true,
+//   null, [1, 2], ["a":1], pkg.mod.Item(3), cast(pkg.mod.E)1 (the mangling holds no member name),
+//   floats in the fewest digits that read back to the same value (0.1F, 1.5, 1e+100, 2.0L);
+// - a variable is its type and its name; an internal symbol (__initZ, __vtblZ) its name alone;
+// - anonymous names are `__anonymous`; names from other manglings (X arguments) are kept raw.
+//
+// Filing: one group per qualified-name component, named by the identifier (a template
+// instance by its template's name), so all instances of a template share a group. The leaf
+// keeps the instance visible: it is the text from the innermost template instance to the end,
+// with an eponymous member folded into its instance as D refers to it (`twice!(int)`,
+// `Stock!(pkg.mod.Item, 3).put`), or the last identifier when no instance is in the path.
+#include "demangle_current.h"
+
+#include <algorithm>
+
+#include "demangle_current_internal.h"
+
+namespace vorlith {
+namespace currentd {
+namespace {
+
+// Thrown as this shared instance: a failed name costs no construction of its own.
+const CurrentParseError kParseError;
+
+// The basic types by mangling letter minus 'a'; empty where the letter means something else.
+constexpr std::string_view kBasicTypes[26] = {
+    "char",  "bool",   "creal", "double", "real",  "float",  "byte",    "ubyte",  "int",
+    "ireal", "uint",   "long",  "ulong",  "",      "ifloat", "idouble", "cfloat", "cdouble",
+    "short", "ushort", "wchar", "void",   "dchar", "",       "",        ""};
+
+bool isLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Identifier bytes: ASCII names plus anything from 0x80 up (UTF-8 names such as façade).
+bool isIdentifierByte(char c) {
+  return isLetter(c) || CurrentParser::isDigit(c) || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool isIdentifierByteAscii(char c) {
+  return isLetter(c) || CurrentParser::isDigit(c) || c == '_';
+}
+
+}  // namespace
+
+const char* CurrentParseError::what() const noexcept {
+  return "not a D name of the current ABI";
+}
+
+void CurrentParser::fail() {
+  throw kParseError;
+}
+
+CurrentParser::Level::Level(Budget& budget) : budget(budget) {
+  if (budget.depth >= kMaxDepth) {
+    fail();
+  }
+  ++budget.depth;
+}
+
+void CurrentParser::advance(size_t n) {
+  if (n > end - pos) {
+    fail();
+  }
+  if (n > budget.workLimit - budget.work) {
+    fail();
+  }
+  budget.work += n;
+  pos += n;
+}
+
+void CurrentParser::spend(size_t bytes) {
+  if (bytes > budget.outputLimit - budget.output) {
+    fail();
+  }
+  budget.output += bytes;
+}
+
+void CurrentParser::expect(char c) {
+  if (peek() != c) {
+    fail();
+  }
+  advance();
+}
+
+// Number := digit+   (within 64 bits)
+uint64_t CurrentParser::parseNumber() {
+  if (!isDigit(peek())) {
+    fail();
+  }
+  uint64_t value = 0;
+  while (isDigit(peek())) {
+    auto digit = static_cast<uint64_t>(peek() - '0');
+    if (value > (UINT64_MAX - digit) / 10) {
+      fail();
+    }
+    value = value * 10 + digit;
+    advance();
+  }
+  return value;
+}
+
+// Q NumberBackRef: "Qp" at offset 30 refers to offset 15. Only strictly backwards.
+size_t CurrentParser::parseBackReference() {
+  size_t at = pos;
+  expect('Q');
+  uint64_t distance = 0;
+  for (;;) {
+    char c = peek();
+    bool last = c >= 'a' && c <= 'z';
+    if (!last && !(c >= 'A' && c <= 'Z')) {
+      fail();
+    }
+    uint64_t digit = static_cast<uint64_t>(last ? c - 'a' : c - 'A');
+    if (distance > (UINT64_MAX - digit) / 26) {
+      fail();
+    }
+    distance = distance * 26 + digit;
+    advance();
+    if (last) {
+      break;
+    }
+  }
+  if (distance == 0 || distance > at) {
+    fail();
+  }
+  return at - static_cast<size_t>(distance);
+}
+
+// A SymbolName begins here: an LName, a template instance or a back reference to an LName.
+bool CurrentParser::startsSymbolName() const {
+  char c = peek();
+  if (isDigit(c)) {
+    return true;
+  }
+  if (c == '_') {
+    return peek(1) == '_' && (peek(2) == 'T' || peek(2) == 'U');
+  }
+  if (c != 'Q') {
+    return false;
+  }
+  // Decode the reference without moving: a digit at its target means an identifier.
+  CurrentParser probe(source, budget);
+  probe.pos = pos;
+  try {
+    size_t target = probe.parseBackReference();
+    return isDigit(source[target]);
+  } catch (const CurrentParseError&) {
+    return false;  // not a reference at all; the caller's rule decides what it is
+  }
+}
+
+// A back reference to a function type stands here (delegates and function pointers).
+bool CurrentParser::referencesFunction() const {
+  if (peek() != 'Q') {
+    return false;
+  }
+  CurrentParser probe(source, budget);
+  probe.pos = pos;
+  try {
+    return isCallConvention(source[probe.parseBackReference()]);
+  } catch (const CurrentParseError&) {
+    return false;
+  }
+}
+
+// SymbolName := LName | TemplateInstanceName | IdentifierBackRef | 0
+Component CurrentParser::parseSymbolName() {
+  Level level(budget);
+  char c = peek();
+  if (c == 'Q') {
+    size_t reference = pos;
+    size_t target = parseBackReference();
+    if (!isDigit(source[target])) {
+      fail();
+    }
+    return readReferenced(target, reference, [&] { return parseSymbolName(); });
+  }
+  if (c == '_') {
+    return parseTemplateInstance(SIZE_MAX);
+  }
+  if (c == '0') {
+    advance();
+    Component anonymous{"__anonymous", "__anonymous", false};
+    spend(anonymous.name.size());
+    return anonymous;
+  }
+  uint64_t length = parseNumber();
+  if (length > end - pos) {
+    fail();
+  }
+  // 2.064 wrote a length in front of template instances: "18__T8AppenderTAyaZ".
+  std::string_view body = source.substr(pos, static_cast<size_t>(length));
+  if (body.size() > 3 && body[0] == '_' && body[1] == '_' && (body[2] == 'T' || body[2] == 'U')) {
+    return parseTemplateInstance(pos + body.size());
+  }
+  if (body.empty() || isDigit(body[0]) ||
+      !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+    fail();
+  }
+  advance(body.size());
+  spend(2 * body.size());
+  return Component{std::string(body), std::string(body), false};
+}
+
+// LName := Number Name | IdentifierBackRef   (a template's own name)
+std::string CurrentParser::parseLName() {
+  Level level(budget);
+  if (peek() == 'Q') {
+    size_t reference = pos;
+    size_t target = parseBackReference();
+    if (!isDigit(source[target])) {
+      fail();
+    }
+    return readReferenced(target, reference, [&] { return parseLName(); });
+  }
+  uint64_t length = parseNumber();
+  if (length == 0 || length > end - pos) {
+    fail();
+  }
+  std::string_view body = source.substr(pos, static_cast<size_t>(length));
+  if (isDigit(body[0]) || !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+    fail();
+  }
+  advance(body.size());
+  spend(body.size());
+  return std::string(body);
+}
+
+// TemplateInstanceName := (__T | __U) LName TemplateArg+ Z     ("__T5twiceTiZ")
+// `end` is where a length-prefixed instance must stop, SIZE_MAX when it has no prefix.
+Component CurrentParser::parseTemplateInstance(size_t end) {
+  Level level(budget);
+  expect('_');
+  expect('_');
+  if (peek() != 'T' && peek() != 'U') {
+    fail();
+  }
+  advance();
+  Component instance;
+  instance.instance = true;
+  instance.name = parseLName();
+  std::string arguments;
+  while (peek() != 'Z') {
+    if (!arguments.empty()) {
+      append(arguments, ", ");
+    }
+    append(arguments, parseTemplateArgument());
+  }
+  advance();
+  if (end != SIZE_MAX && pos != end) {
+    fail();
+  }
+  instance.text = instance.name;
+  append(instance.text, "!(");
+  append(instance.text, arguments);
+  append(instance.text, ")");
+  return instance;
+}
+
+// TemplateArg := [H] (T Type | V Type Value | S QualifiedName | X Number ExternallyMangledName)
+std::string CurrentParser::parseTemplateArgument() {
+  Level level(budget);
+  consume('H');  // matched a specialised parameter; reads the same
+  char c = peek();
+  advance();
+  switch (c) {
+    case 'T':
+      return parseType();
+    case 'V': {
+      size_t typeAt = pos;
+      std::string type = parseType();
+      return parseValue(typeAt, type);
+    }
+    case 'S': {
+      // 2.064 wrote a whole mangled name with its length: "S18_D3app3fooFZv".
+      size_t digits = 0;
+      while (isDigit(peek(digits))) {
+        ++digits;
+      }
+      if (digits > 0 && peek(digits) == '_' && peek(digits + 1) == 'D') {
+        uint64_t length = parseNumber();
+        if (length < 2 || length > end - pos) {
+          fail();
+        }
+        CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget);
+        DecodedSymbol symbol = inner.parseSymbol();
+        advance(static_cast<size_t>(length));
+        std::string text;
+        for (const Component& component : symbol.path) {
+          if (!text.empty()) {
+            append(text, ".");
+          }
+          append(text, component.text);
+        }
+        return text;
+      }
+      if (peek() == '_' && peek(1) == 'D') {
+        return parseInlineSymbol();  // a function: its whole mangled name
+      }
+      return parseQualifiedName(nullptr);
+    }
+    case 'X': {
+      uint64_t length = parseNumber();
+      if (length > end - pos) {
+        fail();
+      }
+      std::string raw(source.substr(pos, static_cast<size_t>(length)));
+      advance(raw.size());
+      spend(raw.size());
+      return raw;
+    }
+    default:
+      fail();
+  }
+}
+
+// QualifiedName := SymbolFunctionName+
+// SymbolFunctionName := SymbolName [[M [TypeModifiers]] TypeFunctionNoReturn]
+// A function type after a name belongs to a parent function only when another name follows;
+// otherwise it is the symbol's own type, left for the caller.
+std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold) {
+  Level level(budget);
+  std::string text;
+  Component previous;
+  if (path != nullptr) {
+    path->reserve(8);  // most names have fewer components; spares the first regrowths
+  }
+  do {
+    Component component = parseSymbolName();
+    bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
+                     component.name == previous.name;
+    if (!eponymous) {
+      if (!text.empty()) {
+        append(text, ".");
+      }
+      append(text, component.text);
+    }
+    // 'V' (Pascal) is left out: after an alias argument it is the next value argument.
+    char c = peek();
+    if (c == 'M' || (isCallConvention(c) && c != 'V')) {
+      size_t saved = pos;
+      bool parent = false;
+      try {
+        std::string modifiers;
+        if (consume('M')) {
+          modifiers = parseModifiers();
+        }
+        if (isCallConvention(peek())) {
+          Function function = parseFunctionNoReturn();
+          if (startsSymbolName()) {
+            append(text, function.parameters);
+            parent = true;
+          } else {
+            pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+          }
+        }
+      } catch (const CurrentParseError&) {
+        // not a function type at all: whatever follows the name reads it
+      }
+      if (!parent) {
+        pos = saved;
+      }
+    }
+    if (path != nullptr) {
+      path->push_back(component);
+    }
+    previous = std::move(component);
+  } while (startsSymbolName());
+  return text;
+}
+
+// TypeModifiers := x | Ng | Ng x | O | O x | O Ng | O Ng x | y   -> the words, space-separated
+std::string CurrentParser::parseModifiers() {
+  std::string words;
+  auto add = [&](std::string_view word) {
+    if (!words.empty()) {
+      words += ' ';
+    }
+    words += word;
+  };
+  if (consume('y')) {
+    add("immutable");
+    return words;
+  }
+  if (consume('O')) {
+    add("shared");
+  }
+  if (peek() == 'N' && peek(1) == 'g') {
+    advance(2);
+    add("inout");
+  }
+  if (consume('x')) {
+    add("const");
+  }
+  spend(words.size());
+  return words;
+}
+
+// "shared const" -> "shared(const(" with as many closing parentheses to come.
+std::string CurrentParser::modifierText(std::string_view modifiers) {
+  std::string open;
+  size_t start = 0;
+  while (start < modifiers.size()) {
+    size_t space = modifiers.find(' ', start);
+    if (space == std::string_view::npos) {
+      space = modifiers.size();
+    }
+    open += modifiers.substr(start, space - start);
+    open += '(';
+    start = space + 1;
+  }
+  return open;
+}
+
+// Type := [TypeModifiers] TypeX | TypeBackRef
+std::string CurrentParser::parseType() {
+  Level level(budget);
+  char c = peek();
+  if (c == 'Q') {
+    size_t reference = pos;
+    size_t target = parseBackReference();
+    if (!isLetter(source[target])) {
+      fail();
+    }
+    return readReferenced(target, reference, [&] { return parseType(); });
+  }
+  bool modified = c == 'x' || c == 'y' || c == 'O' || (c == 'N' && peek(1) == 'g');
+  if (!modified) {
+    return parseTypeX();
+  }
+  std::string modifiers = parseModifiers();
+  std::string text = modifierText(modifiers);
+  append(text, parseType());
+  auto closing = static_cast<size_t>(std::count(modifiers.begin(), modifiers.end(), ' ')) + 1;
+  append(text, std::string(closing, ')'));
+  return text;
+}
+
+std::string CurrentParser::parseTypeX() {
+  char c = peek();
+  advance();
+  switch (c) {
+    case 'A': {
+      std::string element = parseType();
+      // What the compilers print for these arrays.
+      std::string_view alias = element == "immutable(char)"    ? "string"
+                               : element == "immutable(wchar)" ? "wstring"
+                               : element == "immutable(dchar)" ? "dstring"
+                                                               : "";
+      if (!alias.empty()) {
+        spend(alias.size());
+        return std::string(alias);
+      }
+      append(element, "[]");
+      return element;
+    }
+    case 'G': {
+      uint64_t length = parseNumber();
+      std::string element = parseType();
+      append(element, "[" + std::to_string(length) + "]");
+      return element;
+    }
+    case 'H': {
+      std::string key = parseType();
+      std::string value = parseType();
+      append(value, "[");
+      append(value, key);
+      append(value, "]");
+      return value;
+    }
+    case 'P':
+      if (isCallConvention(peek()) || referencesFunction()) {
+        return parseTypeFunctionPointer("function", "");
+      }
+      {
+        std::string target = parseType();
+        append(target, "*");
+        return target;
+      }
+    case 'D': {
+      std::string modifiers = parseModifiers();
+      if (!isCallConvention(peek()) && !referencesFunction()) {
+        fail();
+      }
+      return parseTypeFunctionPointer("delegate", modifiers);
+    }
+    case 'N':
+      if (consume('h')) {
+        std::string text = "__vector(";
+        spend(text.size());
+        append(text, parseType());
+        append(text, ")");
+        return text;
+      }
+      if (consume('n')) {
+        spend(8);
+        return "noreturn";
+      }
+      fail();
+    case 'I':
+    case 'C':
+    case 'S':
+    case 'E':
+    case 'T': {
+      std::vector<Component> path;
+      std::string name = parseQualifiedName(&path);
+      if (path.size() == 1 && !path[0].instance) {
+        // Only the members of module object are mangled without their module (C6Object).
+        name.insert(0, "object.");
+        spend(7);
+      }
+      return name;
+    }
+    case 'B': {
+      // Tuple: its parameters in parentheses. 2.064 wrote their count first.
+      if (isDigit(peek())) {
+        parseNumber();
+      }
+      std::string text = "(";
+      while (peek() != 'Z') {
+        if (text.size() > 1) {
+          append(text, ", ");
+        }
+        append(text, parseParameter());
+      }
+      advance();
+      append(text, ")");
+      return text;
+    }
+    case 'n':
+      spend(12);
+      return "typeof(null)";
+    case 'z':
+      if (consume('i')) {
+        spend(4);
+        return "cent";
+      }
+      if (consume('k')) {
+        spend(5);
+        return "ucent";
+      }
+      fail();
+    default:
+      break;
+  }
+  if (isCallConvention(c)) {
+    // A bare function type, as D prints one: "pure int(int)".
+    --pos;  // reread the convention letter; its byte was counted once already
+    Function function = parseFunctionNoReturn();
+    function.result = parseType();
+    std::string text = function.convention;
+    append(text, function.prefix);
+    append(text, function.result);
+    append(text, function.parameters);
+    append(text, function.suffix);
+    return text;
+  }
+  if (c >= 'a' && c <= 'z' && !kBasicTypes[c - 'a'].empty()) {
+    spend(kBasicTypes[c - 'a'].size());
+    return std::string(kBasicTypes[c - 'a']);
+  }
+  fail();
+}
+
+// TypeFunction | TypeBackRef to one: the whole function type, its return type included.
+CurrentParser::Function CurrentParser::parseFunctionType() {
+  Level level(budget);
+  if (peek() == 'Q') {
+    // Written before: read it there, then go on after the reference.
+    size_t reference = pos;
+    size_t target = parseBackReference();
+    return readReferenced(target, reference, [&] { return parseFunctionType(); });
+  }
+  if (!isCallConvention(peek())) {
+    fail();
+  }
+  Function function = parseFunctionNoReturn();
+  function.result = parseType();
+  return function;
+}
+
+// "int function(int) pure nothrow", "void delegate() const @safe"
+std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
+                                                    std::string_view modifiers) {
+  Function function = parseFunctionType();
+  std::string text = function.convention;
+  append(text, function.result);
+  append(text, " ");
+  append(text, kind);
+  append(text, function.parameters);
+  if (!modifiers.empty()) {
+    append(text, " ");
+    append(text, modifiers);
+  }
+  append(text, function.postfix);
+  return text;
+}
+
+// TypeFunctionNoReturn := CallConvention FuncAttr* Parameter* ParamClose
+CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
+  Level level(budget);
+  Function function;
+  char convention = peek();
+  advance();
+  switch (convention) {
+    case 'F':
+      break;
+    case 'U':
+      function.convention = "extern (C) ";
+      break;
+    case 'W':
+      function.convention = "extern (Windows) ";
+      break;
+    case 'V':
+      function.convention = "extern (Pascal) ";
+      break;
+    case 'R':
+      function.convention = "extern (C++) ";
+      break;
+    case 'Y':
+      function.convention = "extern (Objective-C) ";
+      break;
+    default:
+      fail();
+  }
+  spend(function.convention.size());
+  parseFunctionAttributes(function);
+  function.parameters = parseParameters(function);
+  return function;
+}
+
+// FuncAttr := Na | Nb | Nc | Nd | Ni | Nj | Nl | Ne | Nf | Nm. Rendered in the order D prints
+// them (pure nothrow @nogc @property ref return scope @live @trusted/@safe); a symbol writes
+// return and scope after its parameters, with the modifiers of `this`.
+void CurrentParser::parseFunctionAttributes(Function& function) {
+  enum : unsigned {
+    kPure = 1,
+    kNothrow = 2,
+    kRef = 4,
+    kProperty = 8,
+    kNogc = 16,
+    kReturn = 32,
+    kScope = 64,
+    kTrusted = 128,
+    kSafe = 256,
+    kLive = 512
+  };
+  unsigned flags = 0;
+  while (peek() == 'N') {
+    unsigned flag = 0;
+    switch (peek(1)) {
+      case 'a':
+        flag = kPure;
+        break;
+      case 'b':
+        flag = kNothrow;
+        break;
+      case 'c':
+        flag = kRef;
+        break;
+      case 'd':
+        flag = kProperty;
+        break;
+      case 'i':
+        flag = kNogc;
+        break;
+      case 'j':
+        flag = kReturn;
+        break;
+      case 'l':
+        flag = kScope;
+        break;
+      case 'e':
+        flag = kTrusted;
+        break;
+      case 'f':
+        flag = kSafe;
+        break;
+      case 'm':
+        flag = kLive;
+        break;
+      default:
+        break;  // Ng (inout), Nk (a return parameter), Nh, Nn: types and parameters
+    }
+    if (flag == 0) {
+      break;
+    }
+    advance(2);
+    flags |= flag;
+  }
+  struct Word {
+    unsigned flag;
+    std::string_view text;
+    bool afterParameters;
+  };
+  static constexpr Word kOrder[] = {{kPure, "pure", false},        {kNothrow, "nothrow", false},
+                                    {kNogc, "@nogc", false},       {kProperty, "@property", false},
+                                    {kRef, "ref", false},          {kReturn, "return", true},
+                                    {kScope, "scope", true},       {kLive, "@live", false},
+                                    {kTrusted, "@trusted", false}, {kSafe, "@safe", false}};
+  for (const Word& word : kOrder) {
+    if ((flags & word.flag) == 0) {
+      continue;
+    }
+    if (word.afterParameters) {
+      append(function.suffix, " ");
+      append(function.suffix, word.text);
+    } else {
+      append(function.prefix, word.text);
+      append(function.prefix, " ");
+    }
+    append(function.postfix, " ");
+    append(function.postfix, word.text);
+  }
+}
+
+// Parameter* ParamClose  ->  "(int, ref long...)"
+std::string CurrentParser::parseParameters(Function& /*function*/) {
+  std::string text = "(";
+  spend(1);
+  bool any = false;
+  for (;;) {
+    char c = peek();
+    if (c == 'Z' || c == 'X' || c == 'Y') {
+      advance();
+      if (c == 'X') {
+        append(text, "...");  // T t...: the dots follow the last parameter
+      } else if (c == 'Y') {
+        append(text, any ? ", ..." : "...");
+      }
+      break;
+    }
+    if (any) {
+      append(text, ", ");
+    }
+    append(text, parseParameter());
+    any = true;
+  }
+  append(text, ")");
+  return text;
+}
+
+// Parameter := [M] [Nk] (Type | I Type | IK Type | J Type | K Type | L Type)
+std::string CurrentParser::parseParameter() {
+  Level level(budget);
+  bool scope = false;
+  bool returns = false;
+  for (;;) {
+    if (consume('M')) {
+      scope = true;
+    } else if (peek() == 'N' && peek(1) == 'k') {
+      advance(2);
+      returns = true;
+    } else {
+      break;
+    }
+  }
+  std::string text;
+  if (returns) {
+    append(text, "return ");
+  }
+  if (scope) {
+    append(text, "scope ");
+  }
+  switch (peek()) {
+    case 'I':
+      advance();
+      append(text, consume('K') ? "in ref " : "in ");
+      break;
+    case 'J':
+      advance();
+      append(text, "out ");
+      break;
+    case 'K':
+      advance();
+      append(text, "ref ");
+      break;
+    case 'L':
+      advance();
+      append(text, "lazy ");
+      break;
+    default:
+      break;
+  }
+  append(text, parseType());
+  return text;
+}
+
+// MangledName without "_D": QualifiedName (Z | Type)
+DecodedSymbol CurrentParser::parseSymbol() {
+  Level level(budget);
+  DecodedSymbol symbol;
+  std::string name = parseQualifiedName(&symbol.path, Fold::No);
+  if (peek() == 'Z' && pos + 1 == end) {
+    advance();
+    symbol.text = std::move(name);
+    return symbol;
+  }
+  // The symbol's own type: a function (M for one with a context or `this`), else a variable.
+  // A function type may be a back reference to one written before.
+  char c = peek();
+  if (c == 'Q' && referencesFunction()) {
+    c = 'F';
+  }
+  if (c == 'M' || isCallConvention(c)) {
+    std::string modifiers;
+    Function function;
+    if (pending && pending->start == pos && pending->window == end) {
+      // Read already while looking for a parent function; only the return type is left.
+      pos = pending->end;
+      modifiers = std::move(pending->modifiers);
+      function = std::move(pending->function);
+      function.result = parseType();
+    } else {
+      if (consume('M')) {
+        modifiers = parseModifiers();
+      }
+      function = parseFunctionType();
+    }
+    std::string text = function.convention;
+    append(text, function.prefix);
+    append(text, function.result);
+    append(text, " ");
+    append(text, name);
+    append(text, function.parameters);
+    if (!modifiers.empty()) {
+      append(text, " ");
+      append(text, modifiers);
+    }
+    append(text, function.suffix);
+    symbol.text = std::move(text);
+  } else {
+    symbol.text = parseType();
+    append(symbol.text, " ");
+    append(symbol.text, name);
+  }
+  if (!atEnd()) {
+    fail();
+  }
+  return symbol;
+}
+
+// A whole type (the text after "TypeInfo_"), and the path of the aggregate it names.
+std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
+  size_t at = 0;
+  for (;;) {
+    at = resolveType(at);
+    char c = at < source.size() ? source[at] : kEnd;
+    if (c == 'A' ||
+        (c == 'P' && !isCallConvention(at + 1 < source.size() ? source[at + 1] : kEnd))) {
+      ++at;
+    } else if (c == 'G') {
+      ++at;
+      while (at < source.size() && isDigit(source[at])) {
+        ++at;
+      }
+    } else if (c == 'H') {
+      at = skipType(at + 1);
+    } else if (c == 'N' && at + 1 < source.size() && source[at + 1] == 'h') {
+      at += 2;
+    } else {
+      if (c == 'S' || c == 'C' || c == 'E' || c == 'I' || c == 'T') {
+        readAt(at + 1, [&] { return parseQualifiedName(path); });
+      }
+      break;
+    }
+  }
+  pos = 0;
+  std::string text = parseType();
+  if (!atEnd()) {
+    fail();
+  }
+  return text;
+}
+
+std::string leafName(const std::vector<Component>& path) {
+  size_t innermost = path.size();
+  for (size_t k = path.size(); k-- > 0;) {
+    if (path[k].instance) {
+      innermost = k;
+      break;
+    }
+  }
+  if (innermost == path.size()) {
+    return path.back().name;
+  }
+  std::string leaf = path[innermost].text;
+  for (size_t k = innermost + 1; k < path.size(); ++k) {
+    if (k == innermost + 1 && path[k].name == path[innermost].name) {
+      continue;  // the eponymous member: D calls it by the instance's name
+    }
+    leaf += '.';
+    leaf += path[k].text;
+  }
+  return leaf;
+}
+
+}  // namespace currentd
+
+namespace {
+
+using currentd::Budget;
+using currentd::Component;
+using currentd::CurrentParseError;
+using currentd::CurrentParser;
+using currentd::DecodedSymbol;
+using currentd::isIdentifierByteAscii;
+using currentd::leafName;
+
+std::vector<std::string> groupsOf(const std::vector<Component>& path) {
+  std::vector<std::string> names;
+  names.reserve(path.size());
+  for (const Component& component : path) {
+    names.push_back(component.name);
+  }
+  return names;
+}
+
+// "_D12TypeInfo_Ai6__initZ": the type behind a TypeInfo's name, or nullopt when the name is an
+// ordinary symbol (TypeInfo_Struct is a class of the runtime, not a TypeInfo of a type).
+std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& budget) {
+  constexpr std::string_view kPrefix = "TypeInfo_";
+  if (symbol.path.size() != 2 || symbol.path[0].instance || symbol.path[1].name != "__init" ||
+      !symbol.path[0].name.starts_with(kPrefix)) {
+    return std::nullopt;
+  }
+  std::string_view mangledType = symbol.path[0].name;
+  mangledType.remove_prefix(kPrefix.size());
+  std::vector<Component> named;
+  std::string type;
+  try {
+    CurrentParser parser(mangledType, budget);
+    type = parser.parseWholeType(&named);
+  } catch (const CurrentParseError&) {
+    return std::nullopt;
+  }
+  CurrentDSymbol result;
+  result.segments = groupsOf(named);
+  result.segments.push_back("TypeInfo");
+  result.segments.push_back(type);
+  result.shown = "typeid(" + type + ")";
+  return result;
+}
+
+// A name of the current ABI without thunk or clone suffix.
+std::optional<CurrentDSymbol> classifyPlain(std::string_view name, Budget& budget) {
+  if (name.size() < 3 || name[0] != '_' || name[1] != 'D') {
+    return std::nullopt;
+  }
+  DecodedSymbol symbol;
+  try {
+    CurrentParser parser(name.substr(2), budget);
+    symbol = parser.parseSymbol();
+  } catch (const CurrentParseError&) {
+    return std::nullopt;
+  }
+  if (auto typeInfo = typeInfoOf(symbol, budget)) {
+    return typeInfo;
+  }
+  CurrentDSymbol result;
+  result.segments = groupsOf(symbol.path);
+  result.segments.back() = leafName(symbol.path);
+  result.shown = std::move(symbol.text);
+  return result;
+}
+
+// "_DThn16_3app1C3fooMFZv": a this-adjusting thunk; the rest is the target without its "_D".
+std::optional<CurrentDSymbol> classifyThunk(std::string_view name, Budget& budget) {
+  size_t at = 3;  // after "_DT"
+  while (at < name.size() && name[at] >= 'a' && name[at] <= 'z') {
+    ++at;
+  }
+  size_t digits = at;
+  while (at < name.size() && CurrentParser::isDigit(name[at])) {
+    ++at;
+  }
+  if (at == digits || at >= name.size() || name[at] != '_') {
+    return std::nullopt;
+  }
+  // ldc2 writes the target without its "_D" ("_DThn16_3app..."), gdc with it ("_DTi16_D3app...").
+  std::string_view rest = name.substr(at + 1);
+  if (rest.starts_with("D")) {
+    rest.remove_prefix(1);
+  }
+  std::string target = "_D";
+  target += rest;
+  auto symbol = classifyPlain(target, budget);
+  if (!symbol) {
+    return std::nullopt;
+  }
+  symbol->segments.back() += " (thunk)";
+  symbol->shown.insert(0, "thunk for ");
+  return symbol;
+}
+
+// ".isra.0.constprop.1" -> " [clone .isra.0] [clone .constprop.1]"; empty when `suffix` is
+// not made of the pieces compilers append (a word with an optional number, or a number).
+std::string cloneText(std::string_view suffix) {
+  std::string text;
+  while (!suffix.empty()) {
+    if (suffix[0] != '.') {
+      return {};
+    }
+    size_t end = 1;
+    while (end < suffix.size() && suffix[end] != '.') {
+      ++end;
+    }
+    std::string_view word = suffix.substr(1, end - 1);
+    if (word.empty() || !std::all_of(word.begin(), word.end(), isIdentifierByteAscii)) {
+      return {};
+    }
+    if (!CurrentParser::isDigit(word[0]) && end < suffix.size()) {
+      // A word takes the number after it: ".isra.0".
+      size_t next = end + 1;
+      while (next < suffix.size() && CurrentParser::isDigit(suffix[next])) {
+        ++next;
+      }
+      if (next > end + 1 && (next == suffix.size() || suffix[next] == '.')) {
+        end = next;
+      }
+    }
+    text += " [clone ";
+    text += suffix.substr(0, end);
+    text += ']';
+    suffix.remove_prefix(end);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::optional<CurrentDSymbol> classifyCurrentD(std::string_view name) {
+  if (name.starts_with("__D")) {
+    name.remove_prefix(1);  // Mach-O and 32-bit Windows put one more underscore in front
+  }
+  if (!name.starts_with("_D")) {
+    return std::nullopt;
+  }
+  std::string_view suffix;
+  if (size_t dot = name.find('.'); dot != std::string_view::npos) {
+    suffix = name.substr(dot);
+    name = name.substr(0, dot);
+  }
+  std::string clone = cloneText(suffix);
+  if (!suffix.empty() && clone.empty()) {
+    return std::nullopt;
+  }
+  std::optional<CurrentDSymbol> symbol;
+  if (name == "_Dmain") {
+    symbol = CurrentDSymbol{{"D main"}, "D main"};
+  } else {
+    Budget budget(name.size());
+    symbol = name.starts_with("_DT") ? classifyThunk(name, budget) : classifyPlain(name, budget);
+  }
+  if (symbol && !suffix.empty()) {
+    symbol->segments.back() += suffix;
+    symbol->shown += clone;
+  }
+  return symbol;
+}
+
+std::optional<std::string> demangleCurrent(std::string_view name) {
+  auto symbol = classifyCurrentD(name);
+  if (!symbol) {
+    return std::nullopt;
+  }
+  return std::move(symbol->shown);
+}
+
+}  // namespace vorlith

@@ -1,0 +1,214 @@
+// The parser of current-ABI D names, shared by demangle_current*.cpp and their tests.
+//
+// One `CurrentParser` reads one mangled name (without its "_D") and returns text; pieces are
+// std::string values joined as the grammar closes them. A back reference is read again where it
+// points, so the cost of a name is bounded by a shared `Budget` rather than by its length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlith::currentd {
+
+// A name that cannot be read, or one that costs more than its budget. Caught by the entry points
+// and by the few places that try one reading and fall back to another.
+class CurrentParseError : public std::exception {
+ public:
+  [[nodiscard]] const char* what() const noexcept override;
+};
+
+// Bytes read, and bytes of text made (counted again each time a piece is copied into the piece
+// around it), may reach these multiples of the name's length plus kSlack. Of 25,000 names from
+// gdc and ldc2 maps (static Phobos included) the costliest read 15 and made 112 per byte. Open
+// parse levels are limited so that the deepest name stays well inside the stack, sanitizers
+// included.
+inline constexpr size_t kWorkPerByte = 64;
+inline constexpr size_t kOutputPerByte = 256;
+inline constexpr size_t kSlack = 16384;
+inline constexpr size_t kMaxDepth = 400;
+
+// What one name may cost; shared by every parser working on that name (TypeInfo and thunks
+// parse pieces of it apart).
+struct Budget {
+  explicit Budget(size_t nameLength)
+      : workLimit(kWorkPerByte * nameLength + kSlack),
+        outputLimit(kOutputPerByte * nameLength + kSlack) {}
+  size_t work = 0;
+  size_t output = 0;
+  size_t depth = 0;
+  size_t workLimit;
+  size_t outputLimit;
+};
+
+// One component of a qualified name: `name` is the identifier (a template's own name for an
+// instance), `text` the same with the instance's arguments ("twice!(int)").
+struct Component {
+  std::string name;
+  std::string text;
+  bool instance = false;
+};
+
+// A decoded symbol: its qualified name's components and its whole rendering.
+struct DecodedSymbol {
+  std::vector<Component> path;
+  std::string text;
+};
+
+// The leaf a symbol with this path is filed under: the last name, or the text from the innermost
+// template instance on, an eponymous member folded into its instance ("twice!(int)").
+[[nodiscard]] std::string leafName(const std::vector<Component>& path);
+
+class CurrentParser {
+ public:
+  CurrentParser(std::string_view source, Budget& budget)
+      : source(source), end(source.size()), budget(budget) {}
+
+  // MangledName without its "_D": QualifiedName, then Z (internal symbol) or the type.
+  // Throws CurrentParseError.
+  DecodedSymbol parseSymbol();
+  // A type spanning all of `source` ("Ai" in TypeInfo_Ai). `path` receives the components of
+  // the aggregate the type names, if any (arrays, pointers and modifiers looked through).
+  std::string parseWholeType(std::vector<Component>* path);
+
+  // Grammar.
+  // `fold` drops an eponymous member after its instance, as D writes types and aliases
+  // ("Box!(int)", not "Box!(int).Box"); a symbol's own name keeps it.
+  enum class Fold { No, Yes };
+  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes);
+  Component parseSymbolName();
+  std::string parseLName();
+  Component parseTemplateInstance(size_t end);
+  std::string parseTemplateArgument();
+  std::string parseType();
+  std::string parseTypeX();
+  std::string parseTypeUnqualified(char letter);
+  std::string parseTypeFunctionPointer(std::string_view kind, std::string_view modifiers);
+
+  struct Function {
+    std::string convention;  // "extern (C) " and the like
+    std::string prefix;      // attributes written before the return type
+    std::string parameters;  // "(int, ref long)"
+    std::string suffix;      // attributes written after the parameters
+    std::string postfix;     // all attributes, as function and delegate types write them
+    std::string result;      // the return type
+  };
+  // A function type found after the last name of a qualified name: the symbol's own type,
+  // kept so that parseSymbol does not read it twice.
+  struct Pending {
+    size_t start;
+    size_t end;
+    size_t window;  // the reading window it was read in
+    std::string modifiers;
+    Function function;
+  };
+  std::optional<Pending> pending;
+
+  Function parseFunctionNoReturn();
+  Function parseFunctionType();
+  void parseFunctionAttributes(Function& function);
+  std::string parseParameter();
+  std::string parseParameters(Function& function);
+  [[nodiscard]] static std::string modifierText(std::string_view modifiers);
+  std::string parseModifiers();
+
+  // Values (demangle_current_values.cpp). `typeAt` is where the value's type begins in
+  // `source`, or kNoType when it is not known (fields of struct literals).
+  static constexpr size_t kNoType = SIZE_MAX;
+  std::string parseValue(size_t typeAt, std::string_view typeText);
+  std::string parseIntegerValue(bool negative, size_t typeAt, std::string_view typeText);
+  std::string parseFloatValue(char kind);
+  std::string parseStringValue(char width);
+  std::string parseListValue(size_t typeAt, std::string_view typeText);
+  [[nodiscard]] size_t resolveType(size_t at);
+  size_t skipType(size_t at);
+
+  // Reading.
+  static constexpr char kEnd = '\0';  // what peek says past the end; NUL never starts a rule
+  [[nodiscard]] char peek(size_t ahead = 0) const {
+    return pos + ahead < end ? source[pos + ahead] : kEnd;
+  }
+  [[nodiscard]] bool atEnd() const { return pos >= end; }
+  void advance(size_t n = 1);
+  void expect(char c);
+  bool consume(char c) {
+    if (peek() != c) {
+      return false;
+    }
+    advance();
+    return true;
+  }
+  uint64_t parseNumber();
+  size_t parseBackReference();  // at 'Q': returns the referenced position
+  [[nodiscard]] bool startsSymbolName() const;
+  [[nodiscard]] bool referencesFunction() const;
+  std::string parseInlineSymbol();
+  [[nodiscard]] static bool isDigit(char c) { return c >= '0' && c <= '9'; }
+  static bool isCallConvention(char c) {
+    return c == 'F' || c == 'U' || c == 'W' || c == 'V' || c == 'R' || c == 'Y';
+  }
+
+  // Costs and failure.
+  void spend(size_t bytes);  // text made
+  void append(std::string& to, std::string_view piece) {
+    spend(piece.size());
+    to += piece;
+  }
+  [[noreturn]] static void fail();
+
+  // Opens one parse level for the life of the object; fails past kMaxDepth.
+  class Level {
+   public:
+    explicit Level(Budget& budget);
+    ~Level() { --budget.depth; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    Budget& budget;
+  };
+
+  // Runs `step` with the reading position at `at`, then puts it back.
+  template <typename Step>
+  auto readAt(size_t at, Step step) {
+    size_t saved = pos;
+    pos = at;
+    struct Restore {
+      size_t& pos;
+      size_t saved;
+      ~Restore() { pos = saved; }
+    } restore{pos, saved};
+    return step();
+  }
+
+  // Reads what a back reference at `reference` refers to, at `target`. The referenced piece
+  // was written in full before the reference, so reading stops at the reference: a piece can
+  // never reach a reference to itself, and nested references shrink the window each time.
+  template <typename Step>
+  auto readReferenced(size_t target, size_t reference, Step step) {
+    struct Restore {
+      size_t& pos;
+      size_t& end;
+      size_t savedPos;
+      size_t savedEnd;
+      ~Restore() {
+        pos = savedPos;
+        end = savedEnd;
+      }
+    } restore{pos, end, pos, end};
+    pos = target;
+    end = reference;
+    return step();
+  }
+
+  std::string_view source;
+  size_t pos = 0;
+  size_t end;  // reading stops here: the end of the name, or the reference being read
+  Budget& budget;
+};
+
+}  // namespace vorlith::currentd

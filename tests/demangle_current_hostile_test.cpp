@@ -1,0 +1,140 @@
+// Names built to make the current-ABI D demangler loop, recurse or expand without bound. Each
+// must come back (nullopt or a text) in time and output linear in its length: checked against a
+// benign name of the same size, with a wide ratio, never against a wall-clock limit alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "demangle_current.h"
+#include "demangle_current_internal.h"
+
+namespace vorlith {
+namespace {
+
+// A back reference from `from` to `to` (positions after "_D"), as the mangling writes it.
+std::string backReference(size_t from, size_t to) {
+  size_t distance = from - to;
+  std::string digits(1, static_cast<char>('a' + distance % 26));
+  for (distance /= 26; distance > 0; distance /= 26) {
+    digits.insert(digits.begin(), static_cast<char>('A' + distance % 26));
+  }
+  return "Q" + digits;
+}
+
+// Parameters that are tuples of two references to the previous parameter: the text doubles
+// with each one, 2^levels in all.
+std::string doublingName(size_t levels) {
+  std::string body = "3app1fFi";
+  size_t previous = 7;  // the 'i'
+  for (size_t k = 0; k < levels; ++k) {
+    size_t start = body.size();
+    body += "B";
+    body += backReference(body.size(), previous);
+    body += backReference(body.size(), previous);
+    body += "Z";
+    previous = start;
+  }
+  return "_D" + body + "Zv";
+}
+
+// A valid function of about `size` bytes with as many plain parameters.
+std::string benignName(size_t size) {
+  return "_D3app1fF" + std::string(size > 12 ? size - 12 : 1, 'i') + "Zv";
+}
+
+// The same, refused at its last byte: it pays for one failure as the hostile names do.
+std::string benignFailure(size_t size) {
+  return "_D3app1fF" + std::string(size > 12 ? size - 12 : 1, 'i') + "Z!";
+}
+
+double secondsFor(const std::string& name, int repeats) {
+  auto start = std::chrono::steady_clock::now();
+  size_t sink = 0;
+  for (int k = 0; k < repeats; ++k) {
+    auto symbol = classifyCurrentD(name);
+    sink += symbol ? symbol->shown.size() : 1;
+  }
+  EXPECT_GT(sink, 0u);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The hostile names; each is also checked for its output bound.
+std::vector<std::pair<std::string, std::string>> hostileNames() {
+  std::vector<std::pair<std::string, std::string>> names;
+  names.emplace_back("forward reference", "_D3app1xQz" + std::string(40, 'i'));
+  names.emplace_back("reference to itself", "_D3app1xQa");
+  // 'A' at 6 is an array of the type the Q at 7 names, which is that 'A' again.
+  names.emplace_back("cycle through a type", "_D3app1xA" + backReference(7, 6));
+  names.emplace_back("cycle through an identifier", "_D3app" + backReference(4, 4) + "1xi");
+  names.emplace_back("doubling references", doublingName(60));
+  names.emplace_back("deep arrays", "_D3app1x" + std::string(100000, 'A') + "i");
+  names.emplace_back("deep pointers to functions",
+                     "_D3app1x" + std::string(50000, 'P') + std::string(50000, 'F') + "Zv");
+  std::string instances = "_D3app";
+  for (int k = 0; k < 20000; ++k) {
+    instances += "__T1aT";
+  }
+  names.emplace_back("deep template instances", instances + "i");
+  std::string values = "_D3app__T1VVAAAAi";
+  for (int k = 0; k < 30000; ++k) {
+    values += "A1";
+  }
+  names.emplace_back("deep array values", values + "i1ZQa1xi");
+  names.emplace_back("deep qualified names", "_D" + std::string(100000, '0') + "1xi");
+  names.emplace_back("long identifier", "_D99999999" + std::string(100000, 'a') + "i");
+  names.emplace_back("huge numbers", "_D3app__T1VVmi" + std::string(400, '9') + "ZQi1xi");
+  names.emplace_back("huge string length", "_D3app__T1VVAyaa99999999999999999999_61ZQi1xi");
+  names.emplace_back("float exponent", "_D3app__T1VVde1P99999999999999ZQi1xi");
+  return names;
+}
+
+TEST(DemangleCurrentHostile, FailsCleanlyWithBoundedOutput) {
+  for (const auto& [what, name] : hostileNames()) {
+    SCOPED_TRACE(what);
+    auto shown = demangleCurrent(name);
+    if (shown.has_value()) {
+      EXPECT_FALSE(shown->empty());
+      EXPECT_LE(shown->size(), currentd::kOutputPerByte * name.size() + currentd::kSlack);
+    }
+  }
+  EXPECT_FALSE(demangleCurrent(doublingName(60)).has_value());
+  EXPECT_FALSE(demangleCurrent("_D3app1xA" + backReference(7, 6)).has_value());
+  // A few doublings stay within the budget and read as they should.
+  auto small = demangleCurrent(doublingName(2));
+  ASSERT_TRUE(small.has_value());
+  EXPECT_EQ(*small, "void app.f(int, (int, int), ((int, int), (int, int)))");
+}
+
+// Every hostile name costs about what a benign name of its size costs.
+TEST(DemangleCurrentHostile, CostsNoMoreThanABenignNameOfTheSameSize) {
+  for (const auto& [what, name] : hostileNames()) {
+    SCOPED_TRACE(what);
+    int repeats = name.size() < 1000 ? 2000 : 5;
+    double benign = std::max(secondsFor(benignName(name.size()), repeats),
+                             secondsFor(benignFailure(name.size()), repeats));
+    double hostile = secondsFor(name, repeats);
+    // The budget allows 64 reads per byte where the benign name reads each byte about once.
+    EXPECT_LT(hostile, 200 * benign + 0.05) << hostile << " s against " << benign << " s";
+  }
+}
+
+// The budget counts work: the doubling name stops at its limit, however many levels it has.
+TEST(DemangleCurrentHostile, StopsExpansionAtTheBudget) {
+  for (size_t levels : {20u, 40u, 200u}) {
+    SCOPED_TRACE(levels);
+    std::string name = doublingName(levels);
+    currentd::Budget budget(name.size());
+    EXPECT_THROW(currentd::CurrentParser(std::string_view(name).substr(2), budget).parseSymbol(),
+                 currentd::CurrentParseError);
+    EXPECT_LE(budget.work, budget.workLimit);
+    EXPECT_LE(budget.output, budget.outputLimit);
+    EXPECT_GT(budget.output + budget.work, budget.outputLimit / 2);
+    EXPECT_EQ(budget.depth, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace vorlith
