@@ -167,6 +167,11 @@ TEST(DemangleCurrent, RendersAsDSourceReads) {
       // M, then the function type as a back reference.
       {"_D3std11concurrency14FiberScheduler6createMFNbDFZvZ4wrapMQk",
        "void std.concurrency.FiberScheduler.create(void delegate()).wrap()"},
+      {"_D3app1fFPYZvPWZvPRZvZv",
+       "void app.f(extern (Objective-C) void function(), extern (Windows) void function(), "
+       "extern (C++) void function())"},
+      {"_D3app__T1VVPFZvf_D3app9__lambda1FZvZ1xi", "int app.V!(app.__lambda1).x"},
+      {"_D3app__T1VVbi0VnnZ1xi", "int app.V!(false, null).x"},
       {"_Dmain", "D main"},
       {"__D3app1xi", "int app.x"},
   };
