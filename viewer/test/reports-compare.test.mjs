@@ -7,7 +7,8 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { repoDir, tempDir, viewerDir } from './browser.mjs';
+import { tempDir, viewerDir } from './browser.mjs';
+import { vorlithBin } from './reports.mjs';
 
 const require = createRequire(import.meta.url);
 const M = require('../model.js');
@@ -15,13 +16,6 @@ const C = require('../compare.js');
 
 const SEPARATOR = ' \u203a ';
 const ELLIPSIS = '\u2026';
-
-// The vorlith executable: VORLITH_BIN, else the usual build directory.
-export function vorlithBin() {
-  const given = process.env.VORLITH_BIN;
-  const bin = given ? path.resolve(process.env.INIT_CWD || process.cwd(), given) : path.join(repoDir, 'build', 'vorlith');
-  return fs.existsSync(bin) ? bin : null;
-}
 
 const bin = vorlithBin();
 const builds = path.join(viewerDir, 'test', 'builds');
