@@ -133,7 +133,7 @@ namespace {
 // document would take half a gigabyte as a tree of JSON values. Unknown members are skipped.
 class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
-  explicit DocumentBuilder(Document& doc) : doc_(doc) {}
+  DocumentBuilder(Document& doc, size_t offset) : doc_(doc), offset_(offset) {}
 
   bool null() override { return scalar("null"); }
   bool boolean(bool) override { return scalar("a boolean"); }
@@ -255,8 +255,8 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   }
   bool parse_error(std::size_t position, const std::string&,
                    const nlohmann::detail::exception& error) override {
-    error_ =
-        "it is not valid JSON (at byte " + std::to_string(position) + ": " + error.what() + ")";
+    error_ = "it is not valid JSON (at byte " + std::to_string(offset_ + position) + ": " +
+             error.what() + ")";
     return false;
   }
 
@@ -341,6 +341,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   }
 
   Document& doc_;
+  size_t offset_;  // of the JSON in its file, for positions in messages
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
   std::string error_;
@@ -352,9 +353,9 @@ bool canReadDocuments() {
   return true;
 }
 
-Document readDocument(string_view json) {
+Document readDocument(string_view json, size_t offset) {
   Document doc;
-  DocumentBuilder builder(doc);
+  DocumentBuilder builder(doc, offset);
   if (!nlohmann::json::sax_parse(json.begin(), json.end(), &builder)) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());
   }
@@ -370,7 +371,7 @@ bool canReadDocuments() {
   return false;
 }
 
-Document readDocument(string_view) {
+Document readDocument(string_view, size_t) {
   throw std::runtime_error(
       "this vorlith was built without a JSON reader, so it cannot read documents (build it "
       "with nlohmann-json installed, Debian package nlohmann-json3-dev), but it reads maps");

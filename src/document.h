@@ -71,9 +71,9 @@ struct Document {
 // The JSON text of a document file: without a byte order mark, "var treeData =" and a final ";".
 [[nodiscard]] std::string_view documentJson(std::string_view fileText);
 
-// Reads a document's JSON (documentJson's result). Throws std::runtime_error saying what is wrong,
-// or that this build cannot read documents.
-[[nodiscard]] Document readDocument(std::string_view json);
+// Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
+// Throws std::runtime_error saying what is wrong, or that this build cannot read documents.
+[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
 
 // Whether readDocument can read documents in this build (it needs a JSON library at build time).
 [[nodiscard]] bool canReadDocuments();

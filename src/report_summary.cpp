@@ -64,7 +64,8 @@ string summary(const Document& doc, uint64_t count) {
       loose += doc.leaves[root.firstLeaf + k].size;
     }
     out += columns.row(std::to_string(loose), humanSize(loose), share(loose, total),
-                       "(" + std::to_string(root.leafCount) + " symbols at the top level)");
+                       "(" + std::to_string(root.leafCount) +
+                           (root.leafCount == 1 ? " symbol" : " symbols") + " at the top level)");
   }
 
   if (count == 0) {

@@ -162,7 +162,8 @@ Base readBase(const CommandLine& line, std::ostream& out) {
   if (looksLikeDocument(readFile(fileName, 4096))) {
     base.fileText = readFile(fileName);
     try {
-      base.doc = readDocument(documentJson(base.fileText));
+      string_view json = documentJson(base.fileText);
+      base.doc = readDocument(json, static_cast<size_t>(json.data() - base.fileText.data()));
     } catch (const std::runtime_error& wrong) {
       throw std::runtime_error(fileName + ": " + wrong.what());
     }
