@@ -108,6 +108,9 @@ string signedShare(Delta delta, uint64_t base) {
   if (base == 0) {
     return "n/a";
   }
+  if (delta == 0) {
+    return "0.00%";
+  }
   // Hundredths of a per cent, rounded half up.
   Wide hundredths = (magnitude(delta) * 10000 + base / 2) / base;
   string text = delta < 0 ? "-" : "+";

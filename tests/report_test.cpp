@@ -324,6 +324,7 @@ TEST(ReportText, WritesSizesAndSharesRoundedHalfUp) {
   EXPECT_EQ(report::signedShare(Delta(1), 3), "+33.33%");
   EXPECT_EQ(report::signedShare(Delta(-1), 200), "-0.50%");
   EXPECT_EQ(report::signedShare(Delta(5), 0), "n/a");
+  EXPECT_EQ(report::signedShare(Delta(0), 7), "0.00%");
 }
 
 TEST(ReportText, EscapesWhatCouldSteerATerminal) {
