@@ -179,7 +179,8 @@ Base readBase(const CommandLine& line, std::ostream& out) {
 }
 
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-int runReports(const CommandLine& line, const TreeNode& tree, string_view json, std::ostream& out) {
+int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
+               std::ostream& out) {
   const Settings& settings = line.settings;
   Document doc = documentFromTree(tree);
   std::string text;
@@ -187,9 +188,7 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
     text += report::summary(doc, settings.listLength);
   }
   int status = 0;
-  std::optional<Base> base;
-  if (!settings.base.empty()) {
-    base = readBase(line, out);
+  if (base != nullptr) {
     const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
     report::ComparisonText comparison =
         report::comparison(base->doc, settings.base, doc, line.output, settings.listLength, limit);
@@ -204,12 +203,13 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   if (!settings.html.empty()) {
     report::PageDocument page{json, line.output};
     report::PageDocument basePage;
-    if (base) {
+    if (base != nullptr) {
       basePage = {
           base->fileText.empty() ? string_view(base->mapJson) : documentJson(base->fileText),
           settings.base};
     }
-    writeFile(settings.html, report::selfContainedPage(page, base ? &basePage : nullptr));
+    writeFile(settings.html,
+              report::selfContainedPage(page, base != nullptr ? &basePage : nullptr));
   }
   return status;
 }
@@ -303,12 +303,19 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     }
     Kept& k = kept();
     k.tree = treeOfMap(line.input, line.settings, k.map, out);
+    // The older build is read before the document is written: it may be the very file that
+    // the document replaces ("--base=size.json app.map size.json"), and a base that cannot be
+    // read fails the run with nothing written.
+    std::optional<Base> base;
+    if (!line.settings.base.empty()) {
+      base = readBase(line, out);
+    }
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*k.tree);
     writeDocument(line.output, json.get());
     if (!wantsReports(line.settings)) {
       return 0;
     }
-    return runReports(line, *k.tree, json.get(), out);
+    return runReports(line, *k.tree, json.get(), base ? &*base : nullptr, out);
   } catch (const std::exception& failure) {
     err << failure.what() << '\n';
     return 1;
