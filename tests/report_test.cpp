@@ -441,3 +441,53 @@ TEST(Summary, FitsTheLineAndListsTheLargestSymbols) {
 
 }  // namespace
 }  // namespace vorlith
+
+namespace vorlith {
+namespace {
+
+// A document of one chain of groups `depth` deep, a leaf at the bottom.
+std::string deepDocument(size_t depth, uint64_t size) {
+  std::string json;
+  for (size_t k = 0; k < depth; ++k) {
+    json += "{\"total\":" + std::to_string(size) + ",\"children\":{\"g\":";
+  }
+  json += "{\"total\":" + std::to_string(size) + ",\"children\":{},\"leaves\":{" +
+          "\"f\":{\"size\":" + std::to_string(size) +
+          ",\"address\":1,\"mangledName\":\"f\",\"demangledName\":\"\"}}}";
+  for (size_t k = 0; k < depth; ++k) {
+    json += "},\"leaves\":{}}";
+  }
+  return json;
+}
+
+TEST(HostileDocuments, NestingOfAHundredThousandGroupsIsReadAndCompared) {
+  Document oldDoc = readDocument(deepDocument(100000, 5));
+  Document newDoc = readDocument(deepDocument(100000, 7));
+  ASSERT_EQ(newDoc.groups.size(), 100001u);
+  report::ComparisonText text = report::comparison(oldDoc, "old", newDoc, "new", 20, nullptr);
+  EXPECT_NE(text.text.find("Symbols: 0 new (0), 0 removed (0), 1 grown (+2), 0 shrunk (0)"),
+            std::string::npos)
+      << text.text.substr(0, 400);
+  std::string summary = report::summary(newDoc, 5);
+  EXPECT_NE(summary.find("\xE2\x80\xA6"), std::string::npos);  // the path is shortened
+}
+
+TEST(HostileDocuments, AThousandsOfOneNameAreMatchedWithoutATableTooLarge) {
+  // 3000 of one name and mangled name on each side: 9 million cells are past the limit, so
+  // they pair in order; 1000 each (a million cells) are aligned on their sizes.
+  for (size_t count : {3000u, 1000u}) {
+    SCOPED_TRACE(count);
+    std::string oldLeaves, newLeaves;
+    for (size_t k = 0; k < count; ++k) {
+      std::string key = k == 0 ? "f" : "f#" + std::to_string(k);
+      oldLeaves += (k ? "," : "") + leaf(key, 10 + k % 7, "_Df");
+      newLeaves += (k ? "," : "") + leaf(key, 10 + (k + 1) % 7, "_Df");
+    }
+    report::Matching m =
+        report::matchBuilds(doc(root(0, "", oldLeaves)), doc(root(0, "", newLeaves)));
+    EXPECT_EQ(std::count(m.oldLeafOf.begin(), m.oldLeafOf.end(), report::kUnmatched), 0);
+  }
+}
+
+}  // namespace
+}  // namespace vorlith
