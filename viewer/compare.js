@@ -142,16 +142,21 @@
     }
   }
 
-  function matchGroups(oldGroup, newGroup) {
-    pair(oldGroup, newGroup);
-    const oldGroups = new Map();
-    for (const c of oldGroup.children) if (!c.isLeaf) oldGroups.set(c.name, c);
-    for (const c of newGroup.children) {
-      if (c.isLeaf) continue;
-      const o = oldGroups.get(c.name);
-      if (o) matchGroups(o, c);
+  // With an explicit stack: documents can be thousands of groups deep.
+  function matchGroups(oldRoot, newRoot) {
+    const stack = [[oldRoot, newRoot]];
+    while (stack.length) {
+      const [oldGroup, newGroup] = stack.pop();
+      pair(oldGroup, newGroup);
+      const oldGroups = new Map();
+      for (const c of oldGroup.children) if (!c.isLeaf) oldGroups.set(c.name, c);
+      for (const c of newGroup.children) {
+        if (c.isLeaf) continue;
+        const o = oldGroups.get(c.name);
+        if (o) stack.push([o, c]);
+      }
+      matchLeaves(oldGroup, newGroup);
     }
-    matchLeaves(oldGroup, newGroup);
   }
 
   function clearMatches(root) {

@@ -1,5 +1,5 @@
 /* The in-memory size tree of the treemap page, built once from a vorlith document, and the pure
- * helpers around it: reading the document text, formatting, URL paths, search and the largest
+ * helpers around it: reading the document text, formatting, URL paths and the largest
  * symbols of a group. No DOM in here, so node's test runner can load the file as it is.
  *
  * Document shape (one line, keys in this order):
@@ -52,15 +52,17 @@
     { id: 'pad', label: 'Afterpadding' },
     { id: 'other', label: 'Other' },
   ];
-  const FIXED_KINDS = {
-    'C symbols': 'c', 'C++ symbols': 'cpp', 'D internals': 'dint', 'TypeInfo': 'typeinfo',
-    'Imports': 'imports', 'TMP': 'tmp', 'Exception handler tables': 'eh', 'gc': 'gc',
-    '/': 'obj', '(*fill*)': 'fill', '*fill*': 'fill', 'Afterpadding': 'pad',
-  };
+  // A Map, not an object literal: a group called "constructor" or "toString" must not find
+  // Object.prototype's members here.
+  const FIXED_KINDS = new Map([
+    ['C symbols', 'c'], ['C++ symbols', 'cpp'], ['D internals', 'dint'], ['TypeInfo', 'typeinfo'],
+    ['Imports', 'imports'], ['TMP', 'tmp'], ['Exception handler tables', 'eh'], ['gc', 'gc'],
+    ['/', 'obj'], ['(*fill*)', 'fill'], ['*fill*', 'fill'], ['Afterpadding', 'pad'],
+  ]);
   const D_MANGLED_RE = /^_{1,2}D\d/;
 
   function kindOfTopLevel(node) {
-    const fixed = FIXED_KINDS[node.name];
+    const fixed = FIXED_KINDS.get(node.name);
     if (fixed) return fixed;
     if (node.name.includes(': ') || /\.(o|obj|lib|a|res)$/i.test(node.name)) return 'obj';
     // A D package shows itself by D mangled names; sample the first few leaves only.
@@ -133,42 +135,73 @@
     return a.name < b.name ? -1 : a.name > b.name ? 1 : 0;
   }
 
+  // The own keys of a document object. A document evaluated as a script turns a member called
+  // "__proto__" of an object literal into the object's prototype instead of a key; it is
+  // recovered from there (object literals have Object.prototype otherwise, JSON.parse's objects
+  // keep "__proto__" as an ordinary own key).
+  function ownKeys(obj) {
+    const keys = Object.keys(obj);
+    const proto = Object.getPrototypeOf(obj);
+    if (proto !== Object.prototype && proto !== null && !Object.prototype.hasOwnProperty.call(obj, '__proto__')) {
+      keys.push('__proto__');
+    }
+    return keys;
+  }
+
+  function member(obj, key) {
+    if (key === '__proto__' && !Object.prototype.hasOwnProperty.call(obj, key)) return Object.getPrototypeOf(obj);
+    return obj[key];
+  }
+
+  function pathTo(node, extra) {
+    const p = pathOf(node);
+    if (extra !== undefined) p.push(extra);
+    return p;
+  }
+
   // Builds the tree and sorts every child list by size, largest first, once: layout, pruning and
-  // the largest-symbols merge all rely on that order.
+  // the largest-symbols merge all rely on that order. Iterative, with an explicit stack, so that
+  // a document of any depth builds without exhausting the call stack.
   function buildModel(doc) {
     if (!isObject(doc)) throw new DocumentError('its top level is not an object');
     const root = new Node('', 0, null, false);
-    const path = [];
-    const fill = (json, node) => {
+    const stack = [[doc, root]];
+    const built = [];
+    while (stack.length) {
+      const [json, node] = stack.pop();
       if (!isObject(json) || !isSize(json.total) || !isObject(json.children) || !isObject(json.leaves)) {
-        throw new DocumentError(groupProblem(json, 'group ' + describe(path)));
+        throw new DocumentError(groupProblem(json, 'group ' + describe(pathTo(node))));
       }
       node.size = json.total;
       const groups = json.children;
       const leaves = json.leaves;
-      for (const name in groups) {
+      for (const name of ownKeys(groups)) {
         const child = new Node(name, 0, node, false);
-        path.push(name);
-        fill(groups[name], child);
-        path.pop();
         node.children.push(child);
-        node.leafCount += child.leafCount;
+        stack.push([member(groups, name), child]);
       }
-      for (const key in leaves) {
-        const l = leaves[key];
+      for (const key of ownKeys(leaves)) {
+        const l = member(leaves, key);
         if (!isObject(l) || !isSize(l.size) || !isSize(l.address) || typeof l.mangledName !== 'string') {
-          throw new DocumentError(leafProblem(l, 'symbol ' + describe(path.concat(key))));
+          throw new DocumentError(leafProblem(l, 'symbol ' + describe(pathTo(node, key))));
         }
         const leaf = new Node(key, l.size, node, true);
         leaf.address = l.address;
         leaf.mangledName = l.mangledName;
         leaf.demangledName = typeof l.demangledName === 'string' ? l.demangledName : '';
         node.children.push(leaf);
-        node.leafCount++;
       }
+      built.push(node);
+    }
+    // Parents were built before their children: counting and sorting backwards sees every
+    // child finished first.
+    for (let i = built.length - 1; i >= 0; i--) {
+      const node = built[i];
+      let count = 0;
+      for (const c of node.children) count += c.leafCount;
+      node.leafCount = count;
       node.children.sort(byShare);
-    };
-    fill(doc, root);
+    }
     for (const top of root.children) {
       const kind = top.isLeaf ? kindOfTopLeaf(top) : kindOfTopLevel(top);
       setKind(top, kind);
@@ -189,13 +222,18 @@
   // Pre-order numbers, and the root's flat list of all nodes in that order for linear scans.
   function number(root) {
     const all = [];
-    const visit = (n) => {
+    const stack = [root];
+    while (stack.length) {
+      const n = stack.pop();
       n.id = all.length;
       all.push(n);
-      if (!n.isLeaf) for (const c of n.children) visit(c);
-      n.end = all.length;
-    };
-    visit(root);
+      if (!n.isLeaf) for (let i = n.children.length - 1; i >= 0; i--) stack.push(n.children[i]);
+    }
+    // A subtree ends where the next node that is not below it begins: walk backwards.
+    for (let i = all.length - 1; i >= 0; i--) {
+      const n = all[i];
+      n.end = n.isLeaf || !n.children.length ? n.id + 1 : n.children[n.children.length - 1].end;
+    }
     root.all = all;
   }
 
@@ -278,10 +316,6 @@
     return (n > Number.MAX_SAFE_INTEGER ? '~' : '') + '0x' + digits.padStart(width, '0');
   }
 
-  function escapeRegExp(s) {
-    return s.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
-  }
-
   function forEachNode(root, fn) {
     const stack = [root];
     while (stack.length) {
@@ -289,35 +323,6 @@
       fn(n);
       if (!n.isLeaf) for (let i = n.children.length - 1; i >= 0; i--) stack.push(n.children[i]);
     }
-  }
-
-  let searchGeneration = 0;
-
-  // Marks matching nodes (name, mangled or demangled name, ignoring case) and the groups above
-  // them with a new generation number, so old marks need no clearing. Returns the count and the
-  // `limit` largest matches, largest first.
-  function search(root, query, limit) {
-    const gen = ++searchGeneration;
-    const q = query.trim();
-    if (!q) return { generation: 0, count: 0, top: [] };
-    const re = new RegExp(escapeRegExp(q), 'i');
-    const top = [];
-    let count = 0;
-    const all = root.all;
-    for (let i = 1; i < all.length; i++) {
-      const n = all[i];
-      if (!(re.test(n.name) || (n.isLeaf && (re.test(n.mangledName) || (n.demangledName && re.test(n.demangledName)))))) continue;
-      count++;
-      n.match = gen;
-      for (let p = n.parent; p && p.holdsMatch !== gen; p = p.parent) p.holdsMatch = gen;
-      if (top.length < limit || n.size > top[top.length - 1].size) {
-        let i = top.length;
-        while (i > 0 && top[i - 1].size < n.size) i--;
-        top.splice(i, 0, n);
-        if (top.length > limit) top.pop();
-      }
-    }
-    return { generation: gen, count, top };
   }
 
   // Binary max-heap of cursors into sorted child lists, keyed by the size each cursor points at.
@@ -397,7 +402,6 @@
     exactBytes,
     percent,
     hexAddress,
-    search,
     largestLeaves,
     forEachNode,
     byShare,

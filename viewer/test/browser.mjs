@@ -54,12 +54,17 @@ function watch(page, errors) {
   page.on('pageerror', (e) => errors.push({ url: page.url(), message: String(e) }));
 }
 
-// The page's URL for a document path (relative to nothing: absolute file URLs are simplest).
+// A document's path as ?data= takes it: relative to the page.
+export function relativeToPage(file) {
+  return path.relative(viewerDir, file).split(path.sep).join('/');
+}
+
+// The page's URL for document paths.
 export function pageUrl({ data, base, hash } = {}) {
   const u = pathToFileURL(pageFile);
   const q = new URLSearchParams();
-  if (data) q.set('data', pathToFileURL(data).href);
-  if (base) q.set('base', pathToFileURL(base).href);
+  if (data) q.set('data', relativeToPage(data));
+  if (base) q.set('base', relativeToPage(base));
   const qs = q.toString();
   return u.href + (qs ? '?' + qs : '') + (hash || '');
 }

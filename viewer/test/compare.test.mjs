@@ -160,3 +160,21 @@ describe('matching repeated names', () => {
     assert.deepEqual(C.splitKey('#'), { base: '#', order: 0 });
   });
 });
+
+describe('deep documents', () => {
+  it('compares two builds thousands of groups deep', () => {
+    const deep = (depth, size) => {
+      let s = '{"total":' + size + ',"children":{},"leaves":{"x":{"size":' + size + ',"address":0,"mangledName":"x"}}}';
+      for (let i = depth - 1; i >= 0; i--) s = '{"total":' + size + ',"children":{"g' + i + '":' + s + '},"leaves":{}}';
+      return M.buildModel(JSON.parse(s));
+    };
+    const newRoot = deep(20000, 24);
+    const oldRoot = deep(20000, 16);
+    const result = C.compare(newRoot, oldRoot);
+    assert.equal(result.leafDeltaSum, 8);
+    const leaf = newRoot.all[newRoot.all.length - 1];
+    assert.ok(leaf.isLeaf);
+    assert.equal(leaf.status, C.GROWN);
+    assert.equal(leaf.other, oldRoot.all[oldRoot.all.length - 1]);
+  });
+});

@@ -28,6 +28,18 @@ export function hostileMapText() {
     .concat(symbols, [line(0x401100, 'zz_end_of_text'), line(0x401300, 'zz_after'), line(0x401400, 'zz_last'), '']).join('\n');
 }
 
+// Names that JavaScript objects treat specially: plain symbols, and D symbols whose modules
+// (top-level groups) and members carry them. Same map format as above.
+export const SPECIAL_NAMES = ['__proto__', 'constructor', 'toString', 'hasOwnProperty', 'valueOf'];
+
+export function specialMapText() {
+  const line = (addr, name) => ' '.repeat(16) + '0x' + addr.toString(16).padStart(16, '0') + ' '.repeat(16) + name;
+  const names = SPECIAL_NAMES.concat(['_D9__proto__3runFZv', '_D9__proto__9__proto__i', '_D11constructor8toStringFZv',
+    '_D8toString11constructor9__proto__FZv', '_D7valueOf14hasOwnPropertyi']);
+  return [' .text          0x0000000000401000      0x300 /tmp/__proto__/constructor.o']
+    .concat(names.map((n, i) => line(0x401000 + i * 0x40 + (i % 3) * 8, n)), [line(0x401300, 'zz_end'), '']).join('\n');
+}
+
 function runVorlith(bin, map, out) {
   execFileSync(bin, [map, out], { stdio: ['ignore', 'ignore', 'pipe'] });
   return out;
@@ -57,7 +69,7 @@ function realMaps() {
 
 let cached = null;
 
-// { all: [{ name, file }], sample, hostile, before, after: files, source: 'vorlith' | 'fixtures' }.
+// { all: [{ name, file }], sample, hostile, special, before, after: files, source: 'vorlith' | 'fixtures' }.
 // before/after are one small program's builds before and after a change (test/builds/).
 export function documents() {
   if (cached) return cached;
@@ -79,16 +91,19 @@ export function documents() {
     const hostileMap = path.join(out, 'hostile.map');
     fs.writeFileSync(hostileMap, hostileMapText());
     const hostile = runVorlith(bin, hostileMap, path.join(out, 'hostile.json'));
+    const specialMap = path.join(out, 'special-names.map');
+    fs.writeFileSync(specialMap, specialMapText());
+    const special = runVorlith(bin, specialMap, path.join(out, 'special-names.json'));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
     const build = (b) => (all.find((d) => d.name === b) || {}).file;
-    cached = { all, sample: sample.file, hostile, before: build('before'), after: build('after'), source: 'vorlith' };
+    cached = { all, sample: sample.file, hostile, special, before: build('before'), after: build('after'), source: 'vorlith' };
   } else {
     if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
-    const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile'))
+    const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile') && !f.startsWith('special'))
       .sort().map((f) => ({ name: path.basename(f, '.json').replace(/^build-/, ''), file: path.join(fixtures, f) }));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
     cached = {
-      all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'),
+      all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'), special: path.join(fixtures, 'special-names.json'),
       before: path.join(fixtures, 'build-before.json'), after: path.join(fixtures, 'build-after.json'), source: 'fixtures',
     };
   }

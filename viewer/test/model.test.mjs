@@ -1,6 +1,6 @@
-// The page's document model, run in node: reading document text, the sorted tree, URL paths,
-// formatting, search and the largest-symbols merge, each checked against a brute-force
-// computation on real documents.
+// The page's document model, run in node: reading document text, the sorted tree, names that
+// JavaScript treats specially, deep documents, URL paths, formatting and the largest-symbols
+// merge, each checked against a brute-force computation on real documents.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -115,7 +115,7 @@ describe('formatting', () => {
   });
 });
 
-describe('search and largest symbols', () => {
+describe('largest symbols', () => {
   const name = 'gnu-ld-c-static.json';
   const doc = readDocument(path.join(fixtures, name));
   const leaves = flatLeaves(doc);
@@ -128,26 +128,61 @@ describe('search and largest symbols', () => {
       assert.deepEqual(got, want, p.join('/'));
     }
   });
+});
 
-  it('search marks exactly the matching nodes, ignores case and keeps the largest in order', () => {
-    const root = M.buildModel(doc);
-    for (const q of ['printf', 'PRINTF', 'fill*', '.o (', 'no-such-name-at-all']) {
-      const r = M.search(root, q, 10);
-      const lower = q.toLowerCase();
-      const hit = (s) => s.toLowerCase().includes(lower);
-      let want = leaves.filter((l) => hit(l.key) || hit(l.mangledName) || hit(l.demangledName)).length;
-      M.forEachNode(root, (n) => {
-        if (!n.isLeaf && n.parent && hit(n.name)) want++;
-      });
-      assert.equal(r.count, want, q);
-      let marked = 0;
-      M.forEachNode(root, (n) => {
-        if (n.match === r.generation) marked++;
-      });
-      assert.equal(marked, want, q);
-      for (let i = 1; i < r.top.length; i++) assert.ok(r.top[i - 1].size >= r.top[i].size);
-      for (const n of r.top) for (let p = n.parent; p; p = p.parent) assert.equal(p.holdsMatch, r.generation);
+describe('names that JavaScript treats specially', () => {
+  const NAMES = ['__proto__', 'constructor', 'toString', 'hasOwnProperty', 'valueOf', '__defineGetter__', 'prototype', 'length'];
+  const json = () => {
+    const groups = NAMES.map((n, i) => JSON.stringify(n) + ':{"total":' + 16 * (i + 1) + ',"children":{},"leaves":{' +
+      JSON.stringify(n) + ':{"size":' + 16 * (i + 1) + ',"address":4096,"mangledName":' + JSON.stringify(n) + ',"demangledName":""}}}');
+    const total = NAMES.reduce((s, _, i) => s + 16 * (i + 1), 0);
+    return '{"total":' + total + ',"children":{' + groups.join(',') + '},"leaves":{}}';
+  };
+
+  it('keeps every such group and symbol, whether the text is parsed as JSON or run as a script', () => {
+    const text = json();
+    // As the file picker reads it, and as a script element evaluates it (an object literal turns
+    // "__proto__" into the prototype).
+    const parsed = M.parseDocumentText('var treeData = ' + text);
+    const evaluated = new Function('return ' + text)();
+    assert.notEqual(Object.getPrototypeOf(evaluated.children), Object.prototype, 'the literal really set a prototype');
+    for (const [how, doc] of [['parsed', parsed], ['evaluated', evaluated]]) {
+      const root = M.buildModel(doc);
+      assert.equal(root.size, NAMES.reduce((s, _, i) => s + 16 * (i + 1), 0), how);
+      assert.deepEqual(root.children.map((c) => c.name).sort(), NAMES.slice().sort(), how);
+      for (const g of root.children) {
+        assert.equal(g.children.length, 1, how + ' ' + g.name);
+        assert.equal(g.children[0].name, g.name, how);
+        assert.equal(g.kind, 'other', how + ': ' + g.name + ' has a kind of its own');
+      }
     }
-    assert.equal(M.search(root, '   ', 10).count, 0);
+  });
+});
+
+describe('deep documents', () => {
+  const deepText = (depth) => {
+    let s = '';
+    for (let i = 0; i < depth; i++) s += '{"total":8,"children":{"g' + i + '":';
+    s += '{"total":8,"children":{},"leaves":{"x":{"size":8,"address":0,"mangledName":"x","demangledName":""}}}';
+    for (let i = 0; i < depth; i++) s += '},"leaves":{}}';
+    return 'var treeData = ' + s;
+  };
+
+  it('builds documents far deeper than the call stack allows recursion', () => {
+    for (const depth of [1000, 4000, 100000]) {
+      const root = M.buildModel(M.parseDocumentText(deepText(depth)));
+      let n = root;
+      let levels = 0;
+      while (!n.isLeaf) {
+        n = n.children[0];
+        levels++;
+      }
+      assert.equal(levels, depth + 1, String(depth));
+      assert.equal(n.depth, depth + 1);
+      assert.equal(root.leafCount, 1);
+      assert.equal(root.end, root.all.length);
+      assert.equal(root.all.length, depth + 2);
+      assert.equal(M.largestLeaves(root, 5)[0], n);
+    }
   });
 });

@@ -203,7 +203,7 @@ describe('static server', () => {
     const own = await launch();
     try {
       const page = await own.newPage();
-      await page.goto(`http://127.0.0.1:${server.address().port}/index.html?data=/doc/d.json`);
+      await page.goto(`http://127.0.0.1:${server.address().port}/index.html?data=doc/d.json`);
       await page.waitForFunction(() => window.vorlithViewer && window.vorlithViewer.state !== 'loading');
       assert.equal(await page.evaluate(() => window.vorlithViewer.state), 'ready');
       const total = await page.evaluate(() => window.vorlithViewer.boxes().filter((b) => b.depth === 1).reduce((s, b) => s + b.size, 0));
@@ -348,11 +348,12 @@ describe('search', () => {
     await page.locator('#search-panel').waitFor({ state: 'visible' });
     const count = await page.locator('#search-count').textContent();
     assert.match(count, new RegExp('^' + sizes.length.toLocaleString('en-US') + ' match'));
-    const items = page.locator('#results li');
-    assert.equal(await items.count(), Math.min(50, sizes.length));
+    const items = page.locator('#table tbody tr');
+    assert.equal(await items.count(), Math.min(200, sizes.length));
     const first = await items.first().locator('.name').textContent();
-    const shown = await items.evaluateAll((lis) => lis.map((li) => li.querySelector('.size').textContent));
+    const shown = await items.evaluateAll((trs) => trs.map((tr) => tr.cells[1].textContent));
     assert.equal(shown[0], (await page.evaluate((n) => VorlithModel.humanSize(n), sizes[0])));
+    assert.match(await page.locator('#table-title').textContent(), new RegExp('Matches of .' + query));
     // Matching boxes are painted highlighted, the others dimmed; check the canvas pixels too.
     const drawn = (await boxes(page)).filter((b) => !b.rest && !b.expanded && area(b) > 30);
     const matched = drawn.filter((b) => hit(b.name) || (b.isLeaf && matching.some((l) => l.key === b.name && samePath(l.path, b.path.slice(0, -1)))));
@@ -440,8 +441,8 @@ describe('untrusted names', () => {
     const tableNames = await page.$$eval('#table .name', (els) => els.map((e) => e.textContent));
     for (const l of hostile) assert.ok(tableNames.includes(l.key), l.key);
     await page.fill('#search', 'onerror');
-    await page.locator('#results li').first().waitFor();
-    const results = await page.$$eval('#results .name', (els) => els.map((e) => e.textContent));
+    await page.locator('#search-panel').waitFor({ state: 'visible' });
+    const results = await page.$$eval('#table .name', (els) => els.map((e) => e.textContent));
     assert.ok(results.includes(HOSTILE_GROUP), results.join());
     assert.ok(results.some((r) => r.startsWith('<img src=x')), results.join());
     for (const b of (await boxes(page)).filter((x) => x.name && /[<>"]/.test(x.name))) {
@@ -450,7 +451,7 @@ describe('untrusted names', () => {
       await page.waitForFunction((n) => document.querySelector('#tooltip .title')?.textContent === n, b.name);
     }
     // The group's breadcrumb, after following its search result.
-    await page.locator('#results li', { hasText: HOSTILE_GROUP }).first().click();
+    await page.locator('#table tbody tr').filter({ has: page.locator('.name', { hasText: HOSTILE_GROUP }) }).first().click();
     await waitForView(page, groupPath);
     assert.deepEqual(await page.$$eval('#crumbs > *:not(.sep)', (els) => els.map((e) => e.textContent)), ['All', ...groupPath]);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
