@@ -1,5 +1,6 @@
 #include "document.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -347,6 +348,33 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   std::string error_;
 };
 
+// A name twice in one object: JSON.parse, and so the page, would keep only the last one. vorlith
+// never writes that, so such a document is refused rather than read differently from the page.
+void requireUniqueNames(const Document& doc) {
+  std::vector<string_view> names;
+  auto check = [&doc, &names](uint32_t group, const char* what) {
+    std::sort(names.begin(), names.end());
+    auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice != names.end()) {
+      std::string where =
+          group == 0 ? "the root" : "group \"" + std::string(doc.groups[group].name) + "\"";
+      throw std::runtime_error(std::string(what) + " \"" + std::string(*twice) + "\" is twice in " +
+                               where);
+    }
+  };
+  for (uint32_t g = 0; g < doc.groups.size(); ++g) {
+    names.clear();
+    doc.forEachChild(g, [&](uint32_t c) { names.push_back(doc.groups[c].name); });
+    check(g, "group");
+    names.clear();
+    const DocGroup& group = doc.groups[g];
+    for (uint32_t k = 0; k < group.leafCount; ++k) {
+      names.push_back(doc.leaves[group.firstLeaf + k].key);
+    }
+    check(g, "symbol");
+  }
+}
+
 }  // namespace
 
 bool canReadDocuments() {
@@ -362,6 +390,7 @@ Document readDocument(string_view json, size_t offset) {
   if (doc.groups.empty()) {
     throw std::runtime_error("its top level is not an object");
   }
+  requireUniqueNames(doc);
   return doc;
 }
 

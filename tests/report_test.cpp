@@ -273,6 +273,9 @@ TEST(ReadDocument, SaysWhatIsWrong) {
        "\"size\" of symbol \"x\" in the root is a fraction"},
       {root(1, "'a':7", ""), "\"a\" in the root is a number, not an object"},
       {"{'total':1,", "it is not valid JSON (at byte 12: "},
+      {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
+      {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
+       "group \"b\" is twice in group \"a\""},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.json);
