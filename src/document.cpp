@@ -145,6 +145,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     if (skipping()) {
       return true;
     }
+    if (stack_.empty()) {
+      return misplaced("a number");
+    }
     Frame& top = stack_.back();
     if (top.kind == Kind::Group && top.key == "total") {
       doc_.groups[top.index].total = n;
@@ -161,6 +164,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   bool string(string_t& s) override {
     if (skipping()) {
       return true;
+    }
+    if (stack_.empty()) {
+      return misplaced("a string");
     }
     Frame& top = stack_.back();
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {

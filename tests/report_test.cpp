@@ -264,6 +264,9 @@ TEST(ReadDocument, SaysWhatIsWrong) {
     std::string json, message;
   } cases[] = {
       {"[1]", "its top level is not an object"},
+      {"1", "its top level is not an object"},
+      {"'x'", "its top level is not an object"},
+      {"null", "its top level is not an object"},
       {"{'total':1,'children':{}}", "the root lacks \"total\", \"children\" or \"leaves\""},
       {root(1, group("a", 1, "", "'x':{'size':1,'address':2}"), ""),
        "symbol \"x\" in group \"a\" lacks \"size\", \"address\" or \"mangledName\""},
