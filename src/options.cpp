@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <charconv>
 #include <stdexcept>
 
 namespace vorlith {
@@ -22,10 +23,38 @@ struct Option {
   void (*apply)(CommandLine&, string_view value);
 };
 
+// A whole decimal number with no sign and no spaces; throws std::invalid_argument.
+uint64_t parseCount(string_view text, string_view what) {
+  uint64_t n = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    throw std::invalid_argument(string(what) + " must be a whole number");
+  }
+  return n;
+}
+
 // One row per option, in the order --help lists them.
 constexpr Option kOptions[] = {
     {"--modern", Value::None, "", "read maps and names as today's toolchains write them",
      [](CommandLine& line, string_view) { line.settings.modern = true; }},
+    {"--summary", Value::Optional, "N", "print the largest groups and N largest symbols (20)",
+     [](CommandLine& line, string_view value) {
+       line.settings.summary = true;
+       if (!value.empty()) {
+         line.settings.listLength = parseCount(value, "N");
+       }
+     }},
+    {"--base", Value::Required, "OLD", "compare with an older build (its map or document)",
+     [](CommandLine& line, string_view value) { line.settings.base = value; }},
+    {"--max-growth", Value::Required, "LIMIT",
+     "with --base: exit 3 if it grew more (4096, 64KiB, 2%)",
+     [](CommandLine& line, string_view value) {
+       line.settings.maxGrowth = parseGrowthLimit(value);
+     }},
+    {"--csv", Value::Required, "FILE", "write one row per symbol to FILE (CSV)",
+     [](CommandLine& line, string_view value) { line.settings.csv = value; }},
+    {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
+     [](CommandLine& line, string_view value) { line.settings.html = value; }},
     {"--help", Value::None, "", "print this help and exit",
      [](CommandLine& line, string_view) { line.action = CommandLine::Action::Help; }},
     {"--version", Value::None, "", "print the version and exit",
@@ -59,6 +88,45 @@ const Option* findOption(string_view name) {
 }
 
 }  // namespace
+
+GrowthLimit parseGrowthLimit(string_view text) {
+  GrowthLimit limit;
+  limit.text = text;
+  if (!text.empty() && text.back() == '%') {
+    string_view number = text.substr(0, text.size() - 1);
+    size_t point = number.find('.');
+    string_view whole = number.substr(0, point);
+    string_view fraction = point == string_view::npos ? string_view() : number.substr(point + 1);
+    if (whole.empty() || (point != string_view::npos && fraction.empty()) || fraction.size() > 6 ||
+        whole.size() > 12) {
+      throw std::invalid_argument("a per cent is written like 2% or 0.5%");
+    }
+    limit.percent = true;
+    limit.percentDigits = parseCount(string(whole) + string(fraction), "a per cent");
+    limit.percentDecimals = static_cast<uint32_t>(fraction.size());
+    return limit;
+  }
+  struct Unit {
+    string_view suffix;
+    uint64_t factor;
+  };
+  constexpr Unit kUnits[] = {
+      {"GiB", 1ull << 30}, {"MiB", 1ull << 20}, {"KiB", 1ull << 10}, {"B", 1}};
+  uint64_t factor = 1;
+  for (const Unit& unit : kUnits) {
+    if (text.size() > unit.suffix.size() && text.ends_with(unit.suffix)) {
+      factor = unit.factor;
+      text.remove_suffix(unit.suffix.size());
+      break;
+    }
+  }
+  uint64_t count = parseCount(text, "LIMIT (bytes, KiB, MiB, GiB or a per cent)");
+  if (count > UINT64_MAX / factor) {
+    throw std::invalid_argument("LIMIT is too large");
+  }
+  limit.bytes = count * factor;
+  return limit;
+}
 
 string usageLine(string_view program) {
   return "Usage: " + string(program) + " input.map output.json";
@@ -136,6 +204,9 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
   }
   if (line.action != CommandLine::Action::Run) {
     return line;
+  }
+  if (line.settings.maxGrowth && line.settings.base.empty()) {
+    failOption("--max-growth=" + line.settings.maxGrowth->text, "it needs --base=OLD", program);
   }
   if (paths.size() != 2) {
     throw std::runtime_error(usageLine(program));

@@ -4,17 +4,42 @@
 //   vorlith --modern -- input.map output.json     options first or anywhere before "--"
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorlith {
 
+// How much a build may grow against its base before the run fails: bytes, or a share of the old
+// total given as a decimal per cent ("2.5%" is 25 / 10^1).
+struct GrowthLimit {
+  bool percent = false;
+  uint64_t bytes = 0;            // when not a per cent
+  uint64_t percentDigits = 0;    // the per cent's digits without the point: "2.5" is 25
+  uint32_t percentDecimals = 0;  // digits after the point
+  std::string text;              // as given, for messages
+};
+
 // What the options ask of the reader, the classifier and the reports. The default value is a run
 // without options, which must stay exactly the classic behaviour.
 struct Settings {
-  bool modern = false;  // read maps and names as today's toolchains write them
+  bool modern = false;                   // read maps and names as today's toolchains write them
+  bool summary = false;                  // print the largest groups and symbols
+  uint64_t listLength = 20;              // how many symbols and changes the printed reports list
+  std::string base;                      // compare with this map or document when not empty
+  std::optional<GrowthLimit> maxGrowth;  // fail with status 3 past this growth
+  std::string csv;                       // write one row per symbol here when not empty
+  std::string html;                      // write the self-contained page here when not empty
 };
+
+// The exit status of a run whose build grew past its --max-growth limit.
+constexpr int kGrewTooMuch = 3;
+
+// Reads "4096", "64KiB", "1MiB", "1GiB", "100B" or a per cent ("2%", "0.5%"). Throws
+// std::invalid_argument saying what is wrong.
+[[nodiscard]] GrowthLimit parseGrowthLimit(std::string_view text);
 
 struct CommandLine {
   enum class Action { Run, Help, Version };

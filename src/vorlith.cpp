@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
+#include "document.h"
 #include "dsym.h"
 #include "mapfile.h"
 #include "options.h"
+#include "reports.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -93,6 +96,142 @@ void writeDocument(const std::string& fileName, string_view json) {
   if (::close(fd) != 0) {
     throw std::runtime_error(fileName + ": " + std::strerror(errno));
   }
+}
+
+// The file's first `limit` bytes, or all of it.
+std::string readFile(const std::string& fileName, size_t limit = SIZE_MAX) {
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      int error = errno;
+      ::close(fd);
+      throw std::runtime_error(fileName + ": " + std::strerror(error));
+    }
+    if (got == 0 || text.size() >= limit) {
+      break;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+void writeFile(const std::string& fileName, string_view text) {
+  int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+  }
+  writeAll(fd, text, fileName);
+  if (::close(fd) != 0) {
+    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+  }
+}
+
+// What a run keeps until the process ends: tearing down millions of small allocations only to
+// exit costs a tenth of the run on large maps. They stay reachable from a static, so leak
+// checkers count them as in use.
+struct Kept {
+  std::unique_ptr<MapFile> map;
+  std::unique_ptr<TreeNode> tree;
+  std::unique_ptr<MapFile> baseMap;
+  std::unique_ptr<TreeNode> baseTree;
+};
+
+Kept& kept() {
+  static Kept* kept = new Kept;  // never destroyed
+  return *kept;
+}
+
+// The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
+std::unique_ptr<TreeNode> treeOfMap(const std::string& fileName, const Settings& settings,
+                                    std::unique_ptr<MapFile>& map, std::ostream& out) {
+  map = std::make_unique<MapFile>(fileName, out, settings);
+  if (map->symbols.size() < 2 && !map->empty()) {
+    // A file that holds something, but in no form read here: say which forms are read.
+    throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
+  }
+  auto tree = std::make_unique<TreeNode>(buildTree(map->symbols, settings));
+  std::vector<Symbol>().swap(map->symbols);  // room for the document
+  return tree;
+}
+
+bool wantsReports(const Settings& settings) {
+  return settings.summary || !settings.base.empty() || !settings.csv.empty() ||
+         !settings.html.empty();
+}
+
+// The older build of --base: a document that vorlith wrote, or a map read like the new one.
+struct Base {
+  Document doc;
+  std::string fileText;  // a document's file
+  std::string mapJson;   // a map's document, made only for the page
+};
+
+Base readBase(const CommandLine& line, std::ostream& out) {
+  const std::string& fileName = line.settings.base;
+  Base base;
+  if (looksLikeDocument(readFile(fileName, 4096))) {
+    base.fileText = readFile(fileName);
+    try {
+      string_view json = documentJson(base.fileText);
+      base.doc = readDocument(json, static_cast<size_t>(json.data() - base.fileText.data()));
+    } catch (const std::runtime_error& wrong) {
+      throw std::runtime_error(fileName + ": " + wrong.what());
+    }
+    return base;
+  }
+  Kept& k = kept();
+  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
+  base.doc = documentFromTree(*k.baseTree);
+  if (!line.settings.html.empty()) {
+    base.mapJson = std::string(zel::utils::json::toJson(*k.baseTree).get());
+  }
+  return base;
+}
+
+// Runs the reports the options ask for, after the document is written. Returns the exit status.
+int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
+               std::ostream& out) {
+  const Settings& settings = line.settings;
+  Document doc = documentFromTree(tree);
+  std::string text;
+  if (settings.summary) {
+    text += report::summary(doc, settings.listLength);
+  }
+  int status = 0;
+  if (base != nullptr) {
+    const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
+    report::ComparisonText comparison =
+        report::comparison(base->doc, settings.base, doc, line.output, settings.listLength, limit);
+    text += text.empty() ? "" : "\n";
+    text += comparison.text;
+    status = comparison.grewTooMuch ? kGrewTooMuch : 0;
+  }
+  out << text << std::flush;
+  if (!settings.csv.empty()) {
+    writeFile(settings.csv, report::csv(doc));
+  }
+  if (!settings.html.empty()) {
+    report::PageDocument page{json, line.output};
+    report::PageDocument basePage;
+    if (base != nullptr) {
+      basePage = {
+          base->fileText.empty() ? string_view(base->mapJson) : documentJson(base->fileText),
+          settings.base};
+    }
+    writeFile(settings.html,
+              report::selfContainedPage(page, base != nullptr ? &basePage : nullptr));
+  }
+  return status;
 }
 
 }  // namespace
@@ -182,30 +321,25 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       out << "vorlith " << version() << '\n';
       return 0;
     }
-    const std::string& input = line.input;
-    const std::string& output = line.output;
-    // The map and the tree live until the process ends: tearing down millions of small
-    // allocations only to exit costs a tenth of the run on large maps. They stay reachable
-    // from these statics, so leak checkers count them as in use.
-    struct Kept {
-      std::unique_ptr<MapFile> map;
-      std::unique_ptr<TreeNode> tree;
-    };
-    static Kept* kept = new Kept;  // never destroyed
-    kept->map = std::make_unique<MapFile>(input, out, line.settings);
-    if (kept->map->symbols.size() < 2 && !kept->map->empty()) {
-      // A file that holds something, but in no form read here: say which forms are read.
-      throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
+    Kept& k = kept();
+    k.tree = treeOfMap(line.input, line.settings, k.map, out);
+    // The older build is read before the document is written: it may be the very file that
+    // the document replaces ("--base=size.json app.map size.json"), and a base that cannot be
+    // read fails the run with nothing written.
+    std::optional<Base> base;
+    if (!line.settings.base.empty()) {
+      base = readBase(line, out);
     }
-    kept->tree = std::make_unique<TreeNode>(buildTree(kept->map->symbols, line.settings));
-    std::vector<Symbol>().swap(kept->map->symbols);  // room for the document
-    zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
-    if (output == kStandardOutput) {
+    zel::utils::appender::FastAppender json = zel::utils::json::toJson(*k.tree);
+    if (line.output == kStandardOutput) {
       writeDocument(out, json.get());
     } else {
-      writeDocument(output, json.get());
+      writeDocument(line.output, json.get());
     }
-    return 0;
+    if (!wantsReports(line.settings)) {
+      return 0;
+    }
+    return runReports(line, *k.tree, json.get(), base ? &*base : nullptr, out);
   } catch (const std::exception& failure) {
     err << failure.what() << '\n';
     return 1;

@@ -15,6 +15,8 @@ for tool in cmake:cmake g++:g++ python3:python3 man:man-db dpkg-shlibdeps:dpkg-d
   command -v "${tool%%:*}" >/dev/null 2>&1 || need_packages="$need_packages ${tool#*:}"
 done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
+[ -e /usr/include/nlohmann/json.hpp ] || need_packages="$need_packages nlohmann-json3-dev"
+python3 -c 'import yaml' 2>/dev/null || need_packages="$need_packages python3-yaml"
 if [ -d viewer ] && [ -f viewer/package.json ]; then
   command -v chromium >/dev/null 2>&1 || need_packages="$need_packages chromium"
   command -v npm >/dev/null 2>&1 || need_packages="$need_packages nodejs npm"

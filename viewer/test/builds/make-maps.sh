@@ -17,8 +17,23 @@ for build in before after; do
     mv "$obj/map.txt" "$here/$build.map"
     rm -rf "$obj"
 done
-if LC_ALL=C grep -a -l -E '/tmp/|/work/|/home/|/root/' "$here/before.map" "$here/after.map"; then
+# The same two builds with ldc2 (optimised, shared druntime and Phobos): ldc-before.map and
+# ldc-after.map, for comparisons of another compiler's names.
+for build in before after; do
+    obj="$(mktemp -d)"
+    for m in app shop/cart shop/prices; do
+        ldc2 -O1 -c -I"$here/$build" "$here/$build/$m.d" -of="$obj/$(echo "$m" | tr / .).o"
+    done
+    gcc -O1 -c "$here/$build/shop/lookup.c" -o "$obj/shop.lookup.o"
+    (cd "$obj" && ldc2 -link-defaultlib-shared -of=shop app.o shop.cart.o shop.prices.o shop.lookup.o -L-Map=map.txt)
+    mv "$obj/map.txt" "$here/ldc-$build.map"
+    rm -rf "$obj"
+done
+maps="$here/before.map $here/after.map $here/ldc-before.map $here/ldc-after.map"
+# shellcheck disable=SC2086
+if LC_ALL=C grep -a -l -E '/tmp/|/work/|/home/|/root/' $maps; then
     echo "a build path reached a map" >&2
     exit 1
 fi
-ls -l "$here/before.map" "$here/after.map"
+# shellcheck disable=SC2086
+ls -l $maps

@@ -1,0 +1,81 @@
+// A size document as the reports read it: the groups and leaves of one build, flat and in the
+// document's order, from the tree of this run or from a document file that vorlith wrote:
+//   var treeData = {"total":48,"children":{"app":{"total":48,"children":{},"leaves":{"main":
+//     {"size":48,"address":65536,"mangledName":"main","demangledName":""}}}},"leaves":{}}
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "arena.h"
+
+namespace vorlith {
+
+struct TreeNode;
+
+struct DocLeaf {
+  std::string_view key;  // the name it is filed under in its group ("f", "f#2")
+  uint64_t size = 0;
+  uint64_t address = 0;
+  std::string_view mangledName;
+  std::string_view demangledName;  // empty when it is the mangled name
+  uint32_t group = 0;              // the group that holds it
+
+  // The name a reader is shown: the demangled name, else the mangled one.
+  [[nodiscard]] std::string_view shownName() const {
+    return demangledName.empty() ? mangledName : demangledName;
+  }
+};
+
+constexpr uint32_t kNoGroup = UINT32_MAX;
+
+struct DocGroup {
+  std::string_view name;  // empty for the root
+  uint64_t total = 0;
+  uint32_t parent = kNoGroup;
+  uint32_t firstChild = kNoGroup;  // sub-groups in document order, linked by nextSibling
+  uint32_t lastChild = kNoGroup;
+  uint32_t nextSibling = kNoGroup;
+  uint32_t firstLeaf = 0;  // its own leaves are leaves[firstLeaf, firstLeaf + leafCount)
+  uint32_t leafCount = 0;
+};
+
+// Group 0 is the root. Names are views into the tree's arena or into the document's own.
+struct Document {
+  std::vector<DocGroup> groups;
+  std::vector<DocLeaf> leaves;
+  std::unique_ptr<TextArena> text = std::make_unique<TextArena>();  // names read from a file
+
+  [[nodiscard]] const DocGroup& root() const { return groups.front(); }
+  // The names of the groups from the top level down to `group` (the root's path is empty).
+  [[nodiscard]] std::vector<std::string_view> pathOf(uint32_t group) const;
+  // Visits the sub-groups of `group` in document order.
+  template <typename Visit>
+  void forEachChild(uint32_t group, Visit visit) const {
+    for (uint32_t c = groups[group].firstChild; c != kNoGroup; c = groups[c].nextSibling) {
+      visit(c);
+    }
+  }
+};
+
+// The document of a tree this run built; its names stay views into the tree's arena.
+[[nodiscard]] Document documentFromTree(const TreeNode& root);
+
+// Whether a file that begins with `head` is a document (JSON, optionally behind "var treeData =")
+// rather than a map.
+[[nodiscard]] bool looksLikeDocument(std::string_view head);
+
+// The JSON text of a document file: without a byte order mark, "var treeData =" and a final ";".
+[[nodiscard]] std::string_view documentJson(std::string_view fileText);
+
+// Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
+// Throws std::runtime_error saying what is wrong, or that this build cannot read documents.
+[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
+
+// Whether readDocument can read documents in this build (it needs a JSON library at build time).
+[[nodiscard]] bool canReadDocuments();
+
+}  // namespace vorlith

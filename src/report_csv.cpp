@@ -1,0 +1,78 @@
+// --csv=FILE: one row per symbol, for spreadsheets and scripts (RFC 4180: CRLF, quotes doubled).
+//   size,address,path,key,mangled name,shown name
+//   48,0x401000,app,main,_Dmain,D main
+#include "reports.h"
+
+namespace vorlith::report {
+
+using std::string;
+using std::string_view;
+
+namespace {
+
+constexpr string_view kPathSeparator = " \xE2\x80\xBA ";  // " › "
+
+void appendHex(string& out, uint64_t n) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = "0123456789abcdef"[n & 0xF];
+    n >>= 4;
+  } while (n != 0);
+  out += "0x";
+  while (count > 0) {
+    out += digits[--count];
+  }
+}
+
+}  // namespace
+
+string csvField(string_view text) {
+  if (text.find_first_of(",\"\r\n") == string_view::npos) {
+    return string(text);
+  }
+  string out = "\"";
+  for (char c : text) {
+    out += c;
+    if (c == '"') {
+      out += '"';
+    }
+  }
+  out += '"';
+  return out;
+}
+
+string csv(const Document& doc) {
+  string out = "size,address,path,key,mangled name,shown name\r\n";
+  // Leaves come group by group, so each group's path is joined once.
+  uint32_t pathOf = kNoGroup;
+  string path;
+  for (const DocLeaf& leaf : doc.leaves) {
+    if (leaf.group != pathOf) {
+      pathOf = leaf.group;
+      path.clear();
+      bool first = true;
+      for (string_view name : doc.pathOf(leaf.group)) {
+        path += first ? "" : kPathSeparator;
+        path += name;
+        first = false;
+      }
+      path = csvField(path);
+    }
+    out += std::to_string(leaf.size);
+    out += ',';
+    appendHex(out, leaf.address);
+    out += ',';
+    out += path;
+    out += ',';
+    out += csvField(leaf.key);
+    out += ',';
+    out += csvField(leaf.mangledName);
+    out += ',';
+    out += csvField(leaf.shownName());
+    out += "\r\n";
+  }
+  return out;
+}
+
+}  // namespace vorlith::report

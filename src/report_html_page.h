@@ -1,0 +1,12 @@
+// The viewer's page with its scripts and styles inline, built into the program from viewer/ by
+// cmake/embed-viewer.cmake: the documents go between the head and the tail.
+#pragma once
+
+#include <string_view>
+
+namespace vorlith::report {
+
+extern const std::string_view kPageHead;  // up to the first script
+extern const std::string_view kPageTail;  // the scripts and the rest
+
+}  // namespace vorlith::report

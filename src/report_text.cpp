@@ -1,0 +1,206 @@
+#include "report_text.h"
+
+namespace vorlith::report {
+
+using std::string;
+using std::string_view;
+
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;
+
+constexpr string_view kSeparator = " \xE2\x80\xBA ";  // " › "
+constexpr string_view kEllipsis = "\xE2\x80\xA6";     // "…"
+
+string decimal(Wide n) {
+  string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
+    n /= 10;
+  } while (n != 0);
+  return digits;
+}
+
+Wide magnitude(Delta delta) {
+  return delta < 0 ? -static_cast<Wide>(delta) : Wide(delta);
+}
+
+// `n` divided by `unit` in tenths, rounded half up: "12.3".
+string tenths(Wide n, Wide unit) {
+  Wide t = (n * 10 + unit / 2) / unit;
+  return decimal(t / 10) + "." + decimal(t % 10);
+}
+
+string human(Wide bytes) {
+  constexpr Wide kKiB = 1024;
+  if (bytes < kKiB) {
+    return decimal(bytes) + " B";
+  }
+  if (bytes < kKiB * kKiB) {
+    return tenths(bytes, kKiB) + " KiB";
+  }
+  if (bytes < kKiB * kKiB * kKiB) {
+    return tenths(bytes, kKiB * kKiB) + " MiB";
+  }
+  return tenths(bytes, kKiB * kKiB * kKiB) + " GiB";
+}
+
+// The length of the UTF-8 sequence that starts `text`, or 0 when it is not a valid one.
+size_t sequenceLength(string_view text) {
+  auto byte = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(0);
+  size_t length = lead < 0x80                   ? 1
+                  : lead >= 0xC2 && lead < 0xE0 ? 2
+                  : lead >= 0xE0 && lead < 0xF0 ? 3
+                  : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                : 0;
+  if (length == 0 || length > text.size()) {
+    return 0;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0) ||
+      (lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90)) {
+    return 0;
+  }
+  return length;
+}
+
+void appendHex(string& out, unsigned value, int digits) {
+  constexpr string_view kHex = "0123456789ABCDEF";
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    out += kHex[(value >> shift) & 0xF];
+  }
+}
+
+}  // namespace
+
+string humanSize(uint64_t bytes) {
+  return human(bytes);
+}
+
+string signedBytes(Delta delta) {
+  if (delta == 0) {
+    return "0";
+  }
+  return (delta < 0 ? "-" : "+") + decimal(magnitude(delta));
+}
+
+string signedHumanSize(Delta delta) {
+  if (delta == 0) {
+    return "0 B";
+  }
+  return (delta < 0 ? "-" : "+") + human(magnitude(delta));
+}
+
+string share(uint64_t part, uint64_t whole) {
+  if (whole == 0) {
+    return "-";
+  }
+  return tenths(Wide(part) * 100, whole) + "%";
+}
+
+string signedShare(Delta delta, uint64_t base) {
+  if (base == 0) {
+    return "n/a";
+  }
+  if (delta == 0) {
+    return "0.00%";
+  }
+  // Hundredths of a per cent, rounded half up.
+  Wide hundredths = (magnitude(delta) * 10000 + base / 2) / base;
+  string text = delta < 0 ? "-" : "+";
+  string fraction = decimal(hundredths % 100);
+  return text + decimal(hundredths / 100) + "." + (fraction.size() < 2 ? "0" : "") + fraction + "%";
+}
+
+string printable(string_view name) {
+  string out;
+  out.reserve(name.size());
+  while (!name.empty()) {
+    size_t length = sequenceLength(name);
+    auto lead = static_cast<unsigned char>(name.front());
+    if (length == 0) {
+      out += "\\x";
+      appendHex(out, lead, 2);
+      name.remove_prefix(1);
+      continue;
+    }
+    string_view character = name.substr(0, length);
+    if (lead < 0x20 || lead == 0x7F) {
+      out += "\\x";
+      appendHex(out, lead, 2);
+    } else if (lead == 0xC2 && static_cast<unsigned char>(name[1]) < 0xA0) {
+      out += "\\u{";  // C1 controls: U+0080 to U+009F
+      appendHex(out, static_cast<unsigned char>(name[1]), 4);
+      out += '}';
+    } else if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
+      out += character.back() == '\xA8' ? "\\u{2028}" : "\\u{2029}";
+    } else {
+      out += character;
+    }
+    name.remove_prefix(length);
+  }
+  return out;
+}
+
+size_t columns(string_view text) {
+  size_t count = 0;
+  for (char c : text) {
+    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }
+  return count;
+}
+
+string shortenMiddle(string_view text, size_t width) {
+  size_t total = columns(text);
+  if (total <= width) {
+    return string(text);
+  }
+  if (width == 0) {
+    return string();
+  }
+  // The end says which symbol it is, the start where it lives: the end gets the odd column.
+  size_t keep = width - 1;
+  size_t headColumns = keep / 2;
+  size_t tailColumns = keep - headColumns;
+  auto isLead = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+  size_t head = 0;
+  for (size_t seen = 0; head < text.size(); ++head) {
+    if (isLead(text[head]) && seen++ == headColumns) {
+      break;
+    }
+  }
+  size_t tail = text.size();
+  for (size_t seen = 0; tail > 0 && seen < tailColumns;) {
+    --tail;
+    seen += isLead(text[tail]);
+  }
+  return string(text.substr(0, head)) + string(kEllipsis) + string(text.substr(tail));
+}
+
+string printablePath(const std::vector<string_view>& groups, string_view key) {
+  string path;
+  for (string_view group : groups) {
+    path += printable(group);
+    path += kSeparator;
+  }
+  path += printable(key);
+  return path;
+}
+
+string padLeft(string_view text, size_t width) {
+  size_t used = columns(text);
+  return string(used < width ? width - used : 0, ' ') + string(text);
+}
+
+string padRight(string_view text, size_t width) {
+  size_t used = columns(text);
+  return string(text) + string(used < width ? width - used : 0, ' ');
+}
+
+}  // namespace vorlith::report

@@ -1,0 +1,499 @@
+// The reports' parts: size budgets, reading documents, matching two builds as the page does,
+// terminal text, CSV fields and the inline document of the self-contained page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mapfile.h"
+#include "reports.h"
+#include "support/expect.h"
+#include "vorlith.h"
+#include "zel/utils/json.h"
+
+namespace vorlith {
+namespace {
+
+using report::Delta;
+
+// A document from compact JSON written with ' for ", to keep the tables readable.
+Document doc(std::string json) {
+  std::replace(json.begin(), json.end(), '\'', '"');
+  return readDocument(json);
+}
+
+std::string leaf(std::string_view key, uint64_t size, std::string_view mangled = "") {
+  return "'" + std::string(key) + "':{'size':" + std::to_string(size) +
+         ",'address':4096,'mangledName':'" + std::string(mangled.empty() ? key : mangled) +
+         "','demangledName':''}";
+}
+
+TEST(ParseGrowthLimit, ReadsBytesUnitsAndPerCents) {
+  struct Case {
+    std::string_view text;
+    bool percent;
+    uint64_t bytes, digits;
+    uint32_t decimals;
+  } cases[] = {
+      {"4096", false, 4096, 0, 0},    {"0", false, 0, 0, 0},
+      {"100B", false, 100, 0, 0},     {"64KiB", false, 65536, 0, 0},
+      {"1MiB", false, 1048576, 0, 0}, {"2GiB", false, 2147483648, 0, 0},
+      {"2%", true, 0, 2, 0},          {"0.5%", true, 0, 5, 1},
+      {"12.25%", true, 0, 1225, 2},   {"0%", true, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    GrowthLimit limit = parseGrowthLimit(c.text);
+    EXPECT_EQ(limit.percent, c.percent);
+    EXPECT_EQ(limit.bytes, c.bytes);
+    EXPECT_EQ(limit.percentDigits, c.digits);
+    EXPECT_EQ(limit.percentDecimals, c.decimals);
+  }
+}
+
+TEST(ParseGrowthLimit, RejectsWhatIsNotALimit) {
+  for (std::string_view text :
+       {"", "-1", "+5", "1.5", "1.5KiB", "64KB", "64kib", "64 KiB", "KiB", "%", "2.%", ".5%", "-2%",
+        "1e3", "18446744073709551616", "17179869184GiB", "0x10", "5%%"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW((void)parseGrowthLimit(text), std::invalid_argument);
+  }
+}
+
+TEST(GrewPastLimit, FailsExactlyWhenTheGrowthPassesTheLimit) {
+  struct Case {
+    std::string_view limit;
+    uint64_t oldTotal, newTotal;
+    bool fails;
+  } cases[] = {
+      {"4096", 1000, 5096, false},
+      {"4096", 1000, 5097, true},
+      {"0", 500, 500, false},
+      {"0", 500, 501, true},
+      {"1KiB", 0, 1024, false},
+      {"1KiB", 0, 1025, true},
+      {"10", 1000, 10, false},  // shrinking never fails
+      {"2%", 10000, 10200, false},
+      {"2%", 10000, 10201, true},
+      {"0.5%", 1000, 1005, false},
+      {"0.5%", 1000, 1006, true},
+      // 2.5% of 999 is 24.975 bytes: 24 is within, 25 is past.
+      {"2.5%", 999, 1023, false},
+      {"2.5%", 999, 1024, true},
+      {"0%", 0, 0, false},
+      {"0%", 0, 1, true},
+      {"100%", UINT64_MAX / 2, UINT64_MAX - 1, false},
+      {"100%", UINT64_MAX / 2, UINT64_MAX, true},
+      {"16GiB", UINT64_MAX - 5, UINT64_MAX, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.limit) + " " + std::to_string(c.oldTotal) + " -> " +
+                 std::to_string(c.newTotal));
+    EXPECT_EQ(report::grewPastLimit(c.oldTotal, c.newTotal, parseGrowthLimit(c.limit)), c.fails);
+  }
+}
+
+TEST(SplitKey, ReadsTheNumberAfterTheLastHashAsThePageDoes) {
+  struct Case {
+    std::string_view key, base;
+    double order;
+  } cases[] = {
+      {"f", "f", 0},
+      {"f#12", "f", 12},
+      {"f#007", "f", 7},
+      {"a#1#2", "a#1", 2},
+      {"#3", "", 3},
+      {"f#", "f#", 0},
+      {"f#1x", "f#1x", 0},
+      {"f#-1", "f#-1", 0},
+      {"123", "123", 0},
+      // The page's pattern ^(.*)#(\d+)$ has "." (no line terminators) and ASCII digits.
+      {"a\n#1", "a\n#1", 0},
+      {"a\xE2\x80\xA8#1", "a\xE2\x80\xA8#1", 0},
+      {"a\r#1", "a\r#1", 0},
+      {"f#\xD9\xA3", "f#\xD9\xA3", 0},
+      {"\xE2\x80\xA7#4", "\xE2\x80\xA7", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.key));
+    report::KeyParts parts = report::splitKey(c.key);
+    EXPECT_EQ(parts.base, c.base);
+    EXPECT_EQ(parts.order, c.order);
+  }
+}
+
+TEST(AlignLeaves, PairsEqualSizesThenTheRestInOrder) {
+  using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+  struct Case {
+    std::vector<uint64_t> olds, news;
+    Pairs expected;  // old position, new position
+  } cases[] = {
+      // A duplicate added in the middle leaves the others paired.
+      {{10, 20, 30}, {10, 25, 20, 30}, {{0, 0}, {1, 2}, {2, 3}}},
+      // Between equal sizes, the rest pair in order.
+      {{1, 2, 3}, {1, 9, 3}, {{0, 0}, {1, 1}, {2, 2}}},
+      {{1, 2}, {3, 4}, {{0, 0}, {1, 1}}},
+      {{5, 6, 7}, {8}, {{0, 0}}},
+      // One on a side: its equal-sized twin, else the first.
+      {{5}, {7, 5}, {{0, 1}}},
+      {{5}, {7, 8}, {{0, 0}}},
+      {{7, 5}, {5}, {{1, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.olds) + " " + testing::PrintToString(c.news));
+    std::vector<report::AlignItem> olds, news;
+    for (size_t k = 0; k < c.olds.size(); ++k) {
+      olds.push_back({static_cast<uint32_t>(100 + k), c.olds[k]});
+    }
+    for (size_t k = 0; k < c.news.size(); ++k) {
+      news.push_back({static_cast<uint32_t>(200 + k), c.news[k]});
+    }
+    Pairs pairs;
+    report::alignLeaves(olds, news, pairs);
+    for (auto& [o, n] : pairs) {
+      o -= 100;
+      n -= 200;
+    }
+    std::sort(pairs.begin(), pairs.end());
+    EXPECT_EQ(pairs, c.expected);
+  }
+}
+
+// The new build's leaves as "key<-oldkey" ("key<-" when new), in document order.
+std::vector<std::string> matchesOf(const Document& oldDoc, const Document& newDoc) {
+  report::Matching m = report::matchBuilds(oldDoc, newDoc);
+  std::vector<std::string> out;
+  for (uint32_t k = 0; k < newDoc.leaves.size(); ++k) {
+    std::string row;
+    for (std::string_view g : newDoc.pathOf(newDoc.leaves[k].group)) {
+      row += std::string(g) + "/";
+    }
+    row += std::string(newDoc.leaves[k].key) + "<-";
+    if (uint32_t o = m.oldLeafOf[k]; o != report::kUnmatched) {
+      for (std::string_view g : oldDoc.pathOf(oldDoc.leaves[o].group)) {
+        row += std::string(g) + "/";
+      }
+      row += oldDoc.leaves[o].key;
+      EXPECT_EQ(m.newLeafOf[o], k);
+    }
+    out.push_back(row);
+  }
+  return out;
+}
+
+std::string group(std::string_view name, uint64_t total, std::string children, std::string leaves) {
+  return "'" + std::string(name) + "':{'total':" + std::to_string(total) + ",'children':{" +
+         children + "},'leaves':{" + leaves + "}}";
+}
+
+std::string root(uint64_t total, std::string children, std::string leaves) {
+  return "{'total':" + std::to_string(total) + ",'children':{" + children + "},'leaves':{" +
+         leaves + "}}";
+}
+
+TEST(MatchBuilds, MatchesGroupsByNameUnderMatchedParentsAndLeavesByKey) {
+  Document oldDoc =
+      doc(root(60, group("app", 30, group("util", 10, "", leaf("f", 10)), leaf("main", 20)),
+               leaf("loose", 30)));
+  // util moved under lib: its leaf is new there, and the old one is removed.
+  Document newDoc = doc(root(80,
+                             group("app", 40, "", leaf("main", 40)) + "," +
+                                 group("lib", 10, group("util", 10, "", leaf("f", 10)), ""),
+                             leaf("loose", 30)));
+  EXPECT_EQ(matchesOf(oldDoc, newDoc),
+            (std::vector<std::string>{"app/main<-app/main", "lib/util/f<-", "loose<-loose"}));
+  report::ChangeCounts counts =
+      report::countChanges(oldDoc, newDoc, report::matchBuilds(oldDoc, newDoc));
+  EXPECT_EQ(counts.count[report::kGrown], 1u);
+  EXPECT_EQ(counts.count[report::kNew], 1u);
+  EXPECT_EQ(counts.count[report::kSame], 1u);
+  EXPECT_EQ(counts.removedCount, 1u);
+  EXPECT_TRUE(counts.bytes[report::kGrown] == 20 && counts.removedBytes == -10);
+}
+
+TEST(MatchBuilds, PairsNumberedKeysByMangledNameAndSizeBeforeOrder) {
+  // Old: f is A (10 bytes), f#1 is B (20). New: f is B (20), f#1 is A (10), f#2 is A (30).
+  // By key alone f would meet f; the page pairs the same mangled names along equal sizes.
+  Document oldDoc =
+      doc(root(30, group("g", 30, "", leaf("f", 10, "A") + "," + leaf("f#1", 20, "B")), ""));
+  Document newDoc =
+      doc(root(60,
+               group("g", 60, "",
+                     leaf("f", 20, "B") + "," + leaf("f#1", 10, "A") + "," + leaf("f#2", 30, "A")),
+               ""));
+  EXPECT_EQ(matchesOf(oldDoc, newDoc),
+            (std::vector<std::string>{"g/f<-g/f#1", "g/f#1<-g/f", "g/f#2<-"}));
+  // Left over after the mangled names, numbered leaves pair in order of their numbers.
+  Document before =
+      doc(root(6, "", leaf("h#2", 1, "X") + "," + leaf("h", 2, "Y") + "," + leaf("h#1", 3, "Z")));
+  Document after = doc(root(6, "", leaf("h", 4, "P") + "," + leaf("h#1", 5, "Q")));
+  EXPECT_EQ(matchesOf(before, after), (std::vector<std::string>{"h<-h", "h#1<-h#1"}));
+}
+
+TEST(ReadDocument, ReadsWhatTheRunWritesExactly) {
+  MapFile map(VORLITH_TEST_DATA "/gnu-ld-gdc.map", std::cerr);
+  TreeNode tree = buildTree(map.symbols);
+  Document fromTree = documentFromTree(tree);
+  std::string json(zel::utils::json::toJson(tree).get());
+  Document fromText = readDocument(documentJson("var treeData = " + json));
+  ASSERT_EQ(fromText.groups.size(), fromTree.groups.size());
+  ASSERT_EQ(fromText.leaves.size(), fromTree.leaves.size());
+  ASSERT_GT(fromTree.leaves.size(), 100u);
+  for (size_t k = 0; k < fromTree.groups.size(); ++k) {
+    const DocGroup& a = fromTree.groups[k];
+    const DocGroup& b = fromText.groups[k];
+    EXPECT_TRUE(a.name == b.name && a.total == b.total && a.parent == b.parent &&
+                a.firstChild == b.firstChild && a.nextSibling == b.nextSibling &&
+                a.firstLeaf == b.firstLeaf && a.leafCount == b.leafCount)
+        << k;
+  }
+  for (size_t k = 0; k < fromTree.leaves.size(); ++k) {
+    const DocLeaf& a = fromTree.leaves[k];
+    const DocLeaf& b = fromText.leaves[k];
+    EXPECT_TRUE(a.key == b.key && a.size == b.size && a.address == b.address &&
+                a.mangledName == b.mangledName && a.demangledName == b.demangledName &&
+                a.group == b.group)
+        << a.key;
+  }
+}
+
+TEST(ReadDocument, SaysWhatIsWrong) {
+  struct Case {
+    std::string json, message;
+  } cases[] = {
+      {"[1]", "its top level is not an object"},
+      {"1", "its top level is not an object"},
+      {"'x'", "its top level is not an object"},
+      {"null", "its top level is not an object"},
+      {"{'total':1,'children':{}}", "the root lacks \"total\", \"children\" or \"leaves\""},
+      {root(1, group("a", 1, "", "'x':{'size':1,'address':2}"), ""),
+       "symbol \"x\" in group \"a\" lacks \"size\", \"address\" or \"mangledName\""},
+      {root(1, "", "'x':{'size':-1,'address':2,'mangledName':'x'}"),
+       "\"size\" of symbol \"x\" in the root is a negative number"},
+      {root(1, "", "'x':{'size':1.5,'address':2,'mangledName':'x'}"),
+       "\"size\" of symbol \"x\" in the root is a fraction"},
+      {root(1, "'a':7", ""), "\"a\" in the root is a number, not an object"},
+      {"{'total':1,", "it is not valid JSON (at byte 12: "},
+      {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
+      {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
+       "group \"b\" is twice in group \"a\""},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    expectThrowsWithMessage<std::runtime_error>([&] { (void)doc(c.json); }, c.message,
+                                                c.message.back() == ' ');
+  }
+  // Members the format does not have are skipped, whatever they hold.
+  Document d = doc("{'version':[1,{'a':[]}],'total':5,'children':{},'leaves':{" + leaf("x", 5) +
+                   "},'extra':null}");
+  ASSERT_EQ(d.leaves.size(), 1u);
+  EXPECT_EQ(d.leaves[0].size, 5u);
+}
+
+TEST(LooksLikeDocument, TellsDocumentsFromMaps) {
+  for (std::string_view text :
+       {"var treeData = {", "\xEF\xBB\xBFvar treeData={", "  {\"total\"", "var\ttreeData\n=\n{"}) {
+    SCOPED_TRACE(text);
+    EXPECT_TRUE(looksLikeDocument(text));
+  }
+  for (std::string_view text : {"", "Archive member included", " Start         Length",
+                                "var treeDatum = {", "variable", "\nMemory Configuration"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(looksLikeDocument(text));
+  }
+  EXPECT_EQ(documentJson("var treeData = {}"), "{}");
+  EXPECT_EQ(documentJson("\xEF\xBB\xBFvar treeData = {};\n"), "{}");
+  EXPECT_EQ(documentJson("{\"a\":1}"), "{\"a\":1}");
+}
+
+TEST(ReportText, WritesSizesAndSharesRoundedHalfUp) {
+  struct Case {
+    uint64_t bytes;
+    std::string_view text;
+  } sizes[] = {{0, "0 B"},           {1023, "1023 B"},        {1024, "1.0 KiB"},
+               {1535, "1.5 KiB"},    {1587, "1.5 KiB"},       {1588, "1.6 KiB"},
+               {1048576, "1.0 MiB"}, {5368709120, "5.0 GiB"}, {UINT64_MAX, "17179869184.0 GiB"}};
+  for (const Case& c : sizes) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(report::humanSize(c.bytes), c.text);
+  }
+  EXPECT_EQ(report::share(1, 3), "33.3%");
+  EXPECT_EQ(report::share(2, 3), "66.7%");
+  EXPECT_EQ(report::share(5, 5), "100.0%");
+  EXPECT_EQ(report::share(0, 0), "-");
+  EXPECT_EQ(report::signedBytes(Delta(-12)), "-12");
+  EXPECT_EQ(report::signedBytes(Delta(0)), "0");
+  EXPECT_EQ(report::signedBytes(Delta(UINT64_MAX)), "+18446744073709551615");
+  EXPECT_EQ(report::signedHumanSize(Delta(-2048)), "-2.0 KiB");
+  EXPECT_EQ(report::signedShare(Delta(1), 3), "+33.33%");
+  EXPECT_EQ(report::signedShare(Delta(-1), 200), "-0.50%");
+  EXPECT_EQ(report::signedShare(Delta(5), 0), "n/a");
+  EXPECT_EQ(report::signedShare(Delta(0), 7), "0.00%");
+}
+
+TEST(ReportText, EscapesWhatCouldSteerATerminal) {
+  struct Case {
+    std::string_view name, shown;
+  } cases[] = {
+      {"plain", "plain"},
+      {"a\x1B[31mred", "a\\x1B[31mred"},
+      {"tab\there\r\n", "tab\\x09here\\x0D\\x0A"},
+      {"del\x7F", "del\\x7F"},
+      {"c1\xC2\x9B"
+       "2J",
+       "c1\\u{009B}2J"},
+      {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u{2028}ps\\u{2029}"},
+      {"bad\xFF\xC0\xAF", "bad\\xFF\\xC0\\xAF"},
+      {"caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.name));
+    EXPECT_EQ(report::printable(c.name), c.shown);
+  }
+}
+
+TEST(ReportText, ShortensInTheMiddleAtCharacters) {
+  struct Case {
+    std::string_view text;
+    size_t width;
+    std::string_view shown;
+  } cases[] = {
+      {"abcdefghij", 10, "abcdefghij"},
+      {"abcdefghij", 9, "abcd\xE2\x80\xA6ghij"},
+      {"abcdefghij", 5, "ab\xE2\x80\xA6ij"},
+      {"abcdefghij", 1, "\xE2\x80\xA6"},
+      {"\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6", 4,
+       "\xCE\xB1\xE2\x80\xA6\xCE\xB5\xCE\xB6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string shown = report::shortenMiddle(c.text, c.width);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(report::columns(shown), std::min(c.width, report::columns(c.text)));
+  }
+}
+
+TEST(Csv, QuotesFieldsAsRfc4180Says) {
+  struct Case {
+    std::string_view field, written;
+  } cases[] = {
+      {"plain", "plain"},
+      {"", ""},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"cr\r", "\"cr\r\""},
+      {" spaced ", " spaced "},
+      {"=1+2", "=1+2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    EXPECT_EQ(report::csvField(c.field), c.written);
+  }
+  Document d =
+      doc(root(30, group("a,b", 30, group("c", 30, "", leaf("x\\u0022y", 30, "_Dx")), ""), ""));
+  EXPECT_EQ(report::csv(d),
+            "size,address,path,key,mangled name,shown name\r\n"
+            "30,0x1000,\"a,b \xE2\x80\xBA c\",\"x\"\"y\",_Dx,_Dx\r\n");
+}
+
+TEST(DocumentElement, LeavesNoAngleBracketThatCouldEndIt) {
+  std::string json = "{\"k\":\"</script><script>alert(1)</script><!-- ]]> & \xE2\x80\xA8\"}";
+  std::string element = report::documentElement("vorlith-document", {json, "a\"<b>&.json"});
+  std::string_view open =
+      "<script type=\"application/json\" id=\"vorlith-document\" "
+      "data-name=\"a&quot;&lt;b&gt;&amp;.json\">";
+  ASSERT_EQ(element.substr(0, open.size()), open);
+  std::string_view close = "</script>\n";
+  ASSERT_EQ(element.substr(element.size() - close.size()), close);
+  std::string body = element.substr(open.size(), element.size() - open.size() - close.size());
+  EXPECT_EQ(body.find('<'), std::string::npos) << body;
+  EXPECT_EQ(body.find('&'), std::string::npos) << body;
+  // JSON reads \u003c and \u0026 back as the characters themselves.
+  for (auto [escape, plain] : {std::pair{"\\u003c", "<"}, std::pair{"\\u0026", "&"}}) {
+    for (size_t at; (at = body.find(escape)) != std::string::npos;) {
+      body.replace(at, 6, plain);
+    }
+  }
+  EXPECT_EQ(body, json);
+}
+
+TEST(Summary, FitsTheLineAndListsTheLargestSymbols) {
+  std::string longName(300, 'n');
+  Document d = doc(
+      root(1000,
+           group("std", 900,
+                 group(longName, 900, "", leaf(longName + "_end", 600) + "," + leaf("b", 300)), ""),
+           leaf("loose\\u001b", 100)));
+  std::string text = report::summary(d, 2);
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    EXPECT_LE(report::columns(std::string_view(text).substr(start, end - start)), 100u)
+        << text.substr(start, end - start);
+  }
+  EXPECT_NE(text.find("Total: 1000 bytes (1000 B) in 3 symbols\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  900       900 B   90.0%  std\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  100       100 B   10.0%  (1 symbol at the top level)\n"),
+            std::string::npos)
+      << text;
+  // The two largest, the first shortened in the middle so that its end still shows.
+  EXPECT_NE(text.find("nnn_end\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("n \xE2\x80\xBA b\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("loose"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vorlith
+
+namespace vorlith {
+namespace {
+
+// A document of one chain of groups `depth` deep, a leaf at the bottom.
+std::string deepDocument(size_t depth, uint64_t size) {
+  std::string json;
+  for (size_t k = 0; k < depth; ++k) {
+    json += "{\"total\":" + std::to_string(size) + ",\"children\":{\"g\":";
+  }
+  json += "{\"total\":" + std::to_string(size) + ",\"children\":{},\"leaves\":{" +
+          "\"f\":{\"size\":" + std::to_string(size) +
+          ",\"address\":1,\"mangledName\":\"f\",\"demangledName\":\"\"}}}";
+  for (size_t k = 0; k < depth; ++k) {
+    json += "},\"leaves\":{}}";
+  }
+  return json;
+}
+
+TEST(HostileDocuments, NestingOfAHundredThousandGroupsIsReadAndCompared) {
+  Document oldDoc = readDocument(deepDocument(100000, 5));
+  Document newDoc = readDocument(deepDocument(100000, 7));
+  ASSERT_EQ(newDoc.groups.size(), 100001u);
+  report::ComparisonText text = report::comparison(oldDoc, "old", newDoc, "new", 20, nullptr);
+  EXPECT_NE(text.text.find("Symbols: 0 new (0), 0 removed (0), 1 grown (+2), 0 shrunk (0)"),
+            std::string::npos)
+      << text.text.substr(0, 400);
+  std::string summary = report::summary(newDoc, 5);
+  EXPECT_NE(summary.find("\xE2\x80\xA6"), std::string::npos);  // the path is shortened
+}
+
+TEST(HostileDocuments, AThousandsOfOneNameAreMatchedWithoutATableTooLarge) {
+  // 3000 of one name and mangled name on each side: 9 million cells are past the limit, so
+  // they pair in order; 1000 each (a million cells) are aligned on their sizes.
+  for (size_t count : {3000u, 1000u}) {
+    SCOPED_TRACE(count);
+    std::string oldLeaves, newLeaves;
+    for (size_t k = 0; k < count; ++k) {
+      std::string key = k == 0 ? "f" : "f#" + std::to_string(k);
+      oldLeaves += (k ? "," : "") + leaf(key, 10 + k % 7, "_Df");
+      newLeaves += (k ? "," : "") + leaf(key, 10 + (k + 1) % 7, "_Df");
+    }
+    report::Matching m =
+        report::matchBuilds(doc(root(0, "", oldLeaves)), doc(root(0, "", newLeaves)));
+    EXPECT_EQ(std::count(m.oldLeafOf.begin(), m.oldLeafOf.end(), report::kUnmatched), 0);
+  }
+}
+
+}  // namespace
+}  // namespace vorlith
