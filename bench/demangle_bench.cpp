@@ -67,7 +67,7 @@ void classify(benchmark::State& state) {
 // The same under the modern rules: the current-ABI demangler first.
 void classifyModern(benchmark::State& state) {
   const auto& names = dNames();
-  vorlith::Classifier classifier{vorlith::Settings{.modern = true}};
+  vorlith::Classifier classifier{vorlith::readingSettings(true)};
   for (auto _ : state) {
     for (const std::string& name : names) {
       benchmark::DoNotOptimize(classifier.classify(name));

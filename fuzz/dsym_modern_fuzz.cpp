@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view name(reinterpret_cast<const char*>(data), size);
   // One classifier for every input, as a run keeps one for a whole map: what one name leaves in
   // its buffers must not change the next name's result.
-  static vorlith::Classifier shared(vorlith::Settings{.modern = true});
-  vorlith::Classifier fresh(vorlith::Settings{.modern = true});
+  static vorlith::Classifier shared(vorlith::readingSettings(true));
+  vorlith::Classifier fresh(vorlith::readingSettings(true));
   vorlith::NameResult result = shared.classify(name);
   vorlith::NameResult again = fresh.classify(name);
   check(again.segments == result.segments, "the classifier depends on earlier names", name);

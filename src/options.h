@@ -41,6 +41,13 @@ constexpr int kGrewTooMuch = 3;
 // std::invalid_argument saying what is wrong.
 [[nodiscard]] GrowthLimit parseGrowthLimit(std::string_view text);
 
+// The settings of a run with only --modern, or with no option at all.
+[[nodiscard]] inline Settings readingSettings(bool modern) {
+  Settings settings;
+  settings.modern = modern;
+  return settings;
+}
+
 struct CommandLine {
   enum class Action { Run, Help, Version };
   Action action = Action::Run;

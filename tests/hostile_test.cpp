@@ -164,7 +164,7 @@ TEST(Hostile, NameOf1MB) {
   };
   // One classifier per set of rules for all the names, as a run keeps one for a whole map.
   vorlith::Classifier classic{vorlith::Settings{}};
-  vorlith::Classifier modern{vorlith::Settings{.modern = true}};
+  vorlith::Classifier modern{vorlith::readingSettings(true)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     for (vorlith::Classifier* classifier : {&classic, &modern}) {
@@ -276,7 +276,7 @@ TEST(Hostile, TemplateArgumentsNested100000Deep) {
   };
   // One classifier per set of rules for all the names, as a run keeps one for a whole map.
   vorlith::Classifier classic{vorlith::Settings{}};
-  vorlith::Classifier modern{vorlith::Settings{.modern = true}};
+  vorlith::Classifier modern{vorlith::readingSettings(true)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string demangled;

@@ -14,13 +14,14 @@
 
 using vorlith::Classifier;
 using vorlith::NameResult;
+using vorlith::readingSettings;
 using vorlith::Settings;
 using vorlith::TreeNode;
 using Segments = std::vector<std::string>;
 
 namespace {
 
-const Settings kModern{.modern = true};
+const Settings kModern = readingSettings(true);
 
 struct Case {
   std::string_view name;
@@ -249,11 +250,11 @@ TEST(ModernNames, AClassifierCarriesNothingFromOneNameToTheNext) {
   };
   for (bool modern : {false, true}) {
     SCOPED_TRACE(modern ? "modern" : "classic");
-    Classifier reused(Settings{.modern = modern});
+    Classifier reused(readingSettings(modern));
     for (int round = 0; round < 2; ++round) {
       for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        Classifier fresh(Settings{.modern = modern});
+        Classifier fresh(readingSettings(modern));
         NameResult expected = fresh.classify(name);
         NameResult got = reused.classify(name);
         EXPECT_EQ(got.segments, expected.segments);
