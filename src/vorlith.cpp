@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 
 #include "dsym.h"
@@ -186,6 +187,7 @@ TreeNode buildTree(const std::vector<Symbol>& symbols) {
 }
 
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
+  std::string input;
   try {
     CommandLine line = parseCommandLine(args);
     if (line.action == CommandLine::Action::Help) {
@@ -196,7 +198,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       out << "vorlith " << version() << '\n';
       return 0;
     }
-    const std::string& input = line.input;
+    input = line.input;
     const std::string& output = line.output;
     // The map and the tree live until the process ends: tearing down millions of small
     // allocations only to exit costs a tenth of the run on large maps. They stay reachable
@@ -212,6 +214,13 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     zel::utils::appender::FastAppender json = zel::utils::json::toJson(*kept->tree);
     writeDocument(output, json.get());
     return 0;
+  } catch (const std::bad_alloc&) {
+    // Nothing here allocates: the failure may come back.
+    if (!input.empty()) {
+      err << input << ": ";
+    }
+    err << "out of memory\n";
+    return 1;
   } catch (const std::exception& failure) {
     err << failure.what() << '\n';
     return 1;

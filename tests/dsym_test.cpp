@@ -91,27 +91,33 @@ TEST(ParseDSymbol, FilesDemangledNamesByTheirQualifiedName) {
       {"_D3app22__T3BoxTiTS3app5PointZ3Box3putMFS3app5PointZv",
        {"app", "Box", "Box", "put"},
        "void app.Box!(int, app.Point).Box.put(app.Point)"},
-      {"_D3app5Shape6centerMFZS3app5Point", {"app", "app", "Shape", "center"},
+      {"_D3app5Shape6centerMFZS3app5Point",
+       {"app", "app", "Shape", "center"},
        "app.Point app.Shape.center()"},
-      {"_D3app5Shape6__ctorMFNcZS3app5Shape", {"app", "app", "Shape", "__ctor"},
+      {"_D3app5Shape6__ctorMFNcZS3app5Shape",
+       {"app", "app", "Shape", "__ctor"},
        "ref app.Shape app.Shape.__ctor()"},
       {"_D3app7counteri", {"app", "counter"}, "int app.counter"},
       {"_D3app3logFAyaYv", {"app", "log"}, "void app.log(immutable(char)[], ...)"},
       {"_D3app3fooFNaNbNfZv", {"app", "foo"}, "pure nothrow @safe void app.foo()"},
       {"__D3app7counteri", {"app", "counter"}, "int app.counter"},
       {"D3app1xi", {"app", "x"}, "int app.x"},
-      {"_D3pkg3mod4mainFZv5localMFZi", {"pkg", "mod", "main", "local"},
+      {"_D3pkg3mod4mainFZv5localMFZi",
+       {"pkg", "mod", "main", "local"},
        "int pkg.mod.main().local()"},
-      {"_D3pkg3mod14__T3BarTiVii5Z3Bar1xi", {"pkg", "mod", "Bar", "Bar", "x"},
+      {"_D3pkg3mod14__T3BarTiVii5Z3Bar1xi",
+       {"pkg", "mod", "Bar", "Bar", "x"},
        "int pkg.mod.Bar!(int, 5).Bar.x"},
-      {"_D3pkg3mod3Bar3bazMxFZv", {"pkg", "mod", "Bar", "baz"},
+      {"_D3pkg3mod3Bar3bazMxFZv",
+       {"pkg", "mod", "Bar", "baz"},
        "const(void function()) pkg.mod.Bar.baz"},
       // A type ahead of the name that is a qualified name gives all its parts but the last.
       {"_D3pkg3mod1sS3pkg3mod1S", {"pkg", "mod", "pkg", "mod", "s"}, "pkg.mod.S pkg.mod.s"},
       // A prefix, then a demangled name.
       {"lib.a: _D3app7counteri", {"lib.a", "app", "counter"}, "lib.a: int app.counter"},
       // Decoded, but with a raw template instance: the mangled D rule files it.
-      {"_D3app10__T3BarTiX3Bar3putMFZv", {"app", "Bar", "TiX", "Bar", "put", "MFZv"},
+      {"_D3app10__T3BarTiX3Bar3putMFZv",
+       {"app", "Bar", "TiX", "Bar", "put", "MFZv"},
        "app.Bar.TiX.Bar.put.MFZv"},
       // Newer manglings with back references are not decoded: filed by the mangled rule.
       {"_D3zoo7animals4base6Animal6__ctorMFAyadZCQBnQBmQBhQBf",
@@ -174,8 +180,10 @@ TEST(ParseDSymbol, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
       {"_D0Z", {"_D0Z"}, ""},
       {"_D00", {"_D00"}, ""},
       {"__D0Z", {"__D0Z"}, ""},
-      {"_Z0", {"_Z0"}, "="},
+      {"_Z0", {"_Z0"}, ""},  // the Itanium rule's parts, joined: none
       {"obj: _D0Z", {"obj", "_D0Z"}, "obj: "},
+      {"x: _Z0", {"x", "_Z0"}, "x: "},
+      {"a: b: _Z0", {"a", "b", "_Z0"}, "a: b: "},
   };
   for (const Classified& c : cases) {
     expectClassified(c);
