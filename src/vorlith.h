@@ -1,6 +1,7 @@
 // The size tree and the run: map file in, treemap document out.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -56,6 +57,20 @@ class OrderedMap {
   }
 
   [[nodiscard]] size_t size() const { return entries_.size(); }
+
+  // The most slots a lookup of a present key probes: the work a hash that clusters would
+  // show. For tests; it walks the whole index.
+  [[nodiscard]] size_t longestProbe() const {
+    size_t longest = 0;
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = 0; slot < slots_.size(); ++slot) {
+      if (slots_[slot] != 0) {
+        size_t home = static_cast<size_t>(hash(entries_[index(slots_[slot])].first)) & mask;
+        longest = std::max(longest, ((slot - home) & mask) + 1);
+      }
+    }
+    return longest;
+  }
   [[nodiscard]] auto begin() const { return entries_.begin(); }
   [[nodiscard]] auto end() const { return entries_.end(); }
   // Values may change in place; keys may not (the index hashes them).
