@@ -297,11 +297,11 @@ TEST_F(RunTest, SaysOutOfMemoryAndNamesTheInput) {
 }
 
 TEST_F(RunTest, AMapThatShrinksWhileReadEndsWithAMessageNotASignal) {
-  // A map of 40 MB cut to a few lines at several moments of the run: wherever the cut falls,
+  // A map of 16 MB cut to a few lines at several moments of the run: wherever the cut falls,
   // the run ends by itself, either on the text it read whole or with the map's name.
   std::string text;
-  text.reserve(40 << 20);
-  for (uint64_t k = 0; text.size() < (40 << 20); ++k) {
+  text.reserve(16 << 20);
+  for (uint64_t k = 0; text.size() < (16 << 20); ++k) {
     char address[17];
     std::snprintf(address, sizeof address, "%016llx",
                   static_cast<unsigned long long>(0x1000 + 16 * k));
