@@ -343,7 +343,8 @@ TEST(Hostile, TemplateArgumentsNested100000Deep) {
 TEST(Hostile, UnbalancedParenthesesInDemangledText) {
   const size_t size = kMB;
   std::vector<std::string> segments;
-  const std::string plain = "void app.run(" + repeat("int, ", size / 5) + ")";
+  // A qualified name of ordinary eight-byte components.
+  const std::string plain = repeat("abcdefg.", size / 8);
   const double benign = bestOf(3, [&] { (void)vorlith::splitDemangled(plain, segments); });
   struct Case {
     const char* label;
