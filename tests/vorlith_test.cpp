@@ -256,3 +256,27 @@ TEST(SizeTree, ASpentAllowanceMakesNoGroupAndKeepsTheRestVisible) {
   fileSymbol(root, {"x", "leaf"}, 16, 5, "m", "m", &none);
   EXPECT_EQ(leaf(child(root, "x"), "leaf").size, 16u);
 }
+
+TEST(KeyedHash, IsSipHashUnderTheGivenKey) {
+  // SipHash-2-4's published values for the key 00 01 ... 0f and the messages 00 01 ... (n-1);
+  // the tree uses the same function with fewer rounds.
+  const vorlith::HashKey key{0x0706050403020100ull, 0x0f0e0d0c0b0a0908ull};
+  const struct {
+    size_t length;
+    uint64_t value;
+  } cases[] = {{0, 0x726fdb47dd0e0e31ull}, {1, 0x74f839c593dc67fdull}, {15, 0xa129ca6149be45e5ull}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::string message;
+    for (size_t k = 0; k < c.length; ++k) {
+      message += static_cast<char>(k);
+    }
+    EXPECT_EQ((vorlith::sipHash<2, 4>(key, message)), c.value);
+  }
+  // Another key gives another value; the run's key stays the same within the run.
+  const vorlith::HashKey other{key.k0 ^ 1, key.k1};
+  EXPECT_NE((vorlith::sipHash<1, 3>(key, "app")), (vorlith::sipHash<1, 3>(other, "app")));
+  EXPECT_EQ(vorlith::keyedHash("app"), vorlith::keyedHash("app"));
+  const vorlith::HashKey drawn = vorlith::drawHashKey();
+  EXPECT_FALSE(drawn.k0 == vorlith::runHashKey().k0 && drawn.k1 == vorlith::runHashKey().k1);
+}
