@@ -514,7 +514,7 @@ TEST(Hostile, NamesThatCollideUnderAFixedSeedHashProbeNoLongerThanRandomOnes) {
 namespace {
 
 // Peak resident memory, in bytes, of one run of the executable on `map`.
-long peakMemoryOfRun(const std::string& map) {
+[[maybe_unused]] long peakMemoryOfRun(const std::string& map) {
   pid_t pid = ::fork();
   if (pid == 0) {
     int null = ::open("/dev/null", O_WRONLY);
@@ -547,8 +547,8 @@ std::string compressedBlowup(char c, size_t units) {
 TEST(Hostile, MemoryStaysInProportionToTheMap) {
   // Peak memory at most 16 times the map plus a fixed amount, where unbounded filing took
   // hundreds of times the map (2.4 GB for one compressed name of 69 KB).
-  const long kFixed = 160L << 20;
-  const long kPerMapByte = 16;
+  [[maybe_unused]] const long kFixed = 160L << 20;
+  [[maybe_unused]] const long kPerMapByte = 16;
   struct Case {
     const char* label;
     std::vector<std::string> names;
