@@ -1,5 +1,6 @@
 // DMD's compressed names on any bytes, from any starting position. The first byte picks the
 // position; the rest is the text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t position = start;
   std::string text = vorlith::decodeDmdString(compressed, position);
   check(position >= start && position <= compressed.size(), "position left the text");
+  // Expansion in proportion to what was consumed: 1024 bytes, then 16 per byte, at most 1 MiB.
+  check(text.size() <= std::min<size_t>(size_t{1} << 20, 1024 + 16 * (position - start)),
+        "the decoded text outgrew its bound");
 
   // Back-references copy decoded text, so only literal bytes can come out.
   for (char c : text) {

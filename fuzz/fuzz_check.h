@@ -80,16 +80,19 @@ inline bool referenceValidUTF8(std::string_view s) {
 inline void checkTree(const vorlith::TreeNode& root) {
   struct Frame {
     const vorlith::TreeNode* node;
+    size_t depth;
   };
-  std::vector<Frame> pending{{&root}};
+  std::vector<Frame> pending{{&root, 0}};
   while (!pending.empty()) {
-    const vorlith::TreeNode* node = pending.back().node;
+    auto [node, depth] = pending.back();
     pending.pop_back();
+    // Filing makes no symbol deeper than the bound, whatever its name.
+    check(depth <= vorlith::kMaxGroupsPerSymbol, "a group lies deeper than the depth bound");
     uint64_t sum = 0;
     for (const auto& [name, child] : node->children) {
       check(referenceValidUTF8(name), "group name is not UTF-8", name);
       sum += child.total;
-      pending.push_back({&child});
+      pending.push_back({&child, depth + 1});
     }
     for (const auto& [key, leaf] : node->leaves) {
       check(referenceValidUTF8(key), "leaf key is not UTF-8", key);
@@ -99,6 +102,11 @@ inline void checkTree(const vorlith::TreeNode& root) {
       sum += leaf.size;
     }
     check(sum == node->total, "a group's total is not the sum below it");
+    // Every group is found again under its name: the keyed hash is the same at every lookup.
+    for (const auto& [name, child] : node->children) {
+      check(const_cast<vorlith::TreeNode*>(node)->children.find(name) == &child,
+            "a group is not found under its own name", name);
+    }
   }
 }
 

@@ -1,13 +1,22 @@
 // DMD's compressed long names: repeated stretches replaced by back-references.
 //   0xC0-0xFF        one byte: length (b & 7) + 1, distance ((b >> 3) & 7) + 1
 //   0x80-0xBF b2 b3  three bytes: 10-bit length and 10-bit distance
+#include <algorithm>
+
 #include "demangle.h"
 
 namespace vorlith {
 
 namespace {
 
-constexpr size_t kMaxDecodedLength = size_t{16} << 20;
+// Each 3-byte reference can copy 1023 bytes, so a name could expand 341-fold, and everything
+// after the decoder (classifier, tree, document) works on the expansion. Decoded text may
+// therefore grow by at most kExpansionPerByte bytes for each byte consumed, after a first
+// kFreeExpansion, and never past kMaxDecodedLength: a long line of references costs time and
+// memory in proportion to its own length.
+constexpr size_t kMaxDecodedLength = size_t{1} << 20;
+constexpr size_t kExpansionPerByte = 16;
+constexpr size_t kFreeExpansion = 1024;
 
 bool isLiteral(unsigned char b) {
   return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
@@ -16,6 +25,7 @@ bool isLiteral(unsigned char b) {
 }  // namespace
 
 std::string decodeDmdString(std::string_view compressed, size_t& position) {
+  const size_t start = position;
   std::string text;
   while (position < compressed.size()) {
     size_t unit = position;
@@ -47,10 +57,11 @@ std::string decodeDmdString(std::string_view compressed, size_t& position) {
     if (distance > text.size() || length > distance) {
       break;
     }
-    // Each reference can multiply three bytes by 341, so a long line of them would expand to
-    // gigabytes. Real expansions are far shorter; past the limit the reference is refused,
-    // which leaves the name to the classifier as it stands.
-    if (text.size() + length > kMaxDecodedLength) {
+    // Past the bound the reference is refused, which leaves the name to the classifier as it
+    // stands. The bound depends only on the bytes consumed so far.
+    size_t allowed =
+        std::min(kMaxDecodedLength, kFreeExpansion + kExpansionPerByte * (position - start));
+    if (text.size() + length > allowed) {
       position = unit;
       break;
     }

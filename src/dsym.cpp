@@ -138,6 +138,7 @@ Segments microsoftSegments(string_view sym, std::optional<string>& dem) {
 Segments itaniumSegments(string_view sym, std::optional<string>& dem) {
   std::vector<string_view> parts = rlSplitForce(sym.substr(2));
   if (parts.empty()) {
+    dem.emplace();  // the parts, joined: none ("_Z0")
     return {};
   }
   parts.pop_back();

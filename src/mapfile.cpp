@@ -22,7 +22,6 @@
 #include "mapfile.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -364,6 +363,27 @@ void readRest(int fd, std::string& text, const std::string& fileName) {
   text.resize(size);
 }
 
+// Reads up to `size` bytes into `at`, stopping early only at the end of the file.
+size_t readSome(int fd, char* at, size_t size, const std::string& fileName) {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd, at + got, size - got);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      int error = errno;
+      ::close(fd);
+      failToRead(fileName, error);
+    }
+    if (n == 0) {
+      break;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
 }  // namespace
 
 MapFile::MapFile(const std::string& fileName) : MapFile(fileName, std::cout) {}
@@ -373,21 +393,31 @@ MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings
   if (fd < 0) {
     failToRead(fileName, errno);
   }
+  // Read, not mapped: a mapped file that another program shortens meanwhile kills the reader
+  // with SIGBUS at the first page past its new end, and no handler can resume the parser
+  // safely from there. Reading costs one copy, a small part of the run.
   struct stat info;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    // Mapped and populated in one go: a copy into the heap would fault in every page twice.
     size_t size = static_cast<size_t>(info.st_size);
-    void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (at != MAP_FAILED) {
+    read_ = std::make_unique_for_overwrite<char[]>(size);
+    size_t got = readSome(fd, read_.get(), size, fileName);
+    if (got < size) {
       ::close(fd);
-      mapped_ = at;
-      mappedSize_ = size;
-      text_ = std::string_view(static_cast<const char*>(at), size);
+      throw std::runtime_error(fileName + ": the file shrank while it was read");
+    }
+    char probe;
+    if (readSome(fd, &probe, 1, fileName) == 0) {
+      ::close(fd);
+      text_ = std::string_view(read_.get(), size);
       parse(echo, settings);
       return;
     }
+    // It grew meanwhile: take what there is now, as from a pipe.
+    owned_.assign(read_.get(), size);
+    owned_ += probe;
+    read_.reset();
   }
-  readRest(fd, owned_, fileName);  // pipes, devices, and where mapping fails
+  readRest(fd, owned_, fileName);  // pipes, devices, and files that grow while read
   ::close(fd);
   text_ = owned_;
   parse(echo, settings);
@@ -398,11 +428,7 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
   parse(echo, settings);
 }
 
-MapFile::~MapFile() {
-  if (mapped_ != nullptr) {
-    ::munmap(mapped_, mappedSize_);
-  }
-}
+MapFile::~MapFile() = default;
 
 void MapFile::parse(std::ostream& echo, const Settings& settings) {
   std::vector<string_view> lines = zel::utils::text::splitAsciiLines(text_);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,9 +35,10 @@ class MapFile {
   struct FromText {};
 
   // Reads and parses the file. Throws std::runtime_error "name: error text" when it cannot be
-  // read, and rethrows the failure of a line that cannot be parsed after writing that line and
-  // a line feed to `echo`. Default settings read the three classic forms only; `modern` adds
-  // the ELF maps of ld.lld and mold and reads GNU ld maps as today's versions write them.
+  // read or shrinks while it is read, and rethrows the failure of a line that cannot be parsed
+  // after writing that line and a line feed to `echo`. Default settings read the three classic
+  // forms only; `modern` adds the ELF maps of ld.lld and mold and reads GNU ld maps as today's
+  // versions write them.
   explicit MapFile(const std::string& fileName);
   MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings = {});
 
@@ -57,11 +59,10 @@ class MapFile {
  private:
   void parse(std::ostream& echo, const Settings& settings);
 
-  std::string owned_;      // the text when it was read rather than mapped
-  std::string_view text_;  // the whole file; lines and most names point into it
-  void* mapped_ = nullptr;
-  size_t mappedSize_ = 0;
-  TextArena made_;  // text the file lacks: repaired lines, joined names, end markers
+  std::unique_ptr<char[]> read_;  // the text of a regular file, read at the size it had
+  std::string owned_;             // the text otherwise (pipes, devices, tests)
+  std::string_view text_;         // the whole file; lines and most names point into it
+  TextArena made_;                // text the file lacks: repaired lines, joined names, end markers
 };
 
 }  // namespace vorlith

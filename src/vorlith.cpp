@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <new>
 #include <stdexcept>
 
 #include "document.h"
@@ -258,24 +260,51 @@ TextArena& treeArena() {
 }
 
 void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, string_view name, string_view demangledName) {
+                uint64_t address, string_view name, string_view demangledName,
+                TreeAllowance* allowance) {
+  auto affordable = [allowance](uint64_t bytes) {
+    return allowance == nullptr || allowance->spend(bytes);
+  };
   TreeNode* node = &root;
   std::string repaired;
+  const size_t groups = std::min(segments.size() - 1, kMaxGroupsPerSymbol);
+  size_t k = 0;
   // Totals wrap like every sum of sizes.
-  for (size_t k = 0; k + 1 < segments.size(); ++k) {
+  for (; k < groups; ++k) {
+    string_view key = forceValidUTF8(segments[k], repaired);
+    TreeNode* child = node->children.find(key);
+    if (child == nullptr) {
+      if (!affordable(kGroupCost + key.size())) {
+        break;
+      }
+      child = node->children.tryEmplace(key).first;
+    }
     node->total += size;
-    node = &node->children.at(forceValidUTF8(segments[k], repaired));
+    node = child;
   }
   node->total += size;
-  string_view base = forceValidUTF8(segments.back(), repaired);
   string_view mangledName = keptValidUTF8(name);  // lives as long as the tree
+  string_view base;
+  std::string joined;
+  if (k + 1 == segments.size()) {
+    base = forceValidUTF8(segments.back(), repaired);
+  } else {
+    // Past a bound: what is left of the path stays visible in the leaf's name.
+    for (size_t j = k; j < segments.size(); ++j) {
+      if (j != k) {
+        joined += '/';
+      }
+      joined.append(forceValidUTF8(segments[j], repaired));
+    }
+    base = joined;
+  }
   // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
-  bool whole = base == mangledName;
+  bool whole = base == mangledName || !affordable(base.size());
   TreeLeaf& leaf = insertLeaf(*node, whole ? mangledName : base, whole);
   leaf.size = size;
   leaf.address = address;
   leaf.mangledName = mangledName;
-  if (demangledName != name) {
+  if (demangledName != name && affordable(demangledName.size())) {
     leaf.demangledName = treeArena().copy(forceValidUTF8(demangledName, repaired));
   }
 }
@@ -286,6 +315,7 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
   }
   TreeNode root;
   Classifier classifier(settings);
+  TreeAllowance allowance;
   for (size_t i = 0; i + 1 < symbols.size(); ++i) {
     uint64_t address = symbols[i].address;
     uint64_t size = symbols[i + 1].address - address;
@@ -293,6 +323,7 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
       continue;
     }
     string_view name = symbols[i].name;
+    allowance.grant(name.size());
     bool endMarker = name.substr(0, kEndMarker.size()) == kEndMarker;
     if (endMarker) {
       name.remove_prefix(kEndMarker.size());
@@ -305,12 +336,13 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
     if (endMarker) {
       named.segments.insert(named.segments.begin(), "Afterpadding");
     }
-    fileSymbol(root, named.segments, size, address, name, named.shown);
+    fileSymbol(root, named.segments, size, address, name, named.shown, &allowance);
   }
   return root;
 }
 
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
+  std::string input;
   try {
     CommandLine line = parseCommandLine(args);
     if (line.action == CommandLine::Action::Help) {
@@ -321,6 +353,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       out << "vorlith " << version() << '\n';
       return 0;
     }
+    input = line.input;
     Kept& k = kept();
     k.tree = treeOfMap(line.input, line.settings, k.map, out);
     // The older build is read before the document is written: it may be the very file that
@@ -340,6 +373,13 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       return 0;
     }
     return runReports(line, *k.tree, json.get(), base ? &*base : nullptr, out);
+  } catch (const std::bad_alloc&) {
+    // Nothing here allocates: the failure may come back.
+    if (!input.empty()) {
+      err << input << ": ";
+    }
+    err << "out of memory\n";
+    return 1;
   } catch (const std::exception& failure) {
     err << failure.what() << '\n';
     return 1;

@@ -1,6 +1,7 @@
 // The size tree and the run: map file in, treemap document out.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "arena.h"
 #include "options.h"
+#include "keyed_hash.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
 
@@ -19,6 +21,8 @@ namespace vorlith {
 // A hash map from text that enumerates its entries in the order they were first inserted, so
 // that two runs on one map write byte-identical documents. Keys are copied into the tree's
 // arena; the index is an open-addressing table of entry numbers, with no allocation per entry.
+// Keys come from the map file, so the hash is keyed afresh in every run (keyed_hash.h): names
+// cannot be chosen to fall into one probe chain.
 template <typename Value>
 class OrderedMap {
  public:
@@ -54,6 +58,20 @@ class OrderedMap {
   }
 
   [[nodiscard]] size_t size() const { return entries_.size(); }
+
+  // The most slots a lookup of a present key probes: the work a hash that clusters would
+  // show. For tests; it walks the whole index.
+  [[nodiscard]] size_t longestProbe() const {
+    size_t longest = 0;
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = 0; slot < slots_.size(); ++slot) {
+      if (slots_[slot] != 0) {
+        size_t home = static_cast<size_t>(hash(entries_[index(slots_[slot])].first)) & mask;
+        longest = std::max(longest, ((slot - home) & mask) + 1);
+      }
+    }
+    return longest;
+  }
   [[nodiscard]] auto begin() const { return entries_.begin(); }
   [[nodiscard]] auto end() const { return entries_.end(); }
   // Values may change in place; keys may not (the index hashes them).
@@ -61,7 +79,7 @@ class OrderedMap {
   [[nodiscard]] auto end() { return entries_.end(); }
 
  private:
-  static uint64_t hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  static uint64_t hash(std::string_view key) { return keyedHash(key); }
   // A slot holds the upper half of the key's hash and the entry's number plus one; 0 is empty.
   static uint64_t pack(uint64_t h, size_t entry) { return (h & ~0xFFFFFFFFull) | (entry + 1); }
   static size_t index(uint64_t slot) { return static_cast<size_t>((slot & 0xFFFFFFFFu) - 1); }
@@ -124,17 +142,55 @@ struct TreeNode {
   std::unique_ptr<OrderedMap<uint64_t>> lastLeafNumber;
 };
 
+// Bounds that keep the tree, and so the document, in proportion to the map (README "Bounds").
+// Real maps stay far below them: their names make a group or two per hundred bytes, and the
+// deepest real symbol seen is filed nine groups deep.
+//
+// A symbol is filed at most this many groups deep; the rest of its segments are joined with
+// "/" into the leaf's name.
+inline constexpr size_t kMaxGroupsPerSymbol = 256;
+
+// The tree's growth, in bytes of an estimate: every new group counts kGroupCost (the node in
+// the tree and its share of the document) and its key, every copied leaf name or demangled
+// name its length. Filing a whole map may spend kFreeTreeBytes plus kTreeBytesPerNameByte for
+// each byte of the symbols' names. A symbol that finds it spent files no new group (the rest
+// of its segments go into the leaf's name, as past the depth bound), takes its name from the
+// map as the leaf's name when the joined one would not fit, and shows no demangled name.
+inline constexpr uint64_t kGroupCost = 320;
+inline constexpr uint64_t kFreeTreeBytes = uint64_t{64} << 20;
+inline constexpr uint64_t kTreeBytesPerNameByte = 8;
+
+class TreeAllowance {
+ public:
+  void grant(uint64_t nameBytes) { left_ += kTreeBytesPerNameByte * nameBytes; }
+  // Takes `bytes` if that many are left.
+  [[nodiscard]] bool spend(uint64_t bytes) {
+    if (bytes > left_) {
+      return false;
+    }
+    left_ -= bytes;
+    return true;
+  }
+  [[nodiscard]] uint64_t left() const { return left_; }
+
+ private:
+  uint64_t left_ = kFreeTreeBytes;
+};
+
 // Files one symbol under `segments` (at least one: the groups, then the leaf's name), adding
 // `size` to the total of every node on the way. A leaf name already taken in its group gets
 // "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
-// live as long as the tree; keys, repaired and demangled names are copied.
+// live as long as the tree; keys, repaired and demangled names are copied. At most
+// kMaxGroupsPerSymbol groups are made; `allowance`, when given, bounds what the symbol adds.
 void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, std::string_view name, std::string_view demangledName);
+                uint64_t address, std::string_view name, std::string_view demangledName,
+                TreeAllowance* allowance = nullptr);
 
 // Builds the tree of a whole map: sizes from the next address, end markers as "Afterpadding".
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
-// refers to the symbols' names: keep their MapFile as long as the tree.
-// `settings` choose the classifier's rules.
+// refers to the symbols' names: keep their MapFile as long as the tree. Each symbol is filed
+// within one TreeAllowance for the whole map, granted its name's length first. `settings`
+// choose the classifier's rules.
 struct Symbol;
 [[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols,
                                  const Settings& settings = Settings{});

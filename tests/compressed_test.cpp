@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "demangle.h"
@@ -61,16 +62,41 @@ TEST(DecodeDmdString, StartsAtTheGivenPosition) {
   EXPECT_EQ(position, 7u);
 }
 
-TEST(DecodeDmdString, RefusesToExpandBeyondSixteenMegabytes) {
-  // 1023-byte references: 60,000 of them would make 61 MB out of 180 KB.
-  std::string name(1023, 'r');
-  for (int k = 0; k < 60000; ++k) {
-    name += "\xBF\xFF\xFF";  // length 1023, distance 1023
+TEST(DecodeDmdString, ExpandsInProportionToTheBytesConsumed) {
+  // Decoded text may reach 1024 bytes plus 16 per byte consumed, and never 1 MiB. A refused
+  // reference leaves the position on its first byte, so the classifier keeps the name whole.
+  const size_t kFree = 1024, kPerByte = 16, kMax = size_t{1} << 20;
+  auto repeat = [](std::string_view piece, size_t times) {
+    std::string out;
+    for (size_t k = 0; k < times; ++k) {
+      out += piece;
+    }
+    return out;
+  };
+  const struct {
+    const char* label;
+    std::string name;
+    bool whole;  // decoded to the end
+  } cases[] = {
+      // 1023-byte references: 60,000 of them would make 61 MB out of 180 KB.
+      {"1023-byte references", std::string(1023, 'r') + repeat("\xBF\xFF\xFF", 60000), false},
+      // 8 bytes per byte, within the rate, until the whole passes 1 MiB.
+      {"8-byte references past 1 MiB", std::string(8, 'e') + repeat("\xFF", 200000), false},
+      {"8-byte references up to 512 KiB", std::string(8, 'e') + repeat("\xFF", 65536), true},
+      // 48 bytes for three: exactly the rate, after the free start is used up.
+      {"48-byte references", std::string(64, 'q') + repeat("\x80\x30\x40", 5000), true},
+      {"a real-sized name", "_D3std5stdio4File\x80\x8F\x91\x80\x8F\x91", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    size_t position = 0;
+    std::string text = decodeDmdString(c.name, position);
+    EXPECT_LE(text.size(), std::min(kMax, kFree + kPerByte * position));
+    EXPECT_EQ(position == c.name.size(), c.whole);
+    if (!c.whole) {
+      // The next reference would have passed the bound.
+      EXPECT_GT(static_cast<unsigned char>(c.name[position]), 0x7F);
+      EXPECT_GT(text.size() + 8, std::min(kMax, kFree + kPerByte * (position + 3)) - 1023);
+    }
   }
-  size_t position = 0;
-  std::string text = decodeDmdString(name, position);
-  EXPECT_LE(text.size(), size_t{16} << 20);
-  EXPECT_GT(text.size(), (size_t{16} << 20) - 1023);
-  EXPECT_LT(position, name.size());      // so the classifier leaves the name as it is
-  EXPECT_EQ((position - 1023) % 3, 0u);  // stopped on the first byte of a reference
 }

@@ -182,8 +182,10 @@ TEST(Classifier, FilesNamesWithNoReadableSegmentUnderTheirOwnName) {
       {"_D0Z", {"_D0Z"}, ""},
       {"_D00", {"_D00"}, ""},
       {"__D0Z", {"__D0Z"}, ""},
-      {"_Z0", {"_Z0"}, "="},
+      {"_Z0", {"_Z0"}, ""},  // the Itanium rule's parts, joined: none
       {"obj: _D0Z", {"obj", "_D0Z"}, "obj: "},
+      {"x: _Z0", {"x", "_Z0"}, "x: "},
+      {"a: b: _Z0", {"a", "b", "_Z0"}, "a: b: "},
   };
   for (const Classified& c : cases) {
     expectClassified(c);

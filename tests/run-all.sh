@@ -30,27 +30,52 @@ fi
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-echo "== build and test"
-cmake -S . -B build -DBUILD_TESTING=ON -DVORLITH_WERROR=$werror >/dev/null
-cmake --build build -j"$jobs"
-ctest --test-dir build -j"$jobs" --output-on-failure
+# Every stage runs even when an earlier one fails, so that one failure hides no other; the
+# command fails at the end and names the stages that failed.
+failed=""
+stage() {
+  name=$1
+  shift
+  echo "== $name"
+  if ! "$@"; then
+    echo "== FAILED: $name" >&2
+    failed="$failed
+  $name"
+  fi
+}
 
-echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DVORLITH_SANITIZE=ON -DVORLITH_WERROR=$werror \
-  >/dev/null
-cmake --build build-sanitize -j"$jobs"
-ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+build_and_test() {
+  cmake -S . -B build -DBUILD_TESTING=ON -DVORLITH_WERROR=$werror >/dev/null &&
+    cmake --build build -j"$jobs" &&
+    ctest --test-dir build -j"$jobs" --output-on-failure
+}
+stage "build and test" build_and_test
 
-# A short smoke of every fuzz target; CI gives each half a minute. Longer runs: fuzz/run.sh 600.
+sanitize_and_test() {
+  cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DVORLITH_SANITIZE=ON -DVORLITH_WERROR=$werror >/dev/null &&
+    cmake --build build-sanitize -j"$jobs" &&
+    ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+}
+stage "build and test under AddressSanitizer and UndefinedBehaviorSanitizer" sanitize_and_test
+
+# A short smoke of every fuzz target; CI gives each a quarter of a minute. Longer runs: fuzz/run.sh 600.
 fuzz_seconds=${VORLITH_FUZZ_SECONDS:-10}
-[ "${CI:-}" = "true" ] && fuzz_seconds=${VORLITH_FUZZ_SECONDS:-30}
-echo "== fuzz smoke: every fuzz target for $fuzz_seconds s"
-sh fuzz/run.sh "$fuzz_seconds"
+[ "${CI:-}" = "true" ] && fuzz_seconds=${VORLITH_FUZZ_SECONDS:-15}
+stage "fuzz smoke: every fuzz target for $fuzz_seconds s" sh fuzz/run.sh "$fuzz_seconds"
 
+page_tests() {
+  (cd viewer && npm ci --no-audit --no-fund >/dev/null) &&
+    (cd viewer && VORLITH_BIN="$PWD/../build/vorlith" npm test)
+}
 if [ -d viewer ] && [ -f viewer/package.json ]; then
-  echo "== treemap page in headless Chromium"
-  (cd viewer && npm ci --no-audit --no-fund >/dev/null)
-  (cd viewer && VORLITH_BIN="$PWD/../build/vorlith" npm test)
+  stage "treemap page in headless Chromium" page_tests
   # The installed page, skipped by the first CTest run while playwright-core was not installed.
-  VORLITH_REQUIRE_BROWSER=1 ctest --test-dir build -R '^install[.]page$' --output-on-failure
+  stage "installed page in headless Chromium" \
+    env VORLITH_REQUIRE_BROWSER=1 ctest --test-dir build -R '^install[.]page$' --output-on-failure
 fi
+
+if [ -n "$failed" ]; then
+  echo "== failed stages:$failed" >&2
+  exit 1
+fi
+echo "== every stage passed"

@@ -2,16 +2,28 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORLITH_RUN_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VORLITH_RUN_UNDER_ASAN 1
+#endif
 
 namespace fs = std::filesystem;
 
@@ -75,6 +87,36 @@ class RunTest : public ::testing::Test {
     result.out = fs::is_regular_file(outPath) ? slurp(outPath) : std::string();
     result.err = slurp(errPath);
     return result;
+  }
+
+  // Starts the executable on `input` with at most `addressSpace` bytes of memory (0: no limit)
+  // and returns its process id; stderr goes to the test's directory.
+  pid_t start(const std::string& input, rlim_t addressSpace = 0) {
+    std::string errPath = dir_ / "stderr";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 2);
+      int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      if (::chdir(dir_.c_str()) != 0) {
+        ::_exit(99);
+      }
+      if (addressSpace != 0) {
+        struct rlimit limit = {addressSpace, addressSpace};
+        ::setrlimit(RLIMIT_AS, &limit);
+      }
+      ::execl(VORLITH_EXE, "vorlith", input.c_str(), "out.json", static_cast<char*>(nullptr));
+      ::_exit(98);
+    }
+    return pid;
+  }
+
+  // Waits for `pid`: its exit status, or -signal when a signal ended it.
+  static int finish(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   }
 
   Result vorlith(const std::string& input, const std::string& output) {
@@ -145,6 +187,11 @@ TEST_F(RunTest, EchoesTheMapLineWhoseNumberIsBad) {
       {symbolLine("00000000000010z0", "bad").substr(0, 53), "Could not parse entire string"},
       {"0x1000\t0x\t[  1] _main", "Unexpected end of input"},
       {"0x11112222333344445\t0x1\t[  1] _big", "Overflow in integral conversion"},
+      // A NUL is written "\0" in the message, which goes on past it.
+      {std::string("0x\0"
+                   "12\t0x1\t[  1] _nul",
+                   21),
+       "Unexpected '\\0' when converting from type string to type uint64"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -335,4 +382,42 @@ TEST_F(RunTest, ReadsPathsAfterTheEndOfOptions) {
   Result r = run({"vorlith", "--", "--in.map", "out.json"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir_ / "out.json"));
+}
+
+TEST_F(RunTest, SaysOutOfMemoryAndNamesTheInput) {
+#ifdef VORLITH_RUN_UNDER_ASAN
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+  // /dev/zero never ends; 256 MB of address space run out long before the machine's memory.
+  pid_t pid = start("/dev/zero", rlim_t{256} << 20);
+  EXPECT_EQ(finish(pid), 1);
+  EXPECT_EQ(slurp(dir_ / "stderr"), "/dev/zero: out of memory\n");
+#endif
+}
+
+TEST_F(RunTest, AMapThatShrinksWhileReadEndsWithAMessageNotASignal) {
+  // A map of 16 MB cut to a few lines at several moments of the run: wherever the cut falls,
+  // the run ends by itself, either on the text it read whole or with the map's name.
+  std::string text;
+  text.reserve(16 << 20);
+  for (uint64_t k = 0; text.size() < (16 << 20); ++k) {
+    char address[17];
+    std::snprintf(address, sizeof address, "%016llx",
+                  static_cast<unsigned long long>(0x1000 + 16 * k));
+    text += symbolLine(address, "_D3app4mainFZv");
+  }
+  for (int delayMs : {0, 20, 80, 200, 500}) {
+    SCOPED_TRACE(delayMs);
+    spit(dir_ / "shrinks.map", text);
+    pid_t pid = start("shrinks.map");
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    fs::resize_file(dir_ / "shrinks.map", 4096);
+    int status = finish(pid);
+    ASSERT_GE(status, 0) << "ended by signal " << -status;
+    std::string err = slurp(dir_ / "stderr");
+    if (status != 0) {
+      EXPECT_EQ(status, 1);
+      EXPECT_NE(err.find("shrinks.map: "), std::string::npos) << err;
+    }
+  }
 }

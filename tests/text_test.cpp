@@ -108,6 +108,20 @@ TEST(FromHex, FailsWithItsThreeMessages) {
                                          "Could not parse entire string");
 }
 
+TEST(FromHex, WritesANulAsBackslashZeroSoTheMessageIsWhole) {
+  // Messages travel as C strings: a raw NUL would end the text at the quote.
+  try {
+    (void)fromHex<uint64_t>(
+        std::string_view("\0"
+                         "12",
+                         3));
+    FAIL();
+  } catch (const ConvException& e) {
+    EXPECT_EQ(string(e.what()).substr(0, 16), "Unexpected '\\0' ");
+    EXPECT_NE(string(e.what()).find(" to type uint64"), string::npos) << e.what();
+  }
+}
+
 TEST(FromHex, NamesTheConversionInTheUnexpectedMessage) {
   try {
     (void)fromHex<uint32_t>("z");

@@ -12,6 +12,7 @@
 using vorlith::buildTree;
 using vorlith::fileSymbol;
 using vorlith::Symbol;
+using vorlith::TreeAllowance;
 using vorlith::TreeLeaf;
 using vorlith::TreeNode;
 
@@ -161,20 +162,121 @@ TEST(BuildTree, NeedsTwoSymbols) {
 }
 
 TEST(SizeTree, DeepChainsAreWrittenAndFreedWithoutRecursion) {
-  // One name can give a chain of groups as long as itself; neither the writer nor the teardown
-  // may use a stack frame per level.
-  std::vector<std::string> segments(300000, "g");
+  // Filing bounds the depth, but a tree made by hand can still be deep: neither the writer nor
+  // the teardown may use a stack frame per level.
+  const size_t depth = 300000;
   {
     TreeNode root;
-    fileSymbol(root, segments, 3, 1, "deep", "deep");
+    TreeNode* node = &root;
+    for (size_t k = 0; k < depth; ++k) {
+      node->total = 3;
+      node = &node->children.at("g");
+    }
+    node->total = 3;
     zel::utils::appender::FastAppender document = zel::utils::json::toJson(root);
     std::string_view json = document.get();
     EXPECT_EQ(json.substr(0, 33), R"({"total":3,"children":{"g":{"tota)");
-    EXPECT_EQ(
-        json.size(),
-        299999 * std::string_view(R"({"total":3,"children":{"g":},"leaves":{}})").size() +
-            std::string_view(
-                R"({"total":3,"children":{},"leaves":{"g":{"size":3,"address":1,"mangledName":"deep","demangledName":""}}})")
-                .size());
+    EXPECT_EQ(json.size(),
+              depth * std::string_view(R"({"total":3,"children":{"g":},"leaves":{}})").size() +
+                  std::string_view(R"({"total":3,"children":{},"leaves":{}})").size());
   }
+}
+
+// Depth of the deepest leaf below `root` and the key of that leaf.
+std::pair<size_t, std::string> deepestLeaf(const TreeNode& root) {
+  std::pair<size_t, std::string> deepest{0, ""};
+  std::vector<std::pair<const TreeNode*, size_t>> pending{{&root, 0}};
+  while (!pending.empty()) {
+    auto [node, depth] = pending.back();
+    pending.pop_back();
+    for (const auto& [key, leaf] : node->leaves) {
+      if (depth >= deepest.first) {
+        deepest = {depth, std::string(key)};
+      }
+    }
+    for (const auto& [key, child] : node->children) {
+      pending.push_back({&child, depth + 1});
+    }
+  }
+  return deepest;
+}
+
+std::string joinedG(size_t count) {
+  std::string out = "g";
+  for (size_t k = 1; k < count; ++k) {
+    out += "/g";
+  }
+  return out;
+}
+
+TEST(SizeTree, FilesAtMostTheBoundOfGroupsAndJoinsTheRestIntoTheLeaf) {
+  const size_t bound = vorlith::kMaxGroupsPerSymbol;
+  const struct {
+    size_t segments;
+    size_t depth;
+    std::string leaf;
+  } cases[] = {
+      {bound, bound - 1, "g"},
+      {bound + 1, bound, "g"},
+      {bound + 2, bound, "g/g"},
+      {300000, bound, joinedG(300000 - bound)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.segments);
+    TreeNode root;
+    fileSymbol(root, std::vector<std::string>(c.segments, "g"), 3, 1, "deep", "deep");
+    auto [depth, key] = deepestLeaf(root);
+    EXPECT_EQ(depth, c.depth);
+    EXPECT_EQ(key, c.leaf);
+    expectTotalsAddUp(root);
+  }
+}
+
+TEST(SizeTree, ASpentAllowanceMakesNoGroupAndKeepsTheRestVisible) {
+  TreeNode root;
+  fileSymbol(root, {"a", "b", "f"}, 1, 1, "f1", "f1");
+  vorlith::TreeAllowance allowance;
+  ASSERT_TRUE(allowance.spend(allowance.left()));
+  allowance.grant(1);  // room for short leaf names, not for a group
+  // Groups that exist cost nothing; a new one is refused and its path joined into the leaf.
+  fileSymbol(root, {"a", "b", "g"}, 2, 2, "g1", "g1", &allowance);
+  fileSymbol(root, {"a", "c", "d", "h"}, 4, 3, "h1", "h1", &allowance);
+  EXPECT_EQ(groupsOf(child(root, "a")), (std::vector<std::string>{"b"}));
+  EXPECT_EQ(keysOf(child(root, "a")), (std::vector<std::string>{"c/d/h"}));
+  EXPECT_EQ(keysOf(child(child(root, "a"), "b")), (std::vector<std::string>{"f", "g"}));
+  EXPECT_EQ(child(root, "a").total, 7u);
+  // Nothing left even for the joined name or a demangled name: the map's own name is the leaf.
+  TreeAllowance none;
+  ASSERT_TRUE(none.spend(none.left()));
+  fileSymbol(root, {"x", "y", "leaf"}, 8, 4, "_D1x1y4leafi", "int x.y.leaf", &none);
+  EXPECT_EQ(leaf(root, "_D1x1y4leafi").demangledName, "");
+  EXPECT_EQ(root.total, 15u);
+  // Granted bytes buy groups again.
+  none.grant(vorlith::kGroupCost);
+  fileSymbol(root, {"x", "leaf"}, 16, 5, "m", "m", &none);
+  EXPECT_EQ(leaf(child(root, "x"), "leaf").size, 16u);
+}
+
+TEST(KeyedHash, IsSipHashUnderTheGivenKey) {
+  // SipHash-2-4's published values for the key 00 01 ... 0f and the messages 00 01 ... (n-1);
+  // the tree uses the same function with fewer rounds.
+  const vorlith::HashKey key{0x0706050403020100ull, 0x0f0e0d0c0b0a0908ull};
+  const struct {
+    size_t length;
+    uint64_t value;
+  } cases[] = {{0, 0x726fdb47dd0e0e31ull}, {1, 0x74f839c593dc67fdull}, {15, 0xa129ca6149be45e5ull}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::string message;
+    for (size_t k = 0; k < c.length; ++k) {
+      message += static_cast<char>(k);
+    }
+    EXPECT_EQ((vorlith::sipHash<2, 4>(key, message)), c.value);
+  }
+  // Another key gives another value; the run's key stays the same within the run.
+  const vorlith::HashKey other{key.k0 ^ 1, key.k1};
+  EXPECT_NE((vorlith::sipHash<1, 3>(key, "app")), (vorlith::sipHash<1, 3>(other, "app")));
+  EXPECT_EQ(vorlith::keyedHash("app"), vorlith::keyedHash("app"));
+  const vorlith::HashKey drawn = vorlith::drawHashKey();
+  EXPECT_FALSE(drawn.k0 == vorlith::runHashKey().k0 && drawn.k1 == vorlith::runHashKey().k1);
 }

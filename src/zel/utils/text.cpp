@@ -64,7 +64,11 @@ size_t validSequenceLength(const unsigned char* s, size_t i, size_t n) {
       len = 2;
     }
     message += '\'';
-    message.append(s.substr(0, len));
+    if (s[0] == '\0') {
+      message += "\\0";  // messages travel as C strings, which a NUL would end
+    } else {
+      message.append(s.substr(0, len));
+    }
     message += '\'';
   }
   message += " when converting from type string to type ";
