@@ -108,7 +108,6 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
       {"linker stubs", {"Other symbols", "linker stubs"}},
       {"a.b (x y)", {"Other symbols", "a.b (x y)"}},
       {"app.o (.text", {"Other symbols", "app.o (.text"}},
-      {"_Z0", {"Other symbols", "_Z0"}},
       {"_Zfoo", {"C++ symbols", "_Zfoo"}},
   });
   // The classic demangler reads "D" and a digit without the underscore; one component alone
@@ -117,6 +116,15 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
   NameResult oneComponent = classifier.classify("D7app7fibFiZi");
   EXPECT_EQ(oneComponent.segments, (Segments{"Other symbols", "app7fib"}));
   EXPECT_EQ(oneComponent.shown, "int app7fib(int)");
+}
+
+TEST(ModernNames, FilesAnItaniumNameOfNoPartsWithNothingToShow) {
+  // The Itanium rule shows its joined parts, none here; a prefix before it is still shown.
+  Classifier classifier(kModern);
+  NameResult bare = classifier.classify("_Z0");
+  EXPECT_EQ(bare.segments, (Segments{"Other symbols", "_Z0"}));
+  EXPECT_EQ(bare.shown, "");
+  EXPECT_EQ(classifier.classify("x: _Z0").shown, "x: ");
 }
 
 TEST(ModernNames, FilesDemangledCxxNamesAfterPrefixesAndBeforeTheCRule) {
