@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "document.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "arena.h"
-#include "options.h"
 #include "keyed_hash.h"
+#include "options.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
 
