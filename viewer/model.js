@@ -57,7 +57,7 @@
   const FIXED_KINDS = new Map([
     ['C symbols', 'c'], ['C++ symbols', 'cpp'], ['D internals', 'dint'], ['TypeInfo', 'typeinfo'],
     ['Imports', 'imports'], ['TMP', 'tmp'], ['Exception handler tables', 'eh'], ['gc', 'gc'],
-    ['/', 'obj'], ['(*fill*)', 'fill'], ['*fill*', 'fill'], ['Afterpadding', 'pad'],
+    ['/', 'obj'], ['.', 'obj'], ['(*fill*)', 'fill'], ['*fill*', 'fill'], ['Afterpadding', 'pad'],
   ]);
   const D_MANGLED_RE = /^_{1,2}D\d/;
 
