@@ -41,22 +41,6 @@ using zel::utils::text::fromHex;
 
 namespace {
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The next run of non-white bytes at or after `pos`; empty when none is left.
-string_view nextToken(string_view s, size_t& pos) {
-  while (pos < s.size() && isSpace(s[pos])) {
-    ++pos;
-  }
-  size_t begin = pos;
-  while (pos < s.size() && !isSpace(s[pos])) {
-    ++pos;
-  }
-  return s.substr(begin, pos - begin);
-}
-
 // Code point of the UTF-8 character of `len` bytes at `p`.
 uint32_t decode(const unsigned char* p, size_t len) {
   if (len == 1) {
@@ -237,17 +221,17 @@ class LineParser {
   // The tokens from `pos` on, joined by single spaces; a view of the line when it already is.
   string_view joinTokens(string_view s, size_t pos) {
     size_t first = pos;
-    while (first < s.size() && isSpace(s[first])) {
+    while (first < s.size() && isMapSpace(s[first])) {
       ++first;
     }
     size_t last = s.size();
-    while (last > first && isSpace(s[last - 1])) {
+    while (last > first && isMapSpace(s[last - 1])) {
       --last;
     }
     string_view span = s.substr(first, last - first);
     bool plain = true;
     for (size_t k = 0; k < span.size() && plain; ++k) {
-      if (isSpace(span[k]) && (span[k] != ' ' || isSpace(span[k + 1]))) {
+      if (isMapSpace(span[k]) && (span[k] != ' ' || isMapSpace(span[k + 1]))) {
         plain = false;
       }
     }
@@ -298,11 +282,11 @@ class LineParser {
   // writes the address of such a section on the next line.
   static string_view loneSectionName(string_view line) {
     size_t begin = !line.empty() && line[0] == ' ' ? 1 : 0;
-    if (begin >= line.size() || isSpace(line[begin]) || line[begin] == '*') {
+    if (begin >= line.size() || isMapSpace(line[begin]) || line[begin] == '*') {
       return {};
     }
     for (size_t k = begin; k < line.size(); ++k) {
-      if (isSpace(line[k])) {
+      if (isMapSpace(line[k])) {
         return {};
       }
     }
@@ -312,7 +296,7 @@ class LineParser {
   // An output section starts at column 0, its address in the section column or, when its name
   // is too long, on the next line. (Its own line is too short for form B.)
   void noteOutputSection(string_view line) {
-    if (line.empty() || isSpace(line[0])) {
+    if (line.empty() || isMapSpace(line[0])) {
       return;
     }
     if (loneSection_.data() == line.data()) {

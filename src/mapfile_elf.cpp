@@ -37,21 +37,6 @@ using std::string_view;
 
 namespace {
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-string_view nextToken(string_view s, size_t& pos) {
-  while (pos < s.size() && isSpace(s[pos])) {
-    ++pos;
-  }
-  size_t begin = pos;
-  while (pos < s.size() && !isSpace(s[pos])) {
-    ++pos;
-  }
-  return s.substr(begin, pos - begin);
-}
-
 // Decimal digits, failing like the hexadecimal reader does.
 uint64_t fromDec(string_view s) {
   using zel::utils::text::ConvException;
@@ -127,7 +112,7 @@ void ElfMapReader::parseLine(string_view line, size_t index) {
   }
   size_t nameStart = pos + 1;
   size_t end = line.size();
-  while (end > nameStart && isSpace(line[end - 1])) {
+  while (end > nameStart && isMapSpace(line[end - 1])) {
     --end;
   }
   size_t first = nameStart;

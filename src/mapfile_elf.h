@@ -11,6 +11,24 @@
 
 namespace vorlith {
 
+// White space as the map forms count it: the C locale's, byte by byte.
+[[nodiscard]] inline bool isMapSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The next run of non-white bytes at or after `pos`, which ends after it; empty when none is
+// left.
+inline std::string_view nextToken(std::string_view s, size_t& pos) {
+  while (pos < s.size() && isMapSpace(s[pos])) {
+    ++pos;
+  }
+  size_t begin = pos;
+  while (pos < s.size() && !isMapSpace(s[pos])) {
+    ++pos;
+  }
+  return s.substr(begin, pos - begin);
+}
+
 enum class ElfMapForm { None, Lld, Mold };
 
 // The form whose column header `firstLine` is, or None.
