@@ -1,9 +1,6 @@
 // End-to-end runs of the reports: what each option prints or writes, exit statuses, the size
 // budget's boundary, and the document left exactly as a run without them writes it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,8 +11,7 @@
 
 #include "document.h"
 #include "report_text.h"
-
-extern char** environ;
+#include "support/run_exe.h"
 
 namespace fs = std::filesystem;
 
@@ -23,17 +19,7 @@ namespace {
 
 const fs::path kBuilds = fs::path(VORLITH_TEST_DATA) / ".." / ".." / "viewer" / "test" / "builds";
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using Result = RunResult;
 
 class ReportRun : public ::testing::Test {
  protected:
@@ -50,32 +36,9 @@ class ReportRun : public ::testing::Test {
 
   // Runs vorlith with `args` (argument 0 not included) in the test's directory.
   Result run(const std::vector<std::string>& args) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    std::string outPath = dir_ / "stdout", errPath = dir_ / "stderr";
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
     std::vector<std::string> argv{"vorlith"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& a : argv) {
-      pointers.push_back(a.data());
-    }
-    pointers.push_back(nullptr);
-    pid_t pid;
-    int spawned = posix_spawn(&pid, VORLITH_EXE, &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Result result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = slurp(outPath);
-    result.err = slurp(errPath);
-    return result;
+    return runVorlith(dir_, argv);
   }
 
   uint64_t totalOf(const std::string& document) {

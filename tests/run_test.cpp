@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/run_exe.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -29,22 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void spit(const fs::path& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using Result = RunResult;
 
 class RunTest : public ::testing::Test {
  protected:
@@ -60,33 +45,7 @@ class RunTest : public ::testing::Test {
   // Runs the executable with exactly `argv` (argument 0 included) in the test's directory.
   // Standard output goes to `outPath` (a file the result reads back, or a device).
   Result run(const std::vector<std::string>& argv, std::string outPath = {}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (outPath.empty()) {
-      outPath = dir_ / "stdout";
-    }
-    std::string errPath = dir_ / "stderr";
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-      args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid;
-    Result result;
-    int spawned = posix_spawn(&pid, VORLITH_EXE, &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = fs::is_regular_file(outPath) ? slurp(outPath) : std::string();
-    result.err = slurp(errPath);
-    return result;
+    return runVorlith(dir_, argv, std::move(outPath));
   }
 
   // Starts the executable on `input` with at most `addressSpace` bytes of memory (0: no limit)
