@@ -102,7 +102,13 @@ export function documents() {
     const special = runVorlith(bin, specialMap, path.join(out, 'special-names.json'));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
     const build = (b) => (all.find((d) => d.name === b) || {}).file;
-    cached = { all, sample: sample.file, hostile, special, before: build('before'), after: build('after'), source: 'vorlith' };
+    // The sample read by the classic rules as well: its deeper, flatter groups give views
+    // crowded enough to merge their smallest boxes.
+    const classicSample = path.join(out, 'sample-classic.json');
+    execFileSync(bin, [path.join(repoDir, 'examples', 'sample.map'), classicSample], { stdio: ['ignore', 'ignore', 'pipe'] });
+    cached = {
+      all, sample: sample.file, classicSample, hostile, special, before: build('before'), after: build('after'), source: 'vorlith',
+    };
   } else {
     if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
     const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile') && !f.startsWith('special'))
