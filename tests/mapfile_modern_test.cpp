@@ -10,26 +10,14 @@
 #include "mapfile.h"
 #include "mapfile_elf.h"
 #include "support/expect.h"
+#include "support/symbols.h"
 #include "zel/utils/text.h"
 
 using vorlith::ElfMapForm;
 using vorlith::MapFile;
 using vorlith::Settings;
-using vorlith::Symbol;
 
 namespace {
-
-struct Sym {
-  uint64_t address;
-  std::string name;
-  size_t index;
-  bool operator==(const Sym&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Sym& s) {
-  return os << "{0x" << std::hex << s.address << std::dec << ", \"" << s.name << "\", " << s.index
-            << "}";
-}
 
 using Syms = std::vector<Sym>;
 
@@ -40,9 +28,7 @@ Syms read(const std::string& text, bool modern, std::string* echoed = nullptr) {
   Syms out;
   try {
     MapFile map(MapFile::FromText{}, text, echo, settings);
-    for (const Symbol& s : map.symbols) {
-      out.push_back({s.address, std::string(s.name), s.index});
-    }
+    out = symbolsOf(map);
   } catch (...) {
     if (echoed) {
       *echoed = echo.str();

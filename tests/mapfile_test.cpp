@@ -7,24 +7,12 @@
 #include <vector>
 
 #include "support/expect.h"
+#include "support/symbols.h"
 #include "zel/utils/text.h"
 
 using vorlith::MapFile;
-using vorlith::Symbol;
 
 namespace {
-
-struct Sym {
-  uint64_t address;
-  std::string name;
-  size_t index;
-  bool operator==(const Sym&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Sym& s) {
-  return os << "{0x" << std::hex << s.address << std::dec << ", \"" << s.name << "\", " << s.index
-            << "}";
-}
 
 std::vector<Sym> read(const std::string& text, std::string* echoed = nullptr) {
   std::ostringstream echo;
@@ -32,11 +20,7 @@ std::vector<Sym> read(const std::string& text, std::string* echoed = nullptr) {
   if (echoed) {
     *echoed = echo.str();
   }
-  std::vector<Sym> out;
-  for (const Symbol& s : map.symbols) {
-    out.push_back({s.address, std::string(s.name), s.index});
-  }
-  return out;
+  return symbolsOf(map);
 }
 
 // A GNU ld line: the section column (16 bytes), "0x", the address and what follows.
