@@ -10,17 +10,21 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "document.h"
 #include "dsym.h"
 #include "mapfile.h"
 #include "options.h"
 #include "reports.h"
+#include "zel/utils/chunked_appender.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
 
 using std::string_view;
+using zel::utils::appender::ChunkedAppender;
+using zel::utils::appender::FastAppender;
 using zel::utils::text::forceValidUTF8;
 
 namespace {
@@ -57,47 +61,87 @@ string_view keptValidUTF8(string_view text) {
   return treeArena().copy(zel::utils::text::rawToUTF8(text));
 }
 
-void writeAll(int fd, string_view text, const std::string& fileName) {
-  while (!text.empty()) {
-    ssize_t wrote = ::write(fd, text.data(), text.size());
-    if (wrote < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      int error = errno;
-      ::close(fd);
-      throw std::runtime_error(fileName + ": " + std::strerror(error));
+// An output file, opened for writing from the start, closed on every path. close() reports
+// what the last writes lost (on NFS that shows only there).
+class OutputFile {
+ public:
+  explicit OutputFile(std::string name) : name_(std::move(name)) {
+    fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+      fail(errno);
     }
-    text.remove_prefix(static_cast<size_t>(wrote));
   }
-}
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+
+  void write(string_view text) {
+    while (!text.empty()) {
+      ssize_t wrote = ::write(fd_, text.data(), text.size());
+      if (wrote < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        fail(errno);
+      }
+      text.remove_prefix(static_cast<size_t>(wrote));
+    }
+  }
+
+  void close() {
+    if (::close(std::exchange(fd_, -1)) != 0) {
+      fail(errno);
+    }
+  }
+
+ private:
+  [[noreturn]] void fail(int error) const {
+    throw std::runtime_error(name_ + ": " + std::strerror(error));
+  }
+
+  std::string name_;
+  int fd_ = -1;
+};
 
 // The output path that means standard output.
 constexpr string_view kStandardOutput = "-";
 
-// Writes the document to `out` (standard output) in one piece, and fails if any of it was lost.
-void writeDocument(std::ostream& out, string_view json) {
+[[noreturn]] void failStandardOutput(int error) {
+  throw std::runtime_error(std::string("standard output: ") +
+                           (error != 0 ? std::strerror(error) : "write failed"));
+}
+
+// Writes to `out` (standard output), and fails as soon as any of it is lost.
+void writeStandardOutput(std::ostream& out, string_view text) {
   errno = 0;
-  out.write(kDocumentPrefix.data(), static_cast<std::streamsize>(kDocumentPrefix.size()));
-  out.write(json.data(), static_cast<std::streamsize>(json.size()));
-  out.flush();
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (!out) {
-    int error = errno;
-    throw std::runtime_error(std::string("standard output: ") +
-                             (error != 0 ? std::strerror(error) : "write failed"));
+    failStandardOutput(errno);
   }
 }
 
-void writeDocument(const std::string& fileName, string_view json) {
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    throw std::runtime_error(fileName + ": " + std::strerror(errno));
+// Writes the text that `fill` puts into its sink (and flushes) to the output path, the file or
+// standard output, a chunk at a time: the document is never whole in memory.
+template <typename Fill>
+void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
+  if (output == kStandardOutput) {
+    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); });
+    fill(sink);
+    errno = 0;
+    out.flush();
+    if (!out) {
+      failStandardOutput(errno);
+    }
+    return;
   }
-  writeAll(fd, kDocumentPrefix, fileName);
-  writeAll(fd, json, fileName);
-  if (::close(fd) != 0) {
-    throw std::runtime_error(fileName + ": " + std::strerror(errno));
-  }
+  OutputFile file(output);
+  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
+  fill(sink);
+  file.close();
 }
 
 // The file's first `limit` bytes, or all of it.
@@ -128,14 +172,9 @@ std::string readFile(const std::string& fileName, size_t limit = SIZE_MAX) {
 }
 
 void writeFile(const std::string& fileName, string_view text) {
-  int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    throw std::runtime_error(fileName + ": " + std::strerror(errno));
-  }
-  writeAll(fd, text, fileName);
-  if (::close(fd) != 0) {
-    throw std::runtime_error(fileName + ": " + std::strerror(errno));
-  }
+  OutputFile file(fileName);
+  file.write(text);
+  file.close();
 }
 
 // What a run keeps until the process ends: tearing down millions of small allocations only to
@@ -341,6 +380,13 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
   return root;
 }
 
+void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {
+  sink.put(kDocumentPrefix);
+  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+  writer.put(tree);
+  sink.flush();
+}
+
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
   std::string input;
   try {
@@ -363,16 +409,24 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     if (!line.settings.base.empty()) {
       base = readBase(line, out);
     }
-    zel::utils::appender::FastAppender json = zel::utils::json::toJson(*k.tree);
-    if (line.output == kStandardOutput) {
-      writeDocument(out, json.get());
-    } else {
-      writeDocument(line.output, json.get());
+    // Only the page needs the whole text at once; without it the text is written as it is made.
+    std::optional<FastAppender> json;
+    if (!line.settings.html.empty()) {
+      json = zel::utils::json::toJson(*k.tree);
     }
+    writeOutput(line.output, out, [&json, &k](ChunkedAppender& sink) {
+      if (json) {
+        sink.put(kDocumentPrefix, json->get());
+        sink.flush();
+      } else {
+        writeDocument(sink, *k.tree);
+      }
+    });
     if (!wantsReports(line.settings)) {
       return 0;
     }
-    return runReports(line, *k.tree, json.get(), base ? &*base : nullptr, out);
+    return runReports(line, *k.tree, json ? json->get() : string_view(), base ? &*base : nullptr,
+                      out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

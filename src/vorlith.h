@@ -16,6 +16,10 @@
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
 
+namespace zel::utils::appender {
+class ChunkedAppender;
+}
+
 namespace vorlith {
 
 // A hash map from text that enumerates its entries in the order they were first inserted, so
@@ -194,6 +198,10 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 struct Symbol;
 [[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols,
                                  const Settings& settings = Settings{});
+
+// Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
+// flushes it. Throws what the sink's drain throws.
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree);
 
 // The whole program: `args` as main gets them. Returns the exit status; the echoed map line,
 // and the document when the output path is "-", go to `out`; failures to `err`.

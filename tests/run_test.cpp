@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -89,6 +90,18 @@ constexpr std::string_view kPrefix = "var treeData = ";
 
 std::string symbolLine(const std::string& address, const std::string& name) {
   return std::string(16, ' ') + "0x" + address + std::string(16, ' ') + name + "\n";
+}
+
+// A GNU ld map whose document runs to several chunks of output, with names that need escapes.
+std::string manyChunksMap() {
+  std::string text;
+  for (uint64_t k = 0; k < 30000; ++k) {
+    char address[17];
+    std::snprintf(address, sizeof address, "%016llx",
+                  static_cast<unsigned long long>(0x1000 + 16 * k));
+    text += symbolLine(address, "_Z" + std::to_string(k) + "<&\"x\">");
+  }
+  return text;
 }
 
 }  // namespace
@@ -250,6 +263,56 @@ TEST_F(RunTest, WritesNoPartOfTheDocumentToStandardOutputOnFailure) {
   EXPECT_NE(full.err.find("standard output: No space left on device"), std::string::npos)
       << full.err;
   EXPECT_FALSE(fs::exists(dir_ / "-"));
+}
+
+TEST_F(RunTest, WritesADocumentOfManyChunksAlikeToAFileToStandardOutputAndBesideAPage) {
+  spit(dir_ / "big.map", manyChunksMap());
+  Result file = vorlith("big.map", "file.json");
+  ASSERT_EQ(file.status, 0) << file.err;
+  std::string document = slurp(dir_ / "file.json");
+  EXPECT_GT(document.size(), size_t{3} << 20);
+  EXPECT_EQ(document.substr(0, kPrefix.size() + 1), std::string(kPrefix) + "{");
+  EXPECT_EQ(document.back(), '}');
+  // Written to standard output, or made whole for the page as well, it is the same bytes.
+  Result piped = vorlith("big.map", "-");
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(piped.out == document);
+  Result paged = run({"vorlith", "--html=page.html", "big.map", "paged.json"});
+  EXPECT_EQ(paged.status, 0) << paged.err;
+  EXPECT_TRUE(slurp(dir_ / "paged.json") == document);
+  EXPECT_NE(slurp(dir_ / "page.html").find(document.substr(kPrefix.size(), 4096)),
+            std::string::npos);
+}
+
+TEST_F(RunTest, FailsWhenTheOutputFillsInTheMiddleOfTheDocument) {
+  spit(dir_ / "big.map", manyChunksMap());
+  Result full = vorlith("big.map", "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "/dev/full: No space left on device\n");
+  Result piped = run({"vorlith", "big.map", "-"}, "/dev/full");
+  EXPECT_EQ(piped.status, 1);
+  EXPECT_EQ(piped.err, "standard output: No space left on device\n");
+
+  // A file that may not grow past 1.5 MiB: the first chunk goes in whole, a later one is cut
+  // short, and the run still fails with the file's name rather than calling it done.
+  constexpr rlim_t kLimit = rlim_t{3} << 19;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    struct rlimit limit = {kLimit, kLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
+    std::string errPath = dir_ / "stderr";
+    int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 2);
+    if (::chdir(dir_.c_str()) != 0) {
+      ::_exit(99);
+    }
+    ::execl(VORLITH_EXE, "vorlith", "big.map", "out.json", static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  EXPECT_EQ(finish(pid), 1);
+  EXPECT_EQ(slurp(dir_ / "stderr"), "out.json: File too large\n");
+  EXPECT_EQ(fs::file_size(dir_ / "out.json"), kLimit);
 }
 
 TEST_F(RunTest, WritesTheDocumentAsAScriptAssignment) {
