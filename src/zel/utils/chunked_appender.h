@@ -21,10 +21,9 @@ class ChunkedAppender {
 
   // Throws std::invalid_argument for a chunk size of 0.
   explicit ChunkedAppender(Drain drain, size_t chunkSize = kDefaultChunkSize);
+  // Not copied or moved: the drain often refers to the place that holds the appender.
   ChunkedAppender(const ChunkedAppender&) = delete;
   ChunkedAppender& operator=(const ChunkedAppender&) = delete;
-  ChunkedAppender(ChunkedAppender&&) noexcept = default;
-  ChunkedAppender& operator=(ChunkedAppender&&) noexcept = default;
   // Drops what is held without handing it on: a run that fails must not write more.
   ~ChunkedAppender() = default;
 
