@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -204,4 +206,75 @@ TEST(MapFile, ReportsFilesThatCannotBeRead) {
   expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/nonexistent/x.map"); },
                                               "/nonexistent/x.map: No such file or directory");
   expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/"); }, "/: Is a directory");
+}
+
+TEST(MapFilePublics, FindsTheHeadingWhereverItFallsInTheText) {
+  const std::string row = " 0001:00000000       _main                      00001000 f   app.obj";
+  struct Case {
+    const char* what;
+    std::string before;  // the text before the row
+    bool read;
+  } cases[] = {
+      {"inside the first line", kHeading + "\n", true},
+      {"on the last line, no LF after it", "x\n  Publics by Value", true},
+      {"after CR LF lines", "a\r\nb\r\n  Publics by Value\r\n", true},
+      {"split across two lines", "  Publics by\nValue\n", false},
+      {"split by CR LF", "  Publics by\r\n Value\r\n", false},
+      {"at column 0", "Publics by Value\n", false},
+      {"at column 0, again later in the line", "Publics by Value  Publics by Value\n", false},
+      {"at column 0, then inside a later line", "Publics by Value\nx\n Publics by Value\n", true},
+      {"at column 0 of the line after one with it inside", "a Publics by Value\nPublics by Value\n",
+       true},
+      {"cut short", "  Publics by Valu\n", false},
+      {"after a byte that is not UTF-8", "\xE9\xE9 Publics by Value\n", true},
+      {"at column 0 after an empty line", "\nPublics by Value\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Sym> symbols = read(c.before + "\n" + row);
+    EXPECT_EQ(symbols.size(), c.read ? 1u : 0u);
+  }
+}
+
+TEST(MapFile, ReencodesOnlyTheLinesThatAreNotUTF8) {
+  // Lines are checked in runs across line ends; a bad byte anywhere repairs its line alone,
+  // whether it opens the run, ends it or lies next to the line feed.
+  const std::string names[] = {"first", "se\xE9", "\xE9third", "fourth", "fifth\xC3", "sixth"};
+  const std::string fixed[] = {"first",  "se\xC3\xA9",    "\xC3\xA9third",
+                               "fourth", "fifth\xC3\x83", "sixth"};
+  for (size_t bad = 0; bad < 6; ++bad) {
+    std::string text;
+    std::vector<Sym> expected;
+    for (size_t k = 0; k < 6; ++k) {
+      bool broken = k == bad || k == 2;  // line 2 is always bad: two bad lines in some runs
+      std::string name = broken ? names[k] : std::string("line") + char('0' + k);
+      std::string address = "000000000000100" + std::to_string(k);
+      text += gnuSymbol(address, name) + (k % 2 ? "\r\n" : "\n");
+      expected.push_back({0x1000 + k, broken ? fixed[k] : name, k});
+    }
+    SCOPED_TRACE(hexBytes(text));
+    EXPECT_EQ(read(text), expected);
+  }
+}
+
+TEST(MapFile, ReadsALargeFileLikeTheSameTextInMemory) {
+  // Past 2 MiB the file is read into memory of its own kind; what is read must not differ.
+  std::string text;
+  for (size_t k = 0; text.size() < (size_t{5} << 20); ++k) {
+    char address[17];
+    std::snprintf(address, sizeof address, "%016zx", 0x1000 + k * 16);
+    text += gnuSymbol(address, "symbol_" + std::to_string(k)) + "\n";
+  }
+  text += gnuSymbol("00000000ffffffff", "last");  // no LF at the end
+  std::string path = ::testing::TempDir() + "vorlith-large.map";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  std::ostringstream echo;
+  MapFile fromFile(path, echo);
+  std::vector<Sym> expected = read(text);
+  EXPECT_EQ(symbolsOf(fromFile), expected);
+  EXPECT_EQ(expected.back(), (Sym{0xffffffff, "last", expected.size() - 1}));
+  std::remove(path.c_str());
 }
