@@ -69,13 +69,28 @@ string_view strip(string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   size_t begin = 0, end = s.size();
   while (begin < end) {
-    size_t len = validUTF8SequenceLength(s.substr(0, end), begin);
-    if (len == 0 || !isWhiteSpace(decode(p + begin, len))) {
+    size_t len = 1;  // an ASCII byte, nearly always: no decoding
+    uint32_t cp = p[begin];
+    if (cp >= 0x80) {
+      len = validUTF8SequenceLength(s.substr(0, end), begin);
+      if (len == 0) {
+        break;
+      }
+      cp = decode(p + begin, len);
+    }
+    if (!isWhiteSpace(cp)) {
       break;
     }
     begin += len;
   }
   while (end > begin) {
+    if (p[end - 1] < 0x80) {
+      if (!isWhiteSpace(p[end - 1])) {
+        break;
+      }
+      --end;
+      continue;
+    }
     size_t lead = end - 1;
     while (lead > begin && end - lead < 4 && (p[lead] & 0xC0) == 0x80) {
       --lead;
@@ -87,6 +102,19 @@ string_view strip(string_view s) {
     end = lead;
   }
   return s.substr(begin, end - begin);
+}
+
+// Asks the kernel to back [data, data + bytes) with huge pages where they fit whole: a list
+// that is filled once from end to end takes a page fault per 2 MiB instead of per 4 KiB.
+void adviseHugePages([[maybe_unused]] void* data, [[maybe_unused]] size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  auto begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+  if (end > begin) {
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // only a hint
+  }
+#endif
 }
 
 bool startsWith(string_view s, string_view prefix) {
@@ -493,6 +521,7 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
   // Room for one symbol per 32 bytes of map, more than real maps give (a GNU ld line is about
   // 100 bytes and makes one or two); pages that stay unused are never touched.
   symbols.reserve(text_.size() / 32 + 16);
+  adviseHugePages(symbols.data(), symbols.capacity() * sizeof(Symbol));
   // Lines that lie inside a valid stretch of the text are valid themselves (LF and CR never belong
   // to a longer character), so the text is checked in long runs, not line by line.
   size_t validEnd = 0;  // text_ is valid UTF-8 from the current line up to here

@@ -139,6 +139,32 @@ TEST(MapFileGnu, StripsUnicodeWhiteSpaceFromTheSectionColumn) {
       (std::vector<Sym>{{0x1000, "a.o (.d\xC3\xA9)", 0}, {0x1010, "END\ta.o (.d\xC3\xA9)", 0}}));
 }
 
+TEST(MapFileGnu, StripsEveryKindOfWhiteSpaceAtBothEndsOfTheSectionColumn) {
+  // ASCII and other white space mixed at each end, and characters that are not white space
+  // beside them.
+  struct Case {
+    std::string column;  // the 16 bytes before "0x"
+    std::string section;
+  } cases[] = {
+      {" \t\v\f.text \t", ".text"},
+      {"\xC2\xA0 .text\xE2\x80\x83 ", ".text"},       // no-break space, em space
+      {"\xE3\x80\x80.x\xE2\x80\xAF\xC2\x85", ".x"},   // ideographic space; U+202F, U+0085
+      {" .x\xC2\xA1   \xC2\xA0", ".x\xC2\xA1"},       // inverted exclamation mark stays
+      {" .x \xE2\x80\x8B", ".x \xE2\x80\x8B"},        // zero-width space is no white space
+      {" .abc  \xE2\x80\x94", ".abc  \xE2\x80\x94"},  // em dash, after spaces
+      {"\xE2\x80\x80\xE2\x80\x8A.y\r\t", ".y"},       // en quad, hair space
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.column));
+    std::string column = c.column;
+    column.resize(16, ' ');
+    std::string line = column + "0x0000000000001000       0x10 a.o";
+    std::vector<Sym> symbols = read(line);
+    ASSERT_FALSE(symbols.empty());
+    EXPECT_EQ(symbols[0].name, "a.o (" + c.section + ")");
+  }
+}
+
 TEST(MapFileLd64, ReadsTabSeparatedRows) {
   struct Case {
     std::string line;
