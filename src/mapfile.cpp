@@ -273,20 +273,16 @@ class LineParser {
 
   // The tokens from `pos` on, joined by single spaces; a view of the line when it already is.
   string_view joinTokens(string_view s, size_t pos) {
-    size_t first = pos;
-    while (first < s.size() && isMapSpace(s[first])) {
-      ++first;
-    }
+    size_t first = skipMapSpace(s, pos);
     size_t last = s.size();
     while (last > first && isMapSpace(s[last - 1])) {
       --last;
     }
     string_view span = s.substr(first, last - first);
-    bool plain = true;
-    for (size_t k = 0; k < span.size() && plain; ++k) {
-      if (isMapSpace(span[k]) && (span[k] != ' ' || isMapSpace(span[k + 1]))) {
-        plain = false;
-      }
+    bool plain = true;  // no white space but single spaces (the span ends in none)
+    for (size_t k = findMapSpace(span, 0); k < span.size() && plain;
+         k = findMapSpace(span, k + 1)) {
+      plain = span[k] == ' ' && !isMapSpace(span[k + 1]);
     }
     if (plain) {
       return span;
@@ -338,12 +334,7 @@ class LineParser {
     if (begin >= line.size() || isMapSpace(line[begin]) || line[begin] == '*') {
       return {};
     }
-    for (size_t k = begin; k < line.size(); ++k) {
-      if (isMapSpace(line[k])) {
-        return {};
-      }
-    }
-    return line.substr(begin);
+    return findMapSpace(line, begin) == line.size() ? line.substr(begin) : string_view();
   }
 
   // An output section starts at column 0, its address in the section column or, when its name

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mapfile_elf.h"
 #include "support/expect.h"
 #include "support/symbols.h"
 #include "zel/utils/text.h"
@@ -303,4 +304,73 @@ TEST(MapFile, ReadsALargeFileLikeTheSameTextInMemory) {
   EXPECT_EQ(symbolsOf(fromFile), expected);
   EXPECT_EQ(expected.back(), (Sym{0xffffffff, "last", expected.size() - 1}));
   std::remove(path.c_str());
+}
+
+TEST(MapSpaceScanners, AgreeWithTheByteByByteDefinitionAroundWordEdges) {
+  // Every byte value at every position of runs around the 8-byte stride, at every alignment,
+  // in a run of letters (for findMapSpace) and of spaces (for skipMapSpace). Bytes from 0x80 up
+  // and controls below '!' that are no white space must not stop findMapSpace.
+  auto plainFind = [](std::string_view s, size_t pos) {
+    while (pos < s.size() && !vorlith::isMapSpace(s[pos])) {
+      ++pos;
+    }
+    return pos;
+  };
+  auto plainSkip = [](std::string_view s, size_t pos) {
+    while (pos < s.size() && vorlith::isMapSpace(s[pos])) {
+      ++pos;
+    }
+    return pos;
+  };
+  std::string buffer;
+  for (int byte = 0; byte < 256; ++byte) {
+    for (size_t offset = 0; offset < 8; ++offset) {
+      for (size_t length = 0; length <= 24; ++length) {
+        for (size_t at = 0; at <= length; ++at) {  // `length`: the byte is not in the text
+          for (char fill : {'a', ' '}) {
+            buffer.assign(offset, '\t');
+            buffer.append(length, fill);
+            if (at < length) {
+              buffer[offset + at] = static_cast<char>(byte);
+            }
+            buffer += '\n';  // past the end: must not be seen
+            std::string_view s = std::string_view(buffer).substr(offset, length);
+            for (size_t from : {size_t{0}, at / 2, at}) {
+              if (from > length) {
+                continue;
+              }
+              ASSERT_EQ(vorlith::findMapSpace(s, from), plainFind(s, from))
+                  << hexBytes(s) << " from " << from;
+              ASSERT_EQ(vorlith::skipMapSpace(s, from), plainSkip(s, from))
+                  << hexBytes(s) << " from " << from;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(MapFileGnu, JoinsTheNameColumnByTokens) {
+  // The name is a view of the line unless white space other than single spaces is in it.
+  struct Case {
+    std::string rest;  // what follows the address
+    std::string name;
+  } cases[] = {
+      {"                _Dmain", "_Dmain"},
+      {"                vtable for llvm::Pass", "vtable for llvm::Pass"},
+      {"                a  b\tc \v d", "a b c d"},
+      {"                a\tb", "a b"},
+      {"                0123456 abcdefg", "0123456 abcdefg"},  // the space ends a word
+      {"                0123456\tabcdefg  ", "0123456 abcdefg"},
+      {"                long_name_of_many_words_with_one\x01control",
+       "long_name_of_many_words_with_one\x01control"},
+      {"                name \t", "name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.rest));
+    std::vector<Sym> symbols = read(gnu("", "0000000000001000", c.rest));
+    ASSERT_EQ(symbols.size(), 1u);
+    EXPECT_EQ(symbols[0].name, c.name);
+  }
 }

@@ -207,10 +207,8 @@ TEST(SkipAscii, FindsTheFirstHighByteAtEveryAlignmentAndLength) {
         }
         buffer[offset + length] = '\xFF';  // past the end: must not be seen
         string_view s(buffer.data() + offset, length);
-        SCOPED_TRACE("offset " + std::to_string(offset) + " length " + std::to_string(length) +
-                     " high " + std::to_string(high));
-        ASSERT_EQ(skipAscii(s, 0), high);
-        ASSERT_EQ(skipAscii(s, std::min(high, length)), high);
+        ASSERT_EQ(skipAscii(s, 0), high) << "offset " << offset << " length " << length;
+        ASSERT_EQ(skipAscii(s, high), high) << "offset " << offset << " length " << length;
       }
     }
   }
@@ -246,14 +244,13 @@ TEST(ValidUTF8Prefix, AgreesWithTheByteByByteDefinitionAroundWordEdges) {
           buffer.assign(offset, '.');
           buffer += text;
           string_view s = string_view(buffer).substr(offset);
-          SCOPED_TRACE(hexBytes(s) + " offset " + std::to_string(offset));
           size_t expected = plainValidPrefix(s);
-          ASSERT_EQ(validUTF8Prefix(s), expected);
-          ASSERT_EQ(isValidUTF8(s), expected == s.size());
+          ASSERT_EQ(validUTF8Prefix(s), expected) << hexBytes(s) << " offset " << offset;
+          ASSERT_EQ(isValidUTF8(s), expected == s.size()) << hexBytes(s) << " offset " << offset;
           string repaired;
           string_view forced = forceValidUTF8(s, repaired);
-          ASSERT_EQ(forced.data() == s.data(), expected == s.size());
-          ASSERT_EQ(plainValidPrefix(forced), forced.size());
+          ASSERT_EQ(forced.data() == s.data(), expected == s.size()) << hexBytes(s);
+          ASSERT_EQ(plainValidPrefix(forced), forced.size()) << hexBytes(s);
         }
       }
     }
