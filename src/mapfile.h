@@ -30,6 +30,8 @@ inline constexpr std::string_view kMapFormsRead =
     "map (ld -Map, gold), the ld64 symbol table with sizes (ld64, ld64.lld of LLVM 15 and later); "
     "with --modern also ld.lld and mold maps";
 
+class ReadBuffer;
+
 class MapFile {
  public:
   struct FromText {};
@@ -59,10 +61,10 @@ class MapFile {
  private:
   void parse(std::ostream& echo, const Settings& settings);
 
-  std::unique_ptr<char[]> read_;  // the text of a regular file, read at the size it had
-  std::string owned_;             // the text otherwise (pipes, devices, tests)
-  std::string_view text_;         // the whole file; lines and most names point into it
-  TextArena made_;                // text the file lacks: repaired lines, joined names, end markers
+  std::unique_ptr<ReadBuffer> read_;  // the text of a regular file, read at the size it had
+  std::string owned_;                 // the text otherwise (pipes, devices, tests)
+  std::string_view text_;             // the whole file; lines and most names point into it
+  TextArena made_;  // text the file lacks: repaired lines, joined names, end markers
 };
 
 }  // namespace vorlith

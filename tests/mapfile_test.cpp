@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "mapfile_elf.h"
 #include "support/expect.h"
 #include "support/symbols.h"
 #include "zel/utils/text.h"
@@ -137,6 +140,32 @@ TEST(MapFileGnu, StripsUnicodeWhiteSpaceFromTheSectionColumn) {
       (std::vector<Sym>{{0x1000, "a.o (.d\xC3\xA9)", 0}, {0x1010, "END\ta.o (.d\xC3\xA9)", 0}}));
 }
 
+TEST(MapFileGnu, StripsEveryKindOfWhiteSpaceAtBothEndsOfTheSectionColumn) {
+  // ASCII and other white space mixed at each end, and characters that are not white space
+  // beside them.
+  struct Case {
+    std::string column;  // the 16 bytes before "0x"
+    std::string section;
+  } cases[] = {
+      {" \t\v\f.text \t", ".text"},
+      {"\xC2\xA0 .text\xE2\x80\x83 ", ".text"},       // no-break space, em space
+      {"\xE3\x80\x80.x\xE2\x80\xAF\xC2\x85", ".x"},   // ideographic space; U+202F, U+0085
+      {" .x\xC2\xA1   \xC2\xA0", ".x\xC2\xA1"},       // inverted exclamation mark stays
+      {" .x \xE2\x80\x8B", ".x \xE2\x80\x8B"},        // zero-width space is no white space
+      {" .abc  \xE2\x80\x94", ".abc  \xE2\x80\x94"},  // em dash, after spaces
+      {"\xE2\x80\x80\xE2\x80\x8A.y\r\t", ".y"},       // en quad, hair space
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.column));
+    std::string column = c.column;
+    column.resize(16, ' ');
+    std::string line = column + "0x0000000000001000       0x10 a.o";
+    std::vector<Sym> symbols = read(line);
+    ASSERT_FALSE(symbols.empty());
+    EXPECT_EQ(symbols[0].name, "a.o (" + c.section + ")");
+  }
+}
+
 TEST(MapFileLd64, ReadsTabSeparatedRows) {
   struct Case {
     std::string line;
@@ -204,4 +233,144 @@ TEST(MapFile, ReportsFilesThatCannotBeRead) {
   expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/nonexistent/x.map"); },
                                               "/nonexistent/x.map: No such file or directory");
   expectThrowsWithMessage<std::runtime_error>([] { MapFile map("/"); }, "/: Is a directory");
+}
+
+TEST(MapFilePublics, FindsTheHeadingWhereverItFallsInTheText) {
+  const std::string row = " 0001:00000000       _main                      00001000 f   app.obj";
+  struct Case {
+    const char* what;
+    std::string before;  // the text before the row
+    bool read;
+  } cases[] = {
+      {"inside the first line", kHeading + "\n", true},
+      {"on the last line, no LF after it", "x\n  Publics by Value", true},
+      {"after CR LF lines", "a\r\nb\r\n  Publics by Value\r\n", true},
+      {"split across two lines", "  Publics by\nValue\n", false},
+      {"split by CR LF", "  Publics by\r\n Value\r\n", false},
+      {"at column 0", "Publics by Value\n", false},
+      {"at column 0, again later in the line", "Publics by Value  Publics by Value\n", false},
+      {"at column 0, then inside a later line", "Publics by Value\nx\n Publics by Value\n", true},
+      {"at column 0 of the line after one with it inside", "a Publics by Value\nPublics by Value\n",
+       true},
+      {"cut short", "  Publics by Valu\n", false},
+      {"after a byte that is not UTF-8", "\xE9\xE9 Publics by Value\n", true},
+      {"at column 0 after an empty line", "\nPublics by Value\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Sym> symbols = read(c.before + "\n" + row);
+    EXPECT_EQ(symbols.size(), c.read ? 1u : 0u);
+  }
+}
+
+TEST(MapFile, ReencodesOnlyTheLinesThatAreNotUTF8) {
+  // Lines are checked in runs across line ends; a bad byte anywhere repairs its line alone,
+  // whether it opens the run, ends it or lies next to the line feed.
+  const std::string names[] = {"first", "se\xE9", "\xE9third", "fourth", "fifth\xC3", "sixth"};
+  const std::string fixed[] = {"first",  "se\xC3\xA9",    "\xC3\xA9third",
+                               "fourth", "fifth\xC3\x83", "sixth"};
+  for (size_t bad = 0; bad < 6; ++bad) {
+    std::string text;
+    std::vector<Sym> expected;
+    for (size_t k = 0; k < 6; ++k) {
+      bool broken = k == bad || k == 2;  // line 2 is always bad: two bad lines in some runs
+      std::string name = broken ? names[k] : std::string("line") + char('0' + k);
+      std::string address = "000000000000100" + std::to_string(k);
+      text += gnuSymbol(address, name) + (k % 2 ? "\r\n" : "\n");
+      expected.push_back({0x1000 + k, broken ? fixed[k] : name, k});
+    }
+    SCOPED_TRACE(hexBytes(text));
+    EXPECT_EQ(read(text), expected);
+  }
+}
+
+TEST(MapFile, ReadsALargeFileLikeTheSameTextInMemory) {
+  // Past 2 MiB the file is read into memory of its own kind; what is read must not differ.
+  std::string text;
+  for (size_t k = 0; text.size() < (size_t{5} << 20); ++k) {
+    char address[17];
+    std::snprintf(address, sizeof address, "%016zx", 0x1000 + k * 16);
+    text += gnuSymbol(address, "symbol_" + std::to_string(k)) + "\n";
+  }
+  text += gnuSymbol("00000000ffffffff", "last");  // no LF at the end
+  std::string path = ::testing::TempDir() + "vorlith-large.map";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  std::ostringstream echo;
+  MapFile fromFile(path, echo);
+  std::vector<Sym> expected = read(text);
+  EXPECT_EQ(symbolsOf(fromFile), expected);
+  EXPECT_EQ(expected.back(), (Sym{0xffffffff, "last", expected.size() - 1}));
+  std::remove(path.c_str());
+}
+
+TEST(MapSpaceScanners, AgreeWithTheByteByByteDefinitionAroundWordEdges) {
+  // Every byte value at every position of runs around the 8-byte stride, at every alignment,
+  // in a run of letters (for findMapSpace) and of spaces (for skipMapSpace). Bytes from 0x80 up
+  // and controls below '!' that are no white space must not stop findMapSpace.
+  auto plainFind = [](std::string_view s, size_t pos) {
+    while (pos < s.size() && !vorlith::isMapSpace(s[pos])) {
+      ++pos;
+    }
+    return pos;
+  };
+  auto plainSkip = [](std::string_view s, size_t pos) {
+    while (pos < s.size() && vorlith::isMapSpace(s[pos])) {
+      ++pos;
+    }
+    return pos;
+  };
+  std::string buffer;
+  for (int byte = 0; byte < 256; ++byte) {
+    for (size_t offset = 0; offset < 8; ++offset) {
+      for (size_t length = 0; length <= 24; ++length) {
+        for (size_t at = 0; at <= length; ++at) {  // `length`: the byte is not in the text
+          for (char fill : {'a', ' '}) {
+            buffer.assign(offset, '\t');
+            buffer.append(length, fill);
+            if (at < length) {
+              buffer[offset + at] = static_cast<char>(byte);
+            }
+            buffer += '\n';  // past the end: must not be seen
+            std::string_view s = std::string_view(buffer).substr(offset, length);
+            for (size_t from : {size_t{0}, at / 2, at}) {
+              if (from > length) {
+                continue;
+              }
+              ASSERT_EQ(vorlith::findMapSpace(s, from), plainFind(s, from))
+                  << hexBytes(s) << " from " << from;
+              ASSERT_EQ(vorlith::skipMapSpace(s, from), plainSkip(s, from))
+                  << hexBytes(s) << " from " << from;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(MapFileGnu, JoinsTheNameColumnByTokens) {
+  // The name is a view of the line unless white space other than single spaces is in it.
+  struct Case {
+    std::string rest;  // what follows the address
+    std::string name;
+  } cases[] = {
+      {"                _Dmain", "_Dmain"},
+      {"                vtable for llvm::Pass", "vtable for llvm::Pass"},
+      {"                a  b\tc \v d", "a b c d"},
+      {"                a\tb", "a b"},
+      {"                0123456 abcdefg", "0123456 abcdefg"},  // the space ends a word
+      {"                0123456\tabcdefg  ", "0123456 abcdefg"},
+      {"                long_name_of_many_words_with_one\x01control",
+       "long_name_of_many_words_with_one\x01control"},
+      {"                name \t", "name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.rest));
+    std::vector<Sym> symbols = read(gnu("", "0000000000001000", c.rest));
+    ASSERT_EQ(symbols.size(), 1u);
+    EXPECT_EQ(symbols[0].name, c.name);
+  }
 }

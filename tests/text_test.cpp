@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -140,4 +142,155 @@ TEST(ToDec, WritesDigitsRightAligned) {
   string_view max = toDec(UINT64_MAX, buf);
   EXPECT_EQ(max, "18446744073709551615");
   EXPECT_EQ(max.data(), buf.data());
+}
+
+namespace {
+
+// The longest well-formed prefix by the Unicode table of byte sequences, one byte at a time:
+// the plain definition the scanners must agree with.
+size_t plainValidPrefix(string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto b = static_cast<unsigned char>(s[i]);
+    size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (len == 0 || s.size() - i < len) {
+      return i;
+    }
+    uint32_t cp = len == 1 ? b : b & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+      auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) {
+        return i;
+      }
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return i;
+    }
+    i += len;
+  }
+  return i;
+}
+
+// Lines cut one byte at a time.
+Lines plainLines(string_view text) {
+  Lines lines;
+  if (text.empty()) {
+    return lines;
+  }
+  size_t begin = 0;
+  for (size_t k = 0; k <= text.size(); ++k) {
+    if (k == text.size() || text[k] == '\n') {
+      string_view line = text.substr(begin, k - begin);
+      if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+      }
+      lines.push_back(line);
+      begin = k + 1;
+    }
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(SkipAscii, FindsTheFirstHighByteAtEveryAlignmentAndLength) {
+  // Runs around the 8- and 16-byte strides, starting at every offset within a block.
+  std::string buffer(128, 'a');
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t length = 0; length <= 48; ++length) {
+      for (size_t high = 0; high <= length; ++high) {  // `length`: no high byte
+        std::fill(buffer.begin(), buffer.end(), 'a');
+        if (high < length) {
+          buffer[offset + high] = '\x80';
+        }
+        buffer[offset + length] = '\xFF';  // past the end: must not be seen
+        string_view s(buffer.data() + offset, length);
+        ASSERT_EQ(skipAscii(s, 0), high) << "offset " << offset << " length " << length;
+        ASSERT_EQ(skipAscii(s, high), high) << "offset " << offset << " length " << length;
+      }
+    }
+  }
+}
+
+TEST(ValidUTF8Prefix, AgreesWithTheByteByByteDefinitionAroundWordEdges) {
+  // Each piece goes at every position of ASCII runs around the word sizes, at every alignment.
+  const string_view pieces[] = {"\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xF4\x8F\xBF\xBF",  // valid
+                                "\x80",
+                                "\xBF",
+                                "\xC0\xAF",
+                                "\xC1\xBF",  // stray, overlong
+                                "\xE0\x80\xAF",
+                                "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80",
+                                "\xF5\x80\x80\x80",  // overlong, ...
+                                "\xF0\x8F\xBF\xBF",
+                                "\xFE",
+                                "\xFF",
+                                "\xE2\x82",  // cut short
+                                "\xC3\xA9\xE2\x82x",
+                                "\xF0\x9F\x98"};
+  std::string buffer;
+  for (string_view piece : pieces) {
+    for (size_t offset = 0; offset < 16; ++offset) {
+      for (size_t length = 0; length <= 40; ++length) {
+        for (size_t at = 0; at <= length; ++at) {
+          std::string text(length, 'x');
+          text.insert(at, piece);
+          buffer.assign(offset, '.');
+          buffer += text;
+          string_view s = string_view(buffer).substr(offset);
+          size_t expected = plainValidPrefix(s);
+          ASSERT_EQ(validUTF8Prefix(s), expected) << hexBytes(s) << " offset " << offset;
+          ASSERT_EQ(isValidUTF8(s), expected == s.size()) << hexBytes(s) << " offset " << offset;
+          string repaired;
+          string_view forced = forceValidUTF8(s, repaired);
+          ASSERT_EQ(forced.data() == s.data(), expected == s.size()) << hexBytes(s);
+          ASSERT_EQ(plainValidPrefix(forced), forced.size()) << hexBytes(s);
+        }
+      }
+    }
+  }
+}
+
+TEST(LineCursor, CutsLikeTheByteByByteDefinition) {
+  // Every text of up to eight bytes from 'a', CR and LF: empty lines, CR before LF, alone and
+  // doubled, and texts with and without a final LF.
+  const char alphabet[] = {'a', '\r', '\n'};
+  std::vector<string> texts = {""};
+  for (size_t length = 1; length <= 8; ++length) {
+    size_t count = 1;
+    for (size_t k = 0; k < length; ++k) {
+      count *= 3;
+    }
+    for (size_t code = 0; code < count; ++code) {
+      string text;
+      for (size_t k = 0, c = code; k < length; ++k, c /= 3) {
+        text += alphabet[c % 3];
+      }
+      texts.push_back(text);
+    }
+  }
+  // Long lines whose CR or LF falls at the end of 16-, 32- and 64-byte blocks.
+  for (size_t length : {15u, 16u, 31u, 32u, 63u, 64u, 65u}) {
+    texts.push_back(string(length, 'b') + "\r\n" + string(length, 'c') + "\r");
+    texts.push_back(string(length, 'b') + "\n\n" + string(length, 'c'));
+  }
+  for (const string& text : texts) {
+    Lines lines;
+    LineCursor cursor(text);
+    for (string_view line; cursor.next(line);) {
+      lines.push_back(line);
+    }
+    Lines expected = plainLines(text);
+    ASSERT_EQ(lines, expected) << hexBytes(text);
+    for (size_t k = 0; k < lines.size(); ++k) {
+      ASSERT_EQ(lines[k].data(), expected[k].data()) << hexBytes(text);  // views, not copies
+    }
+    ASSERT_EQ(splitAsciiLines(text), expected) << hexBytes(text);
+  }
 }

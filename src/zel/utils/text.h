@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,6 +26,13 @@ class ConvOverflowException : public ConvException {
 // True when `s` is well-formed UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
 [[nodiscard]] bool isValidUTF8(std::string_view s);
 
+// Length of the longest well-formed UTF-8 prefix of `s` made of whole characters: where the
+// first byte that begins no valid sequence is, or s.size().
+[[nodiscard]] size_t validUTF8Prefix(std::string_view s);
+
+// Index of the first byte at or after `i` that is not ASCII, or s.size().
+[[nodiscard]] size_t skipAscii(std::string_view s, size_t i);
+
 // Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
 [[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
 
@@ -43,6 +51,36 @@ class ConvOverflowException : public ConvException {
 
 // Cuts `text` into lines at LF, dropping one CR before each LF (and at the very end).
 [[nodiscard]] std::vector<std::string_view> splitAsciiLines(std::string_view text);
+
+// Walks the lines of `text` as splitAsciiLines cuts them, without making the list.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text), more_(!text.empty()) {}
+
+  // Sets `line` to the next line and returns true, or returns false past the last one.
+  bool next(std::string_view& line) {
+    if (!more_) {
+      return false;
+    }
+    const char* begin = text_.data() + pos_;
+    size_t left = text_.size() - pos_;
+    const void* lf = std::memchr(begin, '\n', left);
+    size_t length =
+        lf == nullptr ? left : static_cast<size_t>(static_cast<const char*>(lf) - begin);
+    line = std::string_view(begin, length);
+    pos_ += length + 1;
+    more_ = lf != nullptr;  // a final LF ends one more, empty, line
+    if (length != 0 && begin[length - 1] == '\r') {
+      line.remove_suffix(1);
+    }
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;  // where the next line begins
+  bool more_;
+};
 
 // Reads hexadecimal digits (either case, no prefix, no sign). Throws ConvException for an empty
 // text, a leading non-digit or trailing characters, ConvOverflowException past UInt's range.
