@@ -111,7 +111,8 @@ size_t runOnText(std::string text) {
   std::ostringstream echo;
   MapFile map(MapFile::FromText{}, std::move(text), echo);
   if (map.symbols.size() >= 2) {
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     expectTotalsAddUp(root);
     auto json = zel::utils::json::toJson(root);
     EXPECT_EQ(json.get().substr(0, 1), "{");
@@ -283,8 +284,9 @@ TEST(Hostile, MillionSymbolsWithOneNameInOneGroup) {
     for (size_t k = 0; k < count; ++k) {
       symbols.push_back({0x1000 + 16 * k, c.names[k % c.names.size()], k});
     }
-    TreeNode root;
-    buildSeconds = bestOf(1, [&] { root = vorlith::buildTree(symbols); });
+    vorlith::SizeTree tree;
+    buildSeconds = bestOf(1, [&] { tree = vorlith::buildTree(symbols); });
+    const TreeNode& root = tree.root;
     EXPECT_EQ(root.total, 16 * (count - 1));
     expectTotalsAddUp(root);
     size_t length = 0;
@@ -511,7 +513,8 @@ TEST(Hostile, NamesThatCollideUnderAFixedSeedHashProbeNoLongerThanRandomOnes) {
   auto longestProbe = [](const std::vector<std::string>& names) {
     std::ostringstream echo;
     MapFile map(MapFile::FromText{}, ld64MapOf(names), echo);
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     EXPECT_EQ(root.leaves.size(), names.size());  // the last symbol only ends the one before
     return root.leaves.longestProbe();
   };
@@ -598,7 +601,8 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
     // The bounds themselves, counted in the tree: no symbol deeper than the depth bound.
     std::ostringstream echo;
     MapFile map(MapFile::FromText{}, text, echo);
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     size_t deepest = 0;
     std::vector<std::pair<const TreeNode*, size_t>> pending{{&root, 0}};
     while (!pending.empty()) {
