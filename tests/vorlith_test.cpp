@@ -118,6 +118,40 @@ TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
   expectTotalsAddUp(root);
 }
 
+TEST(SizeTree, KeysShareTheBytesOfTheNamesWhereTheyHoldThem) {
+  // A key found in the map's name or the readable name points there; others are copies. The
+  // bytes of `name` outlive the tree, so the key must lie inside them, not in a temporary.
+#if !defined(__GLIBC__)
+  GTEST_SKIP() << "keys are shared only where memmem is at hand";
+#endif
+  const std::string name = "_D3app6widgetFZv", readable = "void app.render()";
+  struct Case {
+    const char* label;
+    std::vector<std::string> segments;
+    const std::string* holder;  // null: a copy
+  } cases[] = {
+      {"in the name", {"app", "widget"}, &name},
+      {"in the readable name only", {"app", "render"}, nullptr},
+      {"in neither", {"app", "other"}, nullptr},
+      {"a repeat, numbered", {"app", "widget"}, nullptr},
+  };
+  vorlith::SizeTree tree;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fileSymbol(tree, c.segments, 1, 1, name, readable);
+    const TreeNode& app = child(tree.root, "app");
+    std::string_view key = (app.leaves.end() - 1)->first;
+    EXPECT_TRUE(key.substr(0, c.segments.back().size()) == c.segments.back()) << key;
+    bool inName = key.data() >= name.data() && key.data() + key.size() <= name.data() + name.size();
+    EXPECT_EQ(inName, c.holder == &name) << key;
+  }
+  // The readable name is itself a copy in the tree: a key found there shares that copy.
+  const TreeLeaf& render = leaf(child(tree.root, "app"), "render");
+  std::string_view key = (child(tree.root, "app").leaves.begin() + 1)->first;
+  EXPECT_TRUE(key.data() >= render.demangledName.data() &&
+              key.data() + key.size() <= render.demangledName.data() + render.demangledName.size());
+}
+
 TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
   std::vector<Symbol> symbols = {
       {0, "zero", 0},        // never shown
