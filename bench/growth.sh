@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs vorlith on synthetic maps of rising size (bench/make-synthetic.py: a real GNU ld map
-# repeated at rising addresses) and prints, per size, MB/s and peak memory as a multiple of
+# repeated at rising addresses, cut to the size) and prints, per size, MB/s and peak memory as a multiple of
 # the map, default and --modern: a cost that grows faster than the map shows as falling MB/s
 # or a rising peak/map down the table.
 #   bench/growth.sh [RUNS]     (default 1; environment: VORLITH_BENCH_CACHE, VORLITH_GROWTH_MB)
@@ -32,7 +32,7 @@ printf '%-7s %-8s %9s %8s %8s %8s %8s\n' "size" mode MB "wall s" "CPU s" "MB/s" 
 for mb in $sizes; do
   map=$cache/growth-$mb.map
   if [ ! -s "$map" ]; then
-    python3 bench/make-synthetic.py "$source" "$map" "$mb"
+    python3 bench/make-synthetic.py --cut "$source" "$map" "$mb"
   fi
   cat "$map" >/dev/null  # the timed runs must not pay for reading the disk
   bytes=$(wc -c <"$map")
@@ -42,13 +42,14 @@ for mb in $sizes; do
     # shellcheck disable=SC2086  # $flags is empty or one word
     set -- $(python3 bench/measure.py "$runs" build-bench/vorlith $flags "$map" \
       "$out/growth.json")
-    python3 -c '
+    python3 - "$mb" "$mode" "$bytes" "$1" "$2" "$3" <<'PY'
 import sys
-mb_asked, mode, size, wall, peak_kib, cpu = sys.argv[1:]
+asked, mode, size, wall, peak_kib, cpu = sys.argv[1:]
 mb = int(size) / 1e6
-print(f"{mb_asked + \" MB\":<7} {mode:<8} {mb:9.1f} {float(wall):8.3f} {float(cpu):8.3f} "
-      f"{mb / float(wall):8.1f} {int(peak_kib) * 1024 / int(size):8.2f}")' \
-      "$mb" "$mode" "$bytes" "$1" "$2" "$3"
+label = asked + " MB"
+print(f"{label:<7} {mode:<8} {mb:9.1f} {float(wall):8.3f} {float(cpu):8.3f} "
+      f"{mb / float(wall):8.1f} {int(peak_kib) * 1024 / int(size):8.2f}")
+PY
   done
 done
 rm -f "$out/growth.json"
