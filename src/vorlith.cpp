@@ -61,7 +61,8 @@ string_view keptValidUTF8(string_view name, TextArena& text) {
 }
 
 // The first place in `text` that holds the bytes of `piece`, or an empty view. Linear in
-// both lengths (glibc's memmem), so that no name can make it quadratic; elsewhere it finds none.
+// both lengths (glibc's memmem), so that no name can make it quadratic. Without glibc it
+// finds none, and keys are copied.
 string_view within(string_view text, string_view piece) {
 #if defined(__GLIBC__)
   if (!piece.empty() && piece.size() <= text.size()) {
@@ -331,16 +332,16 @@ void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64
     shown = tree.text.copy(forceValidUTF8(demangledName, repairedShown));
   }
   string_view key = whole ? mangledName : base;
-  bool kept = whole;
+  bool shared = whole;
   // Most keys are a piece of the name or of the readable name, whose bytes the tree keeps
   // anyway: sharing them spares a third of the tree's text on a D program's map.
   for (string_view holder : {mangledName, shown}) {
-    if (string_view found = kept ? string_view() : within(holder, key); !found.empty()) {
+    if (string_view found = shared ? string_view() : within(holder, key); !found.empty()) {
       key = found;
-      kept = true;
+      shared = true;
     }
   }
-  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, kept);
+  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
   leaf.size = size;
   leaf.address = address;
   leaf.mangledName = mangledName;
