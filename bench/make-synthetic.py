@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Makes a large map by repeating a real GNU ld map at rising addresses.
 
-    make-synthetic.py SOURCE.map TARGET.map MEGABYTES
+    make-synthetic.py [--cut] SOURCE.map TARGET.map MEGABYTES
 
-Each copy shifts every non-zero address in the address column (the 18 bytes from column 16,
+Without --cut the target holds the whole copies nearest MEGABYTES MiB (at least one); with
+--cut it holds MEGABYTES million bytes, the last copy cut at the end of a line, so that a
+series of sizes (bench/growth.sh) can start below the source's size. Each copy shifts every non-zero address in the address column (the 18 bytes from column 16,
 "0x" and 16 digits) by the span of the source's addresses, so the copies follow each other
 instead of piling onto the same addresses; sizes, names and all other text stay as they are.
 """
@@ -15,11 +17,19 @@ ADDRESS = re.compile(rb"^(.{16})0x([0-9a-f]{16})", re.MULTILINE)
 
 
 def main():
-    source, target, megabytes = sys.argv[1], sys.argv[2], float(sys.argv[3])
+    args = sys.argv[1:]
+    cut = args[0] == "--cut"
+    if cut:
+        args = args[1:]
+    source, target, megabytes = args[0], args[1], float(args[2])
     text = open(source, "rb").read()
     highest = max(int(m.group(2), 16) for m in ADDRESS.finditer(text))
     span = (highest + 0xFFFFF) & ~0xFFFFF  # the next MiB boundary, to keep addresses readable
     copies = max(1, round(megabytes * 1024 * 1024 / len(text)))
+    left = None
+    if cut:
+        left = int(megabytes * 1e6)
+        copies = -(-left // len(text))
     with open(target + ".tmp", "wb") as out:
         for copy in range(copies):
             shift = copy * span
@@ -30,7 +40,13 @@ def main():
                     return m.group(0)
                 return m.group(1) + b"0x%016x" % (address + shift)
 
-            out.write(ADDRESS.sub(moved, text))
+            shifted = ADDRESS.sub(moved, text)
+            if left is not None and len(shifted) >= left:
+                out.write(shifted[: shifted.rfind(b"\n", 0, left) + 1])
+                break
+            out.write(shifted)
+            if left is not None:
+                left -= len(shifted)
     os.replace(target + ".tmp", target)
 
 

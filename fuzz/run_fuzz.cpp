@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (bool modern : {false, true}) {
       vorlith::Settings settings;
       settings.modern = modern;
-      vorlith::TreeNode root = vorlith::buildTree(map.symbols, settings);
+      vorlith::SizeTree tree = vorlith::buildTree(map.symbols, settings);
+      const vorlith::TreeNode& root = tree.root;
       fuzzcheck::checkTree(root);
       if (modern) {
         fuzzcheck::check(modernTopIsGrouped(root), "a modern leaf at the top", text);

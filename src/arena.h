@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorlith {
@@ -18,6 +19,20 @@ class TextArena {
   TextArena() = default;
   TextArena(const TextArena&) = delete;
   TextArena& operator=(const TextArena&) = delete;
+  // Views keep pointing into the blocks, which move with the arena; the arena moved from is
+  // left empty, so that it never writes into blocks it no longer owns.
+  TextArena(TextArena&& other) noexcept
+      : blocks_(std::move(other.blocks_)),
+        next_(std::exchange(other.next_, nullptr)),
+        left_(std::exchange(other.left_, 0)),
+        blockBytes_(std::exchange(other.blockBytes_, 0)) {}
+  TextArena& operator=(TextArena&& other) noexcept {
+    blocks_ = std::move(other.blocks_);
+    next_ = std::exchange(other.next_, nullptr);
+    left_ = std::exchange(other.left_, 0);
+    blockBytes_ = std::exchange(other.blockBytes_, 0);
+    return *this;
+  }
 
   // Copies the pieces, one after the other, into the arena and returns a view of the copy.
   std::string_view concat(std::initializer_list<std::string_view> pieces) {
@@ -43,6 +58,7 @@ class TextArena {
     if (size > left_) {
       size_t block = size > kBlockSize / 4 ? size : kBlockSize;
       blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
+      blockBytes_ += block;
       if (block == size) {
         return blocks_.back().get();  // a large piece keeps a block of its own
       }
@@ -55,15 +71,16 @@ class TextArena {
     return at;
   }
 
+  // The bytes held in blocks: what the arena costs.
+  [[nodiscard]] size_t blockBytes() const { return blockBytes_; }
+
  private:
   static constexpr size_t kBlockSize = 1 << 20;
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* next_ = nullptr;
   size_t left_ = 0;
+  size_t blockBytes_ = 0;
 };
-
-// The arena for text that the size tree keeps: it lives until the process ends.
-TextArena& treeArena();
 
 }  // namespace vorlith

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -32,33 +35,50 @@ namespace {
 constexpr string_view kDocumentPrefix = "var treeData = ";
 
 // Stores a new leaf under the first key of base, base#1, base#2 ... that `node` does not hold
-// yet. `kept` says that the bytes of `base` outlive the tree.
-TreeLeaf& insertLeaf(TreeNode& node, string_view base, bool kept) {
-  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept); inserted) {
+// yet, copying the key into `text` unless `kept` says that the bytes of `base` outlive the tree.
+TreeLeaf& insertLeaf(TreeNode& node, TextArena& text, string_view base, bool kept) {
+  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept ? nullptr : &text); inserted) {
     return *leaf;
   }
   if (!node.lastLeafNumber) {
     node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
   }
-  uint64_t& n = node.lastLeafNumber->at(base);
+  uint64_t& n = node.lastLeafNumber->at(base, text);
   std::string candidate;
   for (;;) {
     ++n;
     candidate.assign(base);
     candidate += '#';
     candidate += std::to_string(n);
-    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate); inserted) {
+    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate, &text); inserted) {
       return *leaf;
     }
   }
 }
 
-// `text` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy.
-string_view keptValidUTF8(string_view text) {
-  if (zel::utils::text::isValidUTF8(text)) {
-    return text;
+// `name` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy in `text`.
+string_view keptValidUTF8(string_view name, TextArena& text) {
+  if (zel::utils::text::isValidUTF8(name)) {
+    return name;
   }
-  return treeArena().copy(zel::utils::text::rawToUTF8(text));
+  return text.copy(zel::utils::text::rawToUTF8(name));
+}
+
+// The first place in `text` that holds the bytes of `piece`, or an empty view. Linear in
+// both lengths (glibc's memmem), so that no name can make it quadratic. Without glibc it
+// finds none, and keys are copied.
+string_view within(string_view text, string_view piece) {
+#if defined(__GLIBC__)
+  if (!piece.empty() && piece.size() <= text.size()) {
+    if (const void* at = ::memmem(text.data(), text.size(), piece.data(), piece.size())) {
+      return string_view(static_cast<const char*>(at), piece.size());
+    }
+  }
+#else
+  (void)text;
+  (void)piece;
+#endif
+  return {};
 }
 
 // An output file, opened for writing from the start, closed on every path. close() reports
@@ -182,9 +202,9 @@ void writeFile(const std::string& fileName, string_view text) {
 // checkers count them as in use.
 struct Kept {
   std::unique_ptr<MapFile> map;
-  std::unique_ptr<TreeNode> tree;
+  std::unique_ptr<SizeTree> tree;
   std::unique_ptr<MapFile> baseMap;
-  std::unique_ptr<TreeNode> baseTree;
+  std::unique_ptr<SizeTree> baseTree;
 };
 
 Kept& kept() {
@@ -193,16 +213,27 @@ Kept& kept() {
 }
 
 // The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
-std::unique_ptr<TreeNode> treeOfMap(const std::string& fileName, const Settings& settings,
+std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings& settings,
                                     std::unique_ptr<MapFile>& map, std::ostream& out) {
   map = std::make_unique<MapFile>(fileName, out, settings);
   if (map->symbols.size() < 2 && !map->empty()) {
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
   }
-  auto tree = std::make_unique<TreeNode>(buildTree(map->symbols, settings));
+  dropSymbolsOfNoSize(map->symbols);  // more room for the tree
+  auto tree = std::make_unique<SizeTree>(buildTree(map->symbols, settings));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
   return tree;
+}
+
+// Large blocks (the symbol list, big groups' entries, the document) come straight from the
+// system and go back to it when freed, at a fixed threshold. glibc otherwise raises the
+// threshold to the size of each large block freed, so the next ones come from the heap and
+// leave holes there that stay resident: a sixth more peak memory on a 76 MB map.
+void keepLargeBlocksApart() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
 }
 
 bool wantsReports(const Settings& settings) {
@@ -232,9 +263,9 @@ Base readBase(const CommandLine& line, std::ostream& out) {
   }
   Kept& k = kept();
   k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
-  base.doc = documentFromTree(*k.baseTree);
+  base.doc = documentFromTree(k.baseTree->root);
   if (!line.settings.html.empty()) {
-    base.mapJson = std::string(zel::utils::json::toJson(*k.baseTree).get());
+    base.mapJson = std::string(zel::utils::json::toJson(k.baseTree->root).get());
   }
   return base;
 }
@@ -293,18 +324,13 @@ TreeNode::~TreeNode() {
   }
 }
 
-TextArena& treeArena() {
-  static TextArena* arena = new TextArena;  // never destroyed: the tree outlives main's locals
-  return *arena;
-}
-
-void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
+void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
                 uint64_t address, string_view name, string_view demangledName,
                 TreeAllowance* allowance) {
   auto affordable = [allowance](uint64_t bytes) {
     return allowance == nullptr || allowance->spend(bytes);
   };
-  TreeNode* node = &root;
+  TreeNode* node = &tree.root;
   std::string repaired;
   const size_t groups = std::min(segments.size() - 1, kMaxGroupsPerSymbol);
   size_t k = 0;
@@ -316,13 +342,13 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
       if (!affordable(kGroupCost + key.size())) {
         break;
       }
-      child = node->children.tryEmplace(key).first;
+      child = node->children.tryEmplace(key, &tree.text).first;
     }
     node->total += size;
     node = child;
   }
   node->total += size;
-  string_view mangledName = keptValidUTF8(name);  // lives as long as the tree
+  string_view mangledName = keptValidUTF8(name, tree.text);  // lives as long as the tree
   string_view base;
   std::string joined;
   if (k + 1 == segments.size()) {
@@ -339,20 +365,56 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
   }
   // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
   bool whole = base == mangledName || !affordable(base.size());
-  TreeLeaf& leaf = insertLeaf(*node, whole ? mangledName : base, whole);
+  string_view shown;
+  if (demangledName != name && affordable(demangledName.size())) {
+    std::string repairedShown;  // `base` may be a view of `repaired`
+    shown = tree.text.copy(forceValidUTF8(demangledName, repairedShown));
+  }
+  string_view key = whole ? mangledName : base;
+  bool shared = whole;
+  // Most keys are a piece of the name or of the readable name, whose bytes the tree keeps
+  // anyway: sharing them spares a third of the tree's text on a D program's map.
+  for (string_view holder : {mangledName, shown}) {
+    if (string_view found = shared ? string_view() : within(holder, key); !found.empty()) {
+      key = found;
+      shared = true;
+    }
+  }
+  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
   leaf.size = size;
   leaf.address = address;
   leaf.mangledName = mangledName;
-  if (demangledName != name && affordable(demangledName.size())) {
-    leaf.demangledName = treeArena().copy(forceValidUTF8(demangledName, repaired));
-  }
+  leaf.demangledName = shown;
 }
 
-TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {
+void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
+  auto takesSpace = [&symbols](size_t i) {
+    return symbols[i].address != 0 &&
+           (i + 1 == symbols.size() || symbols[i + 1].address != symbols[i].address);
+  };
+  size_t kept = 0;
+  for (size_t i = 0; i < symbols.size(); ++i) {
+    kept += takesSpace(i) ? 1 : 0;
+  }
+  if (kept < 2 || kept == symbols.size()) {
+    return;
+  }
+  // A list of its own size: the one it replaces was reserved for every line of the map.
+  std::vector<Symbol> left;
+  left.reserve(kept);
+  for (size_t i = 0; i < symbols.size(); ++i) {
+    if (takesSpace(i)) {
+      left.push_back(symbols[i]);
+    }
+  }
+  symbols.swap(left);
+}
+
+SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
-  TreeNode root;
+  SizeTree tree;
   Classifier classifier(settings);
   TreeAllowance allowance;
   for (size_t i = 0; i + 1 < symbols.size(); ++i) {
@@ -375,9 +437,9 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
     if (endMarker) {
       named.segments.insert(named.segments.begin(), "Afterpadding");
     }
-    fileSymbol(root, named.segments, size, address, name, named.shown, &allowance);
+    fileSymbol(tree, named.segments, size, address, name, named.shown, &allowance);
   }
-  return root;
+  return tree;
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {
@@ -400,6 +462,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       return 0;
     }
     input = line.input;
+    keepLargeBlocksApart();
     Kept& k = kept();
     k.tree = treeOfMap(line.input, line.settings, k.map, out);
     // The older build is read before the document is written: it may be the very file that
@@ -412,21 +475,21 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     // Only the page needs the whole text at once; without it the text is written as it is made.
     std::optional<FastAppender> json;
     if (!line.settings.html.empty()) {
-      json = zel::utils::json::toJson(*k.tree);
+      json = zel::utils::json::toJson(k.tree->root);
     }
     writeOutput(line.output, out, [&json, &k](ChunkedAppender& sink) {
       if (json) {
         sink.put(kDocumentPrefix, json->get());
         sink.flush();
       } else {
-        writeDocument(sink, *k.tree);
+        writeDocument(sink, k.tree->root);
       }
     });
     if (!wantsReports(line.settings)) {
       return 0;
     }
-    return runReports(line, *k.tree, json ? json->get() : string_view(), base ? &*base : nullptr,
-                      out);
+    return runReports(line, k.tree->root, json ? json->get() : string_view(),
+                      base ? &*base : nullptr, out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

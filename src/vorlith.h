@@ -23,8 +23,9 @@ class ChunkedAppender;
 namespace vorlith {
 
 // A hash map from text that enumerates its entries in the order they were first inserted, so
-// that two runs on one map write byte-identical documents. Keys are copied into the tree's
-// arena; the index is an open-addressing table of entry numbers, with no allocation per entry.
+// that two runs on one map write byte-identical documents. Keys are copied into the arena of
+// the tree that holds the map. A map of more than a few entries has an index: an
+// open-addressing table of entry numbers, with no allocation per entry.
 // Keys come from the map file, so the hash is keyed afresh in every run (keyed_hash.h): names
 // cannot be chosen to fall into one probe chain.
 template <typename Value>
@@ -33,32 +34,39 @@ class OrderedMap {
   using Entry = std::pair<std::string_view, Value>;
 
   [[nodiscard]] Value* find(std::string_view key) {
-    size_t slot = slotOf(key, hash(key));
-    return slots_.empty() || slots_[slot] == 0 ? nullptr : &entries_[index(slots_[slot])].second;
+    size_t at = entryOf(key);
+    return at == kNone ? nullptr : &entries_[at].second;
   }
-  [[nodiscard]] bool contains(std::string_view key) const {
-    return !slots_.empty() && slots_[slotOf(key, hash(key))] != 0;
-  }
+  [[nodiscard]] bool contains(std::string_view key) const { return entryOf(key) != kNone; }
 
   // Returns the value under `key`, inserting a default one first if there is none. A new key
-  // is copied into the tree's arena, unless `kept` says that its bytes outlive the tree.
-  Value& at(std::string_view key, bool kept = false) { return *tryEmplace(key, kept).first; }
+  // is copied into `text`, the arena of the tree that holds the map.
+  Value& at(std::string_view key, TextArena& text) { return *tryEmplace(key, &text).first; }
 
-  // The value under `key` and whether it was inserted now, as a default value; one hash.
-  std::pair<Value*, bool> tryEmplace(std::string_view key, bool kept = false) {
-    uint64_t h = hash(key);
-    if (!slots_.empty()) {
-      size_t slot = slotOf(key, h);
-      if (slots_[slot] != 0) {
-        return {&entries_[index(slots_[slot])].second, false};
+  // The value under `key` and whether it was inserted now, as a default value; at most one
+  // hash. A new
+  // key is copied into `text`, or kept as it is when `text` is null: its bytes outlive the map.
+  std::pair<Value*, bool> tryEmplace(std::string_view key, TextArena* text) {
+    if (slots_.empty()) {
+      if (size_t at = scan(key); at != kNone) {
+        return {&entries_[at].second, false};
       }
+      if (entries_.size() < kScanned) {
+        return {&append(key, text), true};
+      }
+      grow();  // indexes the entries so far
+    }
+    uint64_t h = hash(key);
+    size_t slot = slotOf(key, h);
+    if (slots_[slot] != 0) {
+      return {&entries_[index(slots_[slot])].second, false};
     }
     if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
       grow();
+      slot = slotOf(key, h);
     }
-    slots_[slotOf(key, h)] = pack(h, entries_.size());
-    entries_.emplace_back(kept ? key : treeArena().copy(key), Value());
-    return {&entries_.back().second, true};
+    slots_[slot] = pack(h, entries_.size());
+    return {&append(key, text), true};
   }
 
   [[nodiscard]] size_t size() const { return entries_.size(); }
@@ -66,6 +74,9 @@ class OrderedMap {
   // The most slots a lookup of a present key probes: the work a hash that clusters would
   // show. For tests; it walks the whole index.
   [[nodiscard]] size_t longestProbe() const {
+    if (slots_.empty()) {
+      return entries_.size();  // a scan compares every entry
+    }
     size_t longest = 0;
     size_t mask = slots_.size() - 1;
     for (size_t slot = 0; slot < slots_.size(); ++slot) {
@@ -88,11 +99,34 @@ class OrderedMap {
   static uint64_t pack(uint64_t h, size_t entry) { return (h & ~0xFFFFFFFFull) | (entry + 1); }
   static size_t index(uint64_t slot) { return static_cast<size_t>((slot & 0xFFFFFFFFu) - 1); }
 
-  // The slot that holds `key`, or the empty slot where it would go.
-  size_t slotOf(std::string_view key, uint64_t h) const {
+  static constexpr size_t kNone = SIZE_MAX;
+  // Up to this many entries a map has no index: comparing a few keys costs less than hashing,
+  // and most groups hold only a handful, so their slot tables would be most of their memory.
+  static constexpr size_t kScanned = 8;
+
+  Value& append(std::string_view key, TextArena* text) {
+    return entries_.emplace_back(text != nullptr ? text->copy(key) : key, Value()).second;
+  }
+
+  // The number of the entry under `key`, or kNone.
+  size_t entryOf(std::string_view key) const {
     if (slots_.empty()) {
-      return 0;
+      return scan(key);
     }
+    uint64_t s = slots_[slotOf(key, hash(key))];
+    return s == 0 ? kNone : index(s);
+  }
+  size_t scan(std::string_view key) const {
+    for (size_t at = 0; at < entries_.size(); ++at) {
+      if (entries_[at].first == key) {
+        return at;
+      }
+    }
+    return kNone;
+  }
+
+  // The slot that holds `key`, or the empty slot where it would go; the index must exist.
+  size_t slotOf(std::string_view key, uint64_t h) const {
     size_t mask = slots_.size() - 1;
     for (size_t slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
       uint64_t s = slots_[slot];
@@ -102,24 +136,22 @@ class OrderedMap {
     }
   }
 
+  // Doubles the index, or makes it for a map that outgrows scanning.
   void grow() {
-    std::vector<uint64_t> old = std::move(slots_);
-    slots_.assign(old.empty() ? 8 : old.size() * 2, 0);
+    slots_.assign(slots_.empty() ? 2 * kScanned : slots_.size() * 2, 0);
     size_t mask = slots_.size() - 1;
-    for (uint64_t s : old) {
-      if (s == 0) {
-        continue;
-      }
-      size_t slot = static_cast<size_t>(hash(entries_[index(s)].first)) & mask;
+    for (size_t entry = 0; entry < entries_.size(); ++entry) {
+      uint64_t h = hash(entries_[entry].first);
+      size_t slot = static_cast<size_t>(h) & mask;
       while (slots_[slot] != 0) {
         slot = (slot + 1) & mask;
       }
-      slots_[slot] = s;
+      slots_[slot] = pack(h, entry);
     }
   }
 
   std::vector<Entry> entries_;
-  std::vector<uint64_t> slots_;  // a power of two in size, at most three quarters full
+  std::vector<uint64_t> slots_;  // none, or a power of two in size at most three quarters full
 };
 
 // One symbol of the tree.
@@ -144,6 +176,13 @@ struct TreeNode {
   // The last number given to each repeated leaf name here; keys are never removed, so probing
   // may resume from it. Not part of the document; made on the first repeat.
   std::unique_ptr<OrderedMap<uint64_t>> lastLeafNumber;
+};
+
+// A whole size tree: its root and the text its keys and names are copied into, which lives
+// exactly as long as the tree. Moving it keeps every view valid (the arena's blocks move along).
+struct SizeTree {
+  TextArena text;
+  TreeNode root;
 };
 
 // Bounds that keep the tree, and so the document, in proportion to the map (README "Bounds").
@@ -186,7 +225,7 @@ class TreeAllowance {
 // "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
 // live as long as the tree; keys, repaired and demangled names are copied. At most
 // kMaxGroupsPerSymbol groups are made; `allowance`, when given, bounds what the symbol adds.
-void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64_t size,
+void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
                 uint64_t address, std::string_view name, std::string_view demangledName,
                 TreeAllowance* allowance = nullptr);
 
@@ -196,12 +235,18 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 // within one TreeAllowance for the whole map, granted its name's length first. `settings`
 // choose the classifier's rules.
 struct Symbol;
-[[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols,
+[[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols,
                                  const Settings& settings = Settings{});
 
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.
 void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree);
+
+// Drops the symbols that file nothing: those at address 0, and all but the last of those that
+// share an address (each of those is 0 bytes long). The others keep their sizes and order, so
+// buildTree makes the same tree of what is left, and on real maps more than half go. The list
+// stays as it is when fewer than two would remain: buildTree tells an empty tree from none.
+void dropSymbolsOfNoSize(std::vector<Symbol>& symbols);
 
 // The whole program: `args` as main gets them. Returns the exit status; the echoed map line,
 // and the document when the output path is "-", go to `out`; failures to `err`.

@@ -10,12 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -111,7 +113,8 @@ size_t runOnText(std::string text) {
   std::ostringstream echo;
   MapFile map(MapFile::FromText{}, std::move(text), echo);
   if (map.symbols.size() >= 2) {
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     expectTotalsAddUp(root);
     auto json = zel::utils::json::toJson(root);
     EXPECT_EQ(json.get().substr(0, 1), "{");
@@ -283,8 +286,9 @@ TEST(Hostile, MillionSymbolsWithOneNameInOneGroup) {
     for (size_t k = 0; k < count; ++k) {
       symbols.push_back({0x1000 + 16 * k, c.names[k % c.names.size()], k});
     }
-    TreeNode root;
-    buildSeconds = bestOf(1, [&] { root = vorlith::buildTree(symbols); });
+    vorlith::SizeTree tree;
+    buildSeconds = bestOf(1, [&] { tree = vorlith::buildTree(symbols); });
+    const TreeNode& root = tree.root;
     EXPECT_EQ(root.total, 16 * (count - 1));
     expectTotalsAddUp(root);
     size_t length = 0;
@@ -511,7 +515,8 @@ TEST(Hostile, NamesThatCollideUnderAFixedSeedHashProbeNoLongerThanRandomOnes) {
   auto longestProbe = [](const std::vector<std::string>& names) {
     std::ostringstream echo;
     MapFile map(MapFile::FromText{}, ld64MapOf(names), echo);
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     EXPECT_EQ(root.leaves.size(), names.size());  // the last symbol only ends the one before
     return root.leaves.longestProbe();
   };
@@ -598,7 +603,8 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
     // The bounds themselves, counted in the tree: no symbol deeper than the depth bound.
     std::ostringstream echo;
     MapFile map(MapFile::FromText{}, text, echo);
-    TreeNode root = vorlith::buildTree(map.symbols);
+    vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
+    const TreeNode& root = tree.root;
     size_t deepest = 0;
     std::vector<std::pair<const TreeNode*, size_t>> pending{{&root, 0}};
     while (!pending.empty()) {
@@ -618,4 +624,119 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
 #endif
   }
   std::filesystem::remove(path);
+}
+
+namespace {
+
+// The longest probe of any map in the tree: how far hashing clustered, counted, not timed.
+size_t longestProbeInTree(const TreeNode& root) {
+  size_t longest = 0;
+  std::vector<const TreeNode*> pending{&root};
+  while (!pending.empty()) {
+    const TreeNode* node = pending.back();
+    pending.pop_back();
+    longest = std::max({longest, node->children.longestProbe(), node->leaves.longestProbe()});
+    for (const auto& [key, child] : node->children) {
+      pending.push_back(&child);
+    }
+  }
+  return longest;
+}
+
+// The most entries any one map of the tree holds, groups and leaves apart.
+std::pair<size_t, size_t> widestGroup(const TreeNode& root) {
+  size_t children = 0, leaves = 0;
+  std::vector<const TreeNode*> pending{&root};
+  while (!pending.empty()) {
+    const TreeNode* node = pending.back();
+    pending.pop_back();
+    children = std::max(children, node->children.size());
+    leaves = std::max(leaves, node->leaves.size());
+    for (const auto& [key, child] : node->children) {
+      pending.push_back(&child);
+    }
+  }
+  return {children, leaves};
+}
+
+// A GNU ld map of `count` contributions of `size` bytes, one every `step` bytes, each from
+// the object file that `object` names: where `step` exceeds `size`, each one is followed by
+// padding, which its end marker files under "Afterpadding".
+std::string gnuContributions(size_t count, uint64_t size, uint64_t step,
+                             const std::function<std::string(size_t)>& object) {
+  std::string text;
+  char line[96];
+  for (size_t k = 0; k < count; ++k) {
+    std::snprintf(line, sizeof line, " .text          0x%016llx %#10llx ",
+                  static_cast<unsigned long long>(0x1000 + step * k),
+                  static_cast<unsigned long long>(size));
+    text.append(line).append(object(k)).append("\n");
+  }
+  std::snprintf(line, sizeof line, " .text          0x%016llx %#10llx end.o\n",
+                static_cast<unsigned long long>(0x1000 + step * count), 0x10ull);
+  return text.append(line);
+}
+
+}  // namespace
+
+TEST(Hostile, TreeShapesCostInProportionToTheirSize) {
+  // Each shape is filed from a map of the same number of lines as a benign one, where every
+  // group holds few entries under distinct names. Besides the times, the work is counted: the
+  // shape is what it claims (one map holds them all), and no map of the tree probes far, as
+  // one would whose keys all hashed alike ("x", "x#1", "x#2" ... or a million groups).
+  struct Case {
+    const char* label;
+    size_t count;  // contributions in the map
+    uint64_t step;
+    std::function<std::string(size_t)> object;
+    size_t widest;  // the entries, groups or leaves, that one map of the tree holds at least
+  };
+  const std::string longPrefix = "/" + std::string(16 << 10, 'a') + "/";
+  const Case cases[] = {
+      {"a million leaves of one name, numbered", 1000000, 0x10,
+       [](size_t) { return std::string("/lib/same.o"); }, 999999},
+      {"300,000 directories in one", 300000, 0x10,
+       [](size_t k) { return "/lib/" + std::to_string(k) + "/x.o"; }, 200000},
+      {"2,000 names of 16 KB alike but for their ends", 2000, 0x10,
+       [&longPrefix](size_t k) { return longPrefix + std::to_string(k) + ".o"; }, 2000},
+      {"300,000 end markers of one name", 300000, 0x20,
+       [](size_t) { return std::string("/lib/same.o"); }, 299999},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string hostile = gnuContributions(c.count, 0x10, c.step, c.object);
+    // The benign twin: as many lines, names as long, a few objects to a directory.
+    const size_t nameSize = c.object(0).size();
+    const std::string benign = gnuContributions(c.count, 0x10, 0x10, [nameSize](size_t k) {
+      std::string name = "/d" + std::to_string(k / 4096) + "/e" + std::to_string(k / 4 % 1024) +
+                         "/" + std::to_string(k % 4) + "-";
+      return name.append(nameSize > name.size() + 2 ? nameSize - name.size() - 2 : 0, 'b') + ".o";
+    });
+    double benignTime = 0, hostileTime = 0;
+    for (const std::string* text : {&benign, &hostile}) {
+      std::ostringstream echo;
+      std::optional<MapFile> map;
+      vorlith::SizeTree tree;
+      size_t length = 0;
+      double took = bestOf(1, [&] {
+        map.emplace(MapFile::FromText{}, *text, echo);
+        tree = vorlith::buildTree(map->symbols);
+        length = zel::utils::json::toJson(tree.root).get().size();
+      });
+      EXPECT_GT(length, c.count);
+      expectTotalsAddUp(tree.root);
+      const size_t probe = longestProbeInTree(tree.root);
+      EXPECT_LE(probe, 200u) << (text == &benign ? "benign" : "hostile");
+      if (text == &hostile) {
+        hostileTime = took;
+        auto [children, leaves] = widestGroup(tree.root);
+        EXPECT_GE(std::max(children, leaves), c.widest);
+        std::printf("[ hostile  ] %-58s widest group: %zu groups, %zu leaves; probe %zu\n", c.label,
+                    children, leaves, probe);
+      } else {
+        benignTime = took;
+      }
+    }
+    expectNotFarSlower(c.label, hostileTime, benignTime);
+  }
 }

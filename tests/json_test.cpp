@@ -42,11 +42,12 @@ TEST(JsonWriter, EscapesThroughTheTable) {
 }
 
 TEST(JsonWriter, WritesTheTreeCompactlyInFieldOrder) {
+  vorlith::TextArena text;
   TreeNode root;
   root.total = 48;
-  TreeNode& lib = root.children.at("lib");
+  TreeNode& lib = root.children.at("lib", text);
   lib.total = 48;
-  TreeLeaf& leaf = lib.leaves.at("main");
+  TreeLeaf& leaf = lib.leaves.at("main", text);
   leaf = {48, 65536, "main", ""};
   EXPECT_EQ(toJson(root).get(),
             R"({"total":48,"children":{"lib":{"total":48,"children":{},"leaves":{"main":)"
@@ -56,18 +57,20 @@ TEST(JsonWriter, WritesTheTreeCompactlyInFieldOrder) {
 
 TEST(JsonWriter, WritesEmptyTreeAndExtremeNumbers) {
   EXPECT_EQ(toJson(TreeNode()).get(), R"({"total":0,"children":{},"leaves":{}})");
+  vorlith::TextArena text;
   TreeNode root;
   root.total = UINT64_MAX;
-  root.leaves.at("") = {0, UINT64_MAX, "", "x"};
+  root.leaves.at("", text) = {0, UINT64_MAX, "", "x"};
   EXPECT_EQ(toJson(root).get(),
             R"({"total":18446744073709551615,"children":{},"leaves":{"":{"size":0,)"
             R"("address":18446744073709551615,"mangledName":"","demangledName":"x"}}})");
 }
 
 TEST(JsonWriter, KeepsInsertionOrderOfMembers) {
+  vorlith::TextArena text;
   TreeNode root;
   for (const char* name : {"zeta", "alpha", "mid", "\"q\""}) {
-    root.children.at(name);
+    root.children.at(name, text);
   }
   EXPECT_EQ(toJson(root).get(),
             R"({"total":0,"children":{"zeta":{"total":0,"children":{},"leaves":{}},)"

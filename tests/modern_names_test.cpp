@@ -63,7 +63,7 @@ void eachLeaf(const TreeNode& node, Segments& path, const Visit& visit) {
   }
 }
 
-TreeNode modernTree(const std::string& map) {
+vorlith::SizeTree modernTree(const std::string& map) {
   static std::vector<std::unique_ptr<vorlith::MapFile>> kept;  // the tree refers to the names
   kept.push_back(std::make_unique<vorlith::MapFile>(std::string(VORLITH_TEST_DATA) + "/" + map));
   return vorlith::buildTree(kept.back()->symbols, kModern);
@@ -177,7 +177,8 @@ TEST(ModernNames, HandsDNamesToTheCurrentAbiFilingAndFallsBack) {
 // A GNU ld map of a C++ program at -O2 (tests/data/make-maps.sh): every kind of demangled name
 // lands where its scope says, and nothing stays at the top.
 TEST(ModernNames, FilesTheCxxNamesOfARealMapByScope) {
-  TreeNode root = modernTree("gnu-ld-cxx-names.map");
+  vorlith::SizeTree tree = modernTree("gnu-ld-cxx-names.map");
+  const TreeNode& root = tree.root;
   expectTotalsAddUp(root);
   EXPECT_EQ(root.leaves.size(), 0u);
   const Segments expected[] = {
@@ -231,12 +232,14 @@ TEST(ModernNames, FilesTheCxxNamesOfARealMapByScope) {
 
 // The older -O0 C++ map: same rule, and the same map without the option keeps them at the top.
 TEST(ModernNames, LeavesNothingAtTheTopOfTheOtherCxxMap) {
-  TreeNode root = modernTree("gnu-ld-cpp.map");
+  vorlith::SizeTree tree = modernTree("gnu-ld-cpp.map");
+  const TreeNode& root = tree.root;
   expectTotalsAddUp(root);
   EXPECT_EQ(root.leaves.size(), 0u);
   ASSERT_NE(const_cast<TreeNode&>(root).children.find("C++ symbols"), nullptr);
   vorlith::MapFile map(std::string(VORLITH_TEST_DATA) + "/gnu-ld-cpp.map");
-  TreeNode classic = vorlith::buildTree(map.symbols, Settings{});
+  vorlith::SizeTree classicTree = vorlith::buildTree(map.symbols, Settings{});
+  const TreeNode& classic = classicTree.root;
   EXPECT_GT(classic.leaves.size(), 10u);
 }
 

@@ -234,7 +234,8 @@ TEST(MatchBuilds, PairsNumberedKeysByMangledNameAndSizeBeforeOrder) {
 
 TEST(ReadDocument, ReadsWhatTheRunWritesExactly) {
   MapFile map(VORLITH_TEST_DATA "/gnu-ld-gdc.map", std::cerr);
-  TreeNode tree = buildTree(map.symbols);
+  vorlith::SizeTree sizeTree = buildTree(map.symbols);
+  const TreeNode& tree = sizeTree.root;
   Document fromTree = documentFromTree(tree);
   std::string json(zel::utils::json::toJson(tree).get());
   Document fromText = readDocument(documentJson("var treeData = " + json));

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "mapfile.h"
 #include "support/expect.h"
 #include "support/tree_check.h"
+#include "zel/utils/json.h"
 
 using vorlith::buildTree;
 using vorlith::fileSymbol;
@@ -57,11 +60,12 @@ const TreeLeaf& leaf(const TreeNode& node, std::string_view key) {
 }  // namespace
 
 TEST(SizeTree, FilesLeavesUnderGroupsWithTotals) {
-  TreeNode root;
-  fileSymbol(root, {"solo"}, 5, 0x10, "solo", "solo");
-  fileSymbol(root, {"a", "b", "f"}, 7, 0x20, "f1", "f1");
-  fileSymbol(root, {"a", "c", "f"}, 11, 0x30, "f2", "f2");
-  fileSymbol(root, {"a", "b"}, 13, 0x40, "b", "b");  // a leaf beside the group of its name
+  vorlith::SizeTree tree;
+  TreeNode& root = tree.root;
+  fileSymbol(tree, {"solo"}, 5, 0x10, "solo", "solo");
+  fileSymbol(tree, {"a", "b", "f"}, 7, 0x20, "f1", "f1");
+  fileSymbol(tree, {"a", "c", "f"}, 11, 0x30, "f2", "f2");
+  fileSymbol(tree, {"a", "b"}, 13, 0x40, "b", "b");  // a leaf beside the group of its name
   expectTotalsAddUp(root);
   EXPECT_EQ(root.total, 36u);
   EXPECT_EQ(keysOf(root), std::vector<std::string>{"solo"});
@@ -73,9 +77,10 @@ TEST(SizeTree, FilesLeavesUnderGroupsWithTotals) {
 }
 
 TEST(SizeTree, NumbersRepeatedLeafNames) {
-  TreeNode root;
+  vorlith::SizeTree tree;
+  TreeNode& root = tree.root;
   for (const char* name : {"f", "f", "f", "f#1", "g#2", "g", "g", "g", "g"}) {
-    fileSymbol(root, {"grp", name}, 1, 1, name, name);
+    fileSymbol(tree, {"grp", name}, 1, 1, name, name);
   }
   EXPECT_EQ(keysOf(child(root, "grp")), (std::vector<std::string>{"f", "f#1", "f#2", "f#1#1", "g#2",
                                                                   "g", "g#1", "g#3", "g#4"}));
@@ -84,23 +89,25 @@ TEST(SizeTree, NumbersRepeatedLeafNames) {
 
 TEST(SizeTree, ManyRepeatedNamesKeepProbingCheap) {
   // A hundred thousand copies: with probing from the base each time this would take minutes.
-  TreeNode root;
+  vorlith::SizeTree tree;
+  TreeNode& root = tree.root;
   for (int k = 0; k < 100000; ++k) {
-    fileSymbol(root, {"same"}, 1, 1, "same", "same");
+    fileSymbol(tree, {"same"}, 1, 1, "same", "same");
   }
   EXPECT_EQ(root.leaves.size(), 100000u);
   EXPECT_TRUE(root.leaves.contains("same#99999"));
-  fileSymbol(root, {"same#99999"}, 1, 1, "x", "x");
+  fileSymbol(tree, {"same#99999"}, 1, 1, "x", "x");
   EXPECT_TRUE(root.leaves.contains("same#99999#1"));
 }
 
 TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
-  TreeNode root;
-  fileSymbol(root, {"caf\xE9", "k\xE9y"}, 4, 8, "caf\xE9", "caf\xE9");
-  fileSymbol(root, {"x"}, 1, 2, "_D1xi", "int x");
-  fileSymbol(root, {"y"}, 1, 3, "abc", "abd");
-  fileSymbol(root, {"z"}, 1, 4, "abc", "abcd");
-  fileSymbol(root, {"e"}, 1, 5, "", "");
+  vorlith::SizeTree tree;
+  TreeNode& root = tree.root;
+  fileSymbol(tree, {"caf\xE9", "k\xE9y"}, 4, 8, "caf\xE9", "caf\xE9");
+  fileSymbol(tree, {"x"}, 1, 2, "_D1xi", "int x");
+  fileSymbol(tree, {"y"}, 1, 3, "abc", "abd");
+  fileSymbol(tree, {"z"}, 1, 4, "abc", "abcd");
+  fileSymbol(tree, {"e"}, 1, 5, "", "");
   const TreeLeaf& latin = leaf(child(root, "caf\xC3\xA9"), "k\xC3\xA9y");
   EXPECT_EQ(latin.mangledName, "caf\xC3\xA9");
   EXPECT_EQ(latin.demangledName, "");
@@ -111,6 +118,40 @@ TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
   expectTotalsAddUp(root);
 }
 
+TEST(SizeTree, KeysShareTheBytesOfTheNamesWhereTheyHoldThem) {
+  // A key found in the map's name or the readable name points there; others are copies. The
+  // bytes of `name` outlive the tree, so the key must lie inside them, not in a temporary.
+#if !defined(__GLIBC__)
+  GTEST_SKIP() << "keys are shared only where memmem is at hand";
+#endif
+  const std::string name = "_D3app6widgetFZv", readable = "void app.render()";
+  struct Case {
+    const char* label;
+    std::vector<std::string> segments;
+    const std::string* holder;  // null: a copy
+  } cases[] = {
+      {"in the name", {"app", "widget"}, &name},
+      {"in the readable name only", {"app", "render"}, nullptr},
+      {"in neither", {"app", "other"}, nullptr},
+      {"a repeat, numbered", {"app", "widget"}, nullptr},
+  };
+  vorlith::SizeTree tree;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fileSymbol(tree, c.segments, 1, 1, name, readable);
+    const TreeNode& app = child(tree.root, "app");
+    std::string_view key = (app.leaves.end() - 1)->first;
+    EXPECT_TRUE(key.substr(0, c.segments.back().size()) == c.segments.back()) << key;
+    bool inName = key.data() >= name.data() && key.data() + key.size() <= name.data() + name.size();
+    EXPECT_EQ(inName, c.holder == &name) << key;
+  }
+  // The readable name is itself a copy in the tree: a key found there shares that copy.
+  const TreeLeaf& render = leaf(child(tree.root, "app"), "render");
+  std::string_view key = (child(tree.root, "app").leaves.begin() + 1)->first;
+  EXPECT_TRUE(key.data() >= render.demangledName.data() &&
+              key.data() + key.size() <= render.demangledName.data() + render.demangledName.size());
+}
+
 TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
   std::vector<Symbol> symbols = {
       {0, "zero", 0},        // never shown
@@ -119,7 +160,8 @@ TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
       {0x1010, "mid", 3},   {0x1010, "late", 4},
       {0x1030, "last", 5},  // only bounds the one before it
   };
-  TreeNode root = buildTree(symbols);
+  vorlith::SizeTree tree = buildTree(symbols);
+  const TreeNode& root = tree.root;
   expectTotalsAddUp(root);
   EXPECT_EQ(keysOf(root), (std::vector<std::string>{"main", "late"}));
   EXPECT_EQ(leaf(root, "main").size, 0x10u);
@@ -138,7 +180,8 @@ TEST(BuildTree, ShowsGapsAfterSizedEntriesAsPadding) {
       {0x1040, "next", 4},
       {0x1050, "end", 5},
   };
-  TreeNode root = buildTree(symbols);
+  vorlith::SizeTree tree = buildTree(symbols);
+  const TreeNode& root = tree.root;
   expectTotalsAddUp(root);
   EXPECT_EQ(groupsOf(root), (std::vector<std::string>{"C symbols", "Afterpadding"}));
   const TreeLeaf& pad = leaf(child(root, "Afterpadding"), "foo.o (.text)");
@@ -149,6 +192,64 @@ TEST(BuildTree, ShowsGapsAfterSizedEntriesAsPadding) {
   EXPECT_EQ(root.total, 0x20u + 12 + 0x10);  // the crtend gap and the empty gap are not shown
 }
 
+TEST(BuildTree, SymbolsOfNoSizeDropWithoutChangingTheTree) {
+  // Every real map, by both sets of rules: the tree of what is left writes the same document.
+  size_t maps = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VORLITH_TEST_DATA)) {
+    if (entry.path().extension() != ".map") {
+      continue;
+    }
+    SCOPED_TRACE(entry.path().filename().string());
+    for (bool modern : {false, true}) {
+      SCOPED_TRACE(modern ? "modern" : "classic");
+      vorlith::Settings settings;
+      settings.modern = modern;
+      std::ostringstream echo;
+      vorlith::MapFile map(entry.path().string(), echo, settings);
+      if (map.symbols.size() < 2) {
+        continue;  // a form these rules do not read
+      }
+      std::vector<Symbol> all = map.symbols;
+      vorlith::dropSymbolsOfNoSize(map.symbols);
+      EXPECT_LT(map.symbols.size(), all.size());  // every real map has some
+      EXPECT_EQ(map.symbols.capacity(), map.symbols.size());
+      vorlith::SizeTree whole = buildTree(all, settings);
+      vorlith::SizeTree fewer = buildTree(map.symbols, settings);
+      EXPECT_EQ(zel::utils::json::toJson(fewer.root).get(),
+                zel::utils::json::toJson(whole.root).get());
+      ++maps;
+    }
+  }
+  EXPECT_GE(maps, 30u);  // 21 maps, most read by both sets of rules
+  // Hand-made edges: a list that would keep fewer than two stays whole; nothing to drop.
+  struct Case {
+    const char* label;
+    std::vector<Symbol> symbols;
+    std::vector<std::string> kept;
+  } cases[] = {
+      {"one would remain", {{0x10, "a", 0}, {0x10, "b", 1}}, {"a", "b"}},
+      {"all at 0", {{0, "a", 0}, {0, "b", 1}, {0, "c", 2}}, {"a", "b", "c"}},
+      {"nothing to drop", {{0x10, "a", 0}, {0x20, "b", 1}}, {"a", "b"}},
+      {"zeros, runs, the last of each",
+       {{0, "z", 0},
+        {0x10, "a", 1},
+        {0x10, "b", 2},
+        {0x20, "c", 3},
+        {0x30, "d", 4},
+        {0x30, "e", 5}},
+       {"b", "c", "e"}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    vorlith::dropSymbolsOfNoSize(c.symbols);
+    std::vector<std::string> names;
+    for (const Symbol& symbol : c.symbols) {
+      names.emplace_back(symbol.name);
+    }
+    EXPECT_EQ(names, c.kept);
+  }
+}
+
 TEST(BuildTree, NeedsTwoSymbols) {
   expectThrowsWithMessage<std::runtime_error>([] { (void)buildTree({}); }, "No symbols");
   expectThrowsWithMessage<std::runtime_error>(
@@ -156,7 +257,8 @@ TEST(BuildTree, NeedsTwoSymbols) {
         (void)buildTree({{0x10, "a", 0}});
       },
       "No symbols");
-  TreeNode root = buildTree({{0x10, "a", 0}, {0x10, "b", 1}});
+  vorlith::SizeTree tree = buildTree({{0x10, "a", 0}, {0x10, "b", 1}});
+  const TreeNode& root = tree.root;
   EXPECT_EQ(root.total, 0u);
   EXPECT_EQ(root.leaves.size() + root.children.size(), 0u);
 }
@@ -166,11 +268,12 @@ TEST(SizeTree, DeepChainsAreWrittenAndFreedWithoutRecursion) {
   // the teardown may use a stack frame per level.
   const size_t depth = 300000;
   {
+    vorlith::TextArena text;
     TreeNode root;
     TreeNode* node = &root;
     for (size_t k = 0; k < depth; ++k) {
       node->total = 3;
-      node = &node->children.at("g");
+      node = &node->children.at("g", text);
     }
     node->total = 3;
     zel::utils::appender::FastAppender document = zel::utils::json::toJson(root);
@@ -223,8 +326,9 @@ TEST(SizeTree, FilesAtMostTheBoundOfGroupsAndJoinsTheRestIntoTheLeaf) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.segments);
-    TreeNode root;
-    fileSymbol(root, std::vector<std::string>(c.segments, "g"), 3, 1, "deep", "deep");
+    vorlith::SizeTree tree;
+    TreeNode& root = tree.root;
+    fileSymbol(tree, std::vector<std::string>(c.segments, "g"), 3, 1, "deep", "deep");
     auto [depth, key] = deepestLeaf(root);
     EXPECT_EQ(depth, c.depth);
     EXPECT_EQ(key, c.leaf);
@@ -233,14 +337,15 @@ TEST(SizeTree, FilesAtMostTheBoundOfGroupsAndJoinsTheRestIntoTheLeaf) {
 }
 
 TEST(SizeTree, ASpentAllowanceMakesNoGroupAndKeepsTheRestVisible) {
-  TreeNode root;
-  fileSymbol(root, {"a", "b", "f"}, 1, 1, "f1", "f1");
+  vorlith::SizeTree tree;
+  TreeNode& root = tree.root;
+  fileSymbol(tree, {"a", "b", "f"}, 1, 1, "f1", "f1");
   vorlith::TreeAllowance allowance;
   ASSERT_TRUE(allowance.spend(allowance.left()));
   allowance.grant(1);  // room for short leaf names, not for a group
   // Groups that exist cost nothing; a new one is refused and its path joined into the leaf.
-  fileSymbol(root, {"a", "b", "g"}, 2, 2, "g1", "g1", &allowance);
-  fileSymbol(root, {"a", "c", "d", "h"}, 4, 3, "h1", "h1", &allowance);
+  fileSymbol(tree, {"a", "b", "g"}, 2, 2, "g1", "g1", &allowance);
+  fileSymbol(tree, {"a", "c", "d", "h"}, 4, 3, "h1", "h1", &allowance);
   EXPECT_EQ(groupsOf(child(root, "a")), (std::vector<std::string>{"b"}));
   EXPECT_EQ(keysOf(child(root, "a")), (std::vector<std::string>{"c/d/h"}));
   EXPECT_EQ(keysOf(child(child(root, "a"), "b")), (std::vector<std::string>{"f", "g"}));
@@ -248,12 +353,12 @@ TEST(SizeTree, ASpentAllowanceMakesNoGroupAndKeepsTheRestVisible) {
   // Nothing left even for the joined name or a demangled name: the map's own name is the leaf.
   TreeAllowance none;
   ASSERT_TRUE(none.spend(none.left()));
-  fileSymbol(root, {"x", "y", "leaf"}, 8, 4, "_D1x1y4leafi", "int x.y.leaf", &none);
+  fileSymbol(tree, {"x", "y", "leaf"}, 8, 4, "_D1x1y4leafi", "int x.y.leaf", &none);
   EXPECT_EQ(leaf(root, "_D1x1y4leafi").demangledName, "");
   EXPECT_EQ(root.total, 15u);
   // Granted bytes buy groups again.
   none.grant(vorlith::kGroupCost);
-  fileSymbol(root, {"x", "leaf"}, 16, 5, "m", "m", &none);
+  fileSymbol(tree, {"x", "leaf"}, 16, 5, "m", "m", &none);
   EXPECT_EQ(leaf(child(root, "x"), "leaf").size, 16u);
 }
 
