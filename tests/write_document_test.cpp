@@ -75,7 +75,8 @@ TEST(WriteDocument, GivesTheBytesOfTheOnePieceDocumentAtEveryChunkSize) {
       if (map.symbols.size() < 2) {
         continue;  // a form this reading does not take: no document
       }
-      vorlith::TreeNode tree = vorlith::buildTree(map.symbols, settings);
+      vorlith::SizeTree sized = vorlith::buildTree(map.symbols, settings);
+      const vorlith::TreeNode& tree = sized.root;
       std::string whole = "var treeData = ";
       whole += zel::utils::json::toJson(tree).get();
       ++documents;
