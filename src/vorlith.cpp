@@ -14,6 +14,7 @@
 #include "document.h"
 #include "dsym.h"
 #include "mapfile.h"
+#include "naming.h"
 #include "options.h"
 #include "reports.h"
 #include "zel/utils/text.h"
@@ -236,6 +237,28 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   return status;
 }
 
+// Files every symbol in map order, with the groups and shown name that `nameOf(index, place)`
+// gives. Each symbol is granted its name's bytes before it is filed.
+template <typename NameOf>
+TreeNode fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
+  TreeNode root;
+  TreeAllowance allowance;
+  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
+    Placement place = placeSymbol(symbols, i);
+    if (!place.counted) {
+      continue;
+    }
+    allowance.grant(symbols[i].name.size());
+    if (!place.filed) {
+      continue;
+    }
+    Naming named = nameOf(i, place);
+    fileSymbol(root, named.segments, place.size, symbols[i].address, place.name, named.shown,
+               &allowance);
+  }
+  return root;
+}
+
 }  // namespace
 
 TreeNode::~TreeNode() {
@@ -310,35 +333,33 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 }
 
 TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {
+  return buildTree(symbols, settings, ChunkLimits{});
+}
+
+TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                   const ChunkLimits& chunks) {
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
-  TreeNode root;
-  Classifier classifier(settings);
-  TreeAllowance allowance;
-  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
-    uint64_t address = symbols[i].address;
-    uint64_t size = symbols[i + 1].address - address;
-    if (address == 0 || size == 0) {
-      continue;
-    }
-    string_view name = symbols[i].name;
-    allowance.grant(name.size());
-    bool endMarker = name.substr(0, kEndMarker.size()) == kEndMarker;
-    if (endMarker) {
-      name.remove_prefix(kEndMarker.size());
-      constexpr string_view kCrtEnd = "crtend.o (.eh_frame)";
-      if (name.size() >= kCrtEnd.size() && name.substr(name.size() - kCrtEnd.size()) == kCrtEnd) {
-        continue;
+  uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
+  if (threads <= 1) {
+    // Named inline, one symbol at a time: no chunk buffers to go through.
+    Classifier classifier(settings);
+    NameResult named;
+    return fileSymbols(symbols, [&](size_t, const Placement& place) {
+      named = classifier.classify(place.name);
+      if (place.endMarker) {
+        named.segments.insert(named.segments.begin(), "Afterpadding");
       }
-    }
-    NameResult named = classifier.classify(name);
-    if (endMarker) {
-      named.segments.insert(named.segments.begin(), "Afterpadding");
-    }
-    fileSymbol(root, named.segments, size, address, name, named.shown, &allowance);
+      return Naming{named.segments, named.shown};
+    });
   }
-  return root;
+  NamingPool pool(symbols, threads, chunks, [&settings] {
+    auto classifier = std::make_shared<Classifier>(settings);
+    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+  });
+  return fileSymbols(
+      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
 }
 
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {

@@ -190,10 +190,15 @@ void fileSymbol(TreeNode& root, const std::vector<std::string>& segments, uint64
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
 // refers to the symbols' names: keep their MapFile as long as the tree. Each symbol is filed
 // within one TreeAllowance for the whole map, granted its name's length first. `settings`
-// choose the classifier's rules.
+// choose the classifier's rules; names are made on namingThreads(settings) threads, and the
+// tree is the same for any number.
 struct Symbol;
 [[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols,
                                  const Settings& settings = Settings{});
+// The same, handing out naming work in chunks of `chunks` (naming.h) rather than the default.
+struct ChunkLimits;
+[[nodiscard]] TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                                 const ChunkLimits& chunks);
 
 // The whole program: `args` as main gets them. Returns the exit status; the echoed map line,
 // and the document when the output path is "-", go to `out`; failures to `err`.
