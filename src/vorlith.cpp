@@ -237,8 +237,9 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   return status;
 }
 
-// Files every symbol in map order, with the groups and shown name that `nameOf(index, place)`
-// gives. Each symbol is granted its name's bytes before it is filed.
+// Files every symbol in map order, with the segments and shown name that `nameOf(index, place)`
+// gives (a NameResult, or a Naming of views). Each symbol is granted its name's bytes before
+// it is filed.
 template <typename NameOf>
 TreeNode fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
   TreeNode root;
@@ -252,7 +253,7 @@ TreeNode fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
     if (!place.filed) {
       continue;
     }
-    Naming named = nameOf(i, place);
+    auto named = nameOf(i, place);
     fileSymbol(root, named.segments, place.size, symbols[i].address, place.name, named.shown,
                &allowance);
   }
@@ -345,13 +346,12 @@ TreeNode buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
   if (threads <= 1) {
     // Named inline, one symbol at a time: no chunk buffers to go through.
     Classifier classifier(settings);
-    NameResult named;
-    return fileSymbols(symbols, [&](size_t, const Placement& place) {
-      named = classifier.classify(place.name);
+    return fileSymbols(symbols, [&classifier](size_t, const Placement& place) {
+      NameResult named = classifier.classify(place.name);
       if (place.endMarker) {
         named.segments.insert(named.segments.begin(), "Afterpadding");
       }
-      return Naming{named.segments, named.shown};
+      return named;
     });
   }
   NamingPool pool(symbols, threads, chunks, [&settings] {
