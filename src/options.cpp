@@ -1,7 +1,11 @@
 #include "options.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <thread>
 
 namespace vorlith {
 
@@ -55,6 +59,8 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
+    {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
+     [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",
      [](CommandLine& line, string_view) { line.action = CommandLine::Action::Help; }},
     {"--version", Value::None, "", "print the version and exit",
@@ -126,6 +132,38 @@ GrowthLimit parseGrowthLimit(string_view text) {
   }
   limit.bytes = count * factor;
   return limit;
+}
+
+uint32_t parseJobs(string_view text) {
+  bool digits = !text.empty() && text.find_first_not_of("0123456789") == string_view::npos;
+  if (!digits) {
+    throw std::invalid_argument("N must be a whole number of threads, 1 or more");
+  }
+  uint64_t n = 0;
+  if (std::from_chars(text.data(), text.data() + text.size(), n).ec != std::errc()) {
+    throw std::invalid_argument("N is too large");
+  }
+  if (n == 0) {
+    throw std::invalid_argument("N must be 1 or more");
+  }
+  return n > kMaxJobs ? kMaxJobs : static_cast<uint32_t>(n);
+}
+
+uint32_t availableCores() {
+  uint64_t cores = 0;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    cores = static_cast<uint64_t>(CPU_COUNT(&set));
+  }
+  if (cores == 0) {
+    cores = std::thread::hardware_concurrency();  // 0 when unknown
+  }
+  return static_cast<uint32_t>(std::clamp<uint64_t>(cores, 1, kMaxJobs));
+}
+
+uint32_t namingThreads(const Settings& settings) {
+  return settings.jobs != 0 ? std::min(settings.jobs, kMaxJobs) : availableCores();
 }
 
 string usageLine(string_view program) {

@@ -32,7 +32,25 @@ struct Settings {
   std::optional<GrowthLimit> maxGrowth;  // fail with status 3 past this growth
   std::string csv;                       // write one row per symbol here when not empty
   std::string html;                      // write the self-contained page here when not empty
+  // Threads that name symbols; 0 is every core this process may run on. The document is the same
+  // for any number.
+  uint32_t jobs = 0;
 };
+
+// The most threads --jobs starts; larger values are taken as this. Naming stops gaining long
+// before: filing, which stays on one thread, is over half of a run.
+constexpr uint32_t kMaxJobs = 64;
+
+// The cores this process may run on (its affinity mask, else the hardware's count), at least 1
+// and at most kMaxJobs.
+[[nodiscard]] uint32_t availableCores();
+
+// The threads a run with `settings` names symbols on: --jobs, or every available core.
+[[nodiscard]] uint32_t namingThreads(const Settings& settings);
+
+// Reads --jobs's N: a decimal number of at least 1, taken as kMaxJobs when larger. Throws
+// std::invalid_argument saying what is wrong.
+[[nodiscard]] uint32_t parseJobs(std::string_view text);
 
 // The exit status of a run whose build grew past its --max-growth limit.
 constexpr int kGrewTooMuch = 3;

@@ -18,6 +18,7 @@
 #include "document.h"
 #include "dsym.h"
 #include "mapfile.h"
+#include "naming.h"
 #include "options.h"
 #include "reports.h"
 #include "zel/utils/chunked_appender.h"
@@ -306,6 +307,29 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   return status;
 }
 
+// Files every symbol in map order, with the segments and shown name that `nameOf(index, place)`
+// gives (a NameResult, or a Naming of views). Each symbol is granted its name's bytes before
+// it is filed.
+template <typename NameOf>
+SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
+  SizeTree tree;
+  TreeAllowance allowance;
+  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
+    Placement place = placeSymbol(symbols, i);
+    if (!place.counted) {
+      continue;
+    }
+    allowance.grant(symbols[i].name.size());
+    if (!place.filed) {
+      continue;
+    }
+    auto named = nameOf(i, place);
+    fileSymbol(tree, named.segments, place.size, symbols[i].address, place.name, named.shown,
+               &allowance);
+  }
+  return tree;
+}
+
 }  // namespace
 
 TreeNode::~TreeNode() {
@@ -411,35 +435,32 @@ void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
 }
 
 SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {
+  return buildTree(symbols, settings, ChunkLimits{});
+}
+
+SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                   const ChunkLimits& chunks) {
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
-  SizeTree tree;
-  Classifier classifier(settings);
-  TreeAllowance allowance;
-  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
-    uint64_t address = symbols[i].address;
-    uint64_t size = symbols[i + 1].address - address;
-    if (address == 0 || size == 0) {
-      continue;
-    }
-    string_view name = symbols[i].name;
-    allowance.grant(name.size());
-    bool endMarker = name.substr(0, kEndMarker.size()) == kEndMarker;
-    if (endMarker) {
-      name.remove_prefix(kEndMarker.size());
-      constexpr string_view kCrtEnd = "crtend.o (.eh_frame)";
-      if (name.size() >= kCrtEnd.size() && name.substr(name.size() - kCrtEnd.size()) == kCrtEnd) {
-        continue;
+  uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
+  if (threads <= 1) {
+    // Named inline, one symbol at a time: no chunk buffers to go through.
+    Classifier classifier(settings);
+    return fileSymbols(symbols, [&classifier](size_t, const Placement& place) {
+      NameResult named = classifier.classify(place.name);
+      if (place.endMarker) {
+        named.segments.insert(named.segments.begin(), "Afterpadding");
       }
-    }
-    NameResult named = classifier.classify(name);
-    if (endMarker) {
-      named.segments.insert(named.segments.begin(), "Afterpadding");
-    }
-    fileSymbol(tree, named.segments, size, address, name, named.shown, &allowance);
+      return named;
+    });
   }
-  return tree;
+  NamingPool pool(symbols, threads, chunks, [&settings] {
+    auto classifier = std::make_shared<Classifier>(settings);
+    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+  });
+  return fileSymbols(
+      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {

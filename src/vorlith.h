@@ -233,10 +233,15 @@ void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
 // refers to the symbols' names: keep their MapFile as long as the tree. Each symbol is filed
 // within one TreeAllowance for the whole map, granted its name's length first. `settings`
-// choose the classifier's rules.
+// choose the classifier's rules; names are made on namingThreads(settings) threads, and the
+// tree is the same for any number.
 struct Symbol;
 [[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols,
                                  const Settings& settings = Settings{});
+// The same, handing out naming work in chunks of `chunks` (naming.h) rather than the default.
+struct ChunkLimits;
+[[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                                 const ChunkLimits& chunks);
 
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.

@@ -80,10 +80,56 @@ TEST(ParseCommandLine, ReportsWrongCommandLinesWithTheUsageLine) {
   }
 }
 
+TEST(ParseCommandLine, ReadsTheNumberOfThreads) {
+  const std::pair<std::string_view, uint32_t> cases[] = {
+      {"--jobs=1", 1},
+      {"--jobs=2", 2},
+      {"--jobs=08", 8},
+      {"--jobs=64", 64},
+      // Past the bound, more threads would only wait for the one that files.
+      {"--jobs=65", kMaxJobs},
+      {"--jobs=100000", kMaxJobs},
+      {"--jobs=18446744073709551615", kMaxJobs},
+  };
+  for (const auto& [option, jobs] : cases) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(parseCommandLine({"vorlith", option, "a.map", "b.json"}).settings.jobs, jobs);
+  }
+  Settings defaults = parseCommandLine({"vorlith", "a.map", "b.json"}).settings;
+  EXPECT_EQ(defaults.jobs, 0u);
+  EXPECT_EQ(namingThreads(defaults), availableCores());
+  EXPECT_GE(availableCores(), 1u);
+  EXPECT_LE(availableCores(), kMaxJobs);
+}
+
+TEST(ParseCommandLine, RefusesThreadCountsThatAreNotWholePositiveNumbers) {
+  const std::string usage = "\nUsage: vorlith input.map output.json";
+  const std::string notANumber = " (N must be a whole number of threads, 1 or more)" + usage;
+  const std::pair<std::string_view, std::string> cases[] = {
+      {"--jobs=0", "Unknown option: --jobs=0 (N must be 1 or more)" + usage},
+      {"--jobs=000", "Unknown option: --jobs=000 (N must be 1 or more)" + usage},
+      {"--jobs=-1", "Unknown option: --jobs=-1" + notANumber},
+      {"--jobs=+2", "Unknown option: --jobs=+2" + notANumber},
+      {"--jobs=x", "Unknown option: --jobs=x" + notANumber},
+      {"--jobs=2x", "Unknown option: --jobs=2x" + notANumber},
+      {"--jobs= 2", "Unknown option: --jobs= 2" + notANumber},
+      {"--jobs=1.5", "Unknown option: --jobs=1.5" + notANumber},
+      {"--jobs=18446744073709551616",
+       "Unknown option: --jobs=18446744073709551616 (N is too large)" + usage},
+      {"--jobs=", "Unknown option: --jobs= (it needs =N)" + usage},
+      {"--jobs", "Unknown option: --jobs (it needs =N)" + usage},
+  };
+  for (const auto& [option, message] : cases) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(failureOf({"vorlith", option, "a.map", "b.json"}), message);
+  }
+}
+
 TEST(ParseCommandLine, HelpListsEveryOptionOnItsOwnLine) {
   std::string help = helpText("vorlith");
   EXPECT_EQ(help.rfind("Usage: vorlith [options] input.map output.json\n", 0), 0u) << help;
-  for (std::string_view option : {"\n  --modern ", "\n  --help ", "\n  --version ", "\n  -- "}) {
+  for (std::string_view option :
+       {"\n  --modern ", "\n  --jobs=N ", "\n  --help ", "\n  --version ", "\n  -- "}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   for (size_t start = 0, end; (end = help.find('\n', start)) != std::string::npos;

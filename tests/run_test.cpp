@@ -372,6 +372,30 @@ TEST_F(RunTest, ReadsEveryRealMapTheSameWayTwice) {
   EXPECT_GE(elfMaps, 4);
 }
 
+TEST_F(RunTest, WritesTheSameBytesOnAnyNumberOfThreads) {
+  // The largest real map here spans several chunks of naming work.
+  std::string map = std::string(VORLITH_TEST_DATA) + "/fixtures/gnu-ld-c-static.map";
+  for (bool modern : {false, true}) {
+    SCOPED_TRACE(modern ? "--modern" : "classic");
+    std::string one;
+    for (std::string jobs : {"1", "2", "8"}) {
+      SCOPED_TRACE(jobs);
+      std::vector<std::string> argv = {"vorlith", "--jobs=" + jobs, map, "out.json"};
+      if (modern) {
+        argv.insert(argv.begin() + 1, "--modern");
+      }
+      Result r = run(argv);
+      ASSERT_EQ(r.status, 0) << r.err;
+      std::string document = slurp(dir_ / "out.json");
+      if (one.empty()) {
+        one = document;
+        EXPECT_GT(one.size(), 100000u);
+      }
+      EXPECT_TRUE(document == one);
+    }
+  }
+}
+
 TEST_F(RunTest, RejectsAnLd64MapWithoutSizes) {
   // lld 14 writes its symbol table without the size column, which is not a form that is read.
   Result r = vorlith(std::string(VORLITH_TEST_DATA) + "/ld64-lld.map", "out.json");
@@ -396,6 +420,17 @@ TEST_F(RunTest, AnswersHelpVersionAndUnknownOptionsWithoutReading) {
   EXPECT_EQ(unknown.err, "Unknown option: --frobnicate\nUsage: vorlith input.map output.json\n");
   EXPECT_EQ(unknown.out, "");
   EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+
+  std::string map = std::string(VORLITH_TEST_DATA) + "/gnu-ld-c.map";
+  for (std::string jobs : {"--jobs=0", "--jobs=-1", "--jobs=2x", "--jobs="}) {
+    SCOPED_TRACE(jobs);
+    Result wrong = run({"vorlith", jobs, map, "out.json"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.err.rfind("Unknown option: " + jobs + " (", 0), 0u) << wrong.err;
+    EXPECT_NE(wrong.err.find("\nUsage: vorlith input.map output.json\n"), std::string::npos);
+    EXPECT_EQ(wrong.out, "");
+    EXPECT_FALSE(fs::exists(dir_ / "out.json"));
+  }
 }
 
 TEST_F(RunTest, ReadsPathsAfterTheEndOfOptions) {

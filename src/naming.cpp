@@ -1,0 +1,214 @@
+#include "naming.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+namespace vorlith {
+
+using std::string_view;
+
+Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index) {
+  Placement place;
+  uint64_t address = symbols[index].address;
+  uint64_t size = symbols[index + 1].address - address;
+  if (address == 0 || size == 0) {
+    return place;
+  }
+  place.counted = true;
+  place.size = size;
+  string_view name = symbols[index].name;
+  place.endMarker = name.starts_with(kEndMarker);
+  if (place.endMarker) {
+    name.remove_prefix(kEndMarker.size());
+    if (name.ends_with("crtend.o (.eh_frame)")) {
+      return place;
+    }
+  }
+  place.filed = true;
+  place.name = name;
+  return place;
+}
+
+uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits) {
+  // Counting by symbols alone gives the fewest chunks the map can make.
+  size_t chunks = symbols / std::max<size_t>(limits.symbols, 1) + 1;
+  return static_cast<uint32_t>(std::clamp<size_t>(chunks, 1, std::max<uint32_t>(threads, 1)));
+}
+
+NamingPool::NamingPool(const std::vector<Symbol>& symbols, uint32_t threads,
+                       const ChunkLimits& limits, NamerFactory makeNamer)
+    : symbols_(symbols),
+      limit_(symbols.empty() ? 0 : symbols.size() - 1),
+      limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
+      chunks_(2 * static_cast<size_t>(std::max<uint32_t>(threads, 1))),
+      ownNamer_(makeNamer()) {
+  workers_.reserve(threads);  // so that starting a thread is the only thing that can fail below
+  for (uint32_t k = 1; k < threads; ++k) {
+    try {
+      workers_.emplace_back([this, makeNamer] { work(makeNamer); });
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the filing thread names what the others leave
+    }
+  }
+}
+
+NamingPool::~NamingPool() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) {
+    worker.join();
+  }
+}
+
+Naming NamingPool::next(size_t index, const Placement& place) {
+  while (reading_ == nullptr || index >= reading_->end) {
+    if (reading_ != nullptr) {
+      release();
+    }
+    reading_ = &awaitNextChunk();
+    nextCount_ = 0;
+    nextPiece_ = 0;
+  }
+  const Chunk& chunk = *reading_;
+  auto text = [&chunk](Span span) {
+    return string_view(chunk.text).substr(span.offset, span.length);
+  };
+  segments_.resize(chunk.counts[nextCount_++]);
+  for (std::string& segment : segments_) {
+    segment.assign(text(chunk.pieces[nextPiece_++]));
+  }
+  Span shown = chunk.pieces[nextPiece_++];
+  return {segments_, shown.offset == kItsName ? place.name : text(shown)};
+}
+
+bool NamingPool::allClaimed() const {
+  return nextSymbol_ >= limit_;
+}
+
+bool NamingPool::canClaim() const {
+  return !allClaimed() && claimed_ < released_ + chunks_.size();
+}
+
+NamingPool::Chunk& NamingPool::claim() {
+  Chunk& chunk = chunks_[claimed_ % chunks_.size()];
+  chunk.state = State::Claimed;
+  chunk.begin = nextSymbol_;
+  size_t end = nextSymbol_;
+  size_t bytes = 0;
+  while (end < limit_ && end - chunk.begin < limits_.symbols && bytes < limits_.nameBytes) {
+    bytes += symbols_[end++].name.size();
+  }
+  chunk.end = end;
+  nextSymbol_ = end;
+  ++claimed_;
+  return chunk;
+}
+
+void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
+  chunk.text.clear();
+  chunk.pieces.clear();
+  chunk.counts.clear();
+  auto add = [&chunk](string_view piece) {
+    chunk.pieces.push_back({chunk.text.size(), piece.size()});
+    chunk.text.append(piece);
+  };
+  for (size_t i = chunk.begin; i < chunk.end; ++i) {
+    Placement place = placeSymbol(symbols_, i);
+    if (!place.filed) {
+      continue;
+    }
+    NameResult named = name(place.name);
+    chunk.counts.push_back(named.segments.size() + (place.endMarker ? 1 : 0));
+    if (place.endMarker) {
+      add("Afterpadding");
+    }
+    for (const std::string& segment : named.segments) {
+      add(segment);
+    }
+    if (named.shown == place.name) {
+      chunk.pieces.push_back({kItsName, 0});  // most names show as they are: no copy
+    } else {
+      add(named.shown);
+    }
+  }
+}
+
+NamingPool::Chunk& NamingPool::awaitNextChunk() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (failure_) {
+      std::rethrow_exception(failure_);
+    }
+    if (released_ < claimed_) {
+      Chunk& chunk = chunks_[released_ % chunks_.size()];
+      if (chunk.state == State::Named) {
+        return chunk;
+      }
+    }
+    if (canClaim()) {
+      // Rather than wait for the chunk a worker is naming, name the next one.
+      Chunk& mine = claim();
+      lock.unlock();
+      nameChunk(mine, ownNamer_);
+      lock.lock();
+      mine.state = State::Named;
+      continue;
+    }
+    if (released_ == claimed_) {
+      throw std::logic_error("NamingPool::next: a symbol past the end");
+    }
+    changed_.wait(lock);
+  }
+}
+
+void NamingPool::release() {
+  {
+    std::lock_guard lock(mutex_);
+    reading_->state = State::Free;
+    ++released_;
+  }
+  reading_ = nullptr;
+  changed_.notify_all();
+}
+
+void NamingPool::work(const NamerFactory& makeNamer) {
+  // Failures travel to the filing thread, which rethrows them from next(); std::bad_alloc is
+  // the one expected.
+  std::exception_ptr failure;
+  NameFunction name;
+  try {
+    name = makeNamer();
+  } catch (const std::exception&) {
+    failure = std::current_exception();
+  }
+  std::unique_lock lock(mutex_);
+  while (!failure) {
+    changed_.wait(lock, [this] { return stopping_ || failure_ || allClaimed() || canClaim(); });
+    if (stopping_ || failure_ || !canClaim()) {
+      return;
+    }
+    Chunk& chunk = claim();
+    lock.unlock();
+    try {
+      nameChunk(chunk, name);
+    } catch (const std::exception&) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    if (!failure) {
+      chunk.state = State::Named;
+    }
+    changed_.notify_all();
+  }
+  if (!failure_) {
+    failure_ = failure;
+  }
+  changed_.notify_all();
+}
+
+}  // namespace vorlith
