@@ -508,7 +508,29 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
 
 MapFile::~MapFile() = default;
 
+void MapFile::keepOnlyNames() {
+  size_t bytes = 0;
+  for (const Symbol& symbol : symbols) {
+    bytes += symbol.name.size();
+  }
+  auto names = std::make_unique_for_overwrite<char[]>(bytes + 1);
+  char* at = names.get();
+  for (Symbol& symbol : symbols) {
+    if (!symbol.name.empty()) {
+      std::memcpy(at, symbol.name.data(), symbol.name.size());
+    }
+    symbol.name = string_view(at, symbol.name.size());
+    at += symbol.name.size();
+  }
+  kept_ = std::move(names);
+  read_.reset();
+  std::string().swap(owned_);
+  text_ = {};
+  made_ = TextArena();
+}
+
 void MapFile::parse(std::ostream& echo, const Settings& settings) {
+  empty_ = text_.empty();
   // Room for one symbol per 32 bytes of map, more than real maps give (a GNU ld line is about
   // 100 bytes and makes one or two); pages that stay unused are never touched.
   symbols.reserve(text_.size() / 32 + 16);

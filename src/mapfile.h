@@ -56,7 +56,13 @@ class MapFile {
   std::vector<Symbol> symbols;
 
   // Whether the file had no bytes at all.
-  [[nodiscard]] bool empty() const { return text_.empty(); }
+  [[nodiscard]] bool empty() const { return empty_; }
+
+  // Copies the names of `symbols`, as they are now, into one block of their own and lets the
+  // file's text and the names made from it go: once the symbols that file nothing are gone, the
+  // names left are a fraction of the map. Names stay equal byte for byte; views of the old
+  // storage dangle afterwards.
+  void keepOnlyNames();
 
  private:
   void parse(std::ostream& echo, const Settings& settings);
@@ -64,7 +70,9 @@ class MapFile {
   std::unique_ptr<ReadBuffer> read_;  // the text of a regular file, read at the size it had
   std::string owned_;                 // the text otherwise (pipes, devices, tests)
   std::string_view text_;             // the whole file; lines and most names point into it
-  TextArena made_;  // text the file lacks: repaired lines, joined names, end markers
+  TextArena made_;                // text the file lacks: repaired lines, joined names, end markers
+  std::unique_ptr<char[]> kept_;  // the names alone, once keepOnlyNames has run
+  bool empty_ = true;
 };
 
 }  // namespace vorlith

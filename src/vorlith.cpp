@@ -221,7 +221,11 @@ std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings&
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
   }
-  dropSymbolsOfNoSize(map->symbols);  // more room for the tree
+  // More room for the tree: the symbols that file nothing go, with the room their list was
+  // reserved with, and then the text around the names of the others.
+  dropSymbolsOfNoSize(map->symbols);
+  map->symbols.shrink_to_fit();
+  map->keepOnlyNames();
   auto tree = std::make_unique<SizeTree>(buildTree(map->symbols, settings));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
   return tree;
@@ -423,15 +427,14 @@ void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
   if (kept < 2 || kept == symbols.size()) {
     return;
   }
-  // A list of its own size: the one it replaces was reserved for every line of the map.
-  std::vector<Symbol> left;
-  left.reserve(kept);
+  // In place: symbol i is written at most at i, after its successor's address was read.
+  size_t to = 0;
   for (size_t i = 0; i < symbols.size(); ++i) {
     if (takesSpace(i)) {
-      left.push_back(symbols[i]);
+      symbols[to++] = symbols[i];
     }
   }
-  symbols.swap(left);
+  symbols.resize(to);
 }
 
 SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -373,4 +374,42 @@ TEST(MapFileGnu, JoinsTheNameColumnByTokens) {
     ASSERT_EQ(symbols.size(), 1u);
     EXPECT_EQ(symbols[0].name, c.name);
   }
+}
+
+TEST(MapFile, KeepsEveryNameWhenOnlyTheNamesAreKept) {
+  // Names of every origin: views of the text, joined contributions, end markers that share a
+  // contribution's bytes or are copies, and a line repaired from Latin-1. The storage they came
+  // from is freed, so a view left pointing into it fails under AddressSanitizer.
+  const std::string text = gnu(" .text", "0000000000401000", "       0x30 build/objects/app.o") +
+                           "\n" + gnuSymbol("0000000000401000", "caf\xE9_main") + "\n" +
+                           gnuSymbol("0000000000401010", "_D3app4mainFZv") + "\n" +
+                           "0x402000\t0x10\t[  1] _ld64_entry\n" +
+                           gnuSymbol("0000000000000000", "at_zero");
+  // The same text read from a file of more than 2 MiB takes the other kind of storage.
+  std::string large = text + "\n";
+  large.resize(size_t{3} << 20, '\n');
+  std::string path = ::testing::TempDir() + "vorlith-kept-names.map";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << large;
+  }
+  for (bool fromFile : {false, true}) {
+    SCOPED_TRACE(fromFile ? "file" : "text");
+    std::ostringstream echo;
+    std::unique_ptr<MapFile> map = fromFile
+                                       ? std::make_unique<MapFile>(path, echo)
+                                       : std::make_unique<MapFile>(MapFile::FromText{}, text, echo);
+    std::vector<Sym> before = symbolsOf(*map);
+    ASSERT_EQ(before.size(), 7u) << ::testing::PrintToString(before);
+    map->keepOnlyNames();
+    EXPECT_EQ(symbolsOf(*map), before);
+    EXPECT_FALSE(map->empty());
+  }
+  std::remove(path.c_str());
+
+  std::ostringstream echo;
+  MapFile none(MapFile::FromText{}, "", echo);
+  none.keepOnlyNames();
+  EXPECT_TRUE(none.empty());
+  EXPECT_TRUE(none.symbols.empty());
 }
