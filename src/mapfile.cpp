@@ -508,19 +508,70 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
 
 MapFile::~MapFile() = default;
 
+namespace {
+
+// Gives the memory of the whole pages in [begin, end) back to the system; they read as zeros
+// if touched again. Only a hint: memory that cannot be given back stays as it is.
+void releasePages([[maybe_unused]] const char* begin, [[maybe_unused]] const char* end) {
+#if defined(MADV_DONTNEED)
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (page <= 0) {
+    return;
+  }
+  const auto mask = static_cast<uintptr_t>(page) - 1;
+  auto from = (reinterpret_cast<uintptr_t>(begin) + mask) & ~mask;
+  auto to = reinterpret_cast<uintptr_t>(end) & ~mask;
+  if (to > from) {
+    (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  }
+#endif
+}
+
+}  // namespace
+
 void MapFile::keepOnlyNames() {
   size_t bytes = 0;
-  for (const Symbol& symbol : symbols) {
-    bytes += symbol.name.size();
+  std::vector<size_t> inText;  // the symbols whose names lie in the text, in the text's order
+  auto liesInText = [this](string_view name) {
+    return !text_.empty() && std::less_equal<>()(text_.data(), name.data()) &&
+           std::less_equal<>()(name.data() + name.size(), text_.data() + text_.size());
+  };
+  for (size_t i = 0; i < symbols.size(); ++i) {
+    bytes += symbols[i].name.size();
+    if (!symbols[i].name.empty() && liesInText(symbols[i].name)) {
+      inText.push_back(i);
+    }
   }
+  std::sort(inText.begin(), inText.end(), [this](size_t a, size_t b) {
+    return std::less<>()(symbols[a].name.data(), symbols[b].name.data());
+  });
+  // The copy's pages are touched only as it is written, and the text behind the copying goes
+  // back to the system as it moves on: the text and the names are never both whole in memory.
   auto names = std::make_unique_for_overwrite<char[]>(bytes + 1);
-  char* at = names.get();
-  for (Symbol& symbol : symbols) {
+  char* const first = names.get();
+  char* at = first;
+  auto copy = [&at](Symbol& symbol) {
     if (!symbol.name.empty()) {
       std::memcpy(at, symbol.name.data(), symbol.name.size());
     }
     symbol.name = string_view(at, symbol.name.size());
     at += symbol.name.size();
+  };
+  const char* released = text_.data();
+  for (size_t k = 0; k < inText.size(); ++k) {
+    copy(symbols[inText[k]]);
+    const char* needed =
+        k + 1 < inText.size() ? symbols[inText[k + 1]].name.data() : text_.data() + text_.size();
+    releasePages(released, needed);
+    released = needed;
+  }
+  // Then the names made apart from the text (end markers, joined and repaired names).
+  for (Symbol& symbol : symbols) {
+    bool copied = std::less_equal<>()(first, symbol.name.data()) &&
+                  std::less<>()(symbol.name.data(), first + bytes + 1) && !symbol.name.empty();
+    if (!copied) {
+      copy(symbol);
+    }
   }
   kept_ = std::move(names);
   read_.reset();

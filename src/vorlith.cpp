@@ -1,6 +1,7 @@
 #include "vorlith.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -213,6 +214,25 @@ Kept& kept() {
   return *kept;
 }
 
+// Gives the memory of whole pages of `list`'s unused room back to the system, without moving
+// the list (a copy of exactly its size would take that much more memory first). The room stays
+// reserved: a later append would find zeroed pages there, as the kernel hands out any page.
+template <typename T>
+void releaseRoomPastSize(std::vector<T>& list) {
+#if defined(MADV_DONTNEED)
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  auto begin = reinterpret_cast<uintptr_t>(list.data() + list.size());
+  auto end = reinterpret_cast<uintptr_t>(list.data() + list.capacity());
+  begin = (begin + page - 1) & ~(page - 1);
+  end &= ~(page - 1);
+  if (page > 0 && end > begin) {
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+  }
+#else
+  list.shrink_to_fit();
+#endif
+}
+
 // The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
 std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings& settings,
                                     std::unique_ptr<MapFile>& map, std::ostream& out) {
@@ -221,10 +241,10 @@ std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings&
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
   }
-  // More room for the tree: the symbols that file nothing go, with the room their list was
-  // reserved with, and then the text around the names of the others.
+  // More room for the tree: the symbols that file nothing go, with the memory of the room their
+  // list was reserved with, and then the text around the names of the others.
   dropSymbolsOfNoSize(map->symbols);
-  map->symbols.shrink_to_fit();
+  releaseRoomPastSize(map->symbols);
   map->keepOnlyNames();
   auto tree = std::make_unique<SizeTree>(buildTree(map->symbols, settings));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
