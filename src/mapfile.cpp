@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <stdexcept>
 
@@ -343,11 +344,12 @@ class LineParser {
     if (line.empty() || isMapSpace(line[0])) {
       return;
     }
+    // Kept as a copy: the text of earlier lines goes while the map is read.
     if (loneSection_.data() == line.data()) {
-      outputSection_ = loneSection_;
+      outputSection_ = outputSectionText_.assign(loneSection_);
     } else if (line.size() >= 18 && line.substr(15, 3) == " 0x") {
       size_t pos = 0;
-      outputSection_ = nextToken(line, pos);
+      outputSection_ = outputSectionText_.assign(nextToken(line, pos));
     }
   }
 
@@ -359,6 +361,7 @@ class LineParser {
   string_view loneSection_;    // this line, when it is a lone section name
   string_view carried_;        // the line before, when it was one
   string_view outputSection_;  // the last output section, which names the fills in it
+  std::string outputSectionText_;
   std::string joined_;
   string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
   size_t index_ = 0;
@@ -531,52 +534,19 @@ void releasePages([[maybe_unused]] const char* begin, [[maybe_unused]] const cha
 
 void MapFile::keepOnlyNames() {
   size_t bytes = 0;
-  std::vector<size_t> inText;  // the symbols whose names lie in the text, in the text's order
-  auto liesInText = [this](string_view name) {
-    return !text_.empty() && std::less_equal<>()(text_.data(), name.data()) &&
-           std::less_equal<>()(name.data() + name.size(), text_.data() + text_.size());
-  };
-  for (size_t i = 0; i < symbols.size(); ++i) {
-    bytes += symbols[i].name.size();
-    if (!symbols[i].name.empty() && liesInText(symbols[i].name)) {
-      inText.push_back(i);
-    }
+  for (const Symbol& symbol : symbols) {
+    bytes += symbol.name.size();
   }
-  std::sort(inText.begin(), inText.end(), [this](size_t a, size_t b) {
-    return std::less<>()(symbols[a].name.data(), symbols[b].name.data());
-  });
-  // The copy's pages are touched only as it is written, and the text behind the copying goes
-  // back to the system as it moves on: the text and the names are never both whole in memory.
   auto names = std::make_unique_for_overwrite<char[]>(bytes + 1);
-  char* const first = names.get();
-  char* at = first;
-  auto copy = [&at](Symbol& symbol) {
+  char* at = names.get();
+  for (Symbol& symbol : symbols) {
     if (!symbol.name.empty()) {
       std::memcpy(at, symbol.name.data(), symbol.name.size());
     }
     symbol.name = string_view(at, symbol.name.size());
     at += symbol.name.size();
-  };
-  const char* released = text_.data();
-  for (size_t k = 0; k < inText.size(); ++k) {
-    copy(symbols[inText[k]]);
-    const char* needed =
-        k + 1 < inText.size() ? symbols[inText[k + 1]].name.data() : text_.data() + text_.size();
-    releasePages(released, needed);
-    released = needed;
-  }
-  // Then the names made apart from the text (end markers, joined and repaired names).
-  for (Symbol& symbol : symbols) {
-    bool copied = std::less_equal<>()(first, symbol.name.data()) &&
-                  std::less<>()(symbol.name.data(), first + bytes + 1) && !symbol.name.empty();
-    if (!copied) {
-      copy(symbol);
-    }
   }
   kept_ = std::move(names);
-  read_.reset();
-  std::string().swap(owned_);
-  text_ = {};
   made_ = TextArena();
 }
 
@@ -601,6 +571,16 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
     }
     return zel::utils::text::forceValidUTF8(raw, repaired);
   };
+  // Names are copied out of the text as their lines are read, and the text behind the reader
+  // goes back to the system in large steps: the whole text and all the names are never in
+  // memory together. The reader's only views of earlier text are of the line before.
+  auto liesInText = [this](string_view name) {
+    return std::less_equal<>()(text_.data(), name.data()) &&
+           std::less_equal<>()(name.data() + name.size(), text_.data() + text_.size());
+  };
+  constexpr size_t kReleaseStep = size_t{4} << 20;
+  const char* released = text_.data();
+  const char* lineBefore = text_.data();
   zel::utils::text::LineCursor cursor(text_);
   auto parseLines = [&](size_t index, auto&& parseLine) {
     for (string_view raw; cursor.next(raw); ++index) {
@@ -608,6 +588,7 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
       if (line.data() != raw.data()) {
         line = made_.copy(repaired);  // names may point into it
       }
+      size_t before = symbols.size();
       // Recovers only to show which line failed; the failure still ends the run.
       try {
         parseLine(line, raw, index);
@@ -616,6 +597,16 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
         echo.flush();
         throw;
       }
+      for (size_t k = before; k < symbols.size(); ++k) {
+        if (!symbols[k].name.empty() && liesInText(symbols[k].name)) {
+          symbols[k].name = made_.copy(symbols[k].name);
+        }
+      }
+      if (static_cast<size_t>(lineBefore - released) >= kReleaseStep) {
+        releasePages(released, lineBefore);
+        released = lineBefore;
+      }
+      lineBefore = raw.data();
     }
   };
   ElfMapForm form = ElfMapForm::None;
@@ -634,6 +625,10 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
       parser.parseLine(line, raw, index);
     });
   }
+  // No name refers to the text any more.
+  read_.reset();
+  std::string().swap(owned_);
+  text_ = {};
   std::sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
     return a.address != b.address ? a.address < b.address : a.index < b.index;
   });

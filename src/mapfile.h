@@ -58,10 +58,10 @@ class MapFile {
   // Whether the file had no bytes at all.
   [[nodiscard]] bool empty() const { return empty_; }
 
-  // Copies the names of `symbols`, as they are now, into one block of their own and lets the
-  // file's text and the names made from it go: once the symbols that file nothing are gone, the
-  // names left are a fraction of the map. Names stay equal byte for byte; views of the old
-  // storage dangle afterwards.
+  // Copies the names of `symbols`, as they are now, into one block of their own and lets go of
+  // the names made while reading (the text itself goes while it is read): once the symbols that
+  // file nothing are gone, the names left are a fraction of those. Names stay equal byte for
+  // byte; views of the old storage dangle afterwards.
   void keepOnlyNames();
 
  private:
@@ -69,7 +69,7 @@ class MapFile {
 
   std::unique_ptr<ReadBuffer> read_;  // the text of a regular file, read at the size it had
   std::string owned_;                 // the text otherwise (pipes, devices, tests)
-  std::string_view text_;             // the whole file; lines and most names point into it
+  std::string_view text_;             // the whole file while it is read
   TextArena made_;                // text the file lacks: repaired lines, joined names, end markers
   std::unique_ptr<char[]> kept_;  // the names alone, once keepOnlyNames has run
   bool empty_ = true;

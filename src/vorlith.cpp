@@ -242,7 +242,7 @@ std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings&
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
   }
   // More room for the tree: the symbols that file nothing go, with the memory of the room their
-  // list was reserved with, and then the text around the names of the others.
+  // list was reserved with, and then the names the reader made for them.
   dropSymbolsOfNoSize(map->symbols);
   releaseRoomPastSize(map->symbols);
   map->keepOnlyNames();

@@ -3,6 +3,9 @@
 // keep the classic reading.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -317,4 +320,45 @@ TEST(MapFileModern, ClassicFormsReadAsBefore) {
                             " 0001:00000000       _start                     00001000 f   a.obj"});
   EXPECT_EQ(read(text, true), read(text, false));
   EXPECT_EQ(read(text, true).size(), 3u);
+}
+
+TEST(MapFileGnuModern, KeepsNamesWholeWhileTheTextBehindTheReaderIsGivenBack) {
+  // The text goes back to the system in steps of megabytes as it is read, so the names of a
+  // map this long must all have been copied out of it, and the output section that names a
+  // late fill must be remembered on its own.
+  std::string text = lines({gnu(".text", "0000000000401000", "      0x630")});
+  std::vector<std::string> names;
+  for (size_t k = 0; text.size() < (size_t{10} << 20); ++k) {
+    char address[17];
+    std::snprintf(address, sizeof address, "%016zx", 0x401000 + k * 16);
+    names.push_back("symbol_" + std::to_string(k));
+    text += gnu("", address, "                " + names.back()) + "\n";
+  }
+  text += lines({gnu(" *fill*", "0000000010000000", "        0x8 "), " .text._D3app4mainFZv",
+                 gnu("", "0000000010000010", "       0x30 app.o")});
+  std::string path = ::testing::TempDir() + "vorlith-long-modern.map";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  Settings settings;
+  settings.modern = true;
+  for (bool fromFile : {false, true}) {
+    SCOPED_TRACE(fromFile ? "file" : "text");
+    std::ostringstream echo;
+    std::unique_ptr<MapFile> map =
+        fromFile ? std::make_unique<MapFile>(path, echo, settings)
+                 : std::make_unique<MapFile>(MapFile::FromText{}, text, echo, settings);
+    Syms read = symbolsOf(*map);
+    ASSERT_EQ(read.size(), names.size() + 4);
+    for (size_t k = 0; k < names.size(); ++k) {
+      ASSERT_EQ(read[k].name, names[k]) << k;
+    }
+    EXPECT_EQ(Syms(read.end() - 4, read.end()),
+              (Syms{{0x10000000, ".text (*fill*)", names.size() + 1},
+                    {0x10000008, "END\t.text (*fill*)", names.size() + 1},
+                    {0x10000010, "app.o (.text._D3app4mainFZv)", names.size() + 3},
+                    {0x10000040, "END\tapp.o (.text._D3app4mainFZv)", names.size() + 3}}));
+  }
+  std::remove(path.c_str());
 }

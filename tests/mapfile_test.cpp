@@ -417,7 +417,7 @@ TEST(MapFile, KeepsEveryNameWhenOnlyTheNamesAreKept) {
 
 TEST(MapFile, KeepsTheNamesOfEveryRealMapInBothReadings) {
   // Real maps give names that share bytes (a contribution and its end marker, a section name
-  // carried to the next line), and the text is given back page by page while they are copied.
+  // carried to the next line).
   size_t maps = 0;
   for (const char* dir : {VORLITH_TEST_DATA, VORLITH_TEST_DATA "/fixtures"}) {
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
