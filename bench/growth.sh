@@ -20,13 +20,7 @@ fi
 out=build-bench/out
 mkdir -p "$out"
 
-echo "== build vorlith (RelWithDebInfo) in build-bench"
-generator=""
-command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
-# shellcheck disable=SC2086  # $generator is empty or two words
-cmake -S . -B build-bench $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-  >/dev/null
-cmake --build build-bench --target vorlith >/dev/null
+sh bench/build.sh
 
 printf '%-7s %-8s %9s %8s %8s %8s %8s\n' "size" mode MB "wall s" "CPU s" "MB/s" "peak/map"
 for mb in $sizes; do

@@ -24,13 +24,7 @@ synthetic_mb=${VORLITH_SYNTHETIC_MB:-400}
 out=build-bench/out
 mkdir -p "$out"
 
-echo "== build vorlith (RelWithDebInfo) in build-bench"
-generator=""
-command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
-# shellcheck disable=SC2086  # $generator is empty or two words
-cmake -S . -B build-bench $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-  >/dev/null
-cmake --build build-bench --target vorlith vorlithlib >/dev/null
+sh bench/build.sh
 "${CXX:-c++}" -O2 -std=c++20 -Isrc bench/count_symbols.cpp build-bench/libvorlithlib.a \
   -o build-bench/count_symbols
 "${CXX:-c++}" -O2 -std=c++20 bench/count_lines.cpp -o build-bench/count_lines
