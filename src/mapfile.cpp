@@ -35,6 +35,7 @@
 #include <stdexcept>
 
 #include "mapfile_elf.h"
+#include "pages.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -103,19 +104,6 @@ string_view strip(string_view s) {
     end = lead;
   }
   return s.substr(begin, end - begin);
-}
-
-// Asks the kernel to back [data, data + bytes) with huge pages where they fit whole: a list
-// that is filled once from end to end takes a page fault per 2 MiB instead of per 4 KiB.
-void adviseHugePages([[maybe_unused]] void* data, [[maybe_unused]] size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  auto begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHugePage - 1);
-  if (end > begin) {
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // only a hint
-  }
-#endif
 }
 
 bool startsWith(string_view s, string_view prefix) {
@@ -438,7 +426,7 @@ class ReadBuffer {
         auto begin = reinterpret_cast<uintptr_t>(mapping);
         auto aligned = (begin + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
         data_ = reinterpret_cast<char*>(aligned);
-        (void)::madvise(data_, length - (aligned - begin), MADV_HUGEPAGE);  // only a hint
+        adviseHugePages(data_, length - (aligned - begin));
         return;
       }
     }
@@ -510,27 +498,6 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
 }
 
 MapFile::~MapFile() = default;
-
-namespace {
-
-// Gives the memory of the whole pages in [begin, end) back to the system; they read as zeros
-// if touched again. Only a hint: memory that cannot be given back stays as it is.
-void releasePages([[maybe_unused]] const char* begin, [[maybe_unused]] const char* end) {
-#if defined(MADV_DONTNEED)
-  const long page = ::sysconf(_SC_PAGESIZE);
-  if (page <= 0) {
-    return;
-  }
-  const auto mask = static_cast<uintptr_t>(page) - 1;
-  auto from = (reinterpret_cast<uintptr_t>(begin) + mask) & ~mask;
-  auto to = reinterpret_cast<uintptr_t>(end) & ~mask;
-  if (to > from) {
-    (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-  }
-#endif
-}
-
-}  // namespace
 
 void MapFile::keepOnlyNames() {
   size_t bytes = 0;

@@ -1,7 +1,6 @@
 #include "vorlith.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -21,6 +20,7 @@
 #include "mapfile.h"
 #include "naming.h"
 #include "options.h"
+#include "pages.h"
 #include "reports.h"
 #include "zel/utils/chunked_appender.h"
 #include "zel/utils/text.h"
@@ -219,18 +219,9 @@ Kept& kept() {
 // reserved: a later append would find zeroed pages there, as the kernel hands out any page.
 template <typename T>
 void releaseRoomPastSize(std::vector<T>& list) {
-#if defined(MADV_DONTNEED)
-  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  auto begin = reinterpret_cast<uintptr_t>(list.data() + list.size());
-  auto end = reinterpret_cast<uintptr_t>(list.data() + list.capacity());
-  begin = (begin + page - 1) & ~(page - 1);
-  end &= ~(page - 1);
-  if (page > 0 && end > begin) {
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+  if (!releasePages(list.data() + list.size(), list.data() + list.capacity())) {
+    list.shrink_to_fit();
   }
-#else
-  list.shrink_to_fit();
-#endif
 }
 
 // The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
