@@ -67,8 +67,10 @@ std::vector<string_view> Document::pathOf(uint32_t group) const {
   return {path.rbegin(), path.rend()};
 }
 
-Document documentFromTree(const TreeNode& root) {
+Document documentFromTree(const TreeNode& root, std::vector<std::string> options) {
   Document doc;
+  doc.recordsOptions = true;  // this run knows its options, none included
+  doc.options = std::move(options);
   doc.groups.emplace_back();
   // Depth first with an explicit stack, as the tree's own writer does: names nest very deep.
   struct Frame {
@@ -145,6 +147,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     if (skipping()) {
       return true;
     }
+    if (inOptions()) {
+      return scalar("a number");
+    }
     if (stack_.empty()) {
       return misplaced("a number");
     }
@@ -169,6 +174,10 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
       return misplaced("a string");
     }
     Frame& top = stack_.back();
+    if (top.kind == Kind::Options) {
+      doc_.options.push_back(s);
+      return true;
+    }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
       DocLeaf& leaf = doc_.leaves[top.index];
       (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = doc_.text->copy(s);
@@ -178,6 +187,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return misplaced("a string");
   }
   bool start_object(std::size_t) override {
+    if (inOptions()) {
+      return scalar("an object");
+    }
     if (skipping() || (!stack_.empty() && isUnknown(stack_.back()))) {
       ++skipDepth_;
       return true;
@@ -215,6 +227,8 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
         return true;
       case Kind::Leaf:
         return misplaced("an object");
+      case Kind::Options:
+        return scalar("an object");
     }
     return true;
   }
@@ -250,6 +264,17 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
   bool start_array(std::size_t) override {
+    if (inOptions()) {
+      return scalar("an array");
+    }
+    if (!skipping() && stack_.size() == 1 && stack_.back().key == kOptions) {
+      if (doc_.recordsOptions) {
+        return fail("the root has two \"options\" records");
+      }
+      doc_.recordsOptions = true;
+      stack_.push_back({Kind::Options, 0});
+      return true;
+    }
     if (skipping() || (!stack_.empty() && isUnknown(stack_.back()))) {
       ++skipDepth_;
       return true;
@@ -257,6 +282,11 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return misplaced("an array");
   }
   bool end_array() override {
+    if (!skipping() && !stack_.empty() && stack_.back().kind == Kind::Options) {
+      stack_.pop_back();
+      stack_.back().key.clear();
+      return true;
+    }
     --skipDepth_;
     return true;
   }
@@ -270,7 +300,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   [[nodiscard]] const std::string& error() const { return error_; }
 
  private:
-  enum class Kind { Group, Children, Leaves, Leaf };
+  enum class Kind { Group, Children, Leaves, Leaf, Options };
+  // The record of the options that made the document: an array of strings at the root.
+  static constexpr string_view kOptions = "options";
   enum Seen : unsigned {
     kTotal = 1,
     kChildren = 2,
@@ -287,6 +319,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   };
 
   [[nodiscard]] bool skipping() const { return skipDepth_ > 0; }
+  [[nodiscard]] bool inOptions() const {
+    return !skipping() && !stack_.empty() && stack_.back().kind == Kind::Options;
+  }
   // A member whose name the document format does not have; its value is skipped whole.
   static bool isUnknown(const Frame& frame) {
     switch (frame.kind) {
@@ -300,6 +335,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
   }
   bool scalar(const char* what) {
+    if (inOptions()) {
+      return fail(std::string("\"options\" of the root holds ") + what + ", not only strings");
+    }
     return skipping() || (!stack_.empty() && isUnknown(stack_.back())) || misplaced(what);
   }
   bool misplaced(const char* what) {

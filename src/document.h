@@ -48,6 +48,11 @@ struct Document {
   std::vector<DocGroup> groups;
   std::vector<DocLeaf> leaves;
   std::unique_ptr<TextArena> text = std::make_unique<TextArena>();  // names read from a file
+  // The options that made it ("--modern"), from the record at its top. A document file without
+  // a record was made without options or by a vorlith that kept none: `recordsOptions` is false
+  // then. A document of this run knows its options, none or some.
+  std::vector<std::string> options;
+  bool recordsOptions = false;
 
   [[nodiscard]] const DocGroup& root() const { return groups.front(); }
   // The names of the groups from the top level down to `group` (the root's path is empty).
@@ -61,8 +66,10 @@ struct Document {
   }
 };
 
-// The document of a tree this run built; its names stay views into the tree's arena.
-[[nodiscard]] Document documentFromTree(const TreeNode& root);
+// The document of a tree this run built with `options` (documentOptions: empty for the classic
+// document, which has no record); its names stay views into the tree's arena.
+[[nodiscard]] Document documentFromTree(const TreeNode& root,
+                                        std::vector<std::string> options = {});
 
 // Whether a file that begins with `head` is a document (JSON, optionally behind "var treeData =")
 // rather than a map.

@@ -59,6 +59,8 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
+    {"--diff", Value::Required, "FILE", "with --base: write the comparison to FILE (JSON)",
+     [](CommandLine& line, string_view value) { line.settings.diff = value; }},
     {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
      [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",
@@ -170,6 +172,14 @@ string usageLine(string_view program) {
   return "Usage: " + string(program) + " input.map output.json";
 }
 
+std::vector<string> documentOptions(const Settings& settings) {
+  std::vector<string> options;
+  if (settings.modern) {
+    options.emplace_back("--modern");
+  }
+  return options;
+}
+
 string helpText(string_view program) {
   string text = "Usage: " + string(program) + " [options] input.map output.json\n";
   text +=
@@ -245,6 +255,9 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
   }
   if (line.settings.maxGrowth && line.settings.base.empty()) {
     failOption("--max-growth=" + line.settings.maxGrowth->text, "it needs --base=OLD", program);
+  }
+  if (!line.settings.diff.empty() && line.settings.base.empty()) {
+    failOption("--diff=" + line.settings.diff, "it needs --base=OLD", program);
   }
   if (paths.size() != 2) {
     throw std::runtime_error(usageLine(program));

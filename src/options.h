@@ -32,6 +32,7 @@ struct Settings {
   std::optional<GrowthLimit> maxGrowth;  // fail with status 3 past this growth
   std::string csv;                       // write one row per symbol here when not empty
   std::string html;                      // write the self-contained page here when not empty
+  std::string diff;                      // with --base: write the comparison as JSON here
   // Threads that name symbols; 0 is every core this process may run on. The document is the same
   // for any number.
   uint32_t jobs = 0;
@@ -58,6 +59,12 @@ constexpr int kGrewTooMuch = 3;
 // Reads "4096", "64KiB", "1MiB", "1GiB", "100B" or a per cent ("2%", "0.5%"). Throws
 // std::invalid_argument saying what is wrong.
 [[nodiscard]] GrowthLimit parseGrowthLimit(std::string_view text);
+
+// The options that change the document, as they are written in its record (`"options"` at the
+// top of the document), in a fixed order: empty for a run that writes the classic document. Reports
+// and threads change nothing in the document, so they are not listed. A new option that changes
+// the document adds its line here.
+[[nodiscard]] std::vector<std::string> documentOptions(const Settings& settings);
 
 // The settings of a run with only --modern, or with no option at all.
 [[nodiscard]] inline Settings readingSettings(bool modern) {

@@ -5,9 +5,13 @@
 //   Change       +5000    +4.9 KiB  +4.17%
 #include <algorithm>
 #include <charconv>
+#include <deque>
 #include <unordered_map>
 
+#include "keyed_hash.h"
 #include "reports.h"
+#include "zel/utils/appender.h"
+#include "zel/utils/json.h"
 
 namespace vorlith::report {
 
@@ -85,10 +89,46 @@ struct Ordered {
   double order;
 };
 
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isHex(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool isIdentifierChar(char c) {
+  return isDigit(c) || isLetter(c) || c == '_';
+}
+
+// Names without their compiler-made numbers, made once per name that has any and kept for the
+// lifetime of a matching step (a deque never moves its strings).
+class NumberlessNames {
+ public:
+  string_view of(string_view name) {
+    string numberless = numberlessName(name);
+    if (numberless == name) {
+      return name;
+    }
+    return made_.emplace_back(std::move(numberless));
+  }
+
+ private:
+  std::deque<string> made_;
+};
+
+// Hash tables keyed by names from the documents use the run's keyed hash, as the tree does:
+// a fixed-seed hash would let a document's author make every name land in one chain.
+struct NameHash {
+  size_t operator()(string_view name) const { return static_cast<size_t>(keyedHash(name)); }
+};
+template <typename Value>
+using NameMap = std::unordered_map<string_view, Value, NameHash>;
+
 // Leaves by base name, each list ordered by the number after "#" (the page's stable sort).
-std::unordered_map<string_view, std::vector<Ordered>> leavesByBase(const Document& doc,
-                                                                   uint32_t group) {
-  std::unordered_map<string_view, std::vector<Ordered>> byBase;
+NameMap<std::vector<Ordered>> leavesByBase(const Document& doc, uint32_t group) {
+  NameMap<std::vector<Ordered>> byBase;
   for (uint32_t leaf : leavesInPageOrder(doc, group)) {
     KeyParts parts = splitKey(doc.leaves[leaf].key);
     byBase[parts.base].push_back({leaf, parts.order});
@@ -98,6 +138,39 @@ std::unordered_map<string_view, std::vector<Ordered>> leavesByBase(const Documen
                      [](const Ordered& a, const Ordered& b) { return a.order < b.order; });
   }
   return byBase;
+}
+
+// Pairs the items of two lists that share a name (by `nameOf`), aligned on their sizes in the
+// order given. `pair` receives the two items of each pair.
+template <typename NameOf, typename Pair>
+void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
+               NameOf nameOf, Pair pair) {
+  if (olds.empty() || news.empty()) {
+    return;
+  }
+  struct Bucket {
+    std::vector<AlignItem> olds, news;
+  };
+  NameMap<Bucket> buckets;
+  buckets.reserve(olds.size());
+  for (const AlignItem& x : olds) {
+    buckets[nameOf(true, x.leaf)].olds.push_back(x);
+  }
+  for (const AlignItem& x : news) {
+    if (auto b = buckets.find(nameOf(false, x.leaf)); b != buckets.end()) {
+      b->second.news.push_back(x);
+    }
+  }
+  std::vector<std::pair<uint32_t, uint32_t>> pairs;
+  for (const auto& [name, bucket] : buckets) {
+    if (!bucket.news.empty()) {
+      pairs.clear();
+      alignLeaves(bucket.olds, bucket.news, pairs);
+      for (auto [a, b] : pairs) {
+        pair(a, b);
+      }
+    }
+  }
 }
 
 class Matcher {
@@ -111,22 +184,16 @@ class Matcher {
 
   Matching run() && {
     // Group pairs wait on a stack rather than in recursion: names nest thousands deep.
-    std::vector<std::pair<uint32_t, uint32_t>> pending{{0, 0}};
-    std::unordered_map<string_view, uint32_t> oldChildren;
+    std::vector<std::pair<uint32_t, uint32_t>> pending;
+    pairGroups(0, 0, pending);
     while (!pending.empty()) {
       auto [o, n] = pending.back();
       pending.pop_back();
-      m_.newGroupOf[o] = n;
-      m_.oldGroupOf[n] = o;
-      oldChildren.clear();
-      old_.forEachChild(o, [&](uint32_t c) { oldChildren[old_.groups[c].name] = c; });
-      new_.forEachChild(n, [&](uint32_t c) {
-        if (auto found = oldChildren.find(new_.groups[c].name); found != oldChildren.end()) {
-          pending.emplace_back(found->second, c);
-        }
-      });
+      matchChildren(o, n, pending);
       matchLeaves(o, n);
+      matchNumberedLeaves(o, n);
     }
+    matchMovedLeaves();
     return std::move(m_);
   }
 
@@ -134,6 +201,59 @@ class Matcher {
   void pair(uint32_t oldLeaf, uint32_t newLeaf) {
     m_.newLeafOf[oldLeaf] = newLeaf;
     m_.oldLeafOf[newLeaf] = oldLeaf;
+  }
+  void pairGroups(uint32_t o, uint32_t n, std::vector<std::pair<uint32_t, uint32_t>>& pending) {
+    m_.newGroupOf[o] = n;
+    m_.oldGroupOf[n] = o;
+    pending.emplace_back(o, n);
+  }
+
+  // Sub-groups by name; then those left on both sides by their name without compiler-made
+  // numbers (numberlessName), largest first and aligned on their totals. A fresh table per
+  // group: clearing one that a large group once filled would cost its whole size every time.
+  void matchChildren(uint32_t o, uint32_t n, std::vector<std::pair<uint32_t, uint32_t>>& pending) {
+    NameMap<uint32_t> oldChildren;
+    old_.forEachChild(o, [&](uint32_t c) { oldChildren.emplace(old_.groups[c].name, c); });
+    if (oldChildren.empty()) {
+      return;
+    }
+    std::vector<uint32_t> restNew;
+    new_.forEachChild(n, [&](uint32_t c) {
+      auto found = oldChildren.find(new_.groups[c].name);
+      if (found != oldChildren.end()) {
+        pairGroups(found->second, c, pending);
+      } else {
+        restNew.push_back(c);
+      }
+    });
+    if (restNew.empty()) {
+      return;
+    }
+    std::vector<uint32_t> restOld;
+    old_.forEachChild(o, [&](uint32_t c) {
+      if (m_.newGroupOf[c] == kUnmatched) {
+        restOld.push_back(c);
+      }
+    });
+    auto inPageOrder = [](const Document& doc, std::vector<uint32_t>& groups) {
+      std::sort(groups.begin(), groups.end(), [&doc](uint32_t a, uint32_t b) {
+        const DocGroup& x = doc.groups[a];
+        const DocGroup& y = doc.groups[b];
+        return x.total != y.total ? x.total > y.total : lessAsUtf16(x.name, y.name);
+      });
+      std::vector<AlignItem> items;
+      for (uint32_t g : groups) {
+        items.push_back({g, doc.groups[g].total});
+      }
+      return items;
+    };
+    NumberlessNames names;
+    pairAlike(
+        inPageOrder(old_, restOld), inPageOrder(new_, restNew),
+        [&](bool isOld, uint32_t g) {
+          return names.of((isOld ? old_ : new_).groups[g].name);
+        },
+        [&](uint32_t a, uint32_t b) { pairGroups(a, b, pending); });
   }
 
   bool anySuffix(const Document& doc, uint32_t group) const {
@@ -150,7 +270,7 @@ class Matcher {
   void matchUniqueLeaves(uint32_t o, uint32_t n) {
     const DocGroup& og = old_.groups[o];
     const DocGroup& ng = new_.groups[n];
-    std::unordered_map<string_view, uint32_t> byKey;
+    NameMap<uint32_t> byKey;
     byKey.reserve(og.leafCount);
     for (uint32_t k = 0; k < og.leafCount; ++k) {
       byKey.emplace(old_.leaves[og.firstLeaf + k].key, og.firstLeaf + k);
@@ -172,7 +292,6 @@ class Matcher {
     }
     auto olds = leavesByBase(old_, o);
     auto news = leavesByBase(new_, n);
-    std::vector<std::pair<uint32_t, uint32_t>> pairs;
     for (const auto& [base, newList] : news) {
       auto found = olds.find(base);
       if (found == olds.end()) {
@@ -180,27 +299,17 @@ class Matcher {
       }
       const std::vector<Ordered>& oldList = found->second;
       // First the same mangled name, aligned on sizes; then whatever is left, in order.
-      struct Bucket {
-        std::vector<AlignItem> olds, news;
-      };
-      std::unordered_map<string_view, Bucket> byName;
+      std::vector<AlignItem> sameOld, sameNew;
       for (const Ordered& x : oldList) {
-        byName[old_.leaves[x.leaf].mangledName].olds.push_back({x.leaf, old_.leaves[x.leaf].size});
+        sameOld.push_back({x.leaf, old_.leaves[x.leaf].size});
       }
       for (const Ordered& x : newList) {
-        if (auto b = byName.find(new_.leaves[x.leaf].mangledName); b != byName.end()) {
-          b->second.news.push_back({x.leaf, new_.leaves[x.leaf].size});
-        }
+        sameNew.push_back({x.leaf, new_.leaves[x.leaf].size});
       }
-      for (const auto& [name, bucket] : byName) {
-        if (!bucket.news.empty()) {
-          pairs.clear();
-          alignLeaves(bucket.olds, bucket.news, pairs);
-          for (auto [a, b] : pairs) {
-            pair(a, b);
-          }
-        }
-      }
+      pairAlike(
+          sameOld, sameNew,
+          [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
+          [&](uint32_t a, uint32_t b) { pair(a, b); });
       std::vector<uint32_t> restOld, restNew;
       for (const Ordered& x : oldList) {
         if (m_.newLeafOf[x.leaf] == kUnmatched) {
@@ -216,6 +325,78 @@ class Matcher {
         pair(restOld[k], restNew[k]);
       }
     }
+  }
+
+  // The leaves of a group pair that found no match by key, matched by their key's base without
+  // compiler-made numbers (".dynarrayStorage.178" is ".dynarrayStorage.192" of the next build),
+  // in the page's order and aligned on their sizes.
+  void matchNumberedLeaves(uint32_t o, uint32_t n) {
+    auto rest = [](const Document& doc, uint32_t group, const std::vector<uint32_t>& other) {
+      std::vector<AlignItem> items;
+      const DocGroup& g = doc.groups[group];
+      bool any = false;
+      for (uint32_t k = 0; k < g.leafCount && !any; ++k) {
+        any = other[g.firstLeaf + k] == kUnmatched;
+      }
+      if (any) {
+        for (uint32_t leaf : leavesInPageOrder(doc, group)) {
+          if (other[leaf] == kUnmatched) {
+            items.push_back({leaf, doc.leaves[leaf].size});
+          }
+        }
+      }
+      return items;
+    };
+    std::vector<AlignItem> olds = rest(old_, o, m_.newLeafOf);
+    if (olds.empty()) {
+      return;
+    }
+    std::vector<AlignItem> news = rest(new_, n, m_.oldLeafOf);
+    NumberlessNames names;
+    pairAlike(
+        olds, news,
+        [&](bool isOld, uint32_t leaf) {
+          return names.of(splitKey((isOld ? old_ : new_).leaves[leaf].key).base);
+        },
+        [&](uint32_t a, uint32_t b) { pair(a, b); });
+  }
+
+  // Leaves still unmatched on both sides, wherever they are filed, by their mangled name: a
+  // symbol filed under another path in the new build (its group renamed, or the names filed
+  // differently) is still the same symbol. Each side in the order of size, address and key.
+  void matchMovedLeaves() {
+    auto rest = [](const Document& doc, const std::vector<uint32_t>& other) {
+      std::vector<uint32_t> leaves;
+      for (uint32_t k = 0; k < doc.leaves.size(); ++k) {
+        if (other[k] == kUnmatched && !doc.leaves[k].mangledName.empty()) {
+          leaves.push_back(k);
+        }
+      }
+      std::sort(leaves.begin(), leaves.end(), [&doc](uint32_t a, uint32_t b) {
+        const DocLeaf& x = doc.leaves[a];
+        const DocLeaf& y = doc.leaves[b];
+        if (x.size != y.size) {
+          return x.size > y.size;
+        }
+        if (x.address != y.address) {
+          return x.address < y.address;
+        }
+        return lessAsUtf16(x.key, y.key);
+      });
+      std::vector<AlignItem> items;
+      for (uint32_t leaf : leaves) {
+        items.push_back({leaf, doc.leaves[leaf].size});
+      }
+      return items;
+    };
+    std::vector<AlignItem> olds = rest(old_, m_.newLeafOf);
+    if (olds.empty()) {
+      return;
+    }
+    pairAlike(
+        olds, rest(new_, m_.oldLeafOf),
+        [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
+        [&](uint32_t a, uint32_t b) { pair(a, b); });
   }
 
   const Document& old_;
@@ -275,7 +456,7 @@ struct Table {
                            string_view oldSize, string_view newSize, string_view name) const {
     return padRight(status, kStatus) + "  " + padLeft(change, bytes + 1) + "  " +
            padLeft(human, kHuman) + "  " + padLeft(oldSize, bytes) + "  " +
-           padLeft(newSize, bytes) + "  " + shortenMiddle(name, nameWidth()) + "\n";
+           padLeft(newSize, bytes) + "  " + shortenPath(name, nameWidth()) + "\n";
   }
   [[nodiscard]] string rows(const std::vector<Change>& changes, string_view title) const {
     string out = row("Status", "Change", "Size", "Old", "New", title);
@@ -312,8 +493,13 @@ std::vector<Change> topLevelChanges(const Document& oldDoc, const Document& newD
 
 std::vector<Change> leafChanges(const Document& oldDoc, const Document& newDoc, const Matching& m) {
   std::vector<Change> changes;
+  std::vector<bool> oldPadding = paddingLeaves(oldDoc);
+  std::vector<bool> newPadding = paddingLeaves(newDoc);
   for (uint32_t k = 0; k < newDoc.leaves.size(); ++k) {
     uint32_t o = m.oldLeafOf[k];
+    if (newPadding[k] || (o != kUnmatched && oldPadding[o])) {
+      continue;
+    }
     const DocLeaf& leaf = newDoc.leaves[k];
     Change c{0, o == kUnmatched ? 0 : oldDoc.leaves[o].size, leaf.size, "", "", k};
     c.delta = deltaOf(c.oldSize, c.newSize);
@@ -323,7 +509,7 @@ std::vector<Change> leafChanges(const Document& oldDoc, const Document& newDoc, 
     }
   }
   for (uint32_t k = 0; k < oldDoc.leaves.size(); ++k) {
-    if (m.newLeafOf[k] == kUnmatched && oldDoc.leaves[k].size != 0) {
+    if (m.newLeafOf[k] == kUnmatched && oldDoc.leaves[k].size != 0 && !oldPadding[k]) {
       uint64_t size = oldDoc.leaves[k].size;
       changes.push_back({-Delta(size), size, 0, "removed", "", newDoc.leaves.size() + k});
     }
@@ -331,14 +517,26 @@ std::vector<Change> leafChanges(const Document& oldDoc, const Document& newDoc, 
   return changes;
 }
 
-// Paths are made only for the rows that are shown: a large build has a million changes.
-void namePaths(std::vector<Change>& changes, const Document& oldDoc, const Document& newDoc) {
-  for (Change& c : changes) {
-    bool removed = c.order >= newDoc.leaves.size();
-    const Document& doc = removed ? oldDoc : newDoc;
-    const DocLeaf& leaf = doc.leaves[removed ? c.order - newDoc.leaves.size() : c.order];
-    c.name = printablePath(doc.pathOf(leaf.group), leaf.key);
+// The document and leaf that a leaf change names.
+std::pair<const Document*, const DocLeaf*> leafOf(const Change& c, const Document& oldDoc,
+                                                  const Document& newDoc) {
+  bool removed = c.order >= newDoc.leaves.size();
+  const Document& doc = removed ? oldDoc : newDoc;
+  return {&doc, &doc.leaves[removed ? c.order - newDoc.leaves.size() : c.order]};
+}
+
+// What one side of a comparison says of its options.
+string optionsText(const Document& doc) {
+  if (doc.options.empty()) {
+    return doc.recordsOptions ? "made without options"
+                              : "no record of options (made without options, or by an earlier "
+                                "vorlith)";
   }
+  string text = "made with";
+  for (const std::string& option : doc.options) {
+    text += " " + printable(option);
+  }
+  return text;
 }
 
 string limitText(const GrowthLimit& limit, uint64_t oldTotal) {
@@ -359,6 +557,55 @@ string limitText(const GrowthLimit& limit, uint64_t oldTotal) {
 }
 
 }  // namespace
+
+string numberlessName(string_view name) {
+  // Local labels (".LC12", ".L.str.5", ".Lswitch.table.3") are numbered through and through.
+  bool local = name.substr(0, 2) == ".L";
+  string out;
+  out.reserve(name.size());
+  size_t identifierStart = 0;
+  for (size_t k = 0; k < name.size();) {
+    char c = name[k];
+    // A piece of a section at an offset that moves ("app.o:(.eh_frame+0x5e60)").
+    if (c == '+' && name.substr(k + 1, 2) == "0x" && k + 3 < name.size() && isHex(name[k + 3])) {
+      out += "+0x#";
+      for (k += 3; k < name.size() && isHex(name[k]);) {
+        ++k;
+      }
+      identifierStart = k;
+      continue;
+    }
+    if (!isDigit(c)) {
+      if (!isIdentifierChar(c)) {
+        identifierStart = k + 1;
+      }
+      out += c;
+      ++k;
+      continue;
+    }
+    size_t end = k;
+    while (end < name.size() && isDigit(name[end])) {
+      ++end;
+    }
+    char before = k > 0 ? name[k - 1] : '\0';
+    char after = end < name.size() ? name[end] : '\0';
+    bool numbered =
+        local ||
+        // A numbered suffix: "literal.123", ".dynarrayStorage.178", ".isra.0", "[clone .part.1]".
+        (before == '.' && (after == '\0' || string_view(". ])@#").find(after) != string_view::npos)) ||
+        // A numbered C++ lambda or unnamed type: "{lambda(int)#2}".
+        (before == '#' && (after == '}' || after == ')')) ||
+        // A compiler-made identifier: "__lambda3", "__dgliteral12", "__foreachbody4".
+        (isLetter(before) && name.substr(identifierStart, 2) == "__");
+    if (numbered) {
+      out += '#';
+    } else {
+      out.append(name.substr(k, end - k));
+    }
+    k = end;
+  }
+  return out;
+}
 
 KeyParts splitKey(string_view key) {
   size_t digits = key.size();
@@ -448,12 +695,41 @@ Matching matchBuilds(const Document& oldDoc, const Document& newDoc) {
   return Matcher(oldDoc, newDoc).run();
 }
 
+std::vector<bool> paddingLeaves(const Document& doc) {
+  // Groups come before their sub-groups, so one pass hands the flag down.
+  std::vector<bool> group(doc.groups.size(), false);
+  for (uint32_t g = 1; g < doc.groups.size(); ++g) {
+    uint32_t parent = doc.groups[g].parent;
+    string_view name = doc.groups[g].name;
+    group[g] = parent == 0 ? name == "Afterpadding" || name == "(*fill*)" || name == "*fill*"
+                           : parent < g && group[parent];
+  }
+  std::vector<bool> leaves(doc.leaves.size(), false);
+  for (uint32_t k = 0; k < doc.leaves.size(); ++k) {
+    const DocLeaf& leaf = doc.leaves[k];
+    if (leaf.group == 0) {
+      string_view base = splitKey(leaf.key).base;
+      leaves[k] = base == "*fill*" || base == "(*fill*)";
+    } else {
+      leaves[k] = group[leaf.group];
+    }
+  }
+  return leaves;
+}
+
 ChangeCounts countChanges(const Document& oldDoc, const Document& newDoc, const Matching& m) {
   ChangeCounts counts;
+  std::vector<bool> oldPadding = paddingLeaves(oldDoc);
+  std::vector<bool> newPadding = paddingLeaves(newDoc);
   for (uint32_t k = 0; k < newDoc.leaves.size(); ++k) {
     uint32_t o = m.oldLeafOf[k];
     uint64_t size = newDoc.leaves[k].size;
     uint64_t oldSize = o == kUnmatched ? 0 : oldDoc.leaves[o].size;
+    if (newPadding[k] || (o != kUnmatched && oldPadding[o])) {
+      counts.paddingCount += size != oldSize || o == kUnmatched;
+      counts.paddingBytes += deltaOf(oldSize, size);
+      continue;
+    }
     Status status = o == kUnmatched  ? kNew
                     : size > oldSize ? kGrown
                     : size < oldSize ? kShrunk
@@ -463,6 +739,11 @@ ChangeCounts countChanges(const Document& oldDoc, const Document& newDoc, const 
   }
   for (uint32_t k = 0; k < oldDoc.leaves.size(); ++k) {
     if (m.newLeafOf[k] == kUnmatched) {
+      if (oldPadding[k]) {
+        ++counts.paddingCount;
+        counts.paddingBytes -= Delta(oldDoc.leaves[k].size);
+        continue;
+      }
       ++counts.removedCount;
       counts.removedBytes -= Delta(oldDoc.leaves[k].size);
     }
@@ -486,16 +767,73 @@ bool grewPastLimit(uint64_t oldTotal, uint64_t newTotal, const GrowthLimit& limi
   return growth * scale > Wide(oldTotal) * limit.percentDigits;
 }
 
+string optionsWarning(const Document& oldDoc, string_view oldName, const Document& newDoc,
+                      string_view newName) {
+  // A document without a record is taken as made without options: so it was, unless an
+  // earlier vorlith made it, and the text says both.
+  if (oldDoc.options == newDoc.options) {
+    return "";
+  }
+  return "Warning: the documents were made with different options; some differences may come "
+         "from that.\n  old: " +
+         printable(oldName) + ": " + optionsText(oldDoc) + "\n  new: " + printable(newName) +
+         ": " + optionsText(newDoc) + "\n";
+}
+
+Changes compare(const Document& oldDoc, const Document& newDoc) {
+  Changes result;
+  result.matching = matchBuilds(oldDoc, newDoc);
+  result.counts = countChanges(oldDoc, newDoc, result.matching);
+  std::vector<Change> groups = topLevelChanges(oldDoc, newDoc, result.matching);
+  sortChanges(groups, groups.size());
+  std::vector<Change> leaves = leafChanges(oldDoc, newDoc, result.matching);
+  sortChanges(leaves, leaves.size());
+  auto rows = [&](std::vector<Change>& changes, bool isLeaf) {
+    std::vector<ChangeRow> out;
+    out.reserve(changes.size());
+    for (Change& c : changes) {
+      ChangeRow row{c.delta, c.oldSize, c.newSize, c.status, {}, {}};
+      if (isLeaf) {
+        auto [doc, leaf] = leafOf(c, oldDoc, newDoc);
+        row.path = doc->pathOf(leaf->group);
+        row.path.push_back(leaf->key);
+        row.mangledName = leaf->mangledName;
+      } else {
+        bool removed = c.order >= newDoc.groups.size();
+        const Document& doc = removed ? oldDoc : newDoc;
+        row.path.push_back(doc.groups[removed ? c.order - newDoc.groups.size() : c.order].name);
+      }
+      out.push_back(std::move(row));
+    }
+    return out;
+  };
+  result.groups = rows(groups, false);
+  result.leaves = rows(leaves, true);
+  return result;
+}
+
 ComparisonText comparison(const Document& oldDoc, string_view oldName, const Document& newDoc,
                           string_view newName, uint64_t count, const GrowthLimit* limit) {
-  Matching m = matchBuilds(oldDoc, newDoc);
-  ChangeCounts counts = countChanges(oldDoc, newDoc, m);
+  string warning = optionsWarning(oldDoc, oldName, newDoc, newName);
+  if (limit != nullptr && !warning.empty()) {
+    // A verdict on sizes read by different rules would fail or pass a build for no reason.
+    throw std::runtime_error(
+        "Cannot check the size budget: the two documents were made with different options.\n"
+        "  old: " +
+        printable(oldName) + ": " + optionsText(oldDoc) + "\n  new: " + printable(newName) +
+        ": " + optionsText(newDoc) +
+        "\nCompare documents made with the same options (make the old one again with this "
+        "vorlith and the new one's options).");
+  }
+  Changes changes = compare(oldDoc, newDoc);
+  const ChangeCounts& counts = changes.counts;
   uint64_t oldTotal = oldDoc.root().total;
   uint64_t newTotal = newDoc.root().total;
   Delta change = deltaOf(oldTotal, newTotal);
 
   ComparisonText result;
   string& out = result.text;
+  out += warning;
   out += "Comparison of " + printable(newName) + " with " + printable(oldName) + "\n";
   size_t width =
       std::max<size_t>({6, std::to_string(oldTotal).size(), std::to_string(newTotal).size()});
@@ -513,16 +851,25 @@ ComparisonText comparison(const Document& oldDoc, string_view oldName, const Doc
          "), " + std::to_string(counts.count[kShrunk]) + " shrunk (" +
          signedBytes(counts.bytes[kShrunk]) + "), " + std::to_string(counts.count[kSame]) +
          " unchanged\n";
+  out += paddingLine(counts) + "\n";
 
   Table table{width};
-  std::vector<Change> groups = topLevelChanges(oldDoc, newDoc, m);
-  sortChanges(groups, groups.size());
+  auto asChanges = [](const std::vector<ChangeRow>& rows, size_t keep) {
+    std::vector<Change> list;
+    for (size_t k = 0; k < std::min(keep, rows.size()); ++k) {
+      const ChangeRow& r = rows[k];
+      list.push_back({r.delta, r.oldSize, r.newSize, r.status, printablePath(
+                          std::vector<string_view>(r.path.begin(), r.path.end() - 1), r.path.back()),
+                      k});
+    }
+    return list;
+  };
+  std::vector<Change> groups = asChanges(changes.groups, changes.groups.size());
   if (!groups.empty()) {
     out += "\n" + table.rows(groups, "Top-level group");
   }
-  std::vector<Change> leaves = leafChanges(oldDoc, newDoc, m);
-  sortChanges(leaves, static_cast<size_t>(std::min<uint64_t>(count, leaves.size())));
-  namePaths(leaves, oldDoc, newDoc);
+  std::vector<Change> leaves =
+      asChanges(changes.leaves, static_cast<size_t>(std::min<uint64_t>(count, SIZE_MAX)));
   if (!leaves.empty()) {
     out += "\n" + table.rows(leaves, "Largest changes (path › key)");
   }
@@ -537,21 +884,145 @@ ComparisonText comparison(const Document& oldDoc, string_view oldName, const Doc
       out += "SIZE BUDGET EXCEEDED: the total grew by " + signedBytes(change) + " bytes (" +
              signedHumanSize(change) + ", " + signedShare(change, oldTotal) + "), more than " +
              limitText(*limit, oldTotal) + "\n";
-      std::vector<Change> grown;
-      for (Change& c : groups) {
-        if (c.delta > 0) {
-          grown.push_back(c);
-        }
-      }
       out += "Groups that grew most:\n";
-      for (const Change& c : grown) {
-        out += "  " + padLeft(signedBytes(c.delta), width + 1) + "  " +
-               padLeft(signedHumanSize(c.delta), 11) + "  " +
-               shortenMiddle(c.name, kLineWidth - width - 18) + "\n";
+      for (const Change& c : groups) {
+        if (c.delta > 0) {
+          out += "  " + padLeft(signedBytes(c.delta), width + 1) + "  " +
+                 padLeft(signedHumanSize(c.delta), 11) + "  " +
+                 shortenPath(c.name, kLineWidth - width - 18) + "\n";
+        }
       }
     }
   }
   return result;
+}
+
+namespace {
+
+// A JSON writer for the comparison, with the few shapes it needs.
+struct JsonOut {
+  zel::utils::json::CustomJsonWriter<zel::utils::appender::FastAppender> writer;
+  bool first = true;  // no member written yet in the current object or array
+
+  void separate() {
+    if (!first) {
+      writer.output.put(',');
+    }
+    first = false;
+  }
+  void key(string_view name) {
+    separate();
+    writer.putString(name);
+    writer.output.put(':');
+  }
+  void open(char bracket) {
+    writer.output.put(bracket);
+    first = true;
+  }
+  void close(char bracket) {
+    writer.output.put(bracket);
+    first = false;
+  }
+  void number(Delta n) {
+    string text = signedBytes(n);
+    writer.output.put(string_view(text).substr(text[0] == '+' ? 1 : 0));
+  }
+  void member(string_view name, Delta n) {
+    key(name);
+    number(n);
+  }
+  void member(string_view name, string_view text) {
+    key(name);
+    writer.putString(text);
+  }
+  void strings(const std::vector<string_view>& list) {
+    open('[');
+    for (string_view text : list) {
+      separate();
+      writer.putString(text);
+    }
+    close(']');
+  }
+  void side(string_view name, const Document& doc) {
+    open('{');
+    member("name", name);
+    member("total", Delta(doc.root().total));
+    key("options");
+    if (doc.recordsOptions) {
+      strings(std::vector<string_view>(doc.options.begin(), doc.options.end()));
+    } else {
+      writer.output.put("null");
+    }
+    close('}');
+  }
+  void tally(string_view name, uint64_t count, Delta bytes) {
+    key(name);
+    open('{');
+    member("count", Delta(count));
+    member("bytes", bytes);
+    close('}');
+  }
+  void rows(const std::vector<ChangeRow>& list, bool leaves) {
+    open('[');
+    for (const ChangeRow& row : list) {
+      separate();
+      open('{');
+      key("path");
+      strings(row.path);
+      member("old", Delta(row.oldSize));
+      member("new", Delta(row.newSize));
+      member("change", row.delta);
+      member("kind", row.status);
+      if (leaves) {
+        member("mangledName", row.mangledName);
+      }
+      close('}');
+    }
+    close(']');
+  }
+};
+
+}  // namespace
+
+string comparisonJson(const Document& oldDoc, string_view oldName, const Document& newDoc,
+                      string_view newName) {
+  Changes changes = compare(oldDoc, newDoc);
+  const ChangeCounts& counts = changes.counts;
+  JsonOut out;
+  out.open('{');
+  out.key("old");
+  out.side(oldName, oldDoc);
+  out.key("new");
+  out.side(newName, newDoc);
+  out.member("change", deltaOf(oldDoc.root().total, newDoc.root().total));
+  string warning = optionsWarning(oldDoc, oldName, newDoc, newName);
+  out.key("warning");
+  if (warning.empty()) {
+    out.writer.output.put("null");
+  } else {
+    out.writer.putString(warning);
+  }
+  out.key("symbols");
+  out.open('{');
+  out.tally("new", counts.count[kNew], counts.bytes[kNew]);
+  out.tally("removed", counts.removedCount, counts.removedBytes);
+  out.tally("grown", counts.count[kGrown], counts.bytes[kGrown]);
+  out.tally("shrunk", counts.count[kShrunk], counts.bytes[kShrunk]);
+  out.tally("unchanged", counts.count[kSame], 0);
+  out.close('}');
+  out.tally("paddingAndFill", counts.paddingCount, counts.paddingBytes);
+  out.key("groups");
+  out.rows(changes.groups, false);
+  out.key("changes");
+  out.rows(changes.leaves, true);
+  out.close('}');
+  out.writer.output.put('\n');
+  return string(out.writer.output.get());
+}
+
+string paddingLine(const ChangeCounts& counts) {
+  return "padding and fill: " + signedBytes(counts.paddingBytes) + " bytes in " +
+         std::to_string(counts.paddingCount) + (counts.paddingCount == 1 ? " place" : " places");
 }
 
 }  // namespace vorlith::report

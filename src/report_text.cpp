@@ -183,6 +183,39 @@ string shortenMiddle(string_view text, size_t width) {
   return string(text.substr(0, head)) + string(kEllipsis) + string(text.substr(tail));
 }
 
+string shortenPath(string_view text, size_t width) {
+  if (columns(text) <= width) {
+    return string(text);
+  }
+  if (width == 0) {
+    return string();
+  }
+  size_t separator = text.rfind(kSeparator);
+  string_view last = separator == string_view::npos ? text : text.substr(separator + kSeparator.size());
+  bool cut = last.size() != text.size();
+  size_t room = cut ? width - 1 : width;  // "…" in front when components go
+  if (columns(last) <= room) {
+    // The earliest component boundary from which the rest fits.
+    size_t from = separator + kSeparator.size();
+    for (size_t at = text.find(kSeparator); at != string_view::npos && at < separator;
+         at = text.find(kSeparator, at + 1)) {
+      if (columns(text.substr(at + kSeparator.size())) <= room) {
+        from = at + kSeparator.size();
+        break;
+      }
+    }
+    return string(kEllipsis) + string(text.substr(from));
+  }
+  // The last component alone is too long: its name up to its first bracket stays.
+  size_t bracket = last.find_first_of("(<[");
+  size_t head = bracket == string_view::npos ? 0 : bracket + 1;
+  if (columns(last.substr(0, head)) + 8 > room) {
+    return (cut ? string(kEllipsis) : string()) + shortenMiddle(last, room);
+  }
+  return (cut ? string(kEllipsis) : string()) + string(last.substr(0, head)) +
+         shortenMiddle(last.substr(head), room - columns(last.substr(0, head)));
+}
+
 string printablePath(const std::vector<string_view>& groups, string_view key) {
   string path;
   for (string_view group : groups) {

@@ -41,6 +41,12 @@ constexpr size_t kLineWidth = 100;
 // characters, never inside one.
 [[nodiscard]] std::string shortenMiddle(std::string_view text, size_t width);
 
+// A path joined by " › " that fits `width` columns: whole components are dropped from the left
+// behind "…" so that the last one, which says what it is, stays whole ("…internal › write ›
+// formatValueImpl!(…)"); a last component too long for the width keeps its head up to its first
+// bracket and is shortened in the middle after it.
+[[nodiscard]] std::string shortenPath(std::string_view text, size_t width);
+
 // The groups and the leaf key joined by " › ", each made printable.
 [[nodiscard]] std::string printablePath(const std::vector<std::string_view>& groups,
                                         std::string_view key);

@@ -35,6 +35,13 @@ struct Matching {
 };
 [[nodiscard]] Matching matchBuilds(const Document& oldDoc, const Document& newDoc);
 
+// `name` with the numbers that compilers make up written "#": numbered suffixes
+// (".dynarrayStorage.178", "literal.12", ".isra.0"), local labels (".LC3"), compiler-made
+// identifiers ("__lambda3", "__dgliteral12") and C++ lambdas ("{lambda()#2}"). Two builds
+// number such things differently, so leaves and groups that find no match by name are matched
+// by this. The page's compare.js makes the same names.
+[[nodiscard]] std::string numberlessName(std::string_view name);
+
 // The base name and order of a leaf key: "f#12" is ("f", 12), "f" is ("f", 0).
 struct KeyParts {
   std::string_view base;
@@ -57,7 +64,16 @@ struct ChangeCounts {
   Delta bytes[4] = {};
   uint64_t removedCount = 0;
   Delta removedBytes = 0;  // negative
+  // Alignment padding and linker fill ("Afterpadding", "(*fill*)"), counted apart from the
+  // symbols: the places whose size changed, and the bytes they changed by.
+  uint64_t paddingCount = 0;
+  Delta paddingBytes = 0;
 };
+// Per leaf, whether it is padding or fill: under a top-level "Afterpadding", "(*fill*)" or
+// "*fill*", or a "*fill*" at the top level itself (the page's kinds "pad" and "fill").
+[[nodiscard]] std::vector<bool> paddingLeaves(const Document& doc);
+// "padding and fill: +N bytes in M places"
+[[nodiscard]] std::string paddingLine(const ChangeCounts& counts);
 enum Status { kSame = 0, kGrown = 1, kShrunk = 2, kNew = 3 };
 [[nodiscard]] ChangeCounts countChanges(const Document& oldDoc, const Document& newDoc,
                                         const Matching& matching);
@@ -65,8 +81,37 @@ enum Status { kSame = 0, kGrown = 1, kShrunk = 2, kNew = 3 };
 // Whether growing from `oldTotal` to `newTotal` passes `limit` (equal to the limit passes).
 [[nodiscard]] bool grewPastLimit(uint64_t oldTotal, uint64_t newTotal, const GrowthLimit& limit);
 
+// One changed group or symbol: its path (groups, then the leaf's key), sizes and kind.
+struct ChangeRow {
+  Delta delta;
+  uint64_t oldSize, newSize;
+  std::string_view status;  // "new", "removed", "grown", "shrunk"
+  std::vector<std::string_view> path;
+  std::string_view mangledName;  // empty for a group
+};
+// Everything the comparison found: the matching, the counts, the changed top-level groups and
+// the changed symbols (padding and fill apart), each list largest change first.
+struct Changes {
+  Matching matching;
+  ChangeCounts counts;
+  std::vector<ChangeRow> groups;
+  std::vector<ChangeRow> leaves;
+};
+[[nodiscard]] Changes compare(const Document& oldDoc, const Document& newDoc);
+
+// Lines that warn that the two documents were made with different options (their records
+// differ), or nothing when they were not.
+[[nodiscard]] std::string optionsWarning(const Document& oldDoc, std::string_view oldName,
+                                         const Document& newDoc, std::string_view newName);
+
+// The comparison as JSON for programs (--diff): totals, counts, groups and every change.
+[[nodiscard]] std::string comparisonJson(const Document& oldDoc, std::string_view oldName,
+                                         const Document& newDoc, std::string_view newName);
+
 // The comparison: totals, changes by kind, the top-level groups and the `count` symbols with
 // the largest changes; with a limit, whether it holds and, when not, the groups that grew most.
+// The first lines warn when the documents were made with different options; with a limit such
+// documents are refused (std::runtime_error), since the verdict would mean nothing.
 struct ComparisonText {
   std::string text;
   bool grewTooMuch = false;

@@ -279,9 +279,11 @@ Base readBase(const CommandLine& line, std::ostream& out) {
   }
   Kept& k = kept();
   k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
-  base.doc = documentFromTree(k.baseTree->root);
+  base.doc = documentFromTree(k.baseTree->root, documentOptions(line.settings));
   if (!line.settings.html.empty()) {
-    base.mapJson = std::string(zel::utils::json::toJson(k.baseTree->root).get());
+    zel::utils::json::CustomJsonWriter<FastAppender> writer;
+    writeTreeJson(writer, k.baseTree->root, documentOptions(line.settings));
+    base.mapJson = std::string(writer.output.get());
   }
   return base;
 }
@@ -290,7 +292,7 @@ Base readBase(const CommandLine& line, std::ostream& out) {
 int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
                std::ostream& out) {
   const Settings& settings = line.settings;
-  Document doc = documentFromTree(tree);
+  Document doc = documentFromTree(tree, documentOptions(settings));
   std::string text;
   if (settings.summary) {
     text += report::summary(doc, settings.listLength);
@@ -305,6 +307,9 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
     status = comparison.grewTooMuch ? kGrewTooMuch : 0;
   }
   out << text << std::flush;
+  if (base != nullptr && !settings.diff.empty()) {
+    writeFile(settings.diff, report::comparisonJson(base->doc, settings.base, doc, line.output));
+  }
   if (!settings.csv.empty()) {
     writeFile(settings.csv, report::csv(doc));
   }
@@ -477,10 +482,11 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
       symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
 }
 
-void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {
+void writeDocument(ChunkedAppender& sink, const TreeNode& tree,
+                   const std::vector<std::string>& options) {
   sink.put(kDocumentPrefix);
   zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
-  writer.put(tree);
+  writeTreeJson(writer, tree, options);
   sink.flush();
 }
 
@@ -508,16 +514,19 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       base = readBase(line, out);
     }
     // Only the page needs the whole text at once; without it the text is written as it is made.
+    std::vector<std::string> options = documentOptions(line.settings);
     std::optional<FastAppender> json;
     if (!line.settings.html.empty()) {
-      json = zel::utils::json::toJson(k.tree->root);
+      zel::utils::json::CustomJsonWriter<FastAppender> writer;
+      writeTreeJson(writer, k.tree->root, options);
+      json = std::move(writer.output);
     }
-    writeOutput(line.output, out, [&json, &k](ChunkedAppender& sink) {
+    writeOutput(line.output, out, [&json, &k, &options](ChunkedAppender& sink) {
       if (json) {
         sink.put(kDocumentPrefix, json->get());
         sink.flush();
       } else {
-        writeDocument(sink, k.tree->root);
+        writeDocument(sink, k.tree->root, options);
       }
     });
     if (!wantsReports(line.settings)) {

@@ -245,7 +245,8 @@ struct ChunkLimits;
 
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.
-void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree);
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree,
+                   const std::vector<std::string>& options = {});
 
 // Drops the symbols that file nothing: those at address 0, and all but the last of those that
 // share an address (each of those is 0 bytes long). The others keep their sizes and order, so
@@ -278,12 +279,27 @@ void writeJson(Writer& writer, const OrderedMap<Value>& map) {
   writer.endObject();
 }
 
-// Written with an explicit stack rather than by recursion, for the same reason as ~TreeNode.
+// The tree and, when `options` is not empty, the record of the options that made it, as the
+// root's first member: {"options":["--modern"],"total":...}. Written with an explicit stack
+// rather than by recursion, for the same reason as ~TreeNode.
 template <typename Writer>
-void writeJson(Writer& writer, const TreeNode& root) {
-  auto open = [&writer](const TreeNode& node) {
+void writeTreeJson(Writer& writer, const TreeNode& root, const std::vector<std::string>& options) {
+  auto open = [&writer, &root, &options](const TreeNode& node) {
     bool first = true;
     writer.beginObject();
+    if (&node == &root && !options.empty()) {
+      writer.putString("options");
+      writer.output.put(':');
+      writer.output.put('[');
+      for (size_t k = 0; k < options.size(); ++k) {
+        if (k != 0) {
+          writer.output.put(',');
+        }
+        writer.putString(options[k]);
+      }
+      writer.output.put(']');
+      writer.output.put(',');
+    }
     writer.putMember(first, "total", node.total);
     writer.output.put(',');
     writer.putString("children");
@@ -317,6 +333,12 @@ void writeJson(Writer& writer, const TreeNode& root) {
     writer.endObject();
     stack.pop_back();
   }
+}
+
+// The classic document's tree, with no record of options.
+template <typename Writer>
+void writeJson(Writer& writer, const TreeNode& root) {
+  writeTreeJson(writer, root, {});
 }
 
 }  // namespace vorlith

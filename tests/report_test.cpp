@@ -197,20 +197,32 @@ TEST(MatchBuilds, MatchesGroupsByNameUnderMatchedParentsAndLeavesByKey) {
   Document oldDoc =
       doc(root(60, group("app", 30, group("util", 10, "", leaf("f", 10)), leaf("main", 20)),
                leaf("loose", 30)));
-  // util moved under lib: its leaf is new there, and the old one is removed.
+  // util moved under lib: by path its leaf is new there and the old one removed, but it is the
+  // same symbol (the same mangled name), so it is matched where it went. g moved too, and a
+  // symbol of another name took its place: that one stays new, the old g removed.
   Document newDoc = doc(root(80,
                              group("app", 40, "", leaf("main", 40)) + "," +
                                  group("lib", 10, group("util", 10, "", leaf("f", 10)), ""),
                              leaf("loose", 30)));
-  EXPECT_EQ(matchesOf(oldDoc, newDoc),
-            (std::vector<std::string>{"app/main<-app/main", "lib/util/f<-", "loose<-loose"}));
+  EXPECT_EQ(matchesOf(oldDoc, newDoc), (std::vector<std::string>{
+                                           "app/main<-app/main", "lib/util/f<-app/util/f",
+                                           "loose<-loose"}));
   report::ChangeCounts counts =
       report::countChanges(oldDoc, newDoc, report::matchBuilds(oldDoc, newDoc));
   EXPECT_EQ(counts.count[report::kGrown], 1u);
-  EXPECT_EQ(counts.count[report::kNew], 1u);
-  EXPECT_EQ(counts.count[report::kSame], 1u);
-  EXPECT_EQ(counts.removedCount, 1u);
-  EXPECT_TRUE(counts.bytes[report::kGrown] == 20 && counts.removedBytes == -10);
+  EXPECT_EQ(counts.count[report::kNew], 0u);
+  EXPECT_EQ(counts.count[report::kSame], 2u);
+  EXPECT_EQ(counts.removedCount, 0u);
+  EXPECT_TRUE(counts.bytes[report::kGrown] == 20);
+
+  Document renamed = doc(root(
+      80, group("app", 40, "", leaf("main", 40)) + "," + group("lib", 10, "", leaf("h", 10, "H")),
+      leaf("loose", 30)));
+  EXPECT_EQ(matchesOf(oldDoc, renamed),
+            (std::vector<std::string>{"app/main<-app/main", "lib/h<-", "loose<-loose"}));
+  counts = report::countChanges(oldDoc, renamed, report::matchBuilds(oldDoc, renamed));
+  EXPECT_TRUE(counts.count[report::kNew] == 1 && counts.removedCount == 1 &&
+              counts.removedBytes == -10);
 }
 
 TEST(MatchBuilds, PairsNumberedKeysByMangledNameAndSizeBeforeOrder) {
