@@ -141,10 +141,11 @@ NameMap<std::vector<Ordered>> leavesByBase(const Document& doc, uint32_t group) 
 }
 
 // Pairs the items of two lists that share a name (by `nameOf`), aligned on their sizes in the
-// order given. `pair` receives the two items of each pair.
+// order given; with `rest`, those of a name that alignment left on both sides then pair in
+// order. `pair` receives the two items of each pair.
 template <typename NameOf, typename Pair>
 void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
-               NameOf nameOf, Pair pair) {
+               NameOf nameOf, Pair pair, bool rest = true) {
   if (olds.empty() || news.empty()) {
     return;
   }
@@ -162,13 +163,45 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
     }
   }
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
+  std::vector<bool> oldPaired, newPaired;
   for (const auto& [name, bucket] : buckets) {
-    if (!bucket.news.empty()) {
-      pairs.clear();
-      alignLeaves(bucket.olds, bucket.news, pairs);
-      for (auto [a, b] : pairs) {
-        pair(a, b);
+    if (bucket.news.empty()) {
+      continue;
+    }
+    pairs.clear();
+    alignLeaves(bucket.olds, bucket.news, pairs);
+    for (auto [a, b] : pairs) {
+      pair(a, b);
+    }
+    if (!rest || pairs.size() == std::min(bucket.olds.size(), bucket.news.size())) {
+      continue;
+    }
+    // The buckets' items are in the order given, so a pair's items are found by position.
+    oldPaired.assign(bucket.olds.size(), false);
+    newPaired.assign(bucket.news.size(), false);
+    size_t i = 0;
+    size_t j = 0;
+    for (auto [a, b] : pairs) {
+      while (bucket.olds[i].leaf != a) {
+        ++i;
       }
+      while (bucket.news[j].leaf != b) {
+        ++j;
+      }
+      oldPaired[i] = true;
+      newPaired[j] = true;
+    }
+    for (i = 0, j = 0;; ++i, ++j) {
+      while (i < oldPaired.size() && oldPaired[i]) {
+        ++i;
+      }
+      while (j < newPaired.size() && newPaired[j]) {
+        ++j;
+      }
+      if (i == oldPaired.size() || j == newPaired.size()) {
+        break;
+      }
+      pair(bucket.olds[i].leaf, bucket.news[j].leaf);
     }
   }
 }
@@ -309,7 +342,7 @@ class Matcher {
       pairAlike(
           sameOld, sameNew,
           [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
-          [&](uint32_t a, uint32_t b) { pair(a, b); });
+          [&](uint32_t a, uint32_t b) { pair(a, b); }, false);
       std::vector<uint32_t> restOld, restNew;
       for (const Ordered& x : oldList) {
         if (m_.newLeafOf[x.leaf] == kUnmatched) {

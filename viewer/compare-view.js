@@ -122,6 +122,9 @@
     panel.hidden = false;
     const c = state.compare;
     const oldRoot = c.base;
+    const warning = $('compare-warning');
+    warning.hidden = !c.warning;
+    warning.textContent = c.warning;
     const box = $('compare-totals');
     box.textContent = '';
     const line = (label, value, key) => {
@@ -137,6 +140,14 @@
     line('New build', state.names.newName + ' \u2013 ' + M().exactBytes(state.root.size), 'new').dataset.name = state.names.newName;
     line('Difference', signedBytes(state.root.size - oldRoot.size), 'difference').dataset.value = String(state.root.size - oldRoot.size);
     line('Sum of all symbol changes', signedBytes(c.leafDeltaSum), 'sum').dataset.value = String(c.leafDeltaSum);
+    const pad = c.padding;
+    const padLine = document.createElement('div');
+    padLine.dataset.key = 'padding';
+    padLine.dataset.value = String(pad.bytes);
+    padLine.dataset.count = String(pad.count);
+    padLine.textContent = 'padding and fill: ' + (pad.bytes > 0 ? '+' : pad.bytes < 0 ? '-' : '') + Math.abs(pad.bytes) +
+      ' bytes in ' + pad.count + (pad.count === 1 ? ' place' : ' places');
+    box.appendChild(padLine);
     const ul = $('removed');
     ul.textContent = '';
     const removed = C().removedUnder(state.view);

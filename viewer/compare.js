@@ -117,6 +117,93 @@
     return true;
   }
 
+  const isDigit = (c) => c >= 48 && c <= 57;
+  const isLetter = (c) => (c >= 97 && c <= 122) || (c >= 65 && c <= 90);
+  const isHex = (c) => isDigit(c) || (c >= 97 && c <= 102) || (c >= 65 && c <= 70);
+  const isIdentifier = (c) => isDigit(c) || isLetter(c) || c === 95;
+  const AFTER_SUFFIX = '. ])@#';
+
+  // `name` with the numbers that compilers make up written "#", exactly as the command line
+  // makes it (src/report_diff.cpp, numberlessName): numbered suffixes (".dynarrayStorage.178",
+  // "literal.12", ".isra.0"), local labels (".LC3"), compiler-made identifiers ("__lambda3"),
+  // C++ lambdas ("{lambda()#2}") and offsets into sections ("(.eh_frame+0x5e60)").
+  function numberlessName(name) {
+    const local = name.startsWith('.L');
+    let out = '';
+    let identifierStart = 0;
+    let k = 0;
+    while (k < name.length) {
+      const c = name.charCodeAt(k);
+      if (c === 43 && name.startsWith('0x', k + 1) && k + 3 < name.length && isHex(name.charCodeAt(k + 3))) {
+        out += '+0x#';
+        for (k += 3; k < name.length && isHex(name.charCodeAt(k));) k++;
+        identifierStart = k;
+        continue;
+      }
+      if (!isDigit(c)) {
+        if (!isIdentifier(c)) identifierStart = k + 1;
+        out += name[k];
+        k++;
+        continue;
+      }
+      let end = k;
+      while (end < name.length && isDigit(name.charCodeAt(end))) end++;
+      const before = k > 0 ? name[k - 1] : '';
+      const after = end < name.length ? name[end] : '';
+      const numbered = local ||
+        (before === '.' && (after === '' || AFTER_SUFFIX.includes(after))) ||
+        (before === '#' && (after === '}' || after === ')')) ||
+        (before !== '' && isLetter(before.charCodeAt(0)) && name.startsWith('__', identifierStart));
+      out += numbered ? '#' : name.slice(k, end);
+      k = end;
+    }
+    return out;
+  }
+
+  // Pairs the nodes of two lists (each in the page's order) that share a name by `nameOf`,
+  // aligned on their sizes, then the rest of each name in order.
+  function pairAlike(olds, news, nameOf) {
+    if (!olds.length || !news.length) return;
+    const buckets = new Map();
+    for (const o of olds) {
+      const name = nameOf(o);
+      let b = buckets.get(name);
+      if (!b) buckets.set(name, (b = { olds: [], news: [] }));
+      b.olds.push(o);
+    }
+    for (const n of news) {
+      const b = buckets.get(nameOf(n));
+      if (b) b.news.push(n);
+    }
+    for (const b of buckets.values()) {
+      if (!b.news.length) continue;
+      align(b.olds, b.news);
+      // What alignment left on both sides pairs in order.
+      const restOld = b.olds.filter((x) => !x.other);
+      const restNew = b.news.filter((x) => !x.other);
+      for (let i = 0; i < Math.min(restOld.length, restNew.length); i++) pair(restOld[i], restNew[i]);
+    }
+  }
+
+  // Leaves of a matched pair of groups that found no match by key, by their key's base without
+  // compiler-made numbers: ".dynarrayStorage.178" is ".dynarrayStorage.192" of the next build.
+  function matchNumberedLeaves(oldGroup, newGroup) {
+    const olds = oldGroup.children.filter((c) => c.isLeaf && !c.other);
+    if (!olds.length) return;
+    const news = newGroup.children.filter((c) => c.isLeaf && !c.other);
+    pairAlike(olds, news, (n) => numberlessName(splitKey(n.name).base));
+  }
+
+  // Leaves still unmatched on both sides, wherever they are filed, by their mangled name: the
+  // same symbol filed under another path. Each side by size, address and key.
+  function matchMovedLeaves(oldRoot, newRoot) {
+    const rest = (root) => root.all.filter((n) => n.isLeaf && !n.other && n.mangledName !== '')
+      .sort((a, b) => b.size - a.size || a.address - b.address || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+    const olds = rest(oldRoot);
+    if (!olds.length) return;
+    pairAlike(olds, rest(newRoot), (n) => n.mangledName);
+  }
+
   function matchLeaves(oldGroup, newGroup) {
     if (matchUniqueLeaves(oldGroup, newGroup)) return;
     const olds = leavesByBase(oldGroup);
@@ -150,13 +237,27 @@
       pair(oldGroup, newGroup);
       const oldGroups = new Map();
       for (const c of oldGroup.children) if (!c.isLeaf) oldGroups.set(c.name, c);
+      const restNew = [];
       for (const c of newGroup.children) {
         if (c.isLeaf) continue;
         const o = oldGroups.get(c.name);
-        if (o) stack.push([o, c]);
+        if (o) {
+          pair(o, c);
+          stack.push([o, c]);
+        } else {
+          restNew.push(c);
+        }
+      }
+      // Sub-groups left on both sides, by their names without compiler-made numbers.
+      if (restNew.length && oldGroups.size) {
+        const restOld = oldGroup.children.filter((c) => !c.isLeaf && !c.other);
+        pairAlike(restOld, restNew, (n) => numberlessName(n.name));
+        for (const c of restNew) if (c.other) stack.push([c.other, c]);
       }
       matchLeaves(oldGroup, newGroup);
+      matchNumberedLeaves(oldGroup, newGroup);
     }
+    matchMovedLeaves(oldRoot, newRoot);
   }
 
   function clearMatches(root) {
@@ -171,23 +272,44 @@
     return n.size > n.other.size ? GROWN : n.size < n.other.size ? SHRUNK : SAME;
   }
 
-  // Matches the two trees and sums the changes by kind over the leaves of both builds.
+  // Alignment padding and linker fill: what model.js files as the kinds "pad" and "fill".
+  function isPadding(n) {
+    return n.kind === 'pad' || n.kind === 'fill';
+  }
+
+  // Matches the two trees and sums the changes by kind over the leaves of both builds; padding
+  // and fill apart, as the places whose size changed and the bytes they changed by.
   function compare(newRoot, oldRoot) {
     clearMatches(newRoot);
     clearMatches(oldRoot);
     matchGroups(oldRoot, newRoot);
     const counts = [0, 0, 0, 0];
     const bytes = [0, 0, 0, 0];
+    const padding = { count: 0, bytes: 0 };
+    let sum = 0;
     for (const n of newRoot.all) {
       n.status = statusOf(n);
       if (!n.isLeaf) continue;
+      const d = deltaOf(n);
+      sum += d;
+      if (isPadding(n) || (n.other && isPadding(n.other))) {
+        if (d || !n.other) padding.count++;
+        padding.bytes += d;
+        continue;
+      }
       counts[n.status]++;
-      bytes[n.status] += deltaOf(n);
+      bytes[n.status] += d;
     }
     let removedCount = 0;
     let removedBytes = 0;
     for (const o of oldRoot.all) {
       if (o.isLeaf && !o.other) {
+        sum -= o.size;
+        if (isPadding(o)) {
+          padding.count++;
+          padding.bytes -= o.size;
+          continue;
+        }
         removedCount++;
         removedBytes -= o.size;
       }
@@ -195,8 +317,27 @@
     return {
       base: oldRoot,
       leaves: { counts, bytes, removedCount, removedBytes },
-      leafDeltaSum: bytes[GROWN] + bytes[SHRUNK] + bytes[NEW] + removedBytes,
+      padding,
+      leafDeltaSum: sum,
+      warning: optionsWarning(oldRoot, newRoot),
     };
+  }
+
+  // What a document says of the options that made it (model.js keeps its record as `options`,
+  // null when it has none).
+  function optionsText(root) {
+    if (root.options && root.options.length) return 'made with ' + root.options.join(' ');
+    return root.options ? 'made without options' : 'no record of options (made without options, or by an earlier vorlith)';
+  }
+
+  // Lines that warn when the two documents were made with different options, else ''. A
+  // document without a record is taken as made without options, as the command line takes it.
+  function optionsWarning(oldRoot, newRoot) {
+    const a = oldRoot.options || [];
+    const b = newRoot.options || [];
+    if (a.length === b.length && a.every((x, i) => x === b[i])) return '';
+    return 'The documents were made with different options; some differences may come from that. Old: ' +
+      optionsText(oldRoot) + '. New: ' + optionsText(newRoot) + '.';
   }
 
   function deltaOf(n) {
@@ -242,16 +383,18 @@
       rows.splice(lo, 0, row);
       if (rows.length > limit) rows.shift();
     };
+    // Padding and fill are summed apart; they are listed only inside a group of their own.
+    const listed = (n) => group.parent && isPadding(group) ? true : !isPadding(n) && !(n.other && isPadding(n.other));
     for (let i = group.id; i < group.end; i++) {
       const n = root.all[i];
-      if (n.isLeaf) consider({ leaf: n, old: n.other, delta: deltaOf(n) });
+      if (n.isLeaf && listed(n)) consider({ leaf: n, old: n.other, delta: deltaOf(n) });
     }
     if (group.other) {
       const old = group.other;
       const oldRoot = rootOfNew(old);
       for (let i = old.id; i < old.end; i++) {
         const o = oldRoot.all[i];
-        if (o.isLeaf && !o.other) consider({ leaf: null, old: o, delta: -o.size });
+        if (o.isLeaf && !o.other && listed(o)) consider({ leaf: null, old: o, delta: -o.size });
       }
     }
     return rows.sort((a, b) => rank(b) - rank(a) || b.delta - a.delta);
@@ -265,7 +408,8 @@
 
   const api = {
     SAME, GROWN, SHRUNK, NEW, STATUS_NAMES,
-    splitKey, compare, deltaOf, removedUnder, largestChanges, align,
+    splitKey, compare, deltaOf, removedUnder, largestChanges, align, numberlessName, isPadding,
+    optionsWarning,
   };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else global.VorlithCompare = api;

@@ -165,6 +165,8 @@
   function buildModel(doc) {
     if (!isObject(doc)) throw new DocumentError('its top level is not an object');
     const root = new Node('', 0, null, false);
+    // The record of the options that made the document, when it has one ({"options":[...]}).
+    root.options = Array.isArray(doc.options) ? doc.options.filter((o) => typeof o === 'string') : null;
     const stack = [[doc, root]];
     const built = [];
     while (stack.length) {

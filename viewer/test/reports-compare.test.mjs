@@ -7,7 +7,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { tempDir, viewerDir } from './browser.mjs';
+import { repoDir, tempDir, viewerDir } from './browser.mjs';
 import { vorlithBin } from './reports.mjs';
 
 const require = createRequire(import.meta.url);
@@ -19,7 +19,18 @@ const ELLIPSIS = '\u2026';
 
 const bin = vorlithBin();
 const builds = path.join(viewerDir, 'test', 'builds');
-const PAIRS = [['before', 'after'], ['ldc-before', 'ldc-after']];
+// [directory, old map, new map, options to try]: the shop program of test/builds, and the stock
+// program of tests/data/builds (gdc and ldc2, each linked by GNU ld, ld.lld and mold, -O2, its
+// second build changed in its source), whose compilers number their lambdas, literals and
+// clones differently from one build to the next. ld.lld and mold maps are read only with
+// --modern.
+const stock = path.join(repoDir, 'tests', 'data', 'builds');
+const PAIRS = [
+  [builds, 'before', 'after', [[], ['--modern']]],
+  [builds, 'ldc-before', 'ldc-after', [[], ['--modern']]],
+  ...['gdc', 'ldc'].flatMap((c) => ['ld', 'lld', 'mold'].map((l) =>
+    [stock, `${c}-${l}-before`, `${c}-${l}-after`, l === 'ld' ? [[], ['--modern']] : [['--modern']]])),
+];
 
 const load = (file) => M.buildModel(M.parseDocumentText(fs.readFileSync(file, 'utf8')));
 
@@ -46,15 +57,40 @@ function parseTable(out, title) {
   return rows;
 }
 
-// Whether a name the command line printed (perhaps shortened in the middle) is `full`.
+// Whether a name the command line printed (perhaps shortened from the left and in the middle
+// of its last component) is `full`: its pieces between the ellipses appear in order, the first
+// at the start and the last at the end unless an ellipsis stands there.
 function sameName(printed, full) {
   if (printed === full) return true;
-  const cut = printed.indexOf(ELLIPSIS);
-  if (cut < 0) return false;
-  const head = printed.slice(0, cut);
-  const tail = printed.slice(cut + ELLIPSIS.length);
-  return full.length > printed.length && full.startsWith(head) && full.endsWith(tail);
+  const pieces = printed.split(ELLIPSIS);
+  if (pieces.length < 2 || full.length <= printed.length) return false;
+  if (!full.startsWith(pieces[0]) || !full.endsWith(pieces[pieces.length - 1])) return false;
+  let at = pieces[0].length;
+  for (const piece of pieces.slice(1, -1)) {
+    const found = full.indexOf(piece, at);
+    if (found < 0) return false;
+    at = found + piece.length;
+  }
+  return at <= full.length - pieces[pieces.length - 1].length;
 }
+
+// The last component of a printed path is never cut from the left: the row says what changed.
+function keepsLastComponent(printed, full) {
+  const last = full.split(SEPARATOR).pop();
+  const shown = printed.split(SEPARATOR).pop().replace(/^\u2026/, '');
+  const bracket = last.search(/[(<[]/);
+  const head = bracket < 0 ? '' : last.slice(0, bracket + 1);
+  return shown === last || (printed.includes(SEPARATOR) || printed.startsWith(ELLIPSIS) ? shown.startsWith(head) : true);
+}
+
+// "padding and fill: +2649 bytes in 377 places"
+function parsePadding(out) {
+  const m = /^padding and fill: ([-+]?\d+) bytes in (\d+) places?$/m.exec(out);
+  assert.ok(m, 'no padding line in:\n' + out);
+  return { bytes: Number(m[1]), count: Number(m[2]) };
+}
+
+const columnsOf = (text) => [...text].length;
 
 function expectSameRows(cliRows, pageRows, what) {
   assert.equal(cliRows.length, pageRows.length, what + ': number of rows');
@@ -95,20 +131,22 @@ function pageGroupRows(newRoot) {
 }
 
 describe('the command line and the page find the same changes', { skip: !bin && 'no vorlith executable (set VORLITH_BIN)' }, () => {
-  for (const [before, after] of PAIRS) {
-    for (const options of [[], ['--modern']]) {
+  for (const [where, before, after, optionSets] of PAIRS) {
+    for (const options of optionSets) {
       for (const baseKind of ['document', 'map']) {
         const label = `${before} → ${after}${options.length ? ' ' + options.join(' ') : ''}, older build as a ${baseKind}`;
         it(label, () => {
           const dir = tempDir('vorlith-compare-');
           const oldDoc = path.join(dir, 'old.json');
           const newDoc = path.join(dir, 'new.json');
-          const oldMap = path.join(builds, before + '.map');
+          const diffFile = path.join(dir, 'diff.json');
+          const oldMap = path.join(where, before + '.map');
           execFileSync(bin, [...options, oldMap, oldDoc]);
           const base = baseKind === 'document' ? oldDoc : oldMap;
-          const run = spawnSync(bin, [...options, '--summary=1000000', '--base=' + base,
-            path.join(builds, after + '.map'), newDoc], { encoding: 'utf8' });
+          const run = spawnSync(bin, [...options, '--summary=1000000', '--base=' + base, '--diff=' + diffFile,
+            path.join(where, after + '.map'), newDoc], { encoding: 'utf8' });
           assert.equal(run.status, 0, run.stderr);
+          assert.ok(run.stdout.startsWith('Total: '), 'no warning: both were made with the same options');
 
           const newRoot = load(newDoc);
           const oldRoot = load(oldDoc);
@@ -124,11 +162,63 @@ describe('the command line and the page find the same changes', { skip: !bin && 
           // The pair must really differ in every way, or the test would prove little.
           for (const kind of ['new', 'removed', 'grown', 'shrunk']) assert.ok(counts[kind][0] > 0, kind);
 
+          assert.deepEqual(parsePadding(run.stdout), r.padding);
+          assert.equal(r.warning, '');
+
           const leafRows = parseTable(run.stdout, 'Largest changes (path › key)');
-          expectSameRows(leafRows, pageLeafRows(newRoot), 'symbols');
+          const pageRows = pageLeafRows(newRoot);
+          expectSameRows(leafRows, pageRows, 'symbols');
           expectSameRows(parseTable(run.stdout, 'Top-level group'), pageGroupRows(newRoot), 'groups');
+
+          // The data for programs lists the same changes in the same order, with whole paths.
+          const diff = JSON.parse(fs.readFileSync(diffFile, 'utf8'));
+          assert.equal(diff.changes.length, leafRows.length);
+          diff.changes.forEach((c, k) => {
+            const row = leafRows[k];
+            const full = c.path.join(SEPARATOR);
+            assert.deepEqual([c.kind, c.change, c.old, c.new], [row.status, row.delta, row.old, row.now], full);
+            assert.ok(sameName(row.name, full), `${row.name} is not ${full}`);
+            assert.ok(columnsOf(row.name) <= 100, row.name);
+            assert.ok(keepsLastComponent(row.name, full), `${row.name} lost the end of ${full}`);
+          });
+          assert.deepEqual(diff.symbols.new, { count: counts.new[0], bytes: counts.new[1] });
+          assert.deepEqual(diff.paddingAndFill, r.padding);
+          assert.equal(diff.warning, null);
+
+          // Renamed compiler data (a lambda, a literal or a clone numbered anew) is never new in
+          // one build and removed from the same place in the other.
+          const place = (c) => c.path.slice(0, -1).concat(C.numberlessName(C.splitKey(c.path[c.path.length - 1]).base)).join('\u0000');
+          const removed = new Set(diff.changes.filter((c) => c.kind === 'removed').map(place));
+          for (const c of diff.changes.filter((x) => x.kind === 'new')) {
+            assert.ok(!removed.has(place(c)), 'new and removed: ' + c.path.join(SEPARATOR));
+          }
         });
       }
     }
   }
+});
+
+describe('documents made with different options', { skip: !bin && 'no vorlith executable (set VORLITH_BIN)' }, () => {
+  it('are compared with a warning on the first line, in the page too, and refused under --max-growth', () => {
+    const dir = tempDir('vorlith-options-');
+    const classic = path.join(dir, 'classic.json');
+    const modern = path.join(dir, 'modern.json');
+    execFileSync(bin, [path.join(stock, 'gdc-ld-before.map'), classic]);
+    const run = spawnSync(bin, ['--modern', '--base=' + classic, path.join(stock, 'gdc-ld-after.map'), modern], { encoding: 'utf8' });
+    assert.equal(run.status, 0, run.stderr);
+    const first = run.stdout.split('\n').slice(0, 3);
+    assert.match(first[0], /^Warning: the documents were made with different options/);
+    assert.match(first[1], /old: .*classic\.json: no record of options \(made without options, or by an earlier vorlith\)$/);
+    assert.match(first[2], /new: .*modern\.json: made with --modern$/);
+    const r = C.compare(load(modern), load(classic));
+    assert.match(r.warning, /different options/);
+    assert.match(r.warning, /Old: no record of options/);
+    assert.match(r.warning, /New: made with --modern/);
+
+    const kept = fs.readFileSync(modern);
+    const refused = spawnSync(bin, ['--base=' + modern, '--max-growth=50%', path.join(stock, 'gdc-ld-after.map'), classic], { encoding: 'utf8' });
+    assert.equal(refused.status, 1);
+    assert.match(refused.stderr, /^Cannot check the size budget: the two documents were made with different options/);
+    assert.deepEqual(fs.readFileSync(modern), kept);
+  });
 });
