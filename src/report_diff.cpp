@@ -118,11 +118,6 @@ class NumberlessNames {
   std::deque<string> made_;
 };
 
-// Hash tables keyed by names from the documents use the run's keyed hash, as the tree does:
-// a fixed-seed hash would let a document's author make every name land in one chain.
-struct NameHash {
-  size_t operator()(string_view name) const { return static_cast<size_t>(keyedHash(name)); }
-};
 template <typename Value>
 using NameMap = std::unordered_map<string_view, Value, NameHash>;
 
@@ -145,7 +140,7 @@ NameMap<std::vector<Ordered>> leavesByBase(const Document& doc, uint32_t group) 
 // order. `pair` receives the two items of each pair.
 template <typename NameOf, typename Pair>
 void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
-               NameOf nameOf, Pair pair, bool rest = true) {
+               NameOf nameOf, Pair pair, MatchWork& work, bool rest = true) {
   if (olds.empty() || news.empty()) {
     return;
   }
@@ -162,6 +157,7 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
       b->second.news.push_back(x);
     }
   }
+  work.tableSlots += buckets.bucket_count();
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   std::vector<bool> oldPaired, newPaired;
   for (const auto& [name, bucket] : buckets) {
@@ -208,7 +204,8 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
 
 class Matcher {
  public:
-  Matcher(const Document& oldDoc, const Document& newDoc) : old_(oldDoc), new_(newDoc) {
+  Matcher(const Document& oldDoc, const Document& newDoc, MatchWork& work)
+      : old_(oldDoc), new_(newDoc), work_(work) {
     m_.newGroupOf.assign(oldDoc.groups.size(), kUnmatched);
     m_.oldGroupOf.assign(newDoc.groups.size(), kUnmatched);
     m_.newLeafOf.assign(oldDoc.leaves.size(), kUnmatched);
@@ -247,6 +244,7 @@ class Matcher {
   void matchChildren(uint32_t o, uint32_t n, std::vector<std::pair<uint32_t, uint32_t>>& pending) {
     NameMap<uint32_t> oldChildren;
     old_.forEachChild(o, [&](uint32_t c) { oldChildren.emplace(old_.groups[c].name, c); });
+    work_.tableSlots += oldChildren.bucket_count();
     if (oldChildren.empty()) {
       return;
     }
@@ -286,7 +284,7 @@ class Matcher {
         [&](bool isOld, uint32_t g) {
           return names.of((isOld ? old_ : new_).groups[g].name);
         },
-        [&](uint32_t a, uint32_t b) { pairGroups(a, b, pending); });
+        [&](uint32_t a, uint32_t b) { pairGroups(a, b, pending); }, work_);
   }
 
   bool anySuffix(const Document& doc, uint32_t group) const {
@@ -308,6 +306,7 @@ class Matcher {
     for (uint32_t k = 0; k < og.leafCount; ++k) {
       byKey.emplace(old_.leaves[og.firstLeaf + k].key, og.firstLeaf + k);
     }
+    work_.tableSlots += byKey.bucket_count();
     for (uint32_t k = 0; k < ng.leafCount; ++k) {
       if (auto found = byKey.find(new_.leaves[ng.firstLeaf + k].key); found != byKey.end()) {
         pair(found->second, ng.firstLeaf + k);
@@ -325,6 +324,7 @@ class Matcher {
     }
     auto olds = leavesByBase(old_, o);
     auto news = leavesByBase(new_, n);
+    work_.tableSlots += olds.bucket_count() + news.bucket_count();
     for (const auto& [base, newList] : news) {
       auto found = olds.find(base);
       if (found == olds.end()) {
@@ -342,7 +342,7 @@ class Matcher {
       pairAlike(
           sameOld, sameNew,
           [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
-          [&](uint32_t a, uint32_t b) { pair(a, b); }, false);
+          [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
       std::vector<uint32_t> restOld, restNew;
       for (const Ordered& x : oldList) {
         if (m_.newLeafOf[x.leaf] == kUnmatched) {
@@ -391,7 +391,7 @@ class Matcher {
         [&](bool isOld, uint32_t leaf) {
           return names.of(splitKey((isOld ? old_ : new_).leaves[leaf].key).base);
         },
-        [&](uint32_t a, uint32_t b) { pair(a, b); });
+        [&](uint32_t a, uint32_t b) { pair(a, b); }, work_);
   }
 
   // Leaves still unmatched on both sides, wherever they are filed, by their mangled name: a
@@ -429,11 +429,12 @@ class Matcher {
     pairAlike(
         olds, rest(new_, m_.oldLeafOf),
         [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
-        [&](uint32_t a, uint32_t b) { pair(a, b); });
+        [&](uint32_t a, uint32_t b) { pair(a, b); }, work_);
   }
 
   const Document& old_;
   const Document& new_;
+  MatchWork& work_;
   Matching m_;
 };
 
@@ -591,6 +592,10 @@ string limitText(const GrowthLimit& limit, uint64_t oldTotal) {
 
 }  // namespace
 
+size_t NameHash::operator()(string_view name) const {
+  return static_cast<size_t>(keyedHash(name));
+}
+
 string numberlessName(string_view name) {
   // Local labels (".LC12", ".L.str.5", ".Lswitch.table.3") are numbered through and through.
   bool local = name.substr(0, 2) == ".L";
@@ -724,8 +729,9 @@ void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem
   }
 }
 
-Matching matchBuilds(const Document& oldDoc, const Document& newDoc) {
-  return Matcher(oldDoc, newDoc).run();
+Matching matchBuilds(const Document& oldDoc, const Document& newDoc, MatchWork* work) {
+  MatchWork ignored;
+  return Matcher(oldDoc, newDoc, work != nullptr ? *work : ignored).run();
 }
 
 std::vector<bool> paddingLeaves(const Document& doc) {

@@ -33,7 +33,19 @@ struct Matching {
   std::vector<uint32_t> newLeafOf;   // per old leaf
   std::vector<uint32_t> oldLeafOf;   // per new leaf
 };
-[[nodiscard]] Matching matchBuilds(const Document& oldDoc, const Document& newDoc);
+// The work a matching did, for tests that keep it in proportion to the documents: the slots of
+// every hash table it filled, each counted once.
+struct MatchWork {
+  uint64_t tableSlots = 0;
+};
+[[nodiscard]] Matching matchBuilds(const Document& oldDoc, const Document& newDoc,
+                                   MatchWork* work = nullptr);
+
+// The hash of the comparison's tables of names: the run's keyed hash, as the tree's tables
+// use, since a fixed-seed hash would let a document's author put every name in one chain.
+struct NameHash {
+  size_t operator()(std::string_view name) const;
+};
 
 // `name` with the numbers that compilers make up written "#": numbered suffixes
 // (".dynarrayStorage.178", "literal.12", ".isra.0"), local labels (".LC3"), compiler-made

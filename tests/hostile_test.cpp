@@ -23,11 +23,14 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "demangle.h"
 #include "dsym.h"
+#include "document.h"
 #include "mapfile.h"
+#include "reports.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 #include "zel/utils/text.h"
@@ -527,6 +530,86 @@ TEST(Hostile, NamesThatCollideUnderAFixedSeedHashProbeNoLongerThanRandomOnes) {
   // keyed, the longest probe of either set is a few dozen slots at most.
   EXPECT_LE(hostile, 4 * benign + 64);
   EXPECT_LE(benign, 200u);
+}
+
+namespace {
+
+// A document of one group "g" holding a sub-group per name, each with one leaf, and a leaf per
+// name in "g" itself: the shapes that a comparison's tables see at their largest.
+vorlith::Document wideDocument(const std::vector<std::string>& names) {
+  vorlith::Document doc;
+  doc.groups.emplace_back();
+  doc.groups.push_back({"g", 0, 0, vorlith::kNoGroup, vorlith::kNoGroup, vorlith::kNoGroup, 0, 0});
+  doc.groups[0].firstChild = doc.groups[0].lastChild = 1;
+  for (const std::string& name : names) {
+    auto index = static_cast<uint32_t>(doc.groups.size());
+    vorlith::DocGroup sub{doc.text->copy(name), 1, 1, vorlith::kNoGroup, vorlith::kNoGroup,
+                          vorlith::kNoGroup, 0, 0};
+    vorlith::DocGroup& parent = doc.groups[1];
+    (parent.lastChild == vorlith::kNoGroup ? parent.firstChild
+                                           : doc.groups[parent.lastChild].nextSibling) = index;
+    parent.lastChild = index;
+    doc.groups.push_back(sub);
+  }
+  doc.groups[1].firstLeaf = 0;
+  for (const std::string& name : names) {
+    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", 1});
+  }
+  doc.groups[1].leafCount = static_cast<uint32_t>(names.size());
+  for (uint32_t g = 2; g < doc.groups.size(); ++g) {
+    doc.groups[g].firstLeaf = static_cast<uint32_t>(doc.leaves.size());
+    doc.groups[g].leafCount = 1;
+    doc.leaves.push_back({"x", 1, 0, "x", "", g});
+  }
+  return doc;
+}
+
+}  // namespace
+
+// A group of 200,000 groups: each group's table is its own, so the slots the matching fills
+// stay in proportion to the groups (a table cleared for every group once the wide one had
+// grown it cost 200,000 slots each time, 7.7 s against 0.36 s).
+TEST(Hostile, ComparisonWorkStaysInProportionToTheDocuments) {
+  const size_t count = 200000;
+  vorlith::Document wide = wideDocument(randomNames(count, 12));
+  vorlith::Document same = wideDocument(randomNames(count, 12));
+  vorlith::report::MatchWork work;
+  vorlith::report::Matching m = vorlith::report::matchBuilds(wide, same, &work);
+  EXPECT_EQ(std::count(m.oldLeafOf.begin(), m.oldLeafOf.end(), vorlith::report::kUnmatched), 0);
+  const uint64_t size = wide.groups.size() + wide.leaves.size();
+  std::printf("[ hostile  ] comparison of %llu groups and leaves: %llu table slots\n",
+              static_cast<unsigned long long>(size),
+              static_cast<unsigned long long>(work.tableSlots));
+  EXPECT_LE(work.tableSlots, 8 * size);
+}
+
+// Names that share one value of the standard library's hash spread over the comparison's
+// tables like random ones, and matching them takes about as long.
+TEST(Hostile, ComparisonOfNamesThatCollideUnderAFixedSeedHash) {
+  const size_t count = 20000;
+  const std::vector<std::string> colliding = namesCollidingUnderTheFixedSeedHash(count);
+  const std::vector<std::string> random = randomNames(count, 16);
+  auto largestBucket = [](const std::vector<std::string>& names) {
+    std::unordered_map<std::string_view, int, vorlith::report::NameHash> table;
+    for (const std::string& name : names) {
+      table.emplace(name, 0);
+    }
+    size_t largest = 0;
+    for (size_t b = 0; b < table.bucket_count(); ++b) {
+      largest = std::max(largest, table.bucket_size(b));
+    }
+    return largest;
+  };
+  const size_t hostile = largestBucket(colliding), benign = largestBucket(random);
+  std::printf("[ hostile  ] largest bucket: %zu for colliding names, %zu for random ones\n",
+              hostile, benign);
+  EXPECT_LE(hostile, 4 * benign + 16);
+
+  vorlith::Document a = wideDocument(colliding), b = wideDocument(colliding);
+  vorlith::Document c = wideDocument(random), d = wideDocument(random);
+  const double plain = bestOf(3, [&] { (void)vorlith::report::comparison(c, "c", d, "d", 20, nullptr); });
+  const double took = bestOf(3, [&] { (void)vorlith::report::comparison(a, "a", b, "b", 20, nullptr); });
+  expectNotFarSlower("comparison of 20,000 colliding names", took, plain);
 }
 
 namespace {
