@@ -912,6 +912,7 @@ ComparisonText comparison(const Document& oldDoc, string_view oldName, const Doc
   if (!leaves.empty()) {
     out += "\n" + table.rows(leaves, "Largest changes (path › key)");
   }
+  out += templateGrowthSection(oldDoc, newDoc, count);
 
   if (limit != nullptr) {
     result.grewTooMuch = grewPastLimit(oldTotal, newTotal, *limit);

@@ -90,7 +90,7 @@ string summary(const Document& doc, uint64_t count) {
     out += columns.row(std::to_string(leaf.size), humanSize(leaf.size), share(leaf.size, total),
                        printablePath(doc.pathOf(leaf.group), leaf.key));
   }
-  return out;
+  return out + templatesSection(doc, count);
 }
 
 }  // namespace vorlith::report

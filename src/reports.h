@@ -19,6 +19,36 @@ namespace vorlith::report {
 // with their paths; every line fits kLineWidth columns.
 [[nodiscard]] std::string summary(const Document& doc, uint64_t count);
 
+// ---- Templates by total size (report_templates.cpp) ----
+
+// The template a symbol belongs to, from the name it is shown by: the qualified name up to the
+// first template marker of its own name ("std.format.write.formattedWrite" of
+// "... std.format.write.formattedWrite!(...)(...)", "std::vector" of
+// "std::vector<int>::push_back(int const&)") and the instance (the name through the marker's
+// arguments). Both are empty when the name is not of a template instance.
+struct TemplateOf {
+  std::string name;
+  std::string instance;
+};
+[[nodiscard]] TemplateOf templateOf(std::string_view shownName);
+
+// One template over the whole document: its symbols' sizes summed, how many symbols and
+// instances, and its largest instances (at most three, with their sums).
+struct TemplateTotal {
+  std::string name;
+  uint64_t total = 0;
+  uint64_t symbols = 0;
+  uint64_t instances = 0;
+  std::vector<std::pair<std::string, uint64_t>> largest;
+};
+// Every template of the document, largest total first (equal totals by name).
+[[nodiscard]] std::vector<TemplateTotal> templatesByTotal(const Document& doc);
+// The --summary section "Templates by total size" (the `count` largest), or "" when none.
+[[nodiscard]] std::string templatesSection(const Document& doc, uint64_t count);
+// The comparison's section "Templates that grew most" (at most `count`), or "" when none grew.
+[[nodiscard]] std::string templateGrowthSection(const Document& oldDoc, const Document& newDoc,
+                                                uint64_t count);
+
 // ---- Comparison (report_diff.cpp) ----
 
 constexpr uint32_t kUnmatched = UINT32_MAX;
