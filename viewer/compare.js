@@ -264,6 +264,7 @@
     for (const n of root.all) {
       n.other = null;
       n.status = SAME;
+      n.changeSize = 0;
     }
   }
 
@@ -313,6 +314,13 @@
         removedCount++;
         removedBytes -= o.size;
       }
+    }
+    // Absolute changes summed up the tree, for sizing boxes by the change: children come after
+    // their parents in `all`, so one backward pass adds each into its parent.
+    for (let i = newRoot.all.length - 1; i >= 0; i--) {
+      const n = newRoot.all[i];
+      if (n.isLeaf) n.changeSize = Math.abs(deltaOf(n));
+      if (n.parent) n.parent.changeSize += n.changeSize;
     }
     return {
       base: oldRoot,

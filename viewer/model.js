@@ -33,6 +33,7 @@
       this.holdsMatch = 0; // search generation that matched something below
       this.other = null; // the matched node of the other build, when comparing
       this.status = 0; // change status, when comparing
+      this.changeSize = 0; // when comparing: the absolute changes of the symbols below, summed
     }
   }
 

@@ -1,6 +1,6 @@
 /* The page itself: its state, what is shown (a document or a comparison, the current group from
  * the URL fragment), and the wiring of the other parts (load.js, layout.js, draw.js, panels.js,
- * compare-view.js, interact.js). Every name from a document reaches the page through
+ * compare-view.js, templates.js, interact.js). Every name from a document reaches the page through
  * textContent or canvas fillText only: names are untrusted.
  */
 (function () {
@@ -144,6 +144,7 @@
       state.sort = { key: 'size', dir: -1 };
     }
     VorlithPanels.renderTableHead(app);
+    VorlithTemplates.render(app);
     state.stats.buildMs = performance.now() - t0;
     clearMessage();
     $('intro').hidden = true;
@@ -271,7 +272,9 @@
     state.width = w;
     state.height = h;
     const t0 = performance.now();
-    state.boxes = VorlithLayout.layout(state.view, w, h, state.hidden);
+    // Comparing, boxes may be sized by how much their symbols changed (grown, shrunk or new).
+    const byChange = !!(state.compare && state.sizeByChange);
+    state.boxes = VorlithLayout.layout(state.view, w, h, state.hidden, byChange ? (n) => n.changeSize : null);
     state.hover = null;
     state.stats.layoutMs = performance.now() - t0;
     state.stats.boxes = state.boxes.length;
@@ -312,14 +315,18 @@
 
   function init() {
     const parts = [window.d3 && d3.treemap, M, window.VorlithCompare, window.VorlithSearch, window.VorlithLoad,
-      window.VorlithLayout, window.VorlithDraw, window.VorlithPanels, window.VorlithCompareView, window.VorlithInteract];
+      window.VorlithLayout, window.VorlithDraw, window.VorlithPanels, window.VorlithCompareView, window.VorlithInteract, window.VorlithTemplates];
     if (parts.some((p) => !p)) {
       document.body.dataset.state = 'error';
       showMessage('The page is incomplete: one of its scripts (vendor/d3-hierarchy.min.js, model.js, compare.js, search.js, ' +
-        'load.js, layout.js, draw.js, panels.js, compare-view.js, interact.js) did not load.');
+        'load.js, layout.js, draw.js, panels.js, compare-view.js, templates.js, interact.js) did not load.');
       return;
     }
     window.addEventListener('hashchange', () => applyHash());
+    $('size-by-change').addEventListener('change', (e) => {
+      state.sizeByChange = e.target.checked;
+      relayout();
+    });
     VorlithPanels.init(app);
     VorlithInteract.init(app);
     $('file').addEventListener('change', (e) => openFiles(e.target.files));
