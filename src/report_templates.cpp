@@ -124,6 +124,7 @@ TemplateOf templateOf(string_view shownName) {
           ++end;
         }
       } else {
+        end = c == '<' ? k : end;  // the bracket itself opens the arguments
         int inner = 0;
         for (; end < name.size(); ++end) {
           inner += brackets.step(offset + end);

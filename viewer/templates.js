@@ -79,6 +79,7 @@
         if (c === '!' && name[end] !== '(') {
           while (end < name.length && isNameChar(name[end])) end++;
         } else {
+          if (c === '<') end = k;
           let inner = 0;
           for (; end < name.length; end++) {
             inner += step(text, nameStart + end);
