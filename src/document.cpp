@@ -180,6 +180,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   bool start_object(std::size_t) override {
     if (skipping() || (!stack_.empty() && isUnknown(stack_.back()))) {
       ++skipDepth_;
+      skippedKeys_.emplace_back();
       return true;
     }
     if (stack_.empty()) {
@@ -219,18 +220,37 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
   bool key(string_t& k) override {
-    if (!skipping()) {
-      stack_.back().key = k;
+    if (skipping()) {
+      if (!skippedKeys_.empty()) {
+        skippedKeys_.back().push_back(k);
+      }
+      return true;
     }
+    Frame& top = stack_.back();
+    if (top.kind == Kind::Group || top.kind == Kind::Leaf) {
+      top.keys.push_back(k);
+    }
+    top.key = k;
     return true;
   }
   bool end_object() override {
     if (skipping()) {
       --skipDepth_;
+      std::vector<std::string> keys = std::move(skippedKeys_.back());
+      skippedKeys_.pop_back();
+      if (const std::string* twice = givenTwice(keys)) {
+        return fail("the member \"" + *twice + "\" is twice in one object");
+      }
       return true;
     }
     Frame top = std::move(stack_.back());
     stack_.pop_back();
+    if (const std::string* twice = givenTwice(top.keys)) {
+      return fail("the member \"" + *twice + "\" is twice in " +
+                  (top.kind == Kind::Group ? where(top.index)
+                                           : "symbol \"" + std::string(doc_.leaves[top.index].key) +
+                                                 "\" in " + where(doc_.leaves[top.index].group)));
+    }
     if (top.kind == Kind::Group && top.seen != (kTotal | kChildren | kLeaves)) {
       return fail(where(top.index) + " lacks \"total\", \"children\" or \"leaves\"");
     }
@@ -284,7 +304,18 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     uint32_t index;  // the group, or the leaf
     std::string key = {};
     unsigned seen = 0;
+    std::vector<std::string> keys = {};  // of a group or a leaf, to find one given twice
   };
+
+  // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
+  // keeps only the last of two members of one name; vorlith never writes that, so such a
+  // document is refused rather than read otherwise than the page reads it. (The names in
+  // "children" and "leaves" are checked once the document is read.)
+  static const std::string* givenTwice(std::vector<std::string>& keys) {
+    std::sort(keys.begin(), keys.end());
+    auto twice = std::adjacent_find(keys.begin(), keys.end());
+    return twice == keys.end() ? nullptr : &*twice;
+  }
 
   [[nodiscard]] bool skipping() const { return skipDepth_ > 0; }
   // A member whose name the document format does not have; its value is skipped whole.
@@ -351,6 +382,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   size_t offset_;  // of the JSON in its file, for positions in messages
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
+  std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
   std::string error_;
 };
 
@@ -381,6 +413,26 @@ void requireUniqueNames(const Document& doc) {
   }
 }
 
+// Refuses a string longer than kMaxDocumentString before the parser sees it: the parser would
+// build it in a buffer that grows by doubling, and the reader copies it again, four times its
+// length in all. One pass over the text, no allocation.
+void requireBoundedStrings(string_view json, size_t offset) {
+  for (size_t at = 0; at < json.size(); ++at) {
+    if (json[at] != '"') {
+      continue;
+    }
+    size_t start = at++;
+    while (at < json.size() && json[at] != '"') {
+      at += json[at] == '\\' ? 2 : 1;
+    }
+    if (at - start - 1 > kMaxDocumentString) {
+      throw std::runtime_error("the string at byte " + std::to_string(offset + start) + " is " +
+                               std::to_string(at - start - 1) +
+                               " bytes long, more than the 16 MiB that a name may take");
+    }
+  }
+}
+
 }  // namespace
 
 bool canReadDocuments() {
@@ -388,6 +440,7 @@ bool canReadDocuments() {
 }
 
 Document readDocument(string_view json, size_t offset) {
+  requireBoundedStrings(json, offset);
   Document doc;
   DocumentBuilder builder(doc, offset);
   if (!nlohmann::json::sax_parse(json.begin(), json.end(), &builder)) {

