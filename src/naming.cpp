@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "naming_budget.h"
+
 namespace vorlith {
 
 using std::string_view;
@@ -29,6 +31,16 @@ Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index) {
   place.filed = true;
   place.name = name;
   return place;
+}
+
+ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+                      const ChunkLimits& limits) {
+  ChunkExtent extent{begin, 0};
+  size_t most = std::max<size_t>(limits.symbols, 1);
+  while (extent.end < end && extent.end - begin < most && extent.nameBytes < limits.nameBytes) {
+    extent.nameBytes += symbols[extent.end++].name.size();
+  }
+  return extent;
 }
 
 uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits) {
@@ -98,13 +110,10 @@ NamingPool::Chunk& NamingPool::claim() {
   Chunk& chunk = chunks_[claimed_ % chunks_.size()];
   chunk.state = State::Claimed;
   chunk.begin = nextSymbol_;
-  size_t end = nextSymbol_;
-  size_t bytes = 0;
-  while (end < limit_ && end - chunk.begin < limits_.symbols && bytes < limits_.nameBytes) {
-    bytes += symbols_[end++].name.size();
-  }
-  chunk.end = end;
-  nextSymbol_ = end;
+  ChunkExtent extent = chunkFrom(symbols_, chunk.begin, limit_, limits_);
+  chunk.end = extent.end;
+  chunk.nameBytes = extent.nameBytes;
+  nextSymbol_ = extent.end;
   ++claimed_;
   return chunk;
 }
@@ -117,6 +126,7 @@ void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
     chunk.pieces.push_back({chunk.text.size(), piece.size()});
     chunk.text.append(piece);
   };
+  NamingWindow window(chunk.nameBytes);  // the chunk's share of naming's allowance
   for (size_t i = chunk.begin; i < chunk.end; ++i) {
     Placement place = placeSymbol(symbols_, i);
     if (!place.filed) {

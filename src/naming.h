@@ -54,6 +54,17 @@ struct ChunkLimits {
   size_t nameBytes = size_t{64} << 10;
 };
 
+// The chunk that begins at symbol `begin` of `symbols`: it ends before `end` or sooner, at
+// whichever of `limits` comes first, and holds `nameBytes` bytes of names. Chunks are cut the
+// same way whatever the number of threads: naming's allowance (naming_budget.h) is counted
+// chunk by chunk.
+struct ChunkExtent {
+  size_t end = 0;
+  uint64_t nameBytes = 0;
+};
+[[nodiscard]] ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+                                    const ChunkLimits& limits);
+
 // The threads worth starting for `symbols` when `threads` are allowed: one per chunk at most, so
 // a small map is named inline.
 [[nodiscard]] uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits);
@@ -91,6 +102,7 @@ class NamingPool {
     State state = State::Free;
     size_t begin = 0;
     size_t end = 0;
+    uint64_t nameBytes = 0;
     std::string text;
     std::vector<Span> pieces;
     std::vector<uint32_t> counts;

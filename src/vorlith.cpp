@@ -21,6 +21,7 @@
 #include "dsym.h"
 #include "mapfile.h"
 #include "naming.h"
+#include "naming_budget.h"
 #include "options.h"
 #include "output_file.h"
 #include "pages.h"
@@ -467,9 +468,18 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
   }
   uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
   if (threads <= 1) {
-    // Named inline, one symbol at a time: no chunk buffers to go through.
+    // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
+    // is counted in the windows that a pool's chunks would be, so the tree is the same.
     Classifier classifier(settings);
-    return fileSymbols(symbols, [&classifier](size_t, const Placement& place) {
+    std::optional<NamingWindow> window;
+    size_t windowEnd = 0;
+    return fileSymbols(symbols, [&](size_t index, const Placement& place) {
+      while (index >= windowEnd) {
+        ChunkExtent extent = chunkFrom(symbols, windowEnd, symbols.size() - 1, chunks);
+        windowEnd = extent.end;
+        window.reset();
+        window.emplace(extent.nameBytes);
+      }
       NameResult named = classifier.classify(place.name);
       if (place.endMarker) {
         named.segments.insert(named.segments.begin(), "Afterpadding");
