@@ -70,7 +70,8 @@ struct ChunkExtent {
 [[nodiscard]] uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits);
 
 // Names every filed symbol of `symbols` on threads - 1 workers and the calling thread, which
-// takes the names in map order through next(). At most 2 * threads chunks are in flight.
+// takes the names in map order through next(). At most 2 * threads + 2 chunks are in flight,
+// and no more than for as many threads as there are cores to run them.
 // The destructor stops and joins the workers.
 class NamingPool {
  public:
