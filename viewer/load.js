@@ -144,9 +144,12 @@
     const name = el.dataset.name || id;
     let data;
     try {
-      data = JSON.parse(el.textContent);
+      data = VorlithModel.parseJson(el.textContent);
     } catch (e) {
-      throw new LoadError('The document embedded in this page ("' + name + '") is not valid JSON (' + e.message + ').');
+      if (e instanceof VorlithModel.DocumentError) {
+        throw new LoadError('The document embedded in this page ("' + name + '") is not a valid vorlith document: ' + e.message + '.');
+      }
+      throw e;
     }
     return { root: modelFrom(data, name), name };
   }
