@@ -23,8 +23,8 @@ uint64_t takeFrom(uint64_t left, size_t used) {
 }  // namespace
 
 NamingWindow::NamingWindow(uint64_t nameBytes) {
-  uint64_t allowed = kDemangleFreePerWindow + kDemanglePerNameByte * nameBytes;
-  current = {true, allowed, allowed};
+  current = {true, kDemangleFreePerWindow + kDemangleWorkPerNameByte * nameBytes,
+             kDemangleFreePerWindow + kDemangleOutputPerNameByte * nameBytes};
 }
 
 NamingWindow::~NamingWindow() {

@@ -4,8 +4,8 @@
 // a fixed amount even to the shortest name, so a map of short names built to expand could cost
 // a hundred times a benign map of its size. Here the symbols are cut into windows (the chunks
 // that naming threads take, cut the same way on one thread), and the names of one window may
-// together do at most kDemangleFreePerWindow plus kDemanglePerNameByte for each byte of their
-// names, in steps of work and again in bytes of text made. A name that finds the window spent
+// together take at most kDemangleFreePerWindow plus, for each byte of their names,
+// kDemangleWorkPerNameByte steps of work and kDemangleOutputPerNameByte bytes of text made. A name that finds the window spent
 // is not decoded by the current rules and is filed as the classic rules file it. Each window is
 // named on one thread in map order, so the document is the same for any number of threads.
 #pragma once
@@ -15,7 +15,10 @@
 
 namespace vorlith {
 
-inline constexpr uint64_t kDemanglePerNameByte = 16;
+// Real maps come to a fifth of these at most (per chunk, a static Phobos of gdc: 3 steps and 13
+// bytes of text per byte of names), so no real name is left undecoded.
+inline constexpr uint64_t kDemangleWorkPerNameByte = 16;
+inline constexpr uint64_t kDemangleOutputPerNameByte = 64;
 inline constexpr uint64_t kDemangleFreePerWindow = uint64_t{64} << 10;
 
 // The window open on this thread, if any. Windows do not nest: opening one replaces the last.

@@ -56,7 +56,7 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) {
        line.settings.maxGrowth = parseGrowthLimit(value);
      }},
-    {"--csv", Value::Required, "FILE", "write one row per symbol to FILE (CSV)",
+    {"--csv", Value::Required, "FILE", "write one row per symbol to FILE (CSV, formulas kept text)",
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
@@ -174,7 +174,9 @@ string helpText(string_view program) {
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
-      "options, maps and names are read by the classic rules.\n\nOptions:\n";
+      "options, maps and names are read by the classic rules. Every file is written\n"
+      "beside its target and renamed over it when complete; an output that names an\n"
+      "input (other than the document replacing --base) is refused.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');

@@ -101,15 +101,16 @@ TEST(NamingBudget, NamesBuiltToExpandCostAFewTimesABenignMapOfTheirSize) {
     double hostile = cpuSecondsToBuild(map->symbols, modernOn(1));
     std::printf("[ budget   ] %zu symbols: %.3f s CPU against %.3f s for plain names\n",
                 map->symbols.size(), hostile, plain);
-    // Each name on its own bound alone cost 20 to 100 times the plain map.
-    EXPECT_LT(hostile, 8 * plain + 0.05);
+    // Each name on its own bound alone cost 20 to 100 times the plain map; within the
+    // allowance they cost about five times.
+    EXPECT_LT(hostile, 12 * plain + 0.05);
   }
 }
 
 TEST(NamingBudget, WhatTheAllowanceLeavesUndecodedIsTheSameOnAnyNumberOfThreads) {
   std::ostringstream echo;
   // 2^7 parameters from 60 bytes, which cost about 150 bytes of text per byte of name: each
-  // decodes alone, but a chunk's allowance runs out after a few of them.
+  // decodes alone, but a chunk's allowance runs out partway.
   MapFile map(MapFile::FromText{},
               mapOf(size_t{600} << 10, [](size_t k) { return expandingName(7, k); }), echo);
   std::string one;
@@ -126,7 +127,7 @@ TEST(NamingBudget, WhatTheAllowanceLeavesUndecodedIsTheSameOnAnyNumberOfThreads)
         (document.compare(at + 17, 4, "void") == 0 ? decoded : kept) += 1;
       }
       EXPECT_GT(decoded, 100u);
-      EXPECT_GT(kept, 10 * decoded);
+      EXPECT_GT(kept, 100u);
     } else {
       EXPECT_TRUE(document == one);
     }
@@ -137,7 +138,8 @@ TEST(NamingBudget, AWindowBoundsOnlyTheThreadThatOpenedIt) {
   EXPECT_EQ(NamingWindow::workLeft(), UINT64_MAX);
   {
     NamingWindow window(1000);
-    EXPECT_EQ(NamingWindow::outputLeft(), kDemangleFreePerWindow + kDemanglePerNameByte * 1000);
+    EXPECT_EQ(NamingWindow::outputLeft(),
+              kDemangleFreePerWindow + kDemangleOutputPerNameByte * 1000);
     size_t work = SIZE_MAX, output = 10;
     NamingWindow::clamp(work, output);
     EXPECT_EQ(work, NamingWindow::workLeft());
