@@ -15,8 +15,8 @@
 
 namespace vorlith {
 
-// Real maps come to a fifth of these at most (per chunk, a static Phobos of gdc: 3 steps and 13
-// bytes of text per byte of names), so no real name is left undecoded.
+// Real maps come to a fifth of these at most (the costliest chunk of a 16 MB gdc map: 3 steps
+// and 13 bytes of text per byte of names), so no real name is left undecoded.
 inline constexpr uint64_t kDemangleWorkPerNameByte = 16;
 inline constexpr uint64_t kDemangleOutputPerNameByte = 64;
 inline constexpr uint64_t kDemangleFreePerWindow = uint64_t{64} << 10;
