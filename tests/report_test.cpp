@@ -374,6 +374,11 @@ TEST(ReportText, EscapesWhatCouldSteerATerminal) {
        "2J",
        "c1\\u{009B}2J"},
       {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u{2028}ps\\u{2029}"},
+      // Text that shows as other text: a right-to-left override, isolates, invisible marks.
+      {"evil\xE2\x80\xAEtxt.exe", "evil\\u{202E}txt.exe"},
+      {"a\xE2\x81\xA6" "b\xE2\x81\xA9", "a\\u{2066}b\\u{2069}"},
+      {"zero\xE2\x80\x8Bwidth\xEF\xBB\xBF\xD8\x9C", "zero\\u{200B}width\\u{FEFF}\\u{061C}"},
+      {"\xE2\x80\x8E\xE2\x80\x8F\xE2\x81\xA0", "\\u{200E}\\u{200F}\\u{2060}"},
       {"bad\xFF\xC0\xAF", "bad\\xFF\\xC0\\xAF"},
       {"caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80"},
   };

@@ -135,6 +135,13 @@ TEST_F(RunSafety, ReadsABaseFromAPipeWhole) {
   EXPECT_EQ(fromPipe.out.substr(fromPipe.out.find('\n')),
             fromFile.out.substr(fromFile.out.find('\n')));  // the first line names the base
 
+  // The map itself through a pipe gives the document the file gives.
+  feeder = feedFifo(dir_ / "new.fifo", slurp(dir_ / "new.map"));
+  RunResult mapFromPipe = run({"vorlith", "new.fifo", "piped-map.json"});
+  feeder.join();
+  EXPECT_EQ(mapFromPipe.status, 0) << mapFromPipe.err;
+  EXPECT_TRUE(slurp(dir_ / "piped-map.json") == slurp(dir_ / "file.json"));
+
   feeder = feedFifo(dir_ / "doc.fifo", slurp(dir_ / "file.json"));
   RunResult documentFromPipe = run({"vorlith", "--base=doc.fifo", "new.map", "pipe2.json"});
   feeder.join();
