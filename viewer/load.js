@@ -144,12 +144,14 @@
     const name = el.dataset.name || id;
     let data;
     try {
-      data = VorlithModel.parseJson(el.textContent);
+      data = JSON.parse(el.textContent);
     } catch (e) {
-      if (e instanceof VorlithModel.DocumentError) {
-        throw new LoadError('The document embedded in this page ("' + name + '") is not a valid vorlith document: ' + e.message + '.');
-      }
-      throw e;
+      throw new LoadError('The document embedded in this page ("' + name + '") is not valid JSON (' + e.message + ').');
+    }
+    const twice = VorlithModel.memberGivenTwice(el.textContent);
+    if (twice !== null) {
+      throw new LoadError('The document embedded in this page ("' + name + '") is not a valid vorlith document: the member "' +
+        twice + '" is twice in one object.');
     }
     return { root: modelFrom(data, name), name };
   }
