@@ -14,37 +14,17 @@
 
 #include "mapfile.h"
 #include "naming.h"
+#include "support/dnames.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 
 namespace vorlith {
 namespace {
 
-// A back reference from `from` to `to` (positions after "_D"), as the mangling writes it.
-std::string backReference(size_t from, size_t to) {
-  size_t distance = from - to;
-  std::string digits(1, static_cast<char>('a' + distance % 26));
-  for (distance /= 26; distance > 0; distance /= 26) {
-    digits.insert(digits.begin(), static_cast<char>('A' + distance % 26));
-  }
-  return "Q" + digits;
-}
-
-// A function of module app whose parameter list doubles `levels` times through back references:
-// 2^levels parameters from a name of about 7 * levels bytes.
+// A function of module app whose parameter list doubles `levels` times: 2^levels parameters
+// from a name of about 7 * levels bytes.
 std::string expandingName(size_t levels, size_t number) {
-  std::string tag = "f" + std::to_string(number);
-  std::string body = "3app" + std::to_string(tag.size()) + tag + "Fi";
-  size_t previous = body.size() - 1;
-  for (size_t k = 0; k < levels; ++k) {
-    size_t start = body.size();
-    body += "B";
-    body += backReference(body.size(), previous);
-    body += backReference(body.size(), previous);
-    body += "Z";
-    previous = start;
-  }
-  return "_D" + body + "Zv";
+  return doublingName(levels, "f" + std::to_string(number));
 }
 
 // A function with as many plain parameters as it takes to be `size` bytes long.
