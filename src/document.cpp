@@ -107,6 +107,34 @@ Document documentFromTree(const TreeNode& root) {
   return doc;
 }
 
+std::string totalsDisagreement(const Document& doc) {
+  std::vector<uint64_t> sums(doc.groups.size(), 0);
+  for (const DocLeaf& leaf : doc.leaves) {
+    sums[leaf.group] += leaf.size;
+  }
+  for (uint32_t g = 1; g < doc.groups.size(); ++g) {
+    sums[doc.groups[g].parent] += doc.groups[g].total;
+  }
+  for (uint32_t g = 0; g < doc.groups.size(); ++g) {
+    if (sums[g] != doc.groups[g].total) {
+      std::string where = "the whole program";
+      if (g != 0) {
+        where = "group \"";
+        bool first = true;
+        for (string_view name : doc.pathOf(g)) {
+          where += first ? "" : " / ";
+          where += name;
+          first = false;
+        }
+        where += '"';
+      }
+      return where + " says " + std::to_string(doc.groups[g].total) + " bytes, its groups and " +
+             "symbols add up to " + std::to_string(sums[g]);
+    }
+  }
+  return {};
+}
+
 bool looksLikeDocument(string_view head) {
   string_view text = skipSpace(skipBom(head));
   return text.substr(0, 1) == "{" || afterPrefix(text).has_value();

@@ -80,6 +80,11 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // member given twice in one object), or that this build cannot read documents.
 [[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
 
+// The first group, in document order, whose total is not the sum of its groups' totals and its
+// symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and
+// symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
+[[nodiscard]] std::string totalsDisagreement(const Document& doc);
+
 // Whether readDocument can read documents in this build (it needs a JSON library at build time).
 [[nodiscard]] bool canReadDocuments();
 

@@ -526,6 +526,11 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     std::optional<Base> base;
     if (!line.settings.base.empty()) {
       base = readBase(line, out);
+      // As the page does: a base whose totals disagree is compared as written, and said so.
+      if (std::string wrong = totalsDisagreement(base->doc); !wrong.empty()) {
+        err << printable(line.settings.base) << ": the totals disagree with what the groups hold ("
+            << printable(wrong) << "); the comparison takes them as written\n";
+      }
     }
     // Only the page needs the whole text at once; without it the text is written as it is made.
     std::optional<FastAppender> json;

@@ -200,3 +200,19 @@ TEST_F(RunSafety, EscapesTheEchoedLineOnATerminal) {
   EXPECT_EQ(shown, std::string(16, ' ') + "0x00000000000010z0" + std::string(16, ' ') +
                        "b\\x1B[31m\\u{009B}\r\n");  // the terminal ends the line with CR LF
 }
+
+// A base document whose totals disagree with what its groups hold is compared as written, and
+// the run says so on standard error, as the page says it above the map.
+TEST_F(RunSafety, SaysWhenABaseDocumentsTotalsDisagree) {
+  spit(dir_ / "new.map", mapOf(4));
+  const std::string leaf = R"({"size":16,"address":4096,"mangledName":"f","demangledName":""})";
+  spit(dir_ / "old.json", R"(var treeData = {"total":16,"children":{"a":{"total":40,"children":{},)"
+                          R"("leaves":{"f":)" + leaf + R"(}}},"leaves":{}})");
+  RunResult r = run({"vorlith", "--base=old.json", "new.map", "out.json"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "old.json: the totals disagree with what the groups hold (the whole program says 16 "
+            "bytes, its groups and symbols add up to 40); the comparison takes them as written\n");
+  spit(dir_ / "agrees.json", slurp(dir_ / "out.json"));
+  EXPECT_EQ(run({"vorlith", "--base=agrees.json", "new.map", "out2.json"}).err, "");
+}
