@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (rows < doc.leaves.size() + 1) {
     std::abort();
   }
+  (void)vorlith::totalsDisagreement(doc);
   (void)report::summary(doc, 20);
   (void)report::comparison(doc, "old", doc, "new", 20, nullptr);
   return 0;

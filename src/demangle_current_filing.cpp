@@ -20,6 +20,7 @@
 
 #include "demangle_current.h"
 #include "demangle_current_internal.h"
+#include "naming_budget.h"
 
 namespace vorlith {
 namespace currentd {
@@ -203,8 +204,13 @@ std::optional<CurrentDSymbol> classifyCurrentD(std::string_view name) {
   if (name == "_Dmain") {
     symbol = CurrentDSymbol{{"D main"}, "D main"};
   } else {
+    if (NamingWindow::spent()) {
+      return std::nullopt;  // the run's allowance for these names is spent (naming_budget.h)
+    }
     Budget budget(name.size());
+    NamingWindow::clamp(budget.workLimit, budget.outputLimit);
     symbol = name.starts_with("_DT") ? classifyThunk(name, budget) : classifyPlain(name, budget);
+    NamingWindow::spend(budget.work, budget.output);
   }
   if (symbol && !suffix.empty()) {
     symbol->segments.back() += suffix;

@@ -109,6 +109,34 @@ Document documentFromTree(const TreeNode& root, std::vector<std::string> options
   return doc;
 }
 
+std::string totalsDisagreement(const Document& doc) {
+  std::vector<uint64_t> sums(doc.groups.size(), 0);
+  for (const DocLeaf& leaf : doc.leaves) {
+    sums[leaf.group] += leaf.size;
+  }
+  for (uint32_t g = 1; g < doc.groups.size(); ++g) {
+    sums[doc.groups[g].parent] += doc.groups[g].total;
+  }
+  for (uint32_t g = 0; g < doc.groups.size(); ++g) {
+    if (sums[g] != doc.groups[g].total) {
+      std::string where = "the whole program";
+      if (g != 0) {
+        where = "group \"";
+        bool first = true;
+        for (string_view name : doc.pathOf(g)) {
+          where += first ? "" : " / ";
+          where += name;
+          first = false;
+        }
+        where += '"';
+      }
+      return where + " says " + std::to_string(doc.groups[g].total) + " bytes, its groups and " +
+             "symbols add up to " + std::to_string(sums[g]);
+    }
+  }
+  return {};
+}
+
 bool looksLikeDocument(string_view head) {
   string_view text = skipSpace(skipBom(head));
   return text.substr(0, 1) == "{" || afterPrefix(text).has_value();
@@ -192,6 +220,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     if (skipping() || (!stack_.empty() && isUnknown(stack_.back()))) {
       ++skipDepth_;
+      skippedKeys_.emplace_back();
       return true;
     }
     if (stack_.empty()) {
@@ -233,18 +262,37 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
   bool key(string_t& k) override {
-    if (!skipping()) {
-      stack_.back().key = k;
+    if (skipping()) {
+      if (!skippedKeys_.empty()) {
+        skippedKeys_.back().push_back(k);
+      }
+      return true;
     }
+    Frame& top = stack_.back();
+    if (top.kind == Kind::Group || top.kind == Kind::Leaf) {
+      top.keys.push_back(k);
+    }
+    top.key = k;
     return true;
   }
   bool end_object() override {
     if (skipping()) {
       --skipDepth_;
+      std::vector<std::string> keys = std::move(skippedKeys_.back());
+      skippedKeys_.pop_back();
+      if (const std::string* twice = givenTwice(keys)) {
+        return fail("the member \"" + *twice + "\" is twice in one object");
+      }
       return true;
     }
     Frame top = std::move(stack_.back());
     stack_.pop_back();
+    if (const std::string* twice = givenTwice(top.keys)) {
+      return fail("the member \"" + *twice + "\" is twice in " +
+                  (top.kind == Kind::Group ? where(top.index)
+                                           : "symbol \"" + std::string(doc_.leaves[top.index].key) +
+                                                 "\" in " + where(doc_.leaves[top.index].group)));
+    }
     if (top.kind == Kind::Group && top.seen != (kTotal | kChildren | kLeaves)) {
       return fail(where(top.index) + " lacks \"total\", \"children\" or \"leaves\"");
     }
@@ -316,7 +364,18 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     uint32_t index;  // the group, or the leaf
     std::string key = {};
     unsigned seen = 0;
+    std::vector<std::string> keys = {};  // of a group or a leaf, to find one given twice
   };
+
+  // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
+  // keeps only the last of two members of one name; vorlith never writes that, so such a
+  // document is refused rather than read otherwise than the page reads it. (The names in
+  // "children" and "leaves" are checked once the document is read.)
+  static const std::string* givenTwice(std::vector<std::string>& keys) {
+    std::sort(keys.begin(), keys.end());
+    auto twice = std::adjacent_find(keys.begin(), keys.end());
+    return twice == keys.end() ? nullptr : &*twice;
+  }
 
   [[nodiscard]] bool skipping() const { return skipDepth_ > 0; }
   [[nodiscard]] bool inOptions() const {
@@ -389,6 +448,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   size_t offset_;  // of the JSON in its file, for positions in messages
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
+  std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
   std::string error_;
 };
 
@@ -419,6 +479,26 @@ void requireUniqueNames(const Document& doc) {
   }
 }
 
+// Refuses a string longer than kMaxDocumentString before the parser sees it: the parser would
+// build it in a buffer that grows by doubling, and the reader copies it again, four times its
+// length in all. One pass over the text, no allocation.
+void requireBoundedStrings(string_view json, size_t offset) {
+  for (size_t at = 0; at < json.size(); ++at) {
+    if (json[at] != '"') {
+      continue;
+    }
+    size_t start = at++;
+    while (at < json.size() && json[at] != '"') {
+      at += json[at] == '\\' ? 2 : 1;
+    }
+    if (at - start - 1 > kMaxDocumentString) {
+      throw std::runtime_error("the string at byte " + std::to_string(offset + start) + " is " +
+                               std::to_string(at - start - 1) +
+                               " bytes long, more than the 16 MiB that a name may take");
+    }
+  }
+}
+
 }  // namespace
 
 bool canReadDocuments() {
@@ -426,6 +506,7 @@ bool canReadDocuments() {
 }
 
 Document readDocument(string_view json, size_t offset) {
+  requireBoundedStrings(json, offset);
   Document doc;
   DocumentBuilder builder(doc, offset);
   if (!nlohmann::json::sax_parse(json.begin(), json.end(), &builder)) {

@@ -78,9 +78,19 @@ struct Document {
 // The JSON text of a document file: without a byte order mark, "var treeData =" and a final ";".
 [[nodiscard]] std::string_view documentJson(std::string_view fileText);
 
+// The longest string (a name, a key) a document may hold, in bytes as written. Far more than
+// any real symbol's name; it keeps what reading a document costs in proportion to its size.
+constexpr size_t kMaxDocumentString = size_t{16} << 20;
+
 // Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
-// Throws std::runtime_error saying what is wrong, or that this build cannot read documents.
+// Throws std::runtime_error saying what is wrong (a string longer than kMaxDocumentString, a
+// member given twice in one object), or that this build cannot read documents.
 [[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
+
+// The first group, in document order, whose total is not the sum of its groups' totals and its
+// symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and
+// symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
+[[nodiscard]] std::string totalsDisagreement(const Document& doc);
 
 // Whether readDocument can read documents in this build (it needs a JSON library at build time).
 [[nodiscard]] bool canReadDocuments();

@@ -457,7 +457,12 @@ class ReadBuffer {
 
 MapFile::MapFile(const std::string& fileName) : MapFile(fileName, std::cout) {}
 
-MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings) {
+MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings)
+    : MapFile(fileName, echo, settings, nullptr) {}
+
+MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings,
+                 size_t* failedLine)
+    : failedLine_(failedLine) {
   int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     failToRead(fileName, errno);
@@ -492,8 +497,9 @@ MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings
   parse(echo, settings);
 }
 
-MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings)
-    : owned_(std::move(text)), text_(owned_) {
+MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings,
+                 size_t* failedLine)
+    : failedLine_(failedLine), owned_(std::move(text)), text_(owned_) {
   parse(echo, settings);
 }
 
@@ -562,6 +568,9 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
       } catch (const std::exception&) {
         echo << line << '\n';
         echo.flush();
+        if (failedLine_ != nullptr) {
+          *failedLine_ = index + 1;
+        }
         throw;
       }
       for (size_t k = before; k < symbols.size(); ++k) {
@@ -596,7 +605,10 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
   read_.reset();
   std::string().swap(owned_);
   text_ = {};
-  std::sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
+  // Stable: symbols of one line at one address (a line read by two forms) keep the order they
+  // were made in, so the document never depends on how the sort happens to break ties. The
+  // list is made in line order, so this is the order of the map.
+  std::stable_sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
     return a.address != b.address ? a.address < b.address : a.index < b.index;
   });
 }

@@ -43,9 +43,15 @@ class MapFile {
   // versions write them.
   explicit MapFile(const std::string& fileName);
   MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings = {});
+  // The same; when a line fails, `failedLine` receives its number, counted from 1, for the
+  // message that names the file and the line.
+  MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings,
+          size_t* failedLine);
 
-  // Parses map text that is already in memory (the seam for tests).
-  MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings = {});
+  // Parses map text that is already in memory (the seam for tests, and inputs read whole
+  // elsewhere).
+  MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings = {},
+          size_t* failedLine = nullptr);
 
   // Names are views into this object's storage, so it never moves.
   MapFile(const MapFile&) = delete;
@@ -67,6 +73,7 @@ class MapFile {
  private:
   void parse(std::ostream& echo, const Settings& settings);
 
+  size_t* failedLine_ = nullptr;  // where the caller wants the number of a line that fails
   std::unique_ptr<ReadBuffer> read_;  // the text of a regular file, read at the size it had
   std::string owned_;                 // the text otherwise (pipes, devices, tests)
   std::string_view text_;             // the whole file while it is read

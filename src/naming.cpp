@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "naming_budget.h"
+
 namespace vorlith {
 
 using std::string_view;
@@ -31,6 +33,27 @@ Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index) {
   return place;
 }
 
+namespace {
+
+// Two chunks per thread keep every thread busy, but threads beyond the cores this process may
+// run on only wait their turn: their chunks would be buffers held for nothing (twice the peak
+// of a benign map with 64 threads on 2 cores). Which chunks exist does not depend on this.
+size_t chunksInFlight(uint32_t threads) {
+  return 2 * static_cast<size_t>(std::max<uint32_t>(std::min(threads, availableCores()), 1)) + 2;
+}
+
+}  // namespace
+
+ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+                      const ChunkLimits& limits) {
+  ChunkExtent extent{begin, 0};
+  size_t most = std::max<size_t>(limits.symbols, 1);
+  while (extent.end < end && extent.end - begin < most && extent.nameBytes < limits.nameBytes) {
+    extent.nameBytes += symbols[extent.end++].name.size();
+  }
+  return extent;
+}
+
 uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits) {
   // Counting by symbols alone gives the fewest chunks the map can make.
   size_t chunks = symbols / std::max<size_t>(limits.symbols, 1) + 1;
@@ -42,7 +65,7 @@ NamingPool::NamingPool(const std::vector<Symbol>& symbols, uint32_t threads,
     : symbols_(symbols),
       limit_(symbols.empty() ? 0 : symbols.size() - 1),
       limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
-      chunks_(2 * static_cast<size_t>(std::max<uint32_t>(threads, 1))),
+      chunks_(chunksInFlight(threads)),
       ownNamer_(makeNamer()) {
   workers_.reserve(threads);  // so that starting a thread is the only thing that can fail below
   for (uint32_t k = 1; k < threads; ++k) {
@@ -98,13 +121,10 @@ NamingPool::Chunk& NamingPool::claim() {
   Chunk& chunk = chunks_[claimed_ % chunks_.size()];
   chunk.state = State::Claimed;
   chunk.begin = nextSymbol_;
-  size_t end = nextSymbol_;
-  size_t bytes = 0;
-  while (end < limit_ && end - chunk.begin < limits_.symbols && bytes < limits_.nameBytes) {
-    bytes += symbols_[end++].name.size();
-  }
-  chunk.end = end;
-  nextSymbol_ = end;
+  ChunkExtent extent = chunkFrom(symbols_, chunk.begin, limit_, limits_);
+  chunk.end = extent.end;
+  chunk.nameBytes = extent.nameBytes;
+  nextSymbol_ = extent.end;
   ++claimed_;
   return chunk;
 }
@@ -117,6 +137,7 @@ void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
     chunk.pieces.push_back({chunk.text.size(), piece.size()});
     chunk.text.append(piece);
   };
+  NamingWindow window(chunk.nameBytes);  // the chunk's share of naming's allowance
   for (size_t i = chunk.begin; i < chunk.end; ++i) {
     Placement place = placeSymbol(symbols_, i);
     if (!place.filed) {

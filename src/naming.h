@@ -54,12 +54,24 @@ struct ChunkLimits {
   size_t nameBytes = size_t{64} << 10;
 };
 
+// The chunk that begins at symbol `begin` of `symbols`: it ends before `end` or sooner, at
+// whichever of `limits` comes first, and holds `nameBytes` bytes of names. Chunks are cut the
+// same way whatever the number of threads: naming's allowance (naming_budget.h) is counted
+// chunk by chunk.
+struct ChunkExtent {
+  size_t end = 0;
+  uint64_t nameBytes = 0;
+};
+[[nodiscard]] ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+                                    const ChunkLimits& limits);
+
 // The threads worth starting for `symbols` when `threads` are allowed: one per chunk at most, so
 // a small map is named inline.
 [[nodiscard]] uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits);
 
 // Names every filed symbol of `symbols` on threads - 1 workers and the calling thread, which
-// takes the names in map order through next(). At most 2 * threads chunks are in flight.
+// takes the names in map order through next(). At most 2 * threads + 2 chunks are in flight,
+// and no more than for as many threads as there are cores to run them.
 // The destructor stops and joins the workers.
 class NamingPool {
  public:
@@ -91,6 +103,7 @@ class NamingPool {
     State state = State::Free;
     size_t begin = 0;
     size_t end = 0;
+    uint64_t nameBytes = 0;
     std::string text;
     std::vector<Span> pieces;
     std::vector<uint32_t> counts;

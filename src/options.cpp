@@ -27,12 +27,13 @@ struct Option {
   void (*apply)(CommandLine&, string_view value);
 };
 
-// A whole decimal number with no sign and no spaces; throws std::invalid_argument.
+// A whole decimal number with no sign and no spaces; throws std::invalid_argument "not a whole
+// number" and `what` after it.
 uint64_t parseCount(string_view text, string_view what) {
   uint64_t n = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw std::invalid_argument(string(what) + " must be a whole number");
+    throw std::invalid_argument("not a whole number" + string(what));
   }
   return n;
 }
@@ -45,7 +46,7 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) {
        line.settings.summary = true;
        if (!value.empty()) {
-         line.settings.listLength = parseCount(value, "N");
+         line.settings.listLength = parseCount(value, "");
        }
      }},
     {"--base", Value::Required, "OLD", "compare with an older build (its map or document)",
@@ -55,7 +56,7 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) {
        line.settings.maxGrowth = parseGrowthLimit(value);
      }},
-    {"--csv", Value::Required, "FILE", "write one row per symbol to FILE (CSV)",
+    {"--csv", Value::Required, "FILE", "write one row per symbol to FILE (CSV, formulas kept text)",
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
@@ -82,17 +83,14 @@ const Option* findOption(string_view name) {
   return nullptr;
 }
 
-[[noreturn]] void failOption(string_view argument, string_view why, string_view program) {
-  string message = "Unknown option: ";
-  message += argument;
-  if (!why.empty()) {
-    message += " (";
-    message += why;
-    message += ')';
-  }
-  message += '\n';
-  message += usageLine(program);
-  throw std::runtime_error(message);
+[[noreturn]] void failOption(string_view argument, string_view program) {
+  throw std::runtime_error("Unknown option: " + string(argument) + "\n" + usageLine(program));
+}
+
+// A known option with a value it cannot take: the option as given and what is wrong, so that
+// the user sees what to change ("--summary=abc: not a whole number").
+[[noreturn]] void failValue(string_view argument, string_view why, string_view program) {
+  throw std::runtime_error(string(argument) + ": " + string(why) + "\n" + usageLine(program));
 }
 
 }  // namespace
@@ -107,10 +105,10 @@ GrowthLimit parseGrowthLimit(string_view text) {
     string_view fraction = point == string_view::npos ? string_view() : number.substr(point + 1);
     if (whole.empty() || (point != string_view::npos && fraction.empty()) || fraction.size() > 6 ||
         whole.size() > 12) {
-      throw std::invalid_argument("a per cent is written like 2% or 0.5%");
+      throw std::invalid_argument("not a per cent: write it like 2% or 0.5%");
     }
     limit.percent = true;
-    limit.percentDigits = parseCount(string(whole) + string(fraction), "a per cent");
+    limit.percentDigits = parseCount(string(whole) + string(fraction), ": write a per cent like 2% or 0.5%");
     limit.percentDecimals = static_cast<uint32_t>(fraction.size());
     return limit;
   }
@@ -128,9 +126,9 @@ GrowthLimit parseGrowthLimit(string_view text) {
       break;
     }
   }
-  uint64_t count = parseCount(text, "LIMIT (bytes, KiB, MiB, GiB or a per cent)");
+  uint64_t count = parseCount(text, " of bytes, KiB, MiB or GiB, nor a per cent (4096, 64KiB, 2%)");
   if (count > UINT64_MAX / factor) {
-    throw std::invalid_argument("LIMIT is too large");
+    throw std::invalid_argument("too large a limit");
   }
   limit.bytes = count * factor;
   return limit;
@@ -139,14 +137,14 @@ GrowthLimit parseGrowthLimit(string_view text) {
 uint32_t parseJobs(string_view text) {
   bool digits = !text.empty() && text.find_first_not_of("0123456789") == string_view::npos;
   if (!digits) {
-    throw std::invalid_argument("N must be a whole number of threads, 1 or more");
+    throw std::invalid_argument("not a whole number of threads (1 or more)");
   }
   uint64_t n = 0;
   if (std::from_chars(text.data(), text.data() + text.size(), n).ec != std::errc()) {
-    throw std::invalid_argument("N is too large");
+    throw std::invalid_argument("too large a number");
   }
   if (n == 0) {
-    throw std::invalid_argument("N must be 1 or more");
+    throw std::invalid_argument("must be 1 or more");
   }
   return n > kMaxJobs ? kMaxJobs : static_cast<uint32_t>(n);
 }
@@ -186,7 +184,9 @@ string helpText(string_view program) {
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
-      "options, maps and names are read by the classic rules.\n\nOptions:\n";
+      "options, maps and names are read by the classic rules. Every file is written\n"
+      "beside its target and renamed over it when complete; an output that names an\n"
+      "input (other than the document replacing --base) is refused.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');
@@ -234,30 +234,31 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
     string_view name = argument.substr(0, equals);
     const Option* option = findOption(name);
     if (option == nullptr) {
-      failOption(argument, "", program);
+      failOption(argument, program);
     }
     bool hasValue = equals != string_view::npos;
     string_view value = hasValue ? argument.substr(equals + 1) : string_view();
     if (hasValue && option->value == Value::None) {
-      failOption(argument, "it takes no value", program);
+      failValue(argument, string(name) + " takes no value", program);
     }
     if (option->value == Value::Required && (!hasValue || value.empty())) {
-      failOption(argument, "it needs =" + string(option->valueName), program);
+      failValue(argument, "needs a value: " + string(name) + "=" + string(option->valueName),
+                program);
     }
     try {
       option->apply(line, value);
     } catch (const std::invalid_argument& wrong) {
-      failOption(argument, wrong.what(), program);
+      failValue(argument, wrong.what(), program);
     }
   }
   if (line.action != CommandLine::Action::Run) {
     return line;
   }
   if (line.settings.maxGrowth && line.settings.base.empty()) {
-    failOption("--max-growth=" + line.settings.maxGrowth->text, "it needs --base=OLD", program);
+    failValue("--max-growth=" + line.settings.maxGrowth->text, "needs --base=OLD", program);
   }
   if (!line.settings.diff.empty() && line.settings.base.empty()) {
-    failOption("--diff=" + line.settings.diff, "it needs --base=OLD", program);
+    failValue("--diff=" + line.settings.diff, "needs --base=OLD", program);
   }
   if (paths.size() != 2) {
     throw std::runtime_error(usageLine(program));

@@ -1,4 +1,5 @@
-// --csv=FILE: one row per symbol, for spreadsheets and scripts (RFC 4180: CRLF, quotes doubled).
+// --csv=FILE: one row per symbol, for spreadsheets and scripts (RFC 4180: CRLF, quotes doubled;
+// a text cell that a spreadsheet would take for a formula begins with an apostrophe).
 //   size,address,path,key,mangled name,shown name
 //   48,0x401000,app,main,_Dmain,D main
 #include "reports.h"
@@ -42,6 +43,15 @@ string csvField(string_view text) {
   return out;
 }
 
+string csvTextField(string_view text) {
+  // A spreadsheet reads a cell that begins with one of these as a formula (or, for tab and CR,
+  // trims them and then does): a leading apostrophe keeps it the text it is.
+  if (!text.empty() && string_view("=+-@\t\r").find(text.front()) != string_view::npos) {
+    return csvField("'" + string(text));
+  }
+  return csvField(text);
+}
+
 string csv(const Document& doc) {
   string out = "size,address,path,key,mangled name,shown name\r\n";
   // Leaves come group by group, so each group's path is joined once.
@@ -57,7 +67,7 @@ string csv(const Document& doc) {
         path += name;
         first = false;
       }
-      path = csvField(path);
+      path = csvTextField(path);
     }
     out += std::to_string(leaf.size);
     out += ',';
@@ -65,11 +75,11 @@ string csv(const Document& doc) {
     out += ',';
     out += path;
     out += ',';
-    out += csvField(leaf.key);
+    out += csvTextField(leaf.key);
     out += ',';
-    out += csvField(leaf.mangledName);
+    out += csvTextField(leaf.mangledName);
     out += ',';
-    out += csvField(leaf.shownName());
+    out += csvTextField(leaf.shownName());
     out += "\r\n";
   }
   return out;

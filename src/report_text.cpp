@@ -45,38 +45,6 @@ string human(Wide bytes) {
   return tenths(bytes, kKiB * kKiB * kKiB) + " GiB";
 }
 
-// The length of the UTF-8 sequence that starts `text`, or 0 when it is not a valid one.
-size_t sequenceLength(string_view text) {
-  auto byte = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(0);
-  size_t length = lead < 0x80                   ? 1
-                  : lead >= 0xC2 && lead < 0xE0 ? 2
-                  : lead >= 0xE0 && lead < 0xF0 ? 3
-                  : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                : 0;
-  if (length == 0 || length > text.size()) {
-    return 0;
-  }
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) {
-      return 0;
-    }
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0) ||
-      (lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90)) {
-    return 0;
-  }
-  return length;
-}
-
-void appendHex(string& out, unsigned value, int digits) {
-  constexpr string_view kHex = "0123456789ABCDEF";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-    out += kHex[(value >> shift) & 0xF];
-  }
-}
-
 }  // namespace
 
 string humanSize(uint64_t bytes) {
@@ -116,36 +84,6 @@ string signedShare(Delta delta, uint64_t base) {
   string text = delta < 0 ? "-" : "+";
   string fraction = decimal(hundredths % 100);
   return text + decimal(hundredths / 100) + "." + (fraction.size() < 2 ? "0" : "") + fraction + "%";
-}
-
-string printable(string_view name) {
-  string out;
-  out.reserve(name.size());
-  while (!name.empty()) {
-    size_t length = sequenceLength(name);
-    auto lead = static_cast<unsigned char>(name.front());
-    if (length == 0) {
-      out += "\\x";
-      appendHex(out, lead, 2);
-      name.remove_prefix(1);
-      continue;
-    }
-    string_view character = name.substr(0, length);
-    if (lead < 0x20 || lead == 0x7F) {
-      out += "\\x";
-      appendHex(out, lead, 2);
-    } else if (lead == 0xC2 && static_cast<unsigned char>(name[1]) < 0xA0) {
-      out += "\\u{";  // C1 controls: U+0080 to U+009F
-      appendHex(out, static_cast<unsigned char>(name[1]), 4);
-      out += '}';
-    } else if (character == "\xE2\x80\xA8" || character == "\xE2\x80\xA9") {
-      out += character.back() == '\xA8' ? "\\u{2028}" : "\\u{2029}";
-    } else {
-      out += character;
-    }
-    name.remove_prefix(length);
-  }
-  return out;
 }
 
 size_t columns(string_view text) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "terminal_text.h"
+
 namespace vorlith::report {
 
 // Wide enough for the difference of two sizes and for a sum of them without wrapping.
@@ -29,10 +31,8 @@ constexpr size_t kLineWidth = 100;
 // `delta` against `base` with two decimals and a sign: "+4.17%"; "n/a" when `base` is 0.
 [[nodiscard]] std::string signedShare(Delta delta, uint64_t base);
 
-// `name` with control characters (C0, DEL, C1, the line and paragraph separators) written as
-// \xNN or \u{NNNN}, and bytes that are not UTF-8 as \xNN, so a name cannot move the cursor or
-// start an escape sequence; a backslash stays as it is.
-[[nodiscard]] std::string printable(std::string_view name);
+// Names are printed through vorlith::printable (terminal_text.h).
+using ::vorlith::printable;
 
 // Columns `text` takes: one per character (code point).
 [[nodiscard]] size_t columns(std::string_view text);

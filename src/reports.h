@@ -166,6 +166,9 @@ struct ComparisonText {
 
 // One field as RFC 4180 wants it: quoted when it holds a comma, a quote, CR or LF, quotes doubled.
 [[nodiscard]] std::string csvField(std::string_view text);
+// A text cell: as csvField, with an apostrophe in front when it begins with "=", "+", "-", "@",
+// tab or CR, which a spreadsheet would otherwise read as a formula.
+[[nodiscard]] std::string csvTextField(std::string_view text);
 // The header and one row per symbol (size, address, group path, key, mangled and shown name),
 // lines ended by CRLF.
 [[nodiscard]] std::string csv(const Document& doc);

@@ -1,6 +1,7 @@
 #include "vorlith.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -12,6 +13,7 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -19,9 +21,13 @@
 #include "dsym.h"
 #include "mapfile.h"
 #include "naming.h"
+#include "naming_budget.h"
 #include "options.h"
+#include "output_file.h"
 #include "pages.h"
 #include "reports.h"
+#include "run_files.h"
+#include "terminal_text.h"
 #include "zel/utils/chunked_appender.h"
 #include "zel/utils/text.h"
 
@@ -83,52 +89,6 @@ string_view within(string_view text, string_view piece) {
   return {};
 }
 
-// An output file, opened for writing from the start, closed on every path. close() reports
-// what the last writes lost (on NFS that shows only there).
-class OutputFile {
- public:
-  explicit OutputFile(std::string name) : name_(std::move(name)) {
-    fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-      fail(errno);
-    }
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-
-  void write(string_view text) {
-    while (!text.empty()) {
-      ssize_t wrote = ::write(fd_, text.data(), text.size());
-      if (wrote < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        fail(errno);
-      }
-      text.remove_prefix(static_cast<size_t>(wrote));
-    }
-  }
-
-  void close() {
-    if (::close(std::exchange(fd_, -1)) != 0) {
-      fail(errno);
-    }
-  }
-
- private:
-  [[noreturn]] void fail(int error) const {
-    throw std::runtime_error(name_ + ": " + std::strerror(error));
-  }
-
-  std::string name_;
-  int fd_ = -1;
-};
-
 // The output path that means standard output.
 constexpr string_view kStandardOutput = "-";
 
@@ -163,7 +123,7 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
   OutputFile file(output);
   ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
   fill(sink);
-  file.close();
+  file.commit();
 }
 
 // The file's first `limit` bytes, or all of it.
@@ -193,12 +153,6 @@ std::string readFile(const std::string& fileName, size_t limit = SIZE_MAX) {
   return text;
 }
 
-void writeFile(const std::string& fileName, string_view text) {
-  OutputFile file(fileName);
-  file.write(text);
-  file.close();
-}
-
 // What a run keeps until the process ends: tearing down millions of small allocations only to
 // exit costs a tenth of the run on large maps. They stay reachable from a static, so leak
 // checkers count them as in use.
@@ -224,10 +178,33 @@ void releaseRoomPastSize(std::vector<T>& list) {
   }
 }
 
-// The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
+// Writes the map line that failed to standard output, where it is specified to go: as it is
+// when that is a file or a pipe, escaped when it is a terminal, which the line must not steer.
+void writeEcho(std::ostream& out, const std::string& echoed) {
+  out << (isTerminal(out) ? printableLines(echoed) : echoed) << std::flush;
+}
+
+// The tree of a map, read as `settings` say; `map` keeps the names the tree refers to. `text`
+// is the map's text when it was read already (a pipe can be read only once), else the file is
+// read here. A line that cannot be read is echoed, and the failure names the file and the line.
 std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings& settings,
-                                    std::unique_ptr<MapFile>& map, std::ostream& out) {
-  map = std::make_unique<MapFile>(fileName, out, settings);
+                                    std::unique_ptr<MapFile>& map, std::ostream& out,
+                                    std::optional<std::string> text = std::nullopt) {
+  std::ostringstream echoed;
+  size_t failedLine = 0;
+  try {
+    map = text ? std::make_unique<MapFile>(MapFile::FromText{}, std::move(*text), echoed,
+                                           settings, &failedLine)
+               : std::make_unique<MapFile>(fileName, echoed, settings, &failedLine);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& failure) {
+    if (failedLine == 0) {
+      throw;
+    }
+    writeEcho(out, echoed.str());
+    throw std::runtime_error(fileName + ":" + std::to_string(failedLine) + ": " + failure.what());
+  }
   if (map->symbols.size() < 2 && !map->empty()) {
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
@@ -252,6 +229,29 @@ void keepLargeBlocksApart() {
 #endif
 }
 
+std::vector<RunInput> runInputs(const CommandLine& line) {
+  std::vector<RunInput> inputs{{line.input, "the map", false}};
+  if (!line.settings.base.empty()) {
+    // Read whole before the document is written: the document may replace it.
+    inputs.push_back({line.settings.base, "the base", true});
+  }
+  return inputs;
+}
+
+std::vector<RunOutput> runOutputs(const CommandLine& line) {
+  std::vector<RunOutput> outputs{{line.output, "the output ", true}};
+  if (!line.settings.csv.empty()) {
+    outputs.push_back({line.settings.csv, "--csv=", false});
+  }
+  if (!line.settings.html.empty()) {
+    outputs.push_back({line.settings.html, "--html=", false});
+  }
+  if (!line.settings.diff.empty()) {
+    outputs.push_back({line.settings.diff, "--diff=", false});
+  }
+  return outputs;
+}
+
 bool wantsReports(const Settings& settings) {
   return settings.summary || !settings.base.empty() || !settings.csv.empty() ||
          !settings.html.empty();
@@ -264,11 +264,22 @@ struct Base {
   std::string mapJson;   // a map's document, made only for the page
 };
 
+// Whether `path` names a regular file, which can be read twice; true when it cannot be
+// looked at, so that reading it reports why.
+bool isRegularOrUnknown(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+}
+
 Base readBase(const CommandLine& line, std::ostream& out) {
   const std::string& fileName = line.settings.base;
   Base base;
-  if (looksLikeDocument(readFile(fileName, 4096))) {
-    base.fileText = readFile(fileName);
+  // A regular file is told apart by its first bytes; a pipe or a device can be read only once,
+  // so it is read whole first.
+  bool regular = isRegularOrUnknown(fileName);
+  std::string text = readFile(fileName, regular ? 4096 : SIZE_MAX);
+  if (looksLikeDocument(text)) {
+    base.fileText = regular ? readFile(fileName) : std::move(text);
     try {
       string_view json = documentJson(base.fileText);
       base.doc = readDocument(json, static_cast<size_t>(json.data() - base.fileText.data()));
@@ -278,7 +289,8 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     return base;
   }
   Kept& k = kept();
-  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
+  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out,
+                         regular ? std::nullopt : std::optional<std::string>(std::move(text)));
   base.doc = documentFromTree(k.baseTree->root, documentOptions(line.settings));
   if (!line.settings.html.empty()) {
     zel::utils::json::CustomJsonWriter<FastAppender> writer;
@@ -308,10 +320,10 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   }
   out << text << std::flush;
   if (base != nullptr && !settings.diff.empty()) {
-    writeFile(settings.diff, report::comparisonJson(base->doc, settings.base, doc, line.output));
+    writeWholeFile(settings.diff, report::comparisonJson(base->doc, settings.base, doc, line.output));
   }
   if (!settings.csv.empty()) {
-    writeFile(settings.csv, report::csv(doc));
+    writeWholeFile(settings.csv, report::csv(doc));
   }
   if (!settings.html.empty()) {
     report::PageDocument page{json, line.output};
@@ -321,7 +333,7 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
           base->fileText.empty() ? string_view(base->mapJson) : documentJson(base->fileText),
           settings.base};
     }
-    writeFile(settings.html,
+    writeWholeFile(settings.html,
               report::selfContainedPage(page, base != nullptr ? &basePage : nullptr));
   }
   return status;
@@ -464,9 +476,18 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
   }
   uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
   if (threads <= 1) {
-    // Named inline, one symbol at a time: no chunk buffers to go through.
+    // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
+    // is counted in the windows that a pool's chunks would be, so the tree is the same.
     Classifier classifier(settings);
-    return fileSymbols(symbols, [&classifier](size_t, const Placement& place) {
+    std::optional<NamingWindow> window;
+    size_t windowEnd = 0;
+    return fileSymbols(symbols, [&](size_t index, const Placement& place) {
+      while (index >= windowEnd) {
+        ChunkExtent extent = chunkFrom(symbols, windowEnd, symbols.size() - 1, chunks);
+        windowEnd = extent.end;
+        window.reset();
+        window.emplace(extent.nameBytes);
+      }
       NameResult named = classifier.classify(place.name);
       if (place.endMarker) {
         named.segments.insert(named.segments.begin(), "Afterpadding");
@@ -503,6 +524,8 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       return 0;
     }
     input = line.input;
+    checkRunFiles(runInputs(line), runOutputs(line));
+    protectOutputFiles();
     keepLargeBlocksApart();
     Kept& k = kept();
     k.tree = treeOfMap(line.input, line.settings, k.map, out);
@@ -512,6 +535,11 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     std::optional<Base> base;
     if (!line.settings.base.empty()) {
       base = readBase(line, out);
+      // As the page does: a base whose totals disagree is compared as written, and said so.
+      if (std::string wrong = totalsDisagreement(base->doc); !wrong.empty()) {
+        err << printable(line.settings.base) << ": the totals disagree with what the groups hold ("
+            << printable(wrong) << "); the comparison takes them as written\n";
+      }
     }
     // Only the page needs the whole text at once; without it the text is written as it is made.
     std::vector<std::string> options = documentOptions(line.settings);
@@ -537,12 +565,13 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {
-      err << input << ": ";
+      err << printable(input) << ": ";
     }
     err << "out of memory\n";
     return 1;
   } catch (const std::exception& failure) {
-    err << failure.what() << '\n';
+    // File names and names from the map are quoted in messages: none may steer the terminal.
+    err << printableLines(failure.what()) << '\n';
     return 1;
   }
 }

@@ -10,35 +10,10 @@
 
 #include "demangle_current.h"
 #include "demangle_current_internal.h"
+#include "support/dnames.h"
 
 namespace vorlith {
 namespace {
-
-// A back reference from `from` to `to` (positions after "_D"), as the mangling writes it.
-std::string backReference(size_t from, size_t to) {
-  size_t distance = from - to;
-  std::string digits(1, static_cast<char>('a' + distance % 26));
-  for (distance /= 26; distance > 0; distance /= 26) {
-    digits.insert(digits.begin(), static_cast<char>('A' + distance % 26));
-  }
-  return "Q" + digits;
-}
-
-// Parameters that are tuples of two references to the previous parameter: the text doubles
-// with each one, 2^levels in all.
-std::string doublingName(size_t levels) {
-  std::string body = "3app1fFi";
-  size_t previous = 7;  // the 'i'
-  for (size_t k = 0; k < levels; ++k) {
-    size_t start = body.size();
-    body += "B";
-    body += backReference(body.size(), previous);
-    body += backReference(body.size(), previous);
-    body += "Z";
-    previous = start;
-  }
-  return "_D" + body + "Zv";
-}
 
 // A valid function of about `size` bytes with as many plain parameters.
 std::string benignName(size_t size) {

@@ -437,3 +437,30 @@ TEST(MapFile, KeepsTheNamesOfEveryRealMapInBothReadings) {
   }
   EXPECT_GE(maps, 40u);
 }
+
+// Two symbols of one line at one address (a line that both the GNU and the ld64 form read) are a
+// tie of address and line: they keep the order they were read in, whatever the sort does with
+// thousands of such ties, and so does every symbol of every line at a repeated address.
+TEST(MapFileSort, TiesKeepTheOrderOfTheMap) {
+  std::string text;
+  std::vector<Sym> expected;
+  constexpr size_t kLines = 3000;
+  for (size_t k = 0; k < kLines; ++k) {
+    // Three lines share each address, the addresses falling and rising so the sort must work.
+    uint64_t address = 0x1000 + 16 * ((k / 3) % 2 == 0 ? k / 3 : 2000 - k / 3);
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(address));
+    std::string name = "name_" + std::to_string(k);
+    std::string ld64 = "0x" + std::string(digits).substr(12) + "\t0x0\t[";
+    ld64.resize(15, ' ');
+    std::string line = ld64 + " 0x" + digits + std::string(16, ' ') + name;
+    text += line + "\n";
+    std::string gnuName = name + " (" + ld64.substr(0, 12) + ")";
+    expected.push_back({address, gnuName, k});
+    expected.push_back({address, line.substr(12), k});
+  }
+  std::stable_sort(expected.begin(), expected.end(), [](const Sym& a, const Sym& b) {
+    return a.address < b.address;
+  });
+  EXPECT_EQ(read(text), expected);
+}

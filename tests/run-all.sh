@@ -17,6 +17,8 @@ done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
 [ -e /usr/include/nlohmann/json.hpp ] || need_packages="$need_packages nlohmann-json3-dev"
 python3 -c 'import yaml' 2>/dev/null || need_packages="$need_packages python3-yaml"
+# LibreOffice Calc opens the CSV report to show that no symbol name is evaluated as a formula.
+command -v soffice >/dev/null 2>&1 || need_packages="$need_packages libreoffice-calc-nogui"
 if [ -d viewer ] && [ -f viewer/package.json ]; then
   command -v chromium >/dev/null 2>&1 || need_packages="$need_packages chromium"
   command -v npm >/dev/null 2>&1 || need_packages="$need_packages nodejs npm"

@@ -148,6 +148,11 @@
     } catch (e) {
       throw new LoadError('The document embedded in this page ("' + name + '") is not valid JSON (' + e.message + ').');
     }
+    const twice = VorlithModel.memberGivenTwice(el.textContent);
+    if (twice !== null) {
+      throw new LoadError('The document embedded in this page ("' + name + '") is not a valid vorlith document: the member "' +
+        twice + '" is twice in one object.');
+    }
     return { root: modelFrom(data, name), name };
   }
 

@@ -96,11 +96,61 @@
     if (m) body = body.slice(m[0].length);
     body = body.replace(/;\s*$/, '');
     if (!/\S/.test(body)) throw new DocumentError('the file is empty');
+    return parseJson(body);
+  }
+
+  // JSON.parse, refusing an object that names a member twice: JSON.parse would keep the last
+  // one silently, and vorlith, which never writes such a document, refuses it too.
+  function parseJson(body) {
+    let data;
     try {
-      return JSON.parse(body);
+      data = JSON.parse(body);
     } catch (e) {
       throw new DocumentError('it is not valid JSON (' + e.message + ')');
     }
+    const twice = memberGivenTwice(body);
+    if (twice !== null) throw new DocumentError('the member "' + twice + '" is twice in one object');
+    return data;
+  }
+
+  // The first member name that one object of the JSON text `body` gives twice, or null. One
+  // pass over the text, which JSON.parse has found valid; names are compared as JSON reads them
+  // ("a" and "\u0061" are one name).
+  function memberGivenTwice(body) {
+    const objects = []; // per open object or array: the set of its member names, or null
+    let expectKey = false;
+    for (let i = 0; i < body.length; i++) {
+      const c = body.charCodeAt(i);
+      if (c === 0x22) { // '"'
+        let end = i + 1;
+        for (;;) {
+          end = body.indexOf('"', end);
+          let slashes = 0;
+          for (let k = end - 1; body.charCodeAt(k) === 0x5c; k--) slashes++;
+          if (slashes % 2 === 0) break;
+          end++;
+        }
+        if (expectKey) {
+          const raw = body.slice(i + 1, end);
+          const name = raw.includes('\\') ? JSON.parse('"' + raw + '"') : raw;
+          const names = objects[objects.length - 1];
+          if (names.has(name)) return name;
+          names.add(name);
+          expectKey = false;
+        }
+        i = end;
+      } else if (c === 0x7b) { // '{'
+        objects.push(new Set());
+        expectKey = true;
+      } else if (c === 0x5b) { // '['
+        objects.push(null);
+      } else if (c === 0x7d || c === 0x5d) { // '}' ']'
+        objects.pop();
+      } else if (c === 0x2c) { // ','
+        expectKey = objects.length > 0 && objects[objects.length - 1] !== null;
+      }
+    }
+    return null;
   }
 
   function isObject(v) {
@@ -198,19 +248,45 @@
     }
     // Parents were built before their children: counting and sorting backwards sees every
     // child finished first.
+    let disagreeing = null;
     for (let i = built.length - 1; i >= 0; i--) {
       const node = built[i];
       let count = 0;
-      for (const c of node.children) count += c.leafCount;
+      let sum = 0;
+      for (const c of node.children) {
+        count += c.leafCount;
+        sum += c.size;
+      }
       node.leafCount = count;
       node.children.sort(byShare);
+      if (!sameSize(node.size, sum) && (!disagreeing || node.depth <= disagreeing.node.depth)) {
+        disagreeing = { node, sum };
+      }
     }
+    root.totalsProblem = disagreeing && {
+      path: pathOf(disagreeing.node), total: disagreeing.node.size, sum: disagreeing.sum,
+    };
     for (const top of root.children) {
       const kind = top.isLeaf ? kindOfTopLeaf(top) : kindOfTopLevel(top);
       setKind(top, kind);
     }
     number(root);
     return root;
+  }
+
+  // Whether a group's total is the sum of its parts. Sizes are exact below 2^53 bytes; above,
+  // the sum may be off by its rounding, which is no disagreement.
+  function sameSize(total, sum) {
+    return total === sum || Math.abs(total - sum) <= Math.max(total, sum) * 2 ** -50;
+  }
+
+  // What a document whose totals disagree with its parts shows, in words; '' when they agree.
+  function totalsNote(root, label) {
+    const p = root.totalsProblem;
+    if (!p) return '';
+    const where = p.path.length ? 'group "' + p.path.join(' / ') + '"' : 'the whole program';
+    return 'The totals of ' + label + ' disagree with its contents: ' + where + ' says ' + p.total +
+      ' bytes, but its groups and symbols add up to ' + p.sum + '. The map draws the totals as written.';
   }
 
   function setKind(node, kind) {
@@ -395,7 +471,10 @@
     Node,
     KINDS,
     parseDocumentText,
+    parseJson,
+    memberGivenTwice,
     buildModel,
+    totalsNote,
     pathOf,
     rootOf,
     findGroup,

@@ -26,6 +26,7 @@
     names: { newName: '', oldName: '' }, // the documents as they were given
     hidden: new Set(), // kinds left out by the legend
     members: null, // the "smaller items" box whose members are listed
+    notice: '', // said while the documents are on screen: their totals disagree
     stats: { loadMs: 0, buildMs: 0, layoutMs: 0, drawMs: 0, boxes: 0 },
   };
 
@@ -40,6 +41,12 @@
 
   function clearMessage() {
     $('message').hidden = true;
+  }
+
+  // What stays said while the documents are on screen (totals that disagree), else nothing.
+  function restingMessage() {
+    if (state.notice) showMessage(state.notice, true);
+    else clearMessage();
   }
 
   function fail(text) {
@@ -137,6 +144,9 @@
     state.hidden = new Set();
     state.search = { generation: 0, count: 0, bytes: 0, top: [], error: null, query: '' };
     state.compare = null;
+    state.notice = [M.totalsNote(root, newName ? '"' + newName + '"' : 'the document'),
+      baseRoot ? M.totalsNote(baseRoot, oldName ? '"' + oldName + '"' : 'the older document') : '']
+      .filter(Boolean).join(' ');
     if (baseRoot) {
       state.compare = VorlithCompare.compare(root, baseRoot);
       state.sort = { key: 'delta', dir: -1 };
@@ -183,7 +193,7 @@
     if (found.missing.length) {
       showMessage('There is no group "' + found.missing[0] + '" in ' + nodeLabel(found.node) + '; showing ' + nodeLabel(found.node) + '.', true);
     } else if (document.body.dataset.state === 'ready') {
-      clearMessage();
+      restingMessage();
     }
     if (!force && found.node === state.view) return;
     const from = state.view;

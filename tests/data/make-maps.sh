@@ -25,6 +25,10 @@ gcc -fuse-ld=gold -o obj/cprog-gold obj/main.o obj/table.o -Wl,-Map=../gold-c.ma
 mkdir -p obj/bin
 (cd obj/bin && gcc -o cprog ../main.o ../../obj/table.o -Wl,-Map=../../../gnu-ld-dotdot.map)
 
+# --- gnu-ld-formulas.map: C functions named like spreadsheet formulas -------
+gcc -O0 -c formulas/formulas.c -o obj/formulas.o
+gcc -o obj/formulas obj/formulas.o -Wl,-Map=../gnu-ld-formulas.map
+
 # --- gnu-ld-latin1.map: object file name with a Latin-1 byte (0xE9) ---------
 LATIN1_O=$(printf 'caf\351.o')
 gcc -O1 -c latin1/menu.c -o "obj/$LATIN1_O"

@@ -23,6 +23,11 @@ def leaves(group, path):
         yield path, key, leaf
 
 
+def as_text(cell):
+    """A text cell as vorlith writes it: an apostrophe before what a spreadsheet would evaluate."""
+    return "'" + cell if cell[:1] in ("=", "+", "-", "@", "\t", "\r") else cell
+
+
 def main():
     vorlith, map_file, options = sys.argv[1], sys.argv[2], sys.argv[3:]
     with tempfile.TemporaryDirectory() as tmp:
@@ -45,8 +50,8 @@ def main():
     for row, (path, key, leaf) in zip(rows[1:], expected):
         assert len(row) == 6, row
         shown = leaf["demangledName"] or leaf["mangledName"]
-        want = [str(leaf["size"]), hex(leaf["address"]), SEPARATOR.join(path), key,
-                leaf["mangledName"], shown]
+        want = [str(leaf["size"]), hex(leaf["address"])] + [
+            as_text(cell) for cell in (SEPARATOR.join(path), key, leaf["mangledName"], shown)]
         assert row == want, (row, want)
         total += int(row[0])
     assert total == doc["total"], (total, doc["total"])

@@ -28,6 +28,40 @@ describe('reading document text', () => {
     assert.throws(() => M.parseDocumentText('var treeData = {"total":1,'), /not valid JSON/);
   });
 
+  it('refuses an object that gives a member twice, as vorlith does, wherever it is', () => {
+    const leaf = '{"size":1,"address":2,"mangledName":"f","demangledName":""}';
+    const cases = [
+      ['{"total":1,"total":2,"children":{},"leaves":{}}', 'total'],
+      ['{"total":1,"children":{"a":{"total":0,"children":{},"leaves":{}},"a":{"total":1,"children":{},"leaves":{}}},"leaves":{}}', 'a'],
+      ['{"total":1,"children":{},"leaves":{"f":' + leaf + ',"\\u0066":' + leaf + '}}', 'f'],
+      ['{"total":1,"children":{},"leaves":{"f":{"size":1,"size":1,"address":2,"mangledName":"f"}}}', 'size'],
+      ['{"total":0,"children":{},"leaves":{},"extra":[{"k":1,"x":"},{","k":2}]}', 'k'],
+    ];
+    for (const [json, name] of cases) {
+      assert.throws(() => M.parseDocumentText('var treeData = ' + json), { message: 'the member "' + name + '" is twice in one object' }, json);
+    }
+    // Names that only look alike, strings that hold braces and quotes, and empty objects are fine.
+    const fine = '{"total":2,"children":{"a\\"":{"total":1,"children":{},"leaves":{"{\\\\":' + leaf + '}},' +
+      '"a":{"total":1,"children":{},"leaves":{"f":' + leaf + ',"F":' + leaf + '}}},"leaves":{}}';
+    assert.equal(M.memberGivenTwice(fine), null);
+    assert.equal(M.parseDocumentText(fine).total, 2);
+  });
+
+  it('says when a group\'s total disagrees with what it holds, and where first', () => {
+    const leaf = (size) => '{"size":' + size + ',"address":2,"mangledName":"f","demangledName":""}';
+    const good = M.buildModel(JSON.parse('{"total":3,"children":{"a":{"total":2,"children":{},"leaves":{"f":' + leaf(2) + '}}},"leaves":{"g":' + leaf(1) + '}}'));
+    assert.equal(good.totalsProblem, null);
+    assert.equal(M.totalsNote(good, 'x'), '');
+    const bad = M.buildModel(JSON.parse('{"total":3,"children":{"a":{"total":5,"children":{"b":{"total":9,"children":{},"leaves":{}}},"leaves":{"f":' + leaf(2) + '}}},"leaves":{"g":' + leaf(1) + '}}'));
+    assert.deepEqual(bad.totalsProblem, { path: [], total: 3, sum: 6 });
+    assert.match(M.totalsNote(bad, '"new.json"'), /^The totals of "new\.json" disagree with its contents: the whole program says 3 bytes, but its groups and symbols add up to 6\./);
+    const inner = M.buildModel(JSON.parse('{"total":5,"children":{"a":{"total":5,"children":{"b":{"total":9,"children":{},"leaves":{}}},"leaves":{}}},"leaves":{}}'));
+    assert.deepEqual(inner.totalsProblem, { path: ['a'], total: 5, sum: 9 });
+    // Past 2^53 bytes a sum rounds: that is no disagreement.
+    const huge = M.buildModel({ total: 2 ** 64 - 1, children: {}, leaves: { f: { size: 2 ** 64 - 1, address: 1, mangledName: 'f' } } });
+    assert.equal(huge.totalsProblem, null);
+  });
+
   it('rejects documents of the wrong shape and says where', () => {
     const cases = [
       [[], /top level is not an object/],

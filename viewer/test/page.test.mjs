@@ -152,6 +152,20 @@ describe('loading', () => {
     }
   });
 
+  it('refuses a chosen document that gives a member twice, and says when totals disagree', async () => {
+    const leaf = '{"size":4,"address":4096,"mangledName":"f","demangledName":""}';
+    const page = await openPage(browser, {});
+    await page.setInputFiles('#file', write('twice.json', 'var treeData = {"total":4,"children":{},"leaves":{"f":' + leaf + ',"f":' + leaf + '}}'));
+    await page.waitForFunction(() => window.vorlithViewer.state === 'error');
+    assert.match(await page.locator('#message').textContent(), /twice\.json.*the member "f" is twice in one object/);
+    await page.setInputFiles('#file', write('sums.json', 'var treeData = {"total":9,"children":{},"leaves":{"f":' + leaf + '}}'));
+    await page.waitForFunction(() => window.vorlithViewer.state === 'ready');
+    const msg = page.locator('#message');
+    assert.ok(await msg.isVisible());
+    assert.match(await msg.textContent(), /The totals of "sums\.json" disagree with its contents: the whole program says 9 bytes, but its groups and symbols add up to 4\./);
+    await page.close();
+  });
+
   it('without a document says how to open one', async () => {
     const page = await openPage(browser, {});
     assert.equal(await page.evaluate(() => window.vorlithViewer.state), 'empty');
