@@ -350,9 +350,11 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
       }
       append(text, component.text);
     }
-    // 'V' (Pascal) is left out: after an alias argument it is the next value argument.
+    // Left out: 'V' (Pascal), which after an alias argument is the next value argument, and
+    // 'Y' (Objective-C), which after a type's name is the close of a C-variadic parameter list
+    // ("PUS3app1SYv", extern (C) void function(app.S, ...)); no D symbol nests in either.
     char c = peek();
-    if (c == 'M' || (isCallConvention(c) && c != 'V')) {
+    if (c == 'M' || (isCallConvention(c) && c != 'V' && c != 'Y')) {
       size_t saved = pos;
       bool parent = false;
       try {
