@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -206,6 +207,36 @@ TEST(DemangleCurrent, DecodesTheCostliestNameOfStaticPhobos) {
       << symbol->shown;
   EXPECT_EQ(symbol->segments[2], "chain");
   EXPECT_TRUE(symbol->segments.back().ends_with(").Result.__ctor")) << symbol->segments.back();
+}
+
+// Real names that expand 40 times through back references (core.lifetime.emplace of a chain of
+// joiner and byUTF ranges, and their TypeInfo; tests/data/d-long-names.txt): each decodes, shows
+// no mangling, and costs well inside its budget.
+TEST(DemangleCurrent, DecodesRealNamesThatExpandFar) {
+  std::ifstream in(std::string(VORLITH_TEST_DATA) + "/d-long-names.txt");
+  size_t names = 0;
+  size_t expansion = 0;
+  for (std::string name; std::getline(in, name);) {
+    SCOPED_TRACE(name);
+    ++names;
+    auto symbol = classifyCurrentD(name);
+    ASSERT_TRUE(symbol.has_value());
+    EXPECT_FALSE(hasMangledText(symbol->shown)) << symbol->shown;
+    if (name.find("TypeInfo_") != std::string::npos) {
+      continue;  // parsed in two pieces; the symbol itself below
+    }
+    currentd::Budget budget(name.size() - 2);
+    currentd::CurrentParser parser(std::string_view(name).substr(2), budget);
+    currentd::DecodedSymbol decoded = parser.parseSymbol();
+    EXPECT_EQ(decoded.text, symbol->shown);
+    // Two thirds of each factor are left at least.
+    EXPECT_LT(budget.work, currentd::kWorkPerByte / 3 * name.size());
+    EXPECT_LT(budget.output, currentd::kOutputPerByte / 3 * name.size());
+    EXPECT_LT(decoded.text.size(), currentd::kTextPerByte / 3 * name.size());
+    expansion = std::max(expansion, decoded.text.size() / name.size());
+  }
+  EXPECT_GT(names, 30u);
+  EXPECT_GE(expansion, 37u);  // the names are as costly as they were when they were taken
 }
 
 TEST(DemangleCurrent, RefusesWhatIsNotACompleteName) {
