@@ -363,6 +363,72 @@ bool mayBeCompressed(string_view s) {
   return false;
 }
 
+bool isDIdentifier(string_view s) {
+  if (s.empty() || isDigit(s[0])) {
+    return false;
+  }
+  for (char c : s) {
+    auto b = static_cast<unsigned char>(c);
+    if (!((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || isDigit(c) || b == '_' ||
+          b >= 0x80)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The names ld.lld writes already demangled from D internal symbols ("vtable for app.Shape",
+// "ModuleInfo for app", "D main", "app.__moduleRef"), mangled again ("_D3app5Shape6__vtblZ"),
+// so that they are filed exactly where the mangled name is. Nothing when `sym` is no such name.
+std::optional<string> remangledDPhrase(string_view sym) {
+  if (sym == "D main") {
+    return string("_Dmain");
+  }
+  struct Phrase {
+    string_view lead;
+    string_view internal;
+  };
+  static constexpr Phrase kPhrases[] = {{"initializer for ", "6__initZ"},
+                                        {"vtable for ", "6__vtblZ"},
+                                        {"ClassInfo for ", "7__ClassZ"},
+                                        {"Interface for ", "11__InterfaceZ"},
+                                        {"ModuleInfo for ", "12__ModuleInfoZ"}};
+  string_view qualified;
+  string_view internal;
+  for (const Phrase& phrase : kPhrases) {
+    if (startsWith(sym, phrase.lead)) {
+      qualified = sym.substr(phrase.lead.size());
+      internal = phrase.internal;
+      break;
+    }
+  }
+  if (internal.empty()) {
+    constexpr string_view kModuleRef = ".__moduleRef";
+    if (!endsWith(sym, kModuleRef)) {
+      return std::nullopt;
+    }
+    qualified = sym.substr(0, sym.size() - kModuleRef.size());
+    internal = "11__moduleRefZ";
+  }
+  string mangled = "_D";
+  size_t begin = 0;
+  for (;;) {
+    size_t dot = qualified.find('.', begin);
+    string_view part = qualified.substr(begin, dot == string_view::npos ? dot : dot - begin);
+    if (!isDIdentifier(part)) {
+      return std::nullopt;
+    }
+    mangled += std::to_string(part.size());
+    mangled += part;
+    if (dot == string_view::npos) {
+      break;
+    }
+    begin = dot + 1;
+  }
+  mangled += internal;
+  return mangled;
+}
+
 // One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
 // `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
 // `cxx` is given under the modern rules only.
@@ -386,6 +452,14 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
     if (std::optional<CurrentDSymbol> d = classifyCurrentD(sym)) {
       dem = std::move(d->shown);
       return std::move(d->segments);
+    }
+  }
+  if (cxx != nullptr) {
+    if (std::optional<string> mangled = remangledDPhrase(sym)) {
+      if (std::optional<CurrentDSymbol> d = classifyCurrentD(*mangled)) {
+        dem = std::move(d->shown);
+        return std::move(d->segments);
+      }
     }
   }
   // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar

@@ -118,6 +118,48 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
   EXPECT_EQ(oneComponent.shown, "int app7fib(int)");
 }
 
+// ld.lld writes D internal symbols demangled; each is filed and shown as its mangled name is.
+TEST(ModernNames, FilesTheDNamesLldWritesDemangledLikeTheirMangledNames) {
+  struct Case {
+    std::string_view phrase;
+    std::string_view mangled;
+    Segments segments;
+  };
+  const std::vector<Case> cases = {
+      {"vtable for app.Shape", "_D3app5Shape6__vtblZ", {"app", "Shape", "Shape (vtable)"}},
+      {"initializer for app.Square", "_D3app6Square6__initZ",
+       {"app", "Square", "Square (initializer)"}},
+      {"ClassInfo for app.Shape", "_D3app5Shape7__ClassZ", {"app", "Shape", "Shape (ClassInfo)"}},
+      {"Interface for zoo.ui.Named", "_D3zoo2ui5Named11__InterfaceZ",
+       {"zoo", "ui", "Named", "Named (Interface)"}},
+      {"ModuleInfo for zoo.ui", "_D3zoo2ui12__ModuleInfoZ", {"zoo", "ui", "ui (ModuleInfo)"}},
+      {"initializer for TypeInfo_xG2d", "_D13TypeInfo_xG2d6__initZ",
+       {"TypeInfo", "const(double[2])"}},
+      {"initializer for TypeInfo_S3app__T4RingTiVmi4ZQm",
+       "_D31TypeInfo_S3app__T4RingTiVmi4ZQm6__initZ",
+       {"app", "Ring", "Ring!(int, 4LU)", "TypeInfo", "app.Ring!(int, 4LU)"}},
+      {"app.__moduleRef", "_D3app11__moduleRefZ", {"app", "__moduleRef"}},
+      {"vtable for TypeInfo_Class", "_D14TypeInfo_Class6__vtblZ",
+       {"object", "TypeInfo_Class", "TypeInfo_Class (vtable)"}},
+  };
+  Classifier classifier(kModern);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.phrase));
+    NameResult phrase = classifier.classify(c.phrase);
+    NameResult mangled = classifier.classify(c.mangled);
+    EXPECT_EQ(phrase.segments, c.segments);
+    EXPECT_EQ(mangled.segments, c.segments);
+    EXPECT_EQ(phrase.shown, mangled.shown);
+  }
+  // Not D: C++ phrases, dotted names of other origins, a phrase with no readable name.
+  expectModern({
+      {"vtable for geo::Rect", {"C++ symbols", "geo", "Rect (vtable)"}},
+      {"vtable for app.Box!(int)", {"Other symbols", "vtable for app.Box!(int)"}},
+      {"ModuleInfo for ", {"Other symbols", "ModuleInfo for "}},
+      {"gdc.__moduleRef.x", {"Other symbols", "gdc.__moduleRef.x"}},
+  });
+}
+
 TEST(ModernNames, FilesAnItaniumNameOfNoPartsWithNothingToShow) {
   // The Itanium rule shows its joined parts, none here; a prefix before it is still shown.
   Classifier classifier(kModern);

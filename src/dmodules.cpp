@@ -1,0 +1,155 @@
+// The D modules of a map: one pass over the sorted symbols, following which object file's
+// contribution each symbol lies in, and collecting the modules that ModuleInfos name.
+//
+//   .text._Dmain  0x1298  0x42 app.o          contribution: the object is app.o
+//                 0x1298        _Dmain         D main lies in app.o
+//   .data.rel.ro  0x4060  0x90 app.o
+//                 0x4060        _D3app12__ModuleInfoZ    app.o holds module app
+#include "dmodules.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "demangle_current.h"
+
+namespace vorlith {
+
+namespace {
+
+// The module a ModuleInfo names: "_D3pkg3app12__ModuleInfoZ" or, as ld.lld writes it,
+// "ModuleInfo for pkg.app". Nothing for any other name.
+std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name) {
+  constexpr std::string_view kPhrase = "ModuleInfo for ";
+  if (name.starts_with(kPhrase)) {
+    name.remove_prefix(kPhrase.size());
+    std::vector<std::string> module;
+    for (size_t begin = 0;;) {
+      size_t dot = name.find('.', begin);
+      std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
+      if (part.empty() || part.find_first_of(" ()") != std::string_view::npos) {
+        return std::nullopt;
+      }
+      module.emplace_back(part);
+      if (dot == std::string_view::npos) {
+        return module;
+      }
+      begin = dot + 1;
+    }
+  }
+  if (!name.ends_with("12__ModuleInfoZ")) {
+    return std::nullopt;
+  }
+  std::optional<CurrentDSymbol> symbol = classifyCurrentD(name);
+  if (!symbol || symbol->segments.size() < 2 || !symbol->segments.back().ends_with(" (ModuleInfo)")) {
+    return std::nullopt;
+  }
+  symbol->segments.pop_back();
+  return std::move(symbol->segments);
+}
+
+}  // namespace
+
+bool isDMainName(std::string_view name) {
+  return name == "_Dmain" || name == "__Dmain" || name == "D main";
+}
+
+std::string_view contributionObject(std::string_view name) {
+  if (!name.ends_with(')')) {
+    return {};
+  }
+  size_t open = name.rfind(" (");
+  if (open == std::string_view::npos || open == 0) {
+    return {};
+  }
+  std::string_view section = name.substr(open + 2, name.size() - open - 3);
+  if (section.empty() || section[0] == '*' ||
+      section.find_first_of(" ()") != std::string_view::npos) {
+    return {};
+  }
+  return name.substr(0, open);
+}
+
+DModules dModulesOf(const std::vector<Symbol>& symbols) {
+  std::string_view object;      // the object of the last contribution
+  std::string_view mainObject;  // where D main lies
+  bool mainFound = false;
+  std::vector<std::pair<std::string_view, std::vector<std::string>>> modules;
+  for (const Symbol& symbol : symbols) {
+    std::string_view name = symbol.name;
+    if (name.starts_with(kEndMarker)) {
+      continue;
+    }
+    std::string_view carrier = name;  // where a ModuleInfo's name may stand
+    if (std::string_view of = contributionObject(name); !of.empty()) {
+      object = of;
+      // A section of its own: "app.o (.data.rel.ro._D3app12__ModuleInfoZ)". Relocation
+      // sections are left out: GNU ld lists them under whichever object came first.
+      size_t at = name.find("._D", of.size());
+      bool relocations = name.substr(of.size() + 2).starts_with(".rela");
+      carrier = at == std::string_view::npos || relocations
+                    ? std::string_view()
+                    : name.substr(at + 1, name.size() - at - 2);
+    } else if (isDMainName(name)) {
+      if (!mainFound) {
+        mainFound = true;
+        mainObject = object;
+      }
+      continue;
+    }
+    if (object.empty() || carrier.find("ModuleInfo") == std::string_view::npos) {
+      continue;
+    }
+    if (auto module = moduleOfModuleInfo(carrier)) {
+      modules.emplace_back(object, std::move(*module));
+    }
+  }
+  DModules result;
+  for (const auto& [of, module] : modules) {
+    (void)of;
+    if (std::find(result.packages.begin(), result.packages.end(), module[0]) ==
+        result.packages.end()) {
+      result.packages.push_back(module[0]);
+    }
+  }
+  if (!mainFound || mainObject.empty()) {
+    return result;
+  }
+  for (auto& [of, module] : modules) {
+    if (of != mainObject) {
+      continue;
+    }
+    if (result.mainModule && *result.mainModule != module) {
+      result.mainModule.reset();  // more than one module in that object: no telling which
+      break;
+    }
+    result.mainModule = std::move(module);
+  }
+  return result;
+}
+
+std::optional<std::vector<std::string>> demangledDVariable(
+    std::string_view name, const std::vector<std::string>& packages) {
+  std::vector<std::string> parts;
+  for (size_t begin = 0;;) {
+    size_t dot = name.find('.', begin);
+    std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
+    if (part.empty() || (part[0] >= '0' && part[0] <= '9') ||
+        !std::all_of(part.begin(), part.end(), [](char c) {
+          return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '_' || static_cast<unsigned char>(c) >= 0x80;
+        })) {
+      return std::nullopt;
+    }
+    parts.emplace_back(part);
+    if (dot == std::string_view::npos) {
+      break;
+    }
+    begin = dot + 1;
+  }
+  if (parts.size() < 2 || std::find(packages.begin(), packages.end(), parts[0]) == packages.end()) {
+    return std::nullopt;
+  }
+  return parts;
+}
+
+}  // namespace vorlith
