@@ -150,6 +150,10 @@ std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& bu
   }
   CurrentDSymbol result;
   result.segments = stepsOf(named, named.size());
+  if (named.size() == 1 && !named[0].instance) {
+    // Only the members of module object are mangled without their module (C6Object).
+    result.segments.insert(result.segments.begin(), "object");
+  }
   result.segments.push_back("TypeInfo");
   result.segments.push_back(type);
   result.shown = "typeid(" + type + ")";

@@ -11,6 +11,7 @@
 
 #include "demangle.h"
 #include "demangle_current.h"
+#include "dmodules.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -429,6 +430,35 @@ std::optional<string> remangledDPhrase(string_view sym) {
   return mangled;
 }
 
+// "app.o (.text._D3app3runFZv)": an input section named after a D function or variable, as
+// -ffunction-sections and -fdata-sections make them, whose bytes no symbol line of the map
+// covers (GNU ld lists no local symbols). Filed like the symbol it is named after, the section's
+// kind in the leaf ("run (.text)"), and shown as that symbol with where its bytes come from:
+// "void app.run() in app.o (.text)". Nothing for any other name, relocation sections included.
+std::optional<CurrentDSymbol> dSectionSymbol(string_view sym) {
+  string_view object = contributionObject(sym);
+  if (object.empty()) {
+    return std::nullopt;
+  }
+  string_view section = sym.substr(object.size() + 2, sym.size() - object.size() - 3);
+  size_t at = section.find("._D");
+  if (at == 0 || at == string_view::npos || section[0] != '.') {
+    return std::nullopt;
+  }
+  string_view kind = section.substr(0, at);
+  if (startsWith(kind, ".rel")) {
+    return std::nullopt;  // relocations (in .rela.dyn), which GNU ld lists under the first object
+  }
+  std::optional<CurrentDSymbol> symbol = classifyCurrentD(section.substr(at + 1));
+  if (!symbol) {
+    return std::nullopt;
+  }
+  string& leaf = symbol->segments.back();
+  leaf.append(" (").append(kind).append(")");
+  symbol->shown.append(" in ").append(object).append(" (").append(kind).append(")");
+  return symbol;
+}
+
 // One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
 // `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
 // `cxx` is given under the modern rules only.
@@ -450,6 +480,12 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
   }
   if (cxx != nullptr && startsWith(sym, "_D")) {
     if (std::optional<CurrentDSymbol> d = classifyCurrentD(sym)) {
+      dem = std::move(d->shown);
+      return std::move(d->segments);
+    }
+  }
+  if (cxx != nullptr && endsWith(sym, ")")) {
+    if (std::optional<CurrentDSymbol> d = dSectionSymbol(sym)) {
       dem = std::move(d->shown);
       return std::move(d->segments);
     }

@@ -350,13 +350,16 @@ SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf, const DM
       continue;
     }
     auto named = nameOf(i, place);
-    if (dMainModule && isDMainName(place.name) && named.segments.back() == kDMain) {
+    // Its symbol, or its section of its own ("app.o (.text._Dmain)", leaf "D main (.text)").
+    bool dMain = isDMainName(place.name) || place.name.ends_with("._Dmain)");
+    if (dMainModule && dMain && named.segments.back().starts_with(kDMain) &&
+        named.segments.size() == (place.endMarker ? 3 : 2)) {
       std::vector<std::string> segments;
       if (place.endMarker) {
         segments.emplace_back("Afterpadding");
       }
       segments.insert(segments.end(), dMainModule->begin(), dMainModule->end());
-      segments.emplace_back(kDMain);
+      segments.push_back(named.segments.back());
       fileSymbol(tree, segments, place.size, symbols[i].address, place.name, named.shown,
                  &allowance);
       continue;
