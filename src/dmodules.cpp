@@ -21,20 +21,11 @@ namespace {
 std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name) {
   constexpr std::string_view kPhrase = "ModuleInfo for ";
   if (name.starts_with(kPhrase)) {
-    name.remove_prefix(kPhrase.size());
-    std::vector<std::string> module;
-    for (size_t begin = 0;;) {
-      size_t dot = name.find('.', begin);
-      std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
-      if (part.empty() || part.find_first_of(" ()") != std::string_view::npos) {
-        return std::nullopt;
-      }
-      module.emplace_back(part);
-      if (dot == std::string_view::npos) {
-        return module;
-      }
-      begin = dot + 1;
+    auto parts = dottedDIdentifiers(name.substr(kPhrase.size()));
+    if (!parts) {
+      return std::nullopt;
     }
+    return std::vector<std::string>(parts->begin(), parts->end());
   }
   if (!name.ends_with("12__ModuleInfoZ")) {
     return std::nullopt;
@@ -127,9 +118,8 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   return result;
 }
 
-std::optional<std::vector<std::string>> demangledDVariable(
-    std::string_view name, const std::vector<std::string>& packages) {
-  std::vector<std::string> parts;
+std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view name) {
+  std::vector<std::string_view> parts;
   for (size_t begin = 0;;) {
     size_t dot = name.find('.', begin);
     std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
@@ -140,16 +130,22 @@ std::optional<std::vector<std::string>> demangledDVariable(
         })) {
       return std::nullopt;
     }
-    parts.emplace_back(part);
+    parts.push_back(part);
     if (dot == std::string_view::npos) {
-      break;
+      return parts;
     }
     begin = dot + 1;
   }
-  if (parts.size() < 2 || std::find(packages.begin(), packages.end(), parts[0]) == packages.end()) {
+}
+
+std::optional<std::vector<std::string>> demangledDVariable(
+    std::string_view name, const std::vector<std::string>& packages) {
+  auto parts = dottedDIdentifiers(name);
+  if (!parts || parts->size() < 2 ||
+      std::find(packages.begin(), packages.end(), (*parts)[0]) == packages.end()) {
     return std::nullopt;
   }
-  return parts;
+  return std::vector<std::string>(parts->begin(), parts->end());
 }
 
 }  // namespace vorlith

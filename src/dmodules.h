@@ -14,6 +14,11 @@
 
 namespace vorlith {
 
+// The components of "app.Shape" when each is a D identifier (letters, digits, "_", bytes from
+// 0x80 up, not starting with a digit); nothing otherwise. Views into `name`.
+[[nodiscard]] std::optional<std::vector<std::string_view>> dottedDIdentifiers(
+    std::string_view name);
+
 // "_Dmain" as compilers write it, or "D main" as ld.lld writes it demangled.
 [[nodiscard]] bool isDMainName(std::string_view name);
 

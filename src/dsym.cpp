@@ -364,20 +364,6 @@ bool mayBeCompressed(string_view s) {
   return false;
 }
 
-bool isDIdentifier(string_view s) {
-  if (s.empty() || isDigit(s[0])) {
-    return false;
-  }
-  for (char c : s) {
-    auto b = static_cast<unsigned char>(c);
-    if (!((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || isDigit(c) || b == '_' ||
-          b >= 0x80)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The names ld.lld writes already demangled from D internal symbols ("vtable for app.Shape",
 // "ModuleInfo for app", "D main", "app.__moduleRef"), mangled again ("_D3app5Shape6__vtblZ"),
 // so that they are filed exactly where the mangled name is. Nothing when `sym` is no such name.
@@ -411,20 +397,14 @@ std::optional<string> remangledDPhrase(string_view sym) {
     qualified = sym.substr(0, sym.size() - kModuleRef.size());
     internal = "11__moduleRefZ";
   }
+  auto parts = dottedDIdentifiers(qualified);
+  if (!parts) {
+    return std::nullopt;
+  }
   string mangled = "_D";
-  size_t begin = 0;
-  for (;;) {
-    size_t dot = qualified.find('.', begin);
-    string_view part = qualified.substr(begin, dot == string_view::npos ? dot : dot - begin);
-    if (!isDIdentifier(part)) {
-      return std::nullopt;
-    }
+  for (string_view part : *parts) {
     mangled += std::to_string(part.size());
     mangled += part;
-    if (dot == string_view::npos) {
-      break;
-    }
-    begin = dot + 1;
   }
   mangled += internal;
   return mangled;
