@@ -48,16 +48,20 @@ std::string_view contributionObject(std::string_view name) {
   if (!name.ends_with(')')) {
     return {};
   }
-  size_t open = name.rfind(" (");
-  if (open == std::string_view::npos || open == 0) {
+  // Back from the end to the bracket that opens the section: a section name holds no space or
+  // bracket, so a C++ parameter list ("f(int, long)") stops the scan within a few bytes.
+  size_t open = name.size() - 1;
+  while (open > 0) {
+    char c = name[--open];
+    if (c == '(' || c == ' ' || c == ')') {
+      break;
+    }
+  }
+  if (name[open] != '(' || open < 2 || name[open - 1] != ' ' || open + 2 == name.size() ||
+      name[open + 1] == '*') {
     return {};
   }
-  std::string_view section = name.substr(open + 2, name.size() - open - 3);
-  if (section.empty() || section[0] == '*' ||
-      section.find_first_of(" ()") != std::string_view::npos) {
-    return {};
-  }
-  return name.substr(0, open);
+  return name.substr(0, open - 1);
 }
 
 DModules dModulesOf(const std::vector<Symbol>& symbols) {
@@ -87,7 +91,8 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
       }
       continue;
     }
-    if (object.empty() || carrier.find("ModuleInfo") == std::string_view::npos) {
+    // Only the ends are looked at: most names of a C++ map are long and hold no ModuleInfo.
+    if (object.empty() || !(carrier.ends_with("__ModuleInfoZ") || carrier.starts_with("ModuleInfo for "))) {
       continue;
     }
     if (auto module = moduleOfModuleInfo(carrier)) {
