@@ -100,13 +100,16 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
     }
   }
   DModules result;
+  result.packages.reserve(modules.size());
   for (const auto& [of, module] : modules) {
     (void)of;
-    if (std::find(result.packages.begin(), result.packages.end(), module[0]) ==
-        result.packages.end()) {
-      result.packages.push_back(module[0]);
-    }
+    result.packages.push_back(module[0]);
   }
+  // Sorted and without repeats, for a binary search per name: a map of many modules costs
+  // n log n, not n squared.
+  std::sort(result.packages.begin(), result.packages.end());
+  result.packages.erase(std::unique(result.packages.begin(), result.packages.end()),
+                        result.packages.end());
   if (!mainFound || mainObject.empty()) {
     return result;
   }
@@ -147,7 +150,7 @@ std::optional<std::vector<std::string>> demangledDVariable(
     std::string_view name, const std::vector<std::string>& packages) {
   auto parts = dottedDIdentifiers(name);
   if (!parts || parts->size() < 2 ||
-      std::find(packages.begin(), packages.end(), (*parts)[0]) == packages.end()) {
+      !std::binary_search(packages.begin(), packages.end(), (*parts)[0])) {
     return std::nullopt;
   }
   return std::vector<std::string>(parts->begin(), parts->end());

@@ -30,7 +30,8 @@ namespace vorlith {
 struct DModules {
   // The groups of the module whose object file defines D main ({"app"}, {"pkg", "app"}).
   std::optional<std::vector<std::string>> mainModule;
-  // The first components of the modules whose ModuleInfo the map lists ("app", "std").
+  // The first components of the modules whose ModuleInfo the map lists ("app", "std"), sorted,
+  // each once.
   std::vector<std::string> packages;
 };
 
@@ -42,7 +43,7 @@ struct DModules {
 [[nodiscard]] DModules dModulesOf(const std::vector<Symbol>& symbols);
 
 // The groups of a D qualified name that ld.lld wrote demangled without its type ("app.calls"
-// gives app, calls), when its first component is one of `packages`; nothing otherwise.
+// gives app, calls), when its first component is one of `packages` (sorted); nothing otherwise.
 [[nodiscard]] std::optional<std::vector<std::string>> demangledDVariable(
     std::string_view name, const std::vector<std::string>& packages);
 
