@@ -254,20 +254,22 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
   Component instance;
   instance.instance = true;
   instance.name = parseLName();
-  std::string arguments;
+  // The arguments go straight into the text: a nested instance's text is copied once per level
+  // it passes through, and real names nest ten levels and more.
+  instance.text = instance.name;
+  append(instance.text, "!(");
+  bool first = true;
   while (peek() != 'Z') {
-    if (!arguments.empty()) {
-      append(arguments, ", ");
+    if (!first) {
+      append(instance.text, ", ");
     }
-    append(arguments, parseTemplateArgument());
+    first = false;
+    append(instance.text, parseTemplateArgument());
   }
   advance();
   if (end != SIZE_MAX && pos != end) {
     fail();
   }
-  instance.text = instance.name;
-  append(instance.text, "!(");
-  append(instance.text, arguments);
   append(instance.text, ")");
   return instance;
 }
@@ -347,12 +349,18 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     if (!eponymous) {
       if (!text.empty()) {
         append(text, ".");
+        append(text, component.text);
+      } else if (path == nullptr) {
+        text = std::move(component.text);  // not needed again: nothing to copy
+      } else {
+        append(text, component.text);
       }
-      append(text, component.text);
     }
-    // 'V' (Pascal) is left out: after an alias argument it is the next value argument.
+    // Left out: 'V' (Pascal), which after an alias argument is the next value argument, and
+    // 'Y' (Objective-C), which after a type's name is the close of a C-variadic parameter list
+    // ("PUS3app1SYv", extern (C) void function(app.S, ...)); no D symbol nests in either.
     char c = peek();
-    if (c == 'M' || (isCallConvention(c) && c != 'V')) {
+    if (c == 'M' || (isCallConvention(c) && c != 'V' && c != 'Y')) {
       size_t saved = pos;
       bool parent = false;
       try {

@@ -9,6 +9,11 @@
 
 namespace vorlith {
 
+// The program's D main function ("_Dmain"), as it is shown, and the group it is filed under when
+// nothing tells the module that defines it.
+inline constexpr std::string_view kDMain = "D main";
+inline constexpr std::string_view kDMainGroup = "Other symbols";
+
 // A D symbol of the current ABI: where it is filed and the name shown beside it.
 struct CurrentDSymbol {
   std::vector<std::string>

@@ -2,16 +2,18 @@
 // with rules of their own.
 //
 //   _D3pkg3mod__T5twiceTiZQjFNaNbNiNfiZi        pkg > mod > twice > "twice!(int)"
-//   _D4shop5stock__T5StockTiVii8ZQn3putMFiKiZv  shop > stock > Stock > Stock > "Stock!(int, 8).put"
+//   _D4shop5stock__T5StockTiVii8ZQn3putMFiKiZv  shop > stock > Stock > "Stock!(int, 8)" > put
+//   _D3app5Shape6__vtblZ                        app > Shape > "Shape (vtable)"
 //   _D11TypeInfo_Ai6__initZ                     TypeInfo > "int[]", shown typeid(int[])
 //   _DThn16_3app1C4areaMxFZd                    app > C > "area (thunk)", shown thunk for ...
 //   _D3app3runFZv.isra.0                        app > "run.isra.0", shown ... [clone .isra.0]
+//   _Dmain                                      Other symbols > "D main" (the tree files it
+//                                               under the module of its object when it can)
 //
 // One group per qualified-name component, named by the identifier (a template instance by its
-// template's name), so all instances of a template share a group. The leaf keeps the instance
-// visible: it is the text from the innermost template instance to the end, with an eponymous
-// member folded into its instance as D refers to it (`twice!(int)`,
-// `Stock!(pkg.mod.Item, 3).put`), or the last identifier when no instance is in the path.
+// template's name), so all instances of a template share a group; below it each instance has a
+// group of its own, named by its text, which holds its members under their own names. An
+// instance that is the symbol itself (a template function, an eponymous member) is the leaf.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -56,19 +58,77 @@ using currentd::Component;
 using currentd::CurrentParseError;
 using currentd::CurrentParser;
 using currentd::DecodedSymbol;
-using currentd::leafName;
 
 bool isIdentifierByteAscii(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-std::vector<std::string> groupsOf(const std::vector<Component>& path) {
-  std::vector<std::string> names;
-  names.reserve(path.size());
-  for (const Component& component : path) {
-    names.push_back(component.name);
+// The path a qualified name is filed along: one step per component, named by the identifier,
+// and for a template instance its template's name, then the instance's own text, so that every
+// instance of a template shares one group and has one of its own below it. An eponymous member
+// right after its instance is the instance itself, as D refers to it, and adds no step:
+//   shop.stock.Stock!(int, 8).Stock.put  ->  shop, stock, Stock, "Stock!(int, 8)", put
+//   pkg.mod.twice!(int).twice            ->  pkg, mod, twice, "twice!(int)"
+std::vector<std::string> stepsOf(const std::vector<Component>& path, size_t count) {
+  std::vector<std::string> steps;
+  steps.reserve(count + 2);
+  for (size_t k = 0; k < count; ++k) {
+    const Component& component = path[k];
+    if (k > 0 && path[k - 1].instance && !component.instance &&
+        component.name == path[k - 1].name) {
+      continue;
+    }
+    steps.push_back(component.name);
+    if (component.instance) {
+      steps.push_back(component.text);
+    }
   }
-  return names;
+  return steps;
+}
+
+// The internal symbols that compilers make for an aggregate or a module ("_D3app5Shape6__vtblZ"),
+// by the kind their leaf names, as ld.lld writes them demangled ("vtable for app.Shape").
+std::string_view internalKind(std::string_view name) {
+  if (name == "__vtbl") {
+    return "vtable";
+  }
+  if (name == "__init") {
+    return "initializer";
+  }
+  if (name == "__Class") {
+    return "ClassInfo";
+  }
+  if (name == "__Interface") {
+    return "Interface";
+  }
+  if (name == "__ModuleInfo") {
+    return "ModuleInfo";
+  }
+  return {};
+}
+
+// The groups and the leaf of a decoded symbol. An internal symbol is filed in its owner's group,
+// its leaf named by the owner and the kind: app > Shape > "Shape (vtable)", app > "app
+// (ModuleInfo)". Classes of the runtime that the compilers mangle without their module
+// ("_D14TypeInfo_Class6__vtblZ", "_D9Exception6__vtblZ") go under object, where the language
+// declares them, not each in a group at the top.
+std::vector<std::string> segmentsOf(const DecodedSymbol& symbol) {
+  const std::vector<Component>& path = symbol.path;
+  std::string_view kind = path.size() >= 2 ? internalKind(path.back().name) : std::string_view();
+  if (kind.empty()) {
+    return stepsOf(path, path.size());
+  }
+  std::vector<std::string> segments = stepsOf(path, path.size() - 1);
+  const Component& owner = path[path.size() - 2];
+  std::string leaf = owner.name;
+  leaf += " (";
+  leaf += kind;
+  leaf += ')';
+  if (path.size() == 2 && kind != "ModuleInfo" && !owner.instance) {
+    segments.insert(segments.begin(), "object");
+  }
+  segments.push_back(std::move(leaf));
+  return segments;
 }
 
 // "_D12TypeInfo_Ai6__initZ": the type behind a TypeInfo's name, or nullopt when the name is an
@@ -90,7 +150,11 @@ std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& bu
     return std::nullopt;
   }
   CurrentDSymbol result;
-  result.segments = groupsOf(named);
+  result.segments = stepsOf(named, named.size());
+  if (named.size() == 1 && !named[0].instance) {
+    // Only the members of module object are mangled without their module (C6Object).
+    result.segments.insert(result.segments.begin(), "object");
+  }
   result.segments.push_back("TypeInfo");
   result.segments.push_back(type);
   result.shown = "typeid(" + type + ")";
@@ -113,8 +177,7 @@ std::optional<CurrentDSymbol> classifyPlain(std::string_view name, Budget& budge
     return typeInfo;
   }
   CurrentDSymbol result;
-  result.segments = groupsOf(symbol.path);
-  result.segments.back() = leafName(symbol.path);
+  result.segments = segmentsOf(symbol);
   result.shown = std::move(symbol.text);
   return result;
 }
@@ -202,7 +265,7 @@ std::optional<CurrentDSymbol> classifyCurrentD(std::string_view name) {
   }
   std::optional<CurrentDSymbol> symbol;
   if (name == "_Dmain") {
-    symbol = CurrentDSymbol{{"D main"}, "D main"};
+    symbol = CurrentDSymbol{{std::string(kDMainGroup), std::string(kDMain)}, std::string(kDMain)};
   } else {
     if (NamingWindow::spent()) {
       return std::nullopt;  // the run's allowance for these names is spent (naming_budget.h)

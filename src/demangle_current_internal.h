@@ -22,13 +22,17 @@ class CurrentParseError : public std::exception {
   [[nodiscard]] const char* what() const noexcept override;
 };
 
-// Bytes read, and bytes of text made (counted again each time a piece is copied into the piece
-// around it), may reach these multiples of the name's length plus kSlack. Of 25,000 names from
-// gdc and ldc2 maps (static Phobos included) the costliest read 15 and made 112 per byte. Open
-// parse levels are limited so that the deepest name stays well inside the stack, sanitizers
-// included.
-inline constexpr size_t kWorkPerByte = 64;
-inline constexpr size_t kOutputPerByte = 256;
+// What one name may cost, as multiples of its length plus kSlack: bytes read (a back reference
+// is read again where it points), bytes of text made (counted again each time a piece is copied
+// into the piece around it), and the length of any one text, the name shown included. Real
+// names expand far through back references: the costliest seen, from one call of Phobos'
+// asRelativePath (gdc 12, 514 to 535 bytes mangled), read 63, made 560 and show 40 bytes per
+// byte; GtkD's and a static Phobos' stay below that. The factors leave about four times that
+// room, and a name past any of them is filed as it stands. Open parse levels are limited so that
+// the deepest name stays well inside the stack, sanitizers included.
+inline constexpr size_t kWorkPerByte = 256;
+inline constexpr size_t kOutputPerByte = 2048;
+inline constexpr size_t kTextPerByte = 256;
 inline constexpr size_t kSlack = 16384;
 inline constexpr size_t kMaxDepth = 400;
 
@@ -37,12 +41,14 @@ inline constexpr size_t kMaxDepth = 400;
 struct Budget {
   explicit Budget(size_t nameLength)
       : workLimit(kWorkPerByte * nameLength + kSlack),
-        outputLimit(kOutputPerByte * nameLength + kSlack) {}
+        outputLimit(kOutputPerByte * nameLength + kSlack),
+        textLimit(kTextPerByte * nameLength + kSlack) {}
   size_t work = 0;
   size_t output = 0;
   size_t depth = 0;
   size_t workLimit;
   size_t outputLimit;
+  size_t textLimit;
 };
 
 // One component of a qualified name: `name` is the identifier (a template's own name for an
@@ -156,6 +162,9 @@ class CurrentParser {
   void spend(size_t bytes);  // text made
   void append(std::string& to, std::string_view piece) {
     spend(piece.size());
+    if (piece.size() > budget.textLimit - to.size()) {
+      fail();  // no text grows past the bound; `to` never holds more than textLimit
+    }
     to += piece;
   }
   [[noreturn]] static void fail();

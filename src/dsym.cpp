@@ -11,6 +11,7 @@
 
 #include "demangle.h"
 #include "demangle_current.h"
+#include "dmodules.h"
 #include "zel/utils/text.h"
 
 namespace vorlith {
@@ -363,6 +364,81 @@ bool mayBeCompressed(string_view s) {
   return false;
 }
 
+// The names ld.lld writes already demangled from D internal symbols ("vtable for app.Shape",
+// "ModuleInfo for app", "D main", "app.__moduleRef"), mangled again ("_D3app5Shape6__vtblZ"),
+// so that they are filed exactly where the mangled name is. Nothing when `sym` is no such name.
+std::optional<string> remangledDPhrase(string_view sym) {
+  if (sym == "D main") {
+    return string("_Dmain");
+  }
+  struct Phrase {
+    string_view lead;
+    string_view internal;
+  };
+  static constexpr Phrase kPhrases[] = {{"initializer for ", "6__initZ"},
+                                        {"vtable for ", "6__vtblZ"},
+                                        {"ClassInfo for ", "7__ClassZ"},
+                                        {"Interface for ", "11__InterfaceZ"},
+                                        {"ModuleInfo for ", "12__ModuleInfoZ"}};
+  string_view qualified;
+  string_view internal;
+  for (const Phrase& phrase : kPhrases) {
+    if (startsWith(sym, phrase.lead)) {
+      qualified = sym.substr(phrase.lead.size());
+      internal = phrase.internal;
+      break;
+    }
+  }
+  if (internal.empty()) {
+    constexpr string_view kModuleRef = ".__moduleRef";
+    if (!endsWith(sym, kModuleRef)) {
+      return std::nullopt;
+    }
+    qualified = sym.substr(0, sym.size() - kModuleRef.size());
+    internal = "11__moduleRefZ";
+  }
+  auto parts = dottedDIdentifiers(qualified);
+  if (!parts) {
+    return std::nullopt;
+  }
+  string mangled = "_D";
+  for (string_view part : *parts) {
+    mangled += std::to_string(part.size());
+    mangled += part;
+  }
+  mangled += internal;
+  return mangled;
+}
+
+// "app.o (.text._D3app3runFZv)": an input section named after a D function or variable, as
+// -ffunction-sections and -fdata-sections make them, whose bytes no symbol line of the map
+// covers (GNU ld lists no local symbols). Filed like the symbol it is named after, the section's
+// kind in the leaf ("run (.text)"), and shown as that symbol with where its bytes come from:
+// "void app.run() in app.o (.text)". Nothing for any other name, relocation sections included.
+std::optional<CurrentDSymbol> dSectionSymbol(string_view sym) {
+  string_view object = contributionObject(sym);
+  if (object.empty()) {
+    return std::nullopt;
+  }
+  string_view section = sym.substr(object.size() + 2, sym.size() - object.size() - 3);
+  size_t at = section.find("._D");
+  if (at == 0 || at == string_view::npos || section[0] != '.') {
+    return std::nullopt;
+  }
+  string_view kind = section.substr(0, at);
+  if (startsWith(kind, ".rel")) {
+    return std::nullopt;  // relocations (in .rela.dyn), which GNU ld lists under the first object
+  }
+  std::optional<CurrentDSymbol> symbol = classifyCurrentD(section.substr(at + 1));
+  if (!symbol) {
+    return std::nullopt;
+  }
+  string& leaf = symbol->segments.back();
+  leaf.append(" (").append(kind).append(")");
+  symbol->shown.append(" in ").append(object).append(" (").append(kind).append(")");
+  return symbol;
+}
+
 // One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
 // `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
 // `cxx` is given under the modern rules only.
@@ -386,6 +462,20 @@ Segments classify(string_view passed, string& dem, std::optional<string_view>& p
     if (std::optional<CurrentDSymbol> d = classifyCurrentD(sym)) {
       dem = std::move(d->shown);
       return std::move(d->segments);
+    }
+  }
+  if (cxx != nullptr && endsWith(sym, ")")) {
+    if (std::optional<CurrentDSymbol> d = dSectionSymbol(sym)) {
+      dem = std::move(d->shown);
+      return std::move(d->segments);
+    }
+  }
+  if (cxx != nullptr) {
+    if (std::optional<string> mangled = remangledDPhrase(sym)) {
+      if (std::optional<CurrentDSymbol> d = classifyCurrentD(*mangled)) {
+        dem = std::move(d->shown);
+        return std::move(d->segments);
+      }
     }
   }
   // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar

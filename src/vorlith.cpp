@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "demangle_current.h"
+#include "dmodules.h"
 #include "document.h"
 #include "dsym.h"
 #include "mapfile.h"
@@ -211,10 +213,16 @@ std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings&
   }
   // More room for the tree: the symbols that file nothing go, with the memory of the room their
   // list was reserved with, and then the names the reader made for them.
+  // D main's module is told by the contributions, most of which are about to go.
+  DModules modules;
+  if (settings.modern) {
+    modules = dModulesOf(map->symbols);
+  }
   dropSymbolsOfNoSize(map->symbols);
   releaseRoomPastSize(map->symbols);
   map->keepOnlyNames();
-  auto tree = std::make_unique<SizeTree>(buildTree(map->symbols, settings));
+  auto tree = std::make_unique<SizeTree>(
+      buildTree(map->symbols, settings, ChunkLimits{}, modules));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
   return tree;
 }
@@ -342,8 +350,11 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
 // Files every symbol in map order, with the segments and shown name that `nameOf(index, place)`
 // gives (a NameResult, or a Naming of views). Each symbol is granted its name's bytes before
 // it is filed.
+// D main goes under its module when the map tells it, and D variables that ld.lld wrote
+// demangled ("app.calls") under their qualified names rather than "Other symbols".
 template <typename NameOf>
-SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
+SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf, const DModules& modules) {
+  const std::optional<std::vector<std::string>>& dMainModule = modules.mainModule;
   SizeTree tree;
   TreeAllowance allowance;
   for (size_t i = 0; i + 1 < symbols.size(); ++i) {
@@ -356,6 +367,31 @@ SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
       continue;
     }
     auto named = nameOf(i, place);
+    // Its symbol, or its section of its own ("app.o (.text._Dmain)", leaf "D main (.text)").
+    bool dMain = isDMainName(place.name) || place.name.ends_with("._Dmain)");
+    if (dMainModule && dMain && named.segments.back().starts_with(kDMain) &&
+        named.segments.size() == (place.endMarker ? 3 : 2)) {
+      std::vector<std::string> segments;
+      if (place.endMarker) {
+        segments.emplace_back("Afterpadding");
+      }
+      segments.insert(segments.end(), dMainModule->begin(), dMainModule->end());
+      segments.push_back(named.segments.back());
+      fileSymbol(tree, segments, place.size, symbols[i].address, place.name, named.shown,
+                 &allowance);
+      continue;
+    }
+    if (!modules.packages.empty() && named.segments.size() == 2 + (place.endMarker ? 1 : 0) &&
+        named.segments[place.endMarker ? 1 : 0] == "Other symbols") {
+      if (auto parts = demangledDVariable(place.name, modules.packages)) {
+        if (place.endMarker) {
+          parts->insert(parts->begin(), "Afterpadding");
+        }
+        fileSymbol(tree, *parts, place.size, symbols[i].address, place.name, named.shown,
+                   &allowance);
+        continue;
+      }
+    }
     fileSymbol(tree, named.segments, place.size, symbols[i].address, place.name, named.shown,
                &allowance);
   }
@@ -471,6 +507,15 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings)
 
 SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
                    const ChunkLimits& chunks) {
+  DModules modules;
+  if (settings.modern) {
+    modules = dModulesOf(symbols);
+  }
+  return buildTree(symbols, settings, chunks, modules);
+}
+
+SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                   const ChunkLimits& chunks, const DModules& modules) {
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
@@ -493,14 +538,15 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
         named.segments.insert(named.segments.begin(), "Afterpadding");
       }
       return named;
-    });
+    }, modules);
   }
   NamingPool pool(symbols, threads, chunks, [&settings] {
     auto classifier = std::make_shared<Classifier>(settings);
     return NameFunction([classifier](string_view name) { return classifier->classify(name); });
   });
   return fileSymbols(
-      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
+      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); },
+      modules);
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -242,6 +243,13 @@ struct Symbol;
 struct ChunkLimits;
 [[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
                                  const ChunkLimits& chunks);
+// The same, with what the map's whole list tells about its D modules (dmodules.h) found
+// beforehand: under the modern rules D main is filed under its module (else under
+// "Other symbols"), and D variables that ld.lld wrote demangled under their qualified names.
+// The overloads above find it in `symbols` themselves.
+struct DModules;
+[[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
+                                 const ChunkLimits& chunks, const DModules& modules);
 
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.

@@ -309,6 +309,40 @@ TEST(Hostile, MillionSymbolsWithOneNameInOneGroup) {
   }
 }
 
+// What a map tells of its D modules is found in one pass: a map of as many modules as symbols,
+// each with a dotted name that may be a variable of it, costs about what as many C names cost.
+TEST(Hostile, ModulesAsManyAsSymbols) {
+  const size_t count = 100000;
+  std::vector<std::string> modules;
+  std::vector<std::string> plain;
+  modules.push_back("a.o (.data)");
+  plain.push_back("a.o (.data)");
+  for (size_t k = 0; k < count; ++k) {
+    std::string module = "m" + std::to_string(1000000 + k);
+    modules.push_back("_D8" + module + "12__ModuleInfoZ");
+    modules.push_back(module + ".x");
+    plain.push_back("_foo_bar" + std::to_string(2 * k));
+    plain.push_back("_foo_bar" + std::to_string(2 * k + 1));
+  }
+  auto file = [](const std::vector<std::string>& names) {
+    std::vector<Symbol> symbols;
+    for (size_t k = 0; k < names.size(); ++k) {
+      symbols.push_back({0x1000 + 16 * k, names[k], k});
+    }
+    vorlith::Settings settings = vorlith::readingSettings(true);
+    settings.jobs = 1;
+    vorlith::SizeTree tree;
+    double took = bestOf(1, [&] { tree = vorlith::buildTree(symbols, settings); });
+    expectTotalsAddUp(tree.root);
+    return std::make_pair(took, tree.root.children.size());
+  };
+  auto [benign, plainGroups] = file(plain);
+  auto [hostile, groups] = file(modules);
+  EXPECT_GT(groups, count);  // each module a group, its variable filed under it
+  EXPECT_LT(plainGroups, 10u);
+  expectNotFarSlower("100,000 modules and their variables (buildTree)", hostile, benign);
+}
+
 TEST(Hostile, TemplateArgumentsNested100000Deep) {
   const size_t depth = 100000;
   // Length-prefixed instances, each the only piece of the one around it: level k is

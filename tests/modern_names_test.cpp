@@ -1,8 +1,10 @@
 // The classifier under --modern: which rule takes which name, and whole maps of real programs.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,127 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
   NameResult oneComponent = classifier.classify("D7app7fibFiZi");
   EXPECT_EQ(oneComponent.segments, (Segments{"Other symbols", "app7fib"}));
   EXPECT_EQ(oneComponent.shown, "int app7fib(int)");
+}
+
+// ld.lld writes D internal symbols demangled; each is filed and shown as its mangled name is.
+TEST(ModernNames, FilesTheDNamesLldWritesDemangledLikeTheirMangledNames) {
+  struct Case {
+    std::string_view phrase;
+    std::string_view mangled;
+    Segments segments;
+  };
+  const std::vector<Case> cases = {
+      {"vtable for app.Shape", "_D3app5Shape6__vtblZ", {"app", "Shape", "Shape (vtable)"}},
+      {"initializer for app.Square", "_D3app6Square6__initZ",
+       {"app", "Square", "Square (initializer)"}},
+      {"ClassInfo for app.Shape", "_D3app5Shape7__ClassZ", {"app", "Shape", "Shape (ClassInfo)"}},
+      {"Interface for zoo.ui.Named", "_D3zoo2ui5Named11__InterfaceZ",
+       {"zoo", "ui", "Named", "Named (Interface)"}},
+      {"ModuleInfo for zoo.ui", "_D3zoo2ui12__ModuleInfoZ", {"zoo", "ui", "ui (ModuleInfo)"}},
+      {"initializer for TypeInfo_xG2d", "_D13TypeInfo_xG2d6__initZ",
+       {"TypeInfo", "const(double[2])"}},
+      {"initializer for TypeInfo_S3app__T4RingTiVmi4ZQm",
+       "_D31TypeInfo_S3app__T4RingTiVmi4ZQm6__initZ",
+       {"app", "Ring", "Ring!(int, 4LU)", "TypeInfo", "app.Ring!(int, 4LU)"}},
+      {"app.__moduleRef", "_D3app11__moduleRefZ", {"app", "__moduleRef"}},
+      {"vtable for TypeInfo_Class", "_D14TypeInfo_Class6__vtblZ",
+       {"object", "TypeInfo_Class", "TypeInfo_Class (vtable)"}},
+  };
+  Classifier classifier(kModern);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.phrase));
+    NameResult phrase = classifier.classify(c.phrase);
+    NameResult mangled = classifier.classify(c.mangled);
+    EXPECT_EQ(phrase.segments, c.segments);
+    EXPECT_EQ(mangled.segments, c.segments);
+    EXPECT_EQ(phrase.shown, mangled.shown);
+  }
+  // Not D: C++ phrases, dotted names of other origins, a phrase with no readable name.
+  expectModern({
+      {"vtable for geo::Rect", {"C++ symbols", "geo", "Rect (vtable)"}},
+      {"vtable for app.Box!(int)", {"Other symbols", "vtable for app.Box!(int)"}},
+      {"ModuleInfo for ", {"Other symbols", "ModuleInfo for "}},
+      {"gdc.__moduleRef.x", {"Other symbols", "gdc.__moduleRef.x"}},
+  });
+}
+
+// Input sections named after a D function or variable whose bytes no symbol line covers (the
+// second copy of a template instance) are filed like that symbol, the section's kind in the leaf,
+// the name demangled and the object shown.
+TEST(ModernNames, FilesSectionsNamedAfterDSymbolsLikeThoseSymbols) {
+  std::ostringstream echo;
+  vorlith::MapFile map(std::string(VORLITH_TEST_DATA) + "/gnu-ld-dup-sections.map", echo, kModern);
+  vorlith::SizeTree tree = vorlith::buildTree(map.symbols, kModern);
+  struct Case {
+    Segments path;
+    uint64_t size;  // the section's size, as readelf -SW right.o gives it
+    std::string_view shown;
+  };
+  const std::vector<Case> cases = {
+      {{"dup", "tools", "twice", "twice!(int) (.text)"},
+       0x11,
+       "pure nothrow @nogc @safe int dup.tools.twice!(int).twice(int) in right.o (.text)"},
+      {{"dup", "tools", "Box", "Box!(int)", "get (.text)"},
+       0x10,
+       "pure nothrow @nogc @safe int dup.tools.Box!(int).Box.get() const in right.o (.text)"},
+      {{"dup", "tools", "Box", "Box!(int)", "Box (initializer) (.rodata)"},
+       4,
+       "dup.tools.Box!(int).Box.__init in right.o (.rodata)"},
+      {{"dup", "tools", "Box", "Box!(int)", "TypeInfo", "dup.tools.Box!(int) (.data.rel.ro)"},
+       0x78,
+       "typeid(dup.tools.Box!(int)) in right.o (.data.rel.ro)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.path));
+    const vorlith::TreeLeaf* leaf = find(tree.root, c.path);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(leaf->size, c.size);
+    EXPECT_EQ(leaf->demangledName, c.shown);
+    EXPECT_TRUE(leaf->mangledName.starts_with("right.o (.")) << leaf->mangledName;
+  }
+  // No section named after a D symbol is left under the object's path, except relocations.
+  const TreeNode* dot = const_cast<TreeNode&>(tree.root).children.find(".");
+  ASSERT_NE(dot, nullptr);
+  Segments path;
+  eachLeaf(*dot, path, [](const Segments& at, const vorlith::TreeLeaf& leaf) {
+    EXPECT_TRUE(leaf.mangledName.find("._D") == std::string_view::npos)
+        << ::testing::PrintToString(at) << " " << leaf.mangledName;
+  });
+  // Classic rules file them by the object, as before.
+  Classifier classic(Settings{});
+  EXPECT_EQ(classic.classify("right.o (.text._D3dup5tools__T5twiceTiZQjFNaNbNiNfiZi)").segments,
+            (Segments{"right.o (.text._D3dup5tools__T5twiceTiZQjFNaNbNiNfiZi)"}));
+  // Relocation sections and names that do not decode stay where they were.
+  expectModern({
+      {"app.o (.rela.text._D3app3runFZv)", {".", "app.o", ".rela.text._D3app3runFZv"}},
+      {"app.o (.text._D3app)", {".", "app.o", ".text._D3app"}},
+  });
+}
+
+// Every byte at the top level belongs to a named group: no map here leaves a leaf there.
+TEST(ModernNames, LeaveNoLeafAtTheTopOfAnyRealMap) {
+  size_t maps = 0;
+  for (const std::string dir : {"", "/fixtures"}) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(VORLITH_TEST_DATA) + dir)) {
+      if (entry.path().extension() != ".map") {
+        continue;
+      }
+      SCOPED_TRACE(entry.path().string());
+      std::ostringstream echo;
+      vorlith::MapFile map(entry.path().string(), echo, kModern);
+      if (map.symbols.size() < 2) {
+        continue;  // lld 14's ld64 form, which no rules read
+      }
+      vorlith::SizeTree tree = vorlith::buildTree(map.symbols, kModern);
+      EXPECT_GT(tree.root.children.size(), 2u);
+      for (const auto& [key, leaf] : tree.root.leaves) {
+        ADD_FAILURE() << "a leaf at the top: " << key << " (" << leaf.mangledName << ")";
+      }
+      ++maps;
+    }
+  }
+  EXPECT_GE(maps, 28u);  // all but one of the maps here and the fixtures' six
 }
 
 TEST(ModernNames, FilesAnItaniumNameOfNoPartsWithNothingToShow) {

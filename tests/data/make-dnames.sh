@@ -8,7 +8,7 @@
 set -eu
 cd "$(dirname "$0")/src/dnames"
 out=../../d-current-names.tsv
-modules="shop/stock.d farm/barn.d"
+modules="shop/stock.d farm/barn.d post/varargs.d"
 tmp=$(mktemp)
 trap 'rm -f "$tmp"' EXIT
 for module in $modules; do

@@ -121,6 +121,21 @@ keep_symbols obj/m64/lld-ldc2 lld-ldc2
 (cd obj/m64 && ldc2 -link-defaultlib-shared --linker=mold -of=mold-ldc2 ldc-app.o part-c.o \
     part-cpp.o -L-lstdc++ -L-Map=../../../mold-ldc2.map)
 keep_symbols obj/m64/mold-ldc2 mold-ldc2
+# The same objects linked by GNU ld, so that the filing of each linker's names can be compared.
+(cd obj/m64 && gdc -shared-libphobos -o gnu-gdc app.o part-c.o part-cpp.o -lstdc++ \
+    -Wl,-Map=../../../gnu-ld-mixed-gdc.map)
+(cd obj/m64 && ldc2 -link-defaultlib-shared -of=gnu-ldc2 ldc-app.o part-c.o part-cpp.o \
+    -L-lstdc++ -L-Map=../../../gnu-ld-mixed-ldc2.map)
+
+# --- gnu-ld-dup-sections.map: one template instance in two objects, one section each -----
+# GNU ld keeps both copies of the sections (they are in no group) and names the symbol in the
+# first only: the second's bytes are covered by no symbol line.
+mkdir -p obj/dup
+for m in main dup/left dup/right dup/tools; do
+    gdc -O0 -ffunction-sections -fdata-sections -c -Idup "dup/$m.d" -o "obj/dup/$(basename $m).o"
+done
+(cd obj/dup && gdc -shared-libphobos -o prog main.o left.o right.o tools.o \
+    -Wl,-Map=../../../gnu-ld-dup-sections.map)
 
 # --- gnu-ld-sections.map: GNU ld with one section per function and datum ------
 # Section names too long for their column stand alone on the line before their address.

@@ -67,6 +67,21 @@ def comparable(names):
     return kept
 
 
+INTERNAL = re.compile(r"^(.*) \((vtable|initializer|ClassInfo|Interface|ModuleInfo)\)$")
+INTERNAL_NAMES = {"vtable": "__vtbl", "initializer": "__init", "ClassInfo": "__Class",
+                  "Interface": "__Interface", "ModuleInfo": "__ModuleInfo"}
+
+
+def filed_names(segments):
+    """The identifiers of a filing: an instance's group ("Stock!(int, 8)") reads as its
+    template's name, an internal symbol's leaf ("Shape (vtable)") as Shape and __vtbl."""
+    names = [split_qualified(segment)[-1] for segment in segments]
+    internal = INTERNAL.match(segments[-1])
+    if internal:
+        names[-1:] = [internal.group(1), INTERNAL_NAMES[internal.group(2)]]
+    return names
+
+
 def has_mangled_text(text):
     if MARKERS.search(text):
         return True
@@ -124,7 +139,7 @@ def main():
             if base in truth:
                 with_truth += 1
                 expected = comparable(split_qualified(truth[base]))
-                mine = comparable(segments[:-1] + [split_qualified(segments[-1])[-1]])
+                mine = comparable(filed_names(segments))
                 matched = 0
                 for segment in mine:
                     if matched < len(expected) and segment == expected[matched]:
