@@ -59,6 +59,12 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
+    {"--record", Value::Required, "DB", "add this run to the size history in DB (SQLite)",
+     [](CommandLine& line, string_view value) { line.settings.record = value; }},
+    {"--label", Value::Required, "TEXT", "with --record: the run's label (default: the time)",
+     [](CommandLine& line, string_view value) { line.settings.label = value; }},
+    {"--group", Value::Required, "PATH", "with history: only this group (names joined by ' > ')",
+     [](CommandLine& line, string_view value) { line.settings.group = value; }},
     {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
      [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",
@@ -172,11 +178,14 @@ string usageLine(string_view program) {
 
 string helpText(string_view program) {
   string text = "Usage: " + string(program) + " [options] input.map output.json\n";
+  text += "       " + string(program) + " history [--group=PATH] [--html=FILE] DB\n";
   text +=
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
-      "options, maps and names are read by the classic rules.\n\nOptions:\n";
+      "options, maps and names are read by the classic rules.\n"
+      "\"history DB\" prints the size history that --record=DB kept (DB must be one)\n"
+      "and, with --html, writes its trend page.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');
@@ -205,10 +214,11 @@ string_view version() {
 #endif
 }
 
-CommandLine parseCommandLine(const std::vector<string_view>& args) {
+CommandLine parseCommandLine(const std::vector<string_view>& args, DatabaseCheck isDatabase) {
   string_view program = args.empty() ? string_view() : args[0];
   CommandLine line;
   std::vector<string_view> paths;
+  std::vector<string_view> given;  // the options, as written
   bool optionsEnded = false;
   for (size_t k = 1; k < args.size(); ++k) {
     string_view argument = args[k];
@@ -234,6 +244,7 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
     if (option->value == Value::Required && (!hasValue || value.empty())) {
       failOption(argument, "it needs =" + string(option->valueName), program);
     }
+    given.push_back(argument);
     try {
       option->apply(line, value);
     } catch (const std::invalid_argument& wrong) {
@@ -243,8 +254,27 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
   if (line.action != CommandLine::Action::Run) {
     return line;
   }
+  bool historyWord = paths.size() == 2 && paths[0] == kHistoryCommand;
+  if (historyWord && (!line.settings.group.empty() ||
+                      (isDatabase != nullptr && isDatabase(string(paths[1]))))) {
+    for (string_view argument : given) {
+      string_view name = argument.substr(0, argument.find('='));
+      if (name != "--group" && name != "--html") {
+        failOption(argument, "vorlith history takes only --group and --html", program);
+      }
+    }
+    line.action = CommandLine::Action::History;
+    line.input = paths[1];
+    return line;
+  }
+  if (!line.settings.group.empty()) {
+    failOption("--group=" + line.settings.group, "it belongs to vorlith history DB", program);
+  }
   if (line.settings.maxGrowth && line.settings.base.empty()) {
     failOption("--max-growth=" + line.settings.maxGrowth->text, "it needs --base=OLD", program);
+  }
+  if (!line.settings.label.empty() && line.settings.record.empty()) {
+    failOption("--label=" + line.settings.label, "it needs --record=DB", program);
   }
   if (paths.size() != 2) {
     throw std::runtime_error(usageLine(program));

@@ -1,6 +1,7 @@
 #include "vorlith.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -17,6 +18,8 @@
 
 #include "document.h"
 #include "dsym.h"
+#include "history.h"
+#include "history_report.h"
 #include "mapfile.h"
 #include "naming.h"
 #include "options.h"
@@ -252,6 +255,71 @@ void keepLargeBlocksApart() {
 #endif
 }
 
+// Whether two paths name one existing file (through links and different spellings).
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The options that changed the document, as the history records them beside it: only --modern
+// changes it today.
+std::string documentOptions(const Settings& settings) {
+  return settings.modern ? "--modern" : "";
+}
+
+// Refuses a --record that cannot work before anything is read: a build without SQLite, or a
+// database that is the map or the document (the document would overwrite the history).
+void checkRecord(const CommandLine& line) {
+  const std::string& db = line.settings.record;
+  if (db.empty()) {
+    return;
+  }
+  if (!history::available()) {
+    throw std::runtime_error("--record: " + history::unavailableMessage());
+  }
+  if (db == line.output || sameFile(db, line.output) || db == line.input ||
+      sameFile(db, line.input)) {
+    throw std::runtime_error(db + ": the history cannot be the map or the document");
+  }
+}
+
+// Adds this run to the history that --record names, after its document is written.
+void recordRun(const CommandLine& line, const Document& doc) {
+  history::RunInfo info;
+  info.time = history::utcNow();
+  info.label = line.settings.label.empty() ? info.time : line.settings.label;
+  info.mapFile = line.input;
+  info.options = documentOptions(line.settings);
+  history::record(line.settings.record, info, doc);
+}
+
+// vorlith history DB: the table on standard output and, with --html, the trend page.
+int runHistory(const CommandLine& line, std::ostream& out) {
+  const Settings& settings = line.settings;
+  if (!history::available()) {
+    throw std::runtime_error(history::unavailableMessage());
+  }
+  std::vector<std::string> group;
+  if (!settings.group.empty()) {
+    try {
+      group = history::splitGroupPath(settings.group);
+    } catch (const std::invalid_argument& wrong) {
+      throw std::runtime_error("--group=" + settings.group + ": " + wrong.what());
+    }
+  }
+  if (!settings.html.empty() && sameFile(settings.html, line.input)) {
+    throw std::runtime_error(settings.html + ": the page cannot overwrite the history");
+  }
+  history::History h = history::read(line.input, group, !settings.html.empty());
+  out << report::historyTable(h, line.input) << std::flush;
+  if (!settings.html.empty()) {
+    writeFile(settings.html, report::historyPage(h, line.input));
+  }
+  return 0;
+}
+
 bool wantsReports(const Settings& settings) {
   return settings.summary || !settings.base.empty() || !settings.csv.empty() ||
          !settings.html.empty();
@@ -287,10 +355,9 @@ Base readBase(const CommandLine& line, std::ostream& out) {
 }
 
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
+int runReports(const CommandLine& line, const Document& doc, string_view json, const Base* base,
                std::ostream& out) {
   const Settings& settings = line.settings;
-  Document doc = documentFromTree(tree);
   std::string text;
   if (settings.summary) {
     text += report::summary(doc, settings.listLength);
@@ -487,7 +554,7 @@ void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
   std::string input;
   try {
-    CommandLine line = parseCommandLine(args);
+    CommandLine line = parseCommandLine(args, history::looksLikeDatabase);
     if (line.action == CommandLine::Action::Help) {
       out << helpText(args[0]);
       return 0;
@@ -496,6 +563,10 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       out << "vorlith " << version() << '\n';
       return 0;
     }
+    if (line.action == CommandLine::Action::History) {
+      return runHistory(line, out);
+    }
+    checkRecord(line);
     input = line.input;
     keepLargeBlocksApart();
     Kept& k = kept();
@@ -520,11 +591,19 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
         writeDocument(sink, k.tree->root);
       }
     });
-    if (!wantsReports(line.settings)) {
+    bool reports = wantsReports(line.settings);
+    if (!reports && line.settings.record.empty()) {
       return 0;
     }
-    return runReports(line, k.tree->root, json ? json->get() : string_view(),
-                      base ? &*base : nullptr, out);
+    Document doc = documentFromTree(k.tree->root);
+    if (!line.settings.record.empty()) {
+      recordRun(line, doc);
+    }
+    if (!reports) {
+      return 0;
+    }
+    return runReports(line, doc, json ? json->get() : string_view(), base ? &*base : nullptr,
+                      out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

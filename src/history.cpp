@@ -1,0 +1,681 @@
+#include "history.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iterator>
+#include <memory>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+#include <unordered_map>
+
+#ifdef VORLITH_SQLITE
+#include <sqlite3.h>
+#endif
+
+namespace vorlith::history {
+
+using std::string;
+using std::string_view;
+
+namespace {
+
+constexpr char kSqliteMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                   'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+
+// The first `limit` bytes of a file (fewer when it is shorter), and its size; -1 as the size when
+// it does not exist.
+struct FileHead {
+  string bytes;
+  int64_t size = -1;
+};
+
+FileHead readHead(const string& fileName, size_t limit) {
+  FileHead head;
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      throw std::runtime_error(fileName + ": " + std::strerror(errno));
+    }
+    return head;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    int error = errno;
+    ::close(fd);
+    throw std::runtime_error(fileName + ": " + std::strerror(error));
+  }
+  head.size = status.st_size;
+  head.bytes.resize(limit);
+  size_t got = 0;
+  while (got < limit) {
+    ssize_t n = ::pread(fd, head.bytes.data() + got, limit - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      break;
+    }
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  head.bytes.resize(got);
+  return head;
+}
+
+uint32_t bigEndian(string_view bytes, size_t at, size_t length) {
+  uint32_t n = 0;
+  for (size_t k = 0; k < length; ++k) {
+    n = n << 8 | static_cast<unsigned char>(bytes[at + k]);
+  }
+  return n;
+}
+
+// Refuses a file that is not an SQLite database, or that is shorter than its own header says
+// (cut short by a copy or a full disk): SQLite would find out only when it reads a missing page,
+// and a write could build on the hole. Called while the file is locked.
+void checkWhole(const string& fileName) {
+  constexpr size_t kHeader = 100;
+  FileHead head = readHead(fileName, kHeader);
+  if (head.size <= 0) {
+    return;  // a new database
+  }
+  if (head.bytes.size() < sizeof kSqliteMagic ||
+      std::memcmp(head.bytes.data(), kSqliteMagic, sizeof kSqliteMagic) != 0) {
+    throw std::runtime_error(fileName + ": not an SQLite database");
+  }
+  if (head.bytes.size() < kHeader) {
+    throw std::runtime_error(fileName + ": truncated (shorter than an SQLite header)");
+  }
+  uint64_t pageSize = bigEndian(head.bytes, 16, 2);
+  pageSize = pageSize == 1 ? 65536 : pageSize;
+  uint32_t pages = bigEndian(head.bytes, 28, 4);
+  bool pagesValid = bigEndian(head.bytes, 24, 4) == bigEndian(head.bytes, 92, 4);
+  auto size = static_cast<uint64_t>(head.size);
+  if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) {
+    throw std::runtime_error(fileName + ": not an SQLite database (its page size is wrong)");
+  }
+  if (size % pageSize != 0 || (pagesValid && size < pages * pageSize)) {
+    throw std::runtime_error(fileName + ": truncated (" + std::to_string(size) +
+                             " bytes; its header says " + std::to_string(pages * pageSize) + ")");
+  }
+}
+
+}  // namespace
+
+bool looksLikeDatabase(const string& fileName) {
+  try {
+    FileHead head = readHead(fileName, sizeof kSqliteMagic);
+    return head.bytes.size() == sizeof kSqliteMagic &&
+           std::memcmp(head.bytes.data(), kSqliteMagic, sizeof kSqliteMagic) == 0;
+  } catch (const std::runtime_error&) {
+    return false;  // unreadable: not taken for a database; whoever opens it says why
+  }
+}
+
+string utcNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  ::gmtime_r(&now, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+std::vector<string> splitGroupPath(string_view path) {
+  string_view separator = kPathSeparator;
+  if (path.find(separator) == string_view::npos && path.find(" > ") != string_view::npos) {
+    separator = " > ";
+  }
+  std::vector<string> names;
+  for (;;) {
+    size_t at = path.find(separator);
+    names.emplace_back(path.substr(0, at));
+    if (names.back().empty()) {
+      throw std::invalid_argument("a group path is names joined by \" \xE2\x80\xBA \" or \" > \"");
+    }
+    if (at == string_view::npos) {
+      return names;
+    }
+    path.remove_prefix(at + separator.size());
+  }
+}
+
+#ifndef VORLITH_SQLITE
+
+bool available() {
+  return false;
+}
+
+string unavailableMessage() {
+  return "this vorlith was built without SQLite, which the history needs: install it "
+         "(Debian: apt-get install libsqlite3-dev) and build vorlith again";
+}
+
+void record(const string&, const RunInfo&, const Document&) {
+  throw std::runtime_error(unavailableMessage());
+}
+
+History read(const string&, const std::vector<string>&, bool) {
+  throw std::runtime_error(unavailableMessage());
+}
+
+#else
+
+namespace {
+
+// Seconds a run waits for others that are recording into the same file. Recording the run of a
+// large program takes about a second, so even many jobs at once finish well inside it.
+constexpr int kBusyTimeoutMs = 10 * 60 * 1000;
+
+// The schema, one version after another: a new database runs every step, an older one the steps
+// past its version, each in the transaction that records the run. Version 1 had no symbols.
+constexpr const char* kSchemaSteps[] = {
+    // 0 -> 1
+    "CREATE TABLE vorlith_history (version INTEGER NOT NULL);"
+    "INSERT INTO vorlith_history VALUES (1);"
+    "CREATE TABLE runs ("
+    "  id INTEGER PRIMARY KEY,"
+    "  label TEXT NOT NULL,"
+    "  recorded_at TEXT NOT NULL,"
+    "  map_file TEXT NOT NULL,"
+    "  options TEXT NOT NULL,"
+    "  total INTEGER NOT NULL);"
+    "CREATE TABLE paths ("
+    "  id INTEGER PRIMARY KEY,"
+    "  parent INTEGER REFERENCES paths(id),"
+    "  name TEXT NOT NULL,"
+    "  path TEXT NOT NULL,"
+    "  depth INTEGER NOT NULL,"
+    "  UNIQUE (parent, name));"
+    "INSERT INTO paths VALUES (1, NULL, '', '', 0);"
+    "CREATE INDEX paths_by_text ON paths (path);"
+    "CREATE TABLE group_sizes ("
+    "  run INTEGER NOT NULL REFERENCES runs(id),"
+    "  path INTEGER NOT NULL REFERENCES paths(id),"
+    "  size INTEGER NOT NULL,"
+    "  PRIMARY KEY (run, path)) WITHOUT ROWID;",
+    // 1 -> 2
+    "ALTER TABLE runs ADD COLUMN symbols_recorded INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE symbols ("
+    "  id INTEGER PRIMARY KEY,"
+    "  path INTEGER NOT NULL REFERENCES paths(id),"
+    "  key TEXT NOT NULL,"
+    "  mangled_name TEXT NOT NULL,"
+    "  shown_name TEXT NOT NULL,"
+    "  UNIQUE (path, key, mangled_name));"
+    "CREATE TABLE symbol_sizes ("
+    "  run INTEGER NOT NULL REFERENCES runs(id),"
+    "  symbol INTEGER NOT NULL REFERENCES symbols(id),"
+    "  size INTEGER NOT NULL,"
+    "  PRIMARY KEY (run, symbol)) WITHOUT ROWID;"
+    "UPDATE vorlith_history SET version = 2;",
+};
+static_assert(std::size(kSchemaSteps) == kSchemaVersion);
+
+// SQL stores signed 64-bit integers: sizes past 2^63 - 1 travel as their bit pattern.
+int64_t toSql(uint64_t n) {
+  return static_cast<int64_t>(n);
+}
+uint64_t fromSql(int64_t n) {
+  return static_cast<uint64_t>(n);
+}
+
+class Statement;
+
+// One connection, closed on every path; every failure names the file.
+class Database {
+ public:
+  Database(string fileName, bool writable) : fileName_(std::move(fileName)) {
+    int flags = writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    flags |= SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
+    int status = sqlite3_open_v2(fileName_.c_str(), &db_, flags, nullptr);
+    if (status != SQLITE_OK) {
+      string what = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(status);
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw std::runtime_error(fileName_ + ": " + what);
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database() { sqlite3_close_v2(db_); }
+
+  // Runs statements that return no rows.
+  void exec(const char* sql) {
+    char* message = nullptr;
+    int status = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (status != SQLITE_OK) {
+      string what = message != nullptr ? message : sqlite3_errstr(status);
+      sqlite3_free(message);
+      fail(status, what);
+    }
+  }
+
+  [[noreturn]] void fail(int status) const { fail(status, sqlite3_errmsg(db_)); }
+  [[noreturn]] void fail(int status, const string& what) const {
+    int primary = status & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+      throw std::runtime_error(fileName_ + ": still locked by another process after " +
+                               std::to_string(kBusyTimeoutMs / 1000) + " s (" + what + ")");
+    }
+    if (primary == SQLITE_NOTADB) {
+      throw std::runtime_error(fileName_ + ": not an SQLite database (" + what + ")");
+    }
+    if (primary == SQLITE_CORRUPT) {
+      throw std::runtime_error(fileName_ + ": the database is damaged (" + what + ")");
+    }
+    throw std::runtime_error(fileName_ + ": " + what);
+  }
+
+  sqlite3* handle() const { return db_; }
+  const string& fileName() const { return fileName_; }
+
+ private:
+  string fileName_;
+  sqlite3* db_ = nullptr;
+};
+
+// A prepared statement, reset for each use.
+class Statement {
+ public:
+  Statement(Database& db, const char* sql) : db_(db) {
+    int status = sqlite3_prepare_v3(db_.handle(), sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_,
+                                    nullptr);
+    if (status != SQLITE_OK) {
+      db_.fail(status);
+    }
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(stmt_); }
+
+  Statement& bind(int at, int64_t n) {
+    check(sqlite3_bind_int64(stmt_, at, n));
+    return *this;
+  }
+  Statement& bindNull(int at) {
+    check(sqlite3_bind_null(stmt_, at));
+    return *this;
+  }
+  // The text must stay until the statement has run.
+  Statement& bind(int at, string_view text) {
+    check(sqlite3_bind_text64(stmt_, at, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8));
+    return *this;
+  }
+
+  // Steps once: true while there is a row to read.
+  bool step() {
+    int status = sqlite3_step(stmt_);
+    if (status == SQLITE_ROW) {
+      return true;
+    }
+    if (status != SQLITE_DONE) {
+      int code = sqlite3_extended_errcode(db_.handle());
+      sqlite3_reset(stmt_);
+      db_.fail(code);
+    }
+    return false;
+  }
+  // Runs a statement that returns no rows, and makes it ready for the next.
+  void run() {
+    step();
+    reset();
+  }
+  void reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+
+  int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+  bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  string_view text(int column) const {
+    auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return bytes == nullptr ? string_view()
+                            : string_view(bytes, static_cast<size_t>(
+                                                     sqlite3_column_bytes(stmt_, column)));
+  }
+
+ private:
+  void check(int status) {
+    if (status != SQLITE_OK) {
+      db_.fail(status);
+    }
+  }
+  Database& db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// The schema version of an open database: 0 when it holds no tables at all (new), else the
+// version it states. A database with tables but without a version is someone else's.
+int schemaVersion(Database& db) {
+  Statement tables(db, "SELECT count(*), count(*) FILTER (WHERE name = 'vorlith_history') "
+                       "FROM sqlite_schema WHERE type = 'table'");
+  tables.step();
+  int64_t count = tables.integer(0);
+  bool ours = tables.integer(1) != 0;
+  if (count == 0) {
+    return 0;
+  }
+  if (!ours) {
+    throw std::runtime_error(db.fileName() +
+                             ": an SQLite database, but not a vorlith history (it has no table "
+                             "vorlith_history); choose another file");
+  }
+  Statement version(db, "SELECT version FROM vorlith_history");
+  if (!version.step()) {
+    throw std::runtime_error(db.fileName() + ": the table vorlith_history states no version");
+  }
+  int64_t n = version.integer(0);
+  if (n < 1 || n > kSchemaVersion) {
+    throw std::runtime_error(db.fileName() + ": a history of version " + std::to_string(n) +
+                             ", written by a newer vorlith; this one reads versions 1 to " +
+                             std::to_string(kSchemaVersion));
+  }
+  return static_cast<int>(n);
+}
+
+// Begins the transaction of a run: with `write`, the database is locked for writing at once, so
+// that two runs never both read and then both wait to write. Then the file is checked whole.
+void begin(Database& db, bool write) {
+  db.exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+  // The first read takes the shared lock and rolls back what a crashed writer left behind; only
+  // then does the file's size say what is committed.
+  Statement first(db, "SELECT count(*) FROM sqlite_schema");
+  first.step();
+  checkWhole(db.fileName());
+}
+
+// The group paths already recorded, keyed by their parent's id and their name.
+class PathTable {
+ public:
+  explicit PathTable(Database& db)
+      : insert_(db, "INSERT INTO paths (parent, name, path, depth) VALUES (?, ?, ?, ?)"),
+        db_(db) {
+    Statement all(db, "SELECT id, parent, name FROM paths");
+    while (all.step()) {
+      if (all.isNull(1)) {
+        root_ = all.integer(0);
+        continue;
+      }
+      ids_.emplace(key(all.integer(1), all.text(2)), all.integer(0));
+    }
+    if (root_ == 0) {
+      throw std::runtime_error(db.fileName() + ": the history has no root path");
+    }
+  }
+
+  int64_t root() const { return root_; }
+
+  // The id of the group `name` under `parent`, added with its joined path when new.
+  int64_t id(int64_t parent, string_view name, const string& parentText, int64_t depth) {
+    auto [at, added] = ids_.try_emplace(key(parent, name), 0);
+    if (!added) {
+      return at->second;
+    }
+    string text = parentText.empty() ? string(name) : parentText + string(kPathSeparator) + string(name);
+    insert_.bind(1, parent).bind(2, name).bind(3, string_view(text)).bind(4, depth).run();
+    at->second = sqlite3_last_insert_rowid(db_.handle());
+    return at->second;
+  }
+
+ private:
+  static string key(int64_t parent, string_view name) {
+    string k(reinterpret_cast<const char*>(&parent), sizeof parent);
+    k += name;
+    return k;
+  }
+  std::unordered_map<string, int64_t> ids_;
+  int64_t root_ = 0;
+  Statement insert_;
+  Database& db_;
+};
+
+// The symbols already recorded, keyed by their group's path id, key and mangled name.
+class SymbolTable {
+ public:
+  explicit SymbolTable(Database& db)
+      : insert_(db,
+                "INSERT INTO symbols (path, key, mangled_name, shown_name) VALUES (?, ?, ?, ?)"),
+        db_(db) {
+    Statement all(db, "SELECT id, path, key, mangled_name FROM symbols");
+    while (all.step()) {
+      ids_.emplace(key(all.integer(1), all.text(2), all.text(3)), all.integer(0));
+    }
+  }
+
+  int64_t id(int64_t path, const DocLeaf& leaf) {
+    auto [at, added] = ids_.try_emplace(key(path, leaf.key, leaf.mangledName), 0);
+    if (!added) {
+      return at->second;
+    }
+    insert_.bind(1, path).bind(2, leaf.key).bind(3, leaf.mangledName).bind(4, leaf.shownName());
+    insert_.run();
+    at->second = sqlite3_last_insert_rowid(db_.handle());
+    return at->second;
+  }
+
+ private:
+  static string key(int64_t path, string_view leafKey, string_view mangled) {
+    string k(reinterpret_cast<const char*>(&path), sizeof path);
+    k += leafKey;
+    k += '\0';  // keys hold no NUL: the names of a document are valid UTF-8 text
+    k += mangled;
+    return k;
+  }
+  std::unordered_map<string, int64_t> ids_;
+  Statement insert_;
+  Database& db_;
+};
+
+void upgrade(Database& db, int from) {
+  for (int step = from; step < kSchemaVersion; ++step) {
+    db.exec(kSchemaSteps[step]);
+  }
+}
+
+}  // namespace
+
+bool available() {
+  return true;
+}
+
+string unavailableMessage() {
+  return {};
+}
+
+void record(const string& dbFile, const RunInfo& info, const Document& doc) {
+  // Never turn someone else's file into a database.
+  FileHead head = readHead(dbFile, sizeof kSqliteMagic);
+  if (head.size > 0 && !looksLikeDatabase(dbFile)) {
+    throw std::runtime_error(dbFile + ": not an SQLite database; choose another file");
+  }
+  Database db(dbFile, true);
+  // A rollback journal, not WAL: the committed history is always this one file, which CI caches
+  // and copies as it is, while WAL would keep recent runs in a second file beside it.
+  db.exec("PRAGMA journal_mode = DELETE; PRAGMA cache_size = -65536");
+  begin(db, true);
+  try {
+    upgrade(db, schemaVersion(db));
+
+    Statement run(db,
+                  "INSERT INTO runs (label, recorded_at, map_file, options, total, "
+                  "symbols_recorded) VALUES (?, ?, ?, ?, ?, 1)");
+    run.bind(1, info.label).bind(2, info.time).bind(3, info.mapFile).bind(4, info.options);
+    run.bind(5, toSql(doc.root().total)).run();
+    int64_t runId = sqlite3_last_insert_rowid(db.handle());
+
+    PathTable paths(db);
+    Statement groupSize(db, "INSERT INTO group_sizes (run, path, size) VALUES (?, ?, ?)");
+    // Groups come parents first, so a group's parent has its id and text already.
+    std::vector<int64_t> pathIds(doc.groups.size());
+    std::vector<string> texts(doc.groups.size());
+    std::vector<int64_t> depths(doc.groups.size());
+    pathIds[0] = paths.root();
+    for (size_t g = 0; g < doc.groups.size(); ++g) {
+      const DocGroup& group = doc.groups[g];
+      if (g != 0) {
+        uint32_t parent = group.parent;
+        depths[g] = depths[parent] + 1;
+        pathIds[g] = paths.id(pathIds[parent], group.name, texts[parent], depths[g]);
+        // Only groups with sub-groups need their text kept for their children.
+        if (group.firstChild != kNoGroup) {
+          texts[g] = texts[parent].empty()
+                         ? string(group.name)
+                         : texts[parent] + string(kPathSeparator) + string(group.name);
+        }
+      }
+      groupSize.bind(1, runId).bind(2, pathIds[g]).bind(3, toSql(group.total)).run();
+    }
+
+    SymbolTable symbols(db);
+    Statement symbolSize(db, "INSERT INTO symbol_sizes (run, symbol, size) VALUES (?, ?, ?)");
+    for (const DocLeaf& leaf : doc.leaves) {
+      int64_t symbol = symbols.id(pathIds[leaf.group], leaf);
+      symbolSize.bind(1, runId).bind(2, symbol).bind(3, toSql(leaf.size)).run();
+    }
+    db.exec("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+History read(const string& dbFile, const std::vector<string>& group, bool withSymbols) {
+  if (readHead(dbFile, 0).size < 0) {
+    throw std::runtime_error(dbFile + ": " + std::strerror(ENOENT));
+  }
+  if (!looksLikeDatabase(dbFile)) {
+    throw std::runtime_error(dbFile + ": not an SQLite database");
+  }
+  Database db(dbFile, false);
+  begin(db, false);
+  int version = schemaVersion(db);
+  if (version == 0) {
+    throw std::runtime_error(dbFile + ": not a vorlith history (it holds no tables)");
+  }
+  bool hasSymbols = version >= 2;
+  History history;
+
+  {
+    Statement runs(db, hasSymbols ? "SELECT id, label, recorded_at, map_file, options, total, "
+                                    "symbols_recorded FROM runs ORDER BY id"
+                                  : "SELECT id, label, recorded_at, map_file, options, total, 0 "
+                                    "FROM runs ORDER BY id");
+    while (runs.step()) {
+      history.runs.push_back({runs.integer(0), string(runs.text(1)), string(runs.text(2)),
+                              string(runs.text(3)), string(runs.text(4)),
+                              fromSql(runs.integer(5)), runs.integer(6) != 0});
+    }
+  }
+
+  // The root of the view, then its groups, parents first (a parent's id is smaller: paths are
+  // added parents first).
+  int64_t rootId = 0;
+  {
+    Statement root(db, "SELECT id FROM paths WHERE parent IS NULL");
+    if (!root.step()) {
+      throw std::runtime_error(dbFile + ": the history has no root path");
+    }
+    rootId = root.integer(0);
+    Statement child(db, "SELECT id FROM paths WHERE parent = ? AND name = ?");
+    for (const string& name : group) {
+      child.bind(1, rootId).bind(2, string_view(name));
+      if (!child.step()) {
+        string joined;
+        for (const string& n : group) {
+          joined += (joined.empty() ? "" : string(kPathSeparator)) + n;
+        }
+        throw std::runtime_error(dbFile + ": no run has the group " + joined);
+      }
+      rootId = child.integer(0);
+      child.reset();
+    }
+  }
+  history.rootPath = group;
+  std::unordered_map<int64_t, uint32_t> groupItem{{rootId, 0}};
+  history.items.push_back({0, string(), string(), false});
+  {
+    Statement paths(db, "SELECT id, parent, name FROM paths WHERE parent IS NOT NULL ORDER BY id");
+    while (paths.step()) {
+      auto parent = groupItem.find(paths.integer(1));
+      if (parent == groupItem.end()) {
+        continue;  // outside the view
+      }
+      groupItem.emplace(paths.integer(0), static_cast<uint32_t>(history.items.size()));
+      history.items.push_back({parent->second, string(paths.text(2)), string(), false});
+    }
+  }
+  std::unordered_map<int64_t, uint32_t> symbolItem;
+  if (withSymbols && hasSymbols) {
+    Statement symbols(db, "SELECT id, path, key, shown_name FROM symbols ORDER BY id");
+    while (symbols.step()) {
+      auto parent = groupItem.find(symbols.integer(1));
+      if (parent == groupItem.end()) {
+        continue;
+      }
+      symbolItem.emplace(symbols.integer(0), static_cast<uint32_t>(history.items.size()));
+      string_view key = symbols.text(2);
+      string_view shown = symbols.text(3);
+      history.items.push_back(
+          {parent->second, string(key), shown == key ? string() : string(shown), true});
+    }
+  }
+
+  // Each run's sizes, turned into the changes from the run before.
+  std::vector<uint64_t> sizes(history.items.size());
+  std::vector<uint32_t> present;  // the items of the run before
+  std::vector<uint32_t> seen(history.items.size(), UINT32_MAX);
+  Statement groupSizes(db, "SELECT path, size FROM group_sizes WHERE run = ?");
+  std::unique_ptr<Statement> symbolSizes;
+  if (!symbolItem.empty()) {
+    symbolSizes = std::make_unique<Statement>(db, "SELECT symbol, size FROM symbol_sizes WHERE run = ?");
+  }
+  for (uint32_t r = 0; r < history.runs.size(); ++r) {
+    std::vector<Change> changes;
+    std::vector<uint32_t> now;
+    auto take = [&](const std::unordered_map<int64_t, uint32_t>& items, Statement& rows) {
+      rows.bind(1, history.runs[r].id);
+      while (rows.step()) {
+        auto item = items.find(rows.integer(0));
+        if (item == items.end()) {
+          continue;
+        }
+        uint64_t size = fromSql(rows.integer(1));
+        now.push_back(item->second);
+        seen[item->second] = r;
+        if (sizes[item->second] != size) {
+          sizes[item->second] = size;
+          changes.push_back({item->second, size});
+        }
+      }
+      rows.reset();
+    };
+    take(groupItem, groupSizes);
+    if (symbolSizes) {
+      take(symbolItem, *symbolSizes);
+    }
+    // What the run before had and this one has not is now of size 0.
+    for (uint32_t item : present) {
+      if (seen[item] != r && sizes[item] != 0) {
+        sizes[item] = 0;
+        changes.push_back({item, 0});
+      }
+    }
+    std::sort(changes.begin(), changes.end(),
+              [](const Change& a, const Change& b) { return a.item < b.item; });
+    history.changes.push_back(std::move(changes));
+    present = std::move(now);
+  }
+  db.exec("COMMIT");
+  return history;
+}
+
+#endif
+
+}  // namespace vorlith::history
