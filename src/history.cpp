@@ -205,14 +205,19 @@ constexpr const char* kSchemaSteps[] = {
     "  id INTEGER PRIMARY KEY,"
     "  path INTEGER NOT NULL REFERENCES paths(id),"
     "  key TEXT NOT NULL,"
-    "  mangled_name TEXT NOT NULL,"
-    "  shown_name TEXT NOT NULL,"
-    "  UNIQUE (path, key, mangled_name));"
+    "  mangled_name TEXT,"
+    "  shown_name TEXT);"
     "CREATE TABLE symbol_sizes ("
     "  run INTEGER NOT NULL REFERENCES runs(id),"
     "  symbol INTEGER NOT NULL REFERENCES symbols(id),"
     "  size INTEGER NOT NULL,"
     "  PRIMARY KEY (run, symbol)) WITHOUT ROWID;"
+    "CREATE INDEX symbol_sizes_by_symbol ON symbol_sizes (symbol, run);"
+    "CREATE TABLE symbol_index ("
+    "  part INTEGER PRIMARY KEY,"
+    "  last_run INTEGER NOT NULL,"
+    "  last_symbol INTEGER NOT NULL,"
+    "  entries BLOB NOT NULL);"
     "UPDATE vorlith_history SET version = 2;",
 };
 static_assert(std::size(kSchemaSteps) == kSchemaVersion);
@@ -308,6 +313,15 @@ class Statement {
     check(sqlite3_bind_text64(stmt_, at, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8));
     return *this;
   }
+
+  // The bytes must stay until the statement has run.
+  Statement& bindBlob(int at, string_view bytes) {
+    // A null pointer would bind NULL rather than an empty blob.
+    const char* data = bytes.data() != nullptr ? bytes.data() : "";
+    check(sqlite3_bind_blob64(stmt_, at, data, bytes.size(), SQLITE_STATIC));
+    return *this;
+  }
+  sqlite3_stmt* handle() { return stmt_; }
 
   // Steps once: true while there is a row to read.
   bool step() {
@@ -436,41 +450,173 @@ class PathTable {
   Database& db_;
 };
 
-// The symbols already recorded, keyed by their group's path id, key and mangled name.
-class SymbolTable {
+// A symbol's identity for the index: two 64-bit hashes of its group's path id, its key and its
+// mangled name, so that two symbols share both only by a chance of about 2^-128 per pair.
+struct SymbolHash {
+  uint64_t a = 0;
+  uint64_t b = 0;
+  bool operator==(const SymbolHash&) const = default;
+  bool operator<(const SymbolHash& o) const { return a != o.a ? a < o.a : b < o.b; }
+};
+
+// Little-endian words, however this machine orders its bytes.
+uint64_t loadWord(const void* at) {
+  uint64_t n = 0;
+  std::memcpy(&n, at, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  n = __builtin_bswap64(n);
+#endif
+  return n;
+}
+void storeWord(char* at, uint64_t n) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  n = __builtin_bswap64(n);
+#endif
+  std::memcpy(at, &n, 8);
+}
+
+// Two lanes over the text eight bytes at a time; the length closes each text, so "ab" + "c" and
+// "a" + "bc" differ.
+struct TwoLaneHash {
+  uint64_t a = 0xcbf29ce484222325ull;
+  uint64_t b = 0x9e3779b97f4a7c15ull;
+
+  void word(uint64_t w) {
+    a = (a ^ w) * 0x100000001b3ull;
+    a ^= a >> 32;
+    b = (b + w) * 0xff51afd7ed558ccdull;
+    b ^= b >> 29;
+  }
+  void text(string_view t) {
+    size_t k = 0;
+    for (; k + 8 <= t.size(); k += 8) {
+      word(loadWord(t.data() + k));
+    }
+    char tail[8] = {};
+    std::memcpy(tail, t.data() + k, t.size() - k);
+    word(loadWord(tail));
+    word(t.size());
+  }
+};
+
+SymbolHash symbolHash(int64_t path, string_view key, string_view mangled) {
+  TwoLaneHash h;
+  h.word(static_cast<uint64_t>(path));
+  h.text(key);
+  h.text(mangled);
+  return {h.a, h.b};
+}
+
+// What the index knows of a symbol: its id and its size in the last run (0: not in it).
+struct IndexEntry {
+  SymbolHash hash;
+  int64_t id = 0;
+  uint64_t lastSize = 0;
+};
+
+constexpr size_t kEntryBytes = 32;
+
+// The symbols recorded so far, found by their hash. The symbols and their sizes are the tables
+// symbols and symbol_sizes; the index is a packed copy of what recording needs of them, kept in
+// step by every run and rebuilt from the tables when it is not. It is stored in parts by the top
+// bits of the hash, so that a run rewrites only the parts whose symbols changed; the row of part
+// -1 says which run and which last symbol the index reflects.
+class SymbolIndex {
  public:
-  explicit SymbolTable(Database& db)
-      : insert_(db,
-                "INSERT INTO symbols (path, key, mangled_name, shown_name) VALUES (?, ?, ?, ?)"),
-        db_(db) {
-    Statement all(db, "SELECT id, path, key, mangled_name FROM symbols");
-    while (all.step()) {
-      ids_.emplace(key(all.integer(1), all.text(2), all.text(3)), all.integer(0));
+  SymbolIndex(Database& db, int64_t lastRun) : db_(db), dirty_(kParts, false) {
+    Statement last(db, "SELECT ifnull(max(id), 0) FROM symbols");
+    last.step();
+    int64_t lastSymbol = last.integer(0);
+    Statement parts(db, "SELECT part, last_run, last_symbol, entries FROM symbol_index ORDER BY part");
+    bool inStep = false;
+    while (parts.step()) {
+      if (parts.integer(0) == kMarker) {
+        inStep = parts.integer(1) == lastRun && parts.integer(2) == lastSymbol;
+        continue;
+      }
+      auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(parts.handle(), 3));
+      auto length = static_cast<size_t>(sqlite3_column_bytes(parts.handle(), 3));
+      inStep = inStep && length % kEntryBytes == 0;
+      for (size_t at = 0; inStep && at < length; at += kEntryBytes) {
+        entries_.push_back({{loadWord(bytes + at), loadWord(bytes + at + 8)},
+                            static_cast<int64_t>(loadWord(bytes + at + 16)),
+                            loadWord(bytes + at + 24)});
+      }
+    }
+    inStep = inStep && std::is_sorted(entries_.begin(), entries_.end(), byHash);
+    if (!inStep) {
+      rebuild();
     }
   }
 
-  int64_t id(int64_t path, const DocLeaf& leaf) {
-    auto [at, added] = ids_.try_emplace(key(path, leaf.key, leaf.mangledName), 0);
-    if (!added) {
-      return at->second;
+  std::vector<IndexEntry>& entries() { return entries_; }
+
+  // Notes that the part that holds `hash` must be written again.
+  void touch(const SymbolHash& hash) { dirty_[partOf(hash)] = true; }
+
+  // Writes the parts that changed, with the symbols `added` by run `run`.
+  void save(int64_t run, std::vector<IndexEntry>& added) {
+    std::sort(added.begin(), added.end(), byHash);
+    for (const IndexEntry& entry : added) {
+      touch(entry.hash);
     }
-    insert_.bind(1, path).bind(2, leaf.key).bind(3, leaf.mangledName).bind(4, leaf.shownName());
-    insert_.run();
-    at->second = sqlite3_last_insert_rowid(db_.handle());
-    return at->second;
+    size_t old = entries_.size();
+    entries_.insert(entries_.end(), added.begin(), added.end());
+    std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<ptrdiff_t>(old),
+                       entries_.end(), byHash);
+    Statement last(db_, "SELECT ifnull(max(id), 0) FROM symbols");
+    last.step();
+    int64_t lastSymbol = last.integer(0);
+    Statement insert(db_, "INSERT OR REPLACE INTO symbol_index VALUES (?, ?, ?, ?)");
+    insert.bind(1, kMarker).bind(2, run).bind(3, lastSymbol).bindBlob(4, string_view()).run();
+    auto entry = entries_.begin();
+    for (size_t part = 0; part < kParts; ++part) {
+      auto end = std::find_if(entry, entries_.end(),
+                              [part](const IndexEntry& e) { return partOf(e.hash) != part; });
+      if (dirty_[part]) {
+        string blob(static_cast<size_t>(end - entry) * kEntryBytes, '\0');
+        char* at = blob.data();
+        for (auto e = entry; e != end; ++e, at += kEntryBytes) {
+          storeWord(at, e->hash.a);
+          storeWord(at + 8, e->hash.b);
+          storeWord(at + 16, static_cast<uint64_t>(e->id));
+          storeWord(at + 24, e->lastSize);
+        }
+        insert.bind(1, static_cast<int64_t>(part)).bind(2, run).bind(3, lastSymbol);
+        insert.bindBlob(4, blob).run();
+      }
+      entry = end;
+    }
   }
 
  private:
-  static string key(int64_t path, string_view leafKey, string_view mangled) {
-    string k(reinterpret_cast<const char*>(&path), sizeof path);
-    k += leafKey;
-    k += '\0';  // keys hold no NUL: the names of a document are valid UTF-8 text
-    k += mangled;
-    return k;
+  static constexpr size_t kParts = 64;
+  static constexpr int64_t kMarker = -1;
+  static size_t partOf(const SymbolHash& hash) { return static_cast<size_t>(hash.a >> 58); }
+  static bool byHash(const IndexEntry& x, const IndexEntry& y) { return x.hash < y.hash; }
+
+  // From the tables: every symbol, and its size in its latest row.
+  void rebuild() {
+    entries_.clear();
+    std::unordered_map<int64_t, uint64_t> lastSizes;
+    Statement sizes(db_, "SELECT symbol, size, max(run) FROM symbol_sizes GROUP BY symbol");
+    while (sizes.step()) {
+      lastSizes[sizes.integer(0)] = fromSql(sizes.integer(1));
+    }
+    Statement all(db_, "SELECT id, path, key, ifnull(mangled_name, key) FROM symbols");
+    while (all.step()) {
+      auto size = lastSizes.find(all.integer(0));
+      entries_.push_back({symbolHash(all.integer(1), all.text(2), all.text(3)), all.integer(0),
+                          size == lastSizes.end() ? 0 : size->second});
+    }
+    std::sort(entries_.begin(), entries_.end(), byHash);
+    db_.exec("DELETE FROM symbol_index");
+    dirty_.assign(kParts, true);
   }
-  std::unordered_map<string, int64_t> ids_;
-  Statement insert_;
+
   Database& db_;
+  std::vector<IndexEntry> entries_;
+  std::vector<bool> dirty_;
 };
 
 void upgrade(Database& db, int from) {
@@ -480,6 +626,93 @@ void upgrade(Database& db, int from) {
 }
 
 }  // namespace
+
+// Adds the run's symbols: a row in symbols for each one not seen before, and a row in
+// symbol_sizes for each whose size differs from its size in the run before (0 for one that
+// went), so that a run of an unchanged build adds almost nothing.
+void recordSymbols(Database& db, int64_t runId, const Document& doc,
+                   const std::vector<int64_t>& pathIds) {
+  Statement before(db, "SELECT ifnull(max(id), 0) FROM runs WHERE id < ?");
+  before.bind(1, runId);
+  before.step();
+  SymbolIndex index(db, before.integer(0));
+  Statement insertSymbol(
+      db, "INSERT INTO symbols (path, key, mangled_name, shown_name) VALUES (?, ?, ?, ?)");
+  Statement insertSize(db, "INSERT INTO symbol_sizes (run, symbol, size) VALUES (?, ?, ?)");
+  auto sizeRow = [&](int64_t symbol, uint64_t size) {
+    insertSize.bind(1, runId).bind(2, symbol).bind(3, toSql(size)).run();
+  };
+  // The run's symbols sorted by hash, walked beside the index (sorted the same way): the
+  // index is read in order rather than searched once per symbol.
+  struct Probe {
+    SymbolHash hash;
+    uint32_t leaf;
+  };
+  std::vector<Probe> probes(doc.leaves.size());
+  for (size_t k = 0; k < doc.leaves.size(); ++k) {
+    const DocLeaf& leaf = doc.leaves[k];
+    probes[k] = {symbolHash(pathIds[leaf.group], leaf.key, leaf.mangledName),
+                 static_cast<uint32_t>(k)};
+  }
+  std::sort(probes.begin(), probes.end(), [](const Probe& x, const Probe& y) {
+    if (x.hash.a != y.hash.a) {
+      return x.hash.a < y.hash.a;
+    }
+    return x.hash.b != y.hash.b ? x.hash.b < y.hash.b : x.leaf < y.leaf;
+  });
+  std::vector<IndexEntry>& entries = index.entries();
+  std::vector<char> seen(entries.size());
+  std::vector<Probe> fresh;
+  size_t at = 0;
+  for (const Probe& probe : probes) {
+    while (at < entries.size() && entries[at].hash < probe.hash) {
+      ++at;
+    }
+    if (at == entries.size() || !(entries[at].hash == probe.hash) || seen[at]) {
+      fresh.push_back(probe);
+      continue;
+    }
+    seen[at] = 1;
+    IndexEntry& entry = entries[at];
+    uint64_t size = doc.leaves[probe.leaf].size;
+    if (entry.lastSize != size) {
+      sizeRow(entry.id, size);
+      entry.lastSize = size;
+      index.touch(entry.hash);
+    }
+  }
+  // New symbols get their ids in the document's order.
+  std::sort(fresh.begin(), fresh.end(),
+            [](const Probe& x, const Probe& y) { return x.leaf < y.leaf; });
+  std::vector<IndexEntry> added;
+  for (const Probe& probe : fresh) {
+    const DocLeaf& leaf = doc.leaves[probe.leaf];
+    insertSymbol.bind(1, pathIds[leaf.group]).bind(2, leaf.key);
+    if (leaf.mangledName == leaf.key) {
+      insertSymbol.bindNull(3);
+    } else {
+      insertSymbol.bind(3, leaf.mangledName);
+    }
+    if (leaf.demangledName.empty()) {
+      insertSymbol.bindNull(4);
+    } else {
+      insertSymbol.bind(4, leaf.demangledName);
+    }
+    insertSymbol.run();
+    int64_t id = sqlite3_last_insert_rowid(db.handle());
+    sizeRow(id, leaf.size);
+    added.push_back({probe.hash, id, leaf.size});
+  }
+  for (size_t k = 0; k < seen.size(); ++k) {
+    IndexEntry& entry = entries[k];
+    if (!seen[k] && entry.lastSize != 0) {
+      sizeRow(entry.id, 0);
+      entry.lastSize = 0;
+      index.touch(entry.hash);
+    }
+  }
+  index.save(runId, added);
+}
 
 bool available() {
   return true;
@@ -498,7 +731,8 @@ void record(const string& dbFile, const RunInfo& info, const Document& doc) {
   Database db(dbFile, true);
   // A rollback journal, not WAL: the committed history is always this one file, which CI caches
   // and copies as it is, while WAL would keep recent runs in a second file beside it.
-  db.exec("PRAGMA journal_mode = DELETE; PRAGMA cache_size = -65536");
+  db.exec("PRAGMA journal_mode = DELETE; PRAGMA cache_size = -65536; "
+          "PRAGMA mmap_size = 1073741824");
   begin(db, true);
   try {
     upgrade(db, schemaVersion(db));
@@ -533,12 +767,7 @@ void record(const string& dbFile, const RunInfo& info, const Document& doc) {
       groupSize.bind(1, runId).bind(2, pathIds[g]).bind(3, toSql(group.total)).run();
     }
 
-    SymbolTable symbols(db);
-    Statement symbolSize(db, "INSERT INTO symbol_sizes (run, symbol, size) VALUES (?, ?, ?)");
-    for (const DocLeaf& leaf : doc.leaves) {
-      int64_t symbol = symbols.id(pathIds[leaf.group], leaf);
-      symbolSize.bind(1, runId).bind(2, symbol).bind(3, toSql(leaf.size)).run();
-    }
+    recordSymbols(db, runId, doc, pathIds);
     db.exec("COMMIT");
   } catch (...) {
     sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -613,7 +842,8 @@ History read(const string& dbFile, const std::vector<string>& group, bool withSy
   }
   std::unordered_map<int64_t, uint32_t> symbolItem;
   if (withSymbols && hasSymbols) {
-    Statement symbols(db, "SELECT id, path, key, shown_name FROM symbols ORDER BY id");
+    Statement symbols(db, "SELECT id, path, key, coalesce(shown_name, mangled_name, key) "
+                          "FROM symbols ORDER BY id");
     while (symbols.step()) {
       auto parent = groupItem.find(symbols.integer(1));
       if (parent == groupItem.end()) {
@@ -627,7 +857,8 @@ History read(const string& dbFile, const std::vector<string>& group, bool withSy
     }
   }
 
-  // Each run's sizes, turned into the changes from the run before.
+  // Each run's group sizes, turned into the changes from the run before; symbols are recorded
+  // as changes already.
   std::vector<uint64_t> sizes(history.items.size());
   std::vector<uint32_t> present;  // the items of the run before
   std::vector<uint32_t> seen(history.items.size(), UINT32_MAX);
@@ -657,15 +888,22 @@ History read(const string& dbFile, const std::vector<string>& group, bool withSy
       rows.reset();
     };
     take(groupItem, groupSizes);
-    if (symbolSizes) {
-      take(symbolItem, *symbolSizes);
-    }
     // What the run before had and this one has not is now of size 0.
     for (uint32_t item : present) {
       if (seen[item] != r && sizes[item] != 0) {
         sizes[item] = 0;
         changes.push_back({item, 0});
       }
+    }
+    if (symbolSizes) {
+      symbolSizes->bind(1, history.runs[r].id);
+      while (symbolSizes->step()) {
+        auto item = symbolItem.find(symbolSizes->integer(0));
+        if (item != symbolItem.end()) {
+          changes.push_back({item->second, fromSql(symbolSizes->integer(1))});
+        }
+      }
+      symbolSizes->reset();
     }
     std::sort(changes.begin(), changes.end(),
               [](const Change& a, const Change& b) { return a.item < b.item; });
