@@ -78,9 +78,9 @@ uint32_t bigEndian(string_view bytes, size_t at, size_t length) {
 // Refuses a file that is not an SQLite database, or that is shorter than its own header says
 // (cut short by a copy or a full disk): SQLite would find out only when it reads a missing page,
 // and a write could build on the hole. Called while the file is locked.
-void checkWhole(const string& fileName) {
-  constexpr size_t kHeader = 100;
-  FileHead head = readHead(fileName, kHeader);
+constexpr size_t kHeader = 100;
+
+void checkHeader(const string& fileName, const FileHead& head) {
   if (head.size <= 0) {
     return;  // a new database
   }
@@ -103,6 +103,12 @@ void checkWhole(const string& fileName) {
     throw std::runtime_error(fileName + ": truncated (" + std::to_string(size) +
                              " bytes; its header says " + std::to_string(pages * pageSize) + ")");
   }
+}
+
+// The same for a file that nothing has open: never for one that SQLite has open, since closing
+// any descriptor of a file drops every POSIX lock this process holds on it.
+void checkWhole(const string& fileName) {
+  checkHeader(fileName, readHead(fileName, kHeader));
 }
 
 }  // namespace
@@ -394,6 +400,28 @@ int schemaVersion(Database& db) {
   return static_cast<int>(n);
 }
 
+// Checks the file of an open database through SQLite's own handle of it, which keeps its locks.
+void checkWhole(Database& db) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr) {
+    return;
+  }
+  FileHead head;
+  sqlite3_int64 size = 0;
+  if (file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+    return;
+  }
+  head.size = size;
+  head.bytes.assign(static_cast<size_t>(std::min<sqlite3_int64>(size, kHeader)), '\0');
+  if (!head.bytes.empty() &&
+      file->pMethods->xRead(file, head.bytes.data(), static_cast<int>(head.bytes.size()), 0) !=
+          SQLITE_OK) {
+    return;
+  }
+  checkHeader(db.fileName(), head);
+}
+
 // Begins the transaction of a run: with `write`, the database is locked for writing at once, so
 // that two runs never both read and then both wait to write. Then the file is checked whole.
 void begin(Database& db, bool write) {
@@ -402,7 +430,7 @@ void begin(Database& db, bool write) {
   // then does the file's size say what is committed.
   Statement first(db, "SELECT count(*) FROM sqlite_schema");
   first.step();
-  checkWhole(db.fileName());
+  checkWhole(db);
 }
 
 // The group paths already recorded, keyed by their parent's id and their name.
@@ -722,17 +750,14 @@ string unavailableMessage() {
   return {};
 }
 
-void record(const string& dbFile, const RunInfo& info, const Document& doc) {
-  // Never turn someone else's file into a database.
-  FileHead head = readHead(dbFile, sizeof kSqliteMagic);
-  if (head.size > 0 && !looksLikeDatabase(dbFile)) {
-    throw std::runtime_error(dbFile + ": not an SQLite database; choose another file");
-  }
+namespace {
+
+void recordInto(const string& dbFile, const RunInfo& info, const Document& doc) {
   Database db(dbFile, true);
-  // A rollback journal, not WAL: the committed history is always this one file, which CI caches
-  // and copies as it is, while WAL would keep recent runs in a second file beside it.
-  db.exec("PRAGMA journal_mode = DELETE; PRAGMA cache_size = -65536; "
-          "PRAGMA mmap_size = 1073741824");
+  // SQLite's default rollback journal, not WAL: the committed history is always this one file,
+  // which CI caches and copies as it is, while WAL would keep recent runs in a second file beside
+  // it. (Setting the mode anyway would make each process try to delete the journal of another.)
+  db.exec("PRAGMA cache_size = -65536");
   begin(db, true);
   try {
     upgrade(db, schemaVersion(db));
@@ -775,13 +800,7 @@ void record(const string& dbFile, const RunInfo& info, const Document& doc) {
   }
 }
 
-History read(const string& dbFile, const std::vector<string>& group, bool withSymbols) {
-  if (readHead(dbFile, 0).size < 0) {
-    throw std::runtime_error(dbFile + ": " + std::strerror(ENOENT));
-  }
-  if (!looksLikeDatabase(dbFile)) {
-    throw std::runtime_error(dbFile + ": not an SQLite database");
-  }
+History readFrom(const string& dbFile, const std::vector<string>& group, bool withSymbols) {
   Database db(dbFile, false);
   begin(db, false);
   int version = schemaVersion(db);
@@ -912,6 +931,39 @@ History read(const string& dbFile, const std::vector<string>& group, bool withSy
   }
   db.exec("COMMIT");
   return history;
+}
+
+}  // namespace
+
+void record(const string& dbFile, const RunInfo& info, const Document& doc) {
+  // Never turn someone else's file into a database.
+  FileHead head = readHead(dbFile, sizeof kSqliteMagic);
+  if (head.size > 0 && !looksLikeDatabase(dbFile)) {
+    throw std::runtime_error(dbFile + ": not an SQLite database; choose another file");
+  }
+  try {
+    recordInto(dbFile, info, doc);
+  } catch (const std::runtime_error&) {
+    // SQLite finds a file cut short only as damage, or as no database at all: its header says
+    // better what happened.
+    checkWhole(dbFile);
+    throw;
+  }
+}
+
+History read(const string& dbFile, const std::vector<string>& group, bool withSymbols) {
+  if (readHead(dbFile, 0).size < 0) {
+    throw std::runtime_error(dbFile + ": " + std::strerror(ENOENT));
+  }
+  if (!looksLikeDatabase(dbFile)) {
+    throw std::runtime_error(dbFile + ": not an SQLite database");
+  }
+  try {
+    return readFrom(dbFile, group, withSymbols);
+  } catch (const std::runtime_error&) {
+    checkWhole(dbFile);
+    throw;
+  }
 }
 
 #endif
