@@ -170,6 +170,10 @@ History read(const string&, const std::vector<string>&, bool) {
   throw std::runtime_error(unavailableMessage());
 }
 
+RecordedRun readLastRun(const string&, string_view) {
+  throw std::runtime_error(unavailableMessage());
+}
+
 #else
 
 namespace {
@@ -847,7 +851,7 @@ History readFrom(const string& dbFile, const std::vector<string>& group, bool wi
   }
   history.rootPath = group;
   std::unordered_map<int64_t, uint32_t> groupItem{{rootId, 0}};
-  history.items.push_back({0, string(), string(), false});
+  history.items.push_back({0, string(), string(), false, string()});
   {
     Statement paths(db, "SELECT id, parent, name FROM paths WHERE parent IS NOT NULL ORDER BY id");
     while (paths.step()) {
@@ -856,13 +860,13 @@ History readFrom(const string& dbFile, const std::vector<string>& group, bool wi
         continue;  // outside the view
       }
       groupItem.emplace(paths.integer(0), static_cast<uint32_t>(history.items.size()));
-      history.items.push_back({parent->second, string(paths.text(2)), string(), false});
+      history.items.push_back({parent->second, string(paths.text(2)), string(), false, string()});
     }
   }
   std::unordered_map<int64_t, uint32_t> symbolItem;
   if (withSymbols && hasSymbols) {
-    Statement symbols(db, "SELECT id, path, key, coalesce(shown_name, mangled_name, key) "
-                          "FROM symbols ORDER BY id");
+    Statement symbols(db, "SELECT id, path, key, coalesce(shown_name, mangled_name, key), "
+                          "ifnull(mangled_name, '') FROM symbols ORDER BY id");
     while (symbols.step()) {
       auto parent = groupItem.find(symbols.integer(1));
       if (parent == groupItem.end()) {
@@ -871,8 +875,9 @@ History readFrom(const string& dbFile, const std::vector<string>& group, bool wi
       symbolItem.emplace(symbols.integer(0), static_cast<uint32_t>(history.items.size()));
       string_view key = symbols.text(2);
       string_view shown = symbols.text(3);
-      history.items.push_back(
-          {parent->second, string(key), shown == key ? string() : string(shown), true});
+      history.items.push_back({parent->second, string(key),
+                               shown == key ? string() : string(shown), true,
+                               string(symbols.text(4))});
     }
   }
 
@@ -949,6 +954,42 @@ void record(const string& dbFile, const RunInfo& info, const Document& doc) {
     checkWhole(dbFile);
     throw;
   }
+}
+
+RecordedRun readLastRun(const string& dbFile, string_view options) {
+  History h = read(dbFile, {}, true);
+  size_t last = h.runs.size();
+  for (size_t r = 0; r < h.runs.size(); ++r) {
+    if (h.runs[r].options == options && h.runs[r].symbols) {
+      last = r;
+    }
+  }
+  if (last == h.runs.size()) {
+    throw std::runtime_error(dbFile + ": no run with its symbols was recorded with " +
+                             (options.empty() ? string("no options") : string(options)));
+  }
+  Replay replay(h);
+  for (size_t r = 0; r <= last; ++r) {
+    replay.next();
+  }
+  RecordedRun run{h.runs[last], {}};
+  for (uint32_t i = 1; i < h.items.size(); ++i) {
+    const Item& item = h.items[i];
+    if (!item.symbol || replay.sizes()[i] == 0) {
+      continue;
+    }
+    RecordedSymbol symbol;
+    for (uint32_t g = item.parent; g != 0; g = h.items[g].parent) {
+      symbol.path.push_back(h.items[g].name);
+    }
+    std::reverse(symbol.path.begin(), symbol.path.end());
+    symbol.path.push_back(item.name);
+    symbol.mangled = item.mangled.empty() ? item.name : item.mangled;
+    symbol.shown = item.shown.empty() ? symbol.mangled : item.shown;
+    symbol.size = replay.sizes()[i];
+    run.symbols.push_back(std::move(symbol));
+  }
+  return run;
 }
 
 History read(const string& dbFile, const std::vector<string>& group, bool withSymbols) {

@@ -70,6 +70,7 @@ struct Item {
   std::string name;     // a group's name, or a symbol's key in its group
   std::string shown;    // a symbol's readable name when it differs from its key, else empty
   bool symbol = false;
+  std::string mangled;  // a symbol's name in the map when it differs from its key, else empty
 };
 
 // A size that differs from the run before: the item's size in this run (0: not in it).
@@ -92,6 +93,22 @@ struct History {
 // std::runtime_error naming the file (as record() does), or naming a group that no run has.
 [[nodiscard]] History read(const std::string& dbFile, const std::vector<std::string>& group,
                            bool withSymbols);
+
+// A symbol of one recorded run: enough to compare a new build with it (--base=DB).
+struct RecordedSymbol {
+  std::vector<std::string> path;  // its groups from the top, then its key
+  std::string mangled;            // its name in the map
+  std::string shown;              // its readable name (the mangled one when it has none other)
+  uint64_t size = 0;
+};
+struct RecordedRun {
+  Run run;
+  std::vector<RecordedSymbol> symbols;  // in the order they were first recorded
+};
+
+// The last run recorded with the same document options (`options`, "" for none) and with its
+// symbols. Throws std::runtime_error as read() does, or when there is no such run.
+[[nodiscard]] RecordedRun readLastRun(const std::string& dbFile, std::string_view options);
 
 // The names of a group path as --group=PATH gives it: joined by " › ", or by " > " for those who
 // cannot type "›". Throws std::invalid_argument for an empty path or an empty name.

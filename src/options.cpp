@@ -48,7 +48,7 @@ constexpr Option kOptions[] = {
          line.settings.listLength = parseCount(value, "N");
        }
      }},
-    {"--base", Value::Required, "OLD", "compare with an older build (its map or document)",
+    {"--base", Value::Required, "OLD", "compare with an older build (map, document, or history)",
      [](CommandLine& line, string_view value) { line.settings.base = value; }},
     {"--max-growth", Value::Required, "LIMIT",
      "with --base: exit 3 if it grew more (4096, 64KiB, 2%)",

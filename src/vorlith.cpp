@@ -325,7 +325,25 @@ bool wantsReports(const Settings& settings) {
          !settings.html.empty();
 }
 
-// The older build of --base: a document that vorlith wrote, or a map read like the new one.
+// The tree of the last run that a history holds with the same document options: its symbols
+// filed again under their groups (addresses are not recorded: they read 0).
+std::unique_ptr<SizeTree> treeOfLastRun(const std::string& fileName, const Settings& settings) {
+  if (!history::available()) {
+    throw std::runtime_error(fileName + ": " + history::unavailableMessage());
+  }
+  history::RecordedRun run = history::readLastRun(fileName, documentOptions(settings));
+  auto tree = std::make_unique<SizeTree>();
+  for (const history::RecordedSymbol& symbol : run.symbols) {
+    // The names live in the tree's arena, as those of a document file do.
+    string_view mangled = tree->text.copy(symbol.mangled);
+    string_view shown = symbol.shown == symbol.mangled ? mangled : tree->text.copy(symbol.shown);
+    fileSymbol(*tree, symbol.path, symbol.size, 0, mangled, shown, nullptr);
+  }
+  return tree;
+}
+
+// The older build of --base: a document that vorlith wrote, the last run of a history, or a map
+// read like the new one.
 struct Base {
   Document doc;
   std::string fileText;  // a document's file
@@ -346,7 +364,11 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     return base;
   }
   Kept& k = kept();
-  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
+  if (history::looksLikeDatabase(fileName)) {
+    k.baseTree = treeOfLastRun(fileName, line.settings);
+  } else {
+    k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
+  }
   base.doc = documentFromTree(k.baseTree->root);
   if (!line.settings.html.empty()) {
     base.mapJson = std::string(zel::utils::json::toJson(k.baseTree->root).get());

@@ -456,10 +456,12 @@ TEST_F(HistoryTest, EightProcessesRecordingAtOnceLoseNothing) {
 TEST(HistoryChanges, NamesTheDeepestGroupThatHoldsEachLargeChange) {
   History h;
   // 0 root; 1 std; 2 std>format; 3 std>format>write; 4 app; 5 app>a; 6 app>b; 7 C; 8 small
-  h.items = {{0, "", "", false},      {0, "std", "", false}, {1, "format", "", false},
-             {2, "write", "", false}, {0, "app", "", false}, {4, "a", "", false},
-             {4, "b", "", false},     {0, "C", "", false},   {0, "small", "", false},
-             {3, "f", "", true}};
+  auto group = [](uint32_t parent, std::string name) {
+    return history::Item{parent, std::move(name), "", false, ""};
+  };
+  h.items = {group(0, ""),    group(0, "std"), group(1, "format"), group(2, "write"),
+             group(0, "app"), group(4, "a"),   group(4, "b"),      group(0, "C"),
+             group(0, "small"), history::Item{3, "f", "", true, ""}};
   std::vector<uint64_t> before = {1000, 500, 400, 300, 300, 100, 200, 100, 100, 300};
   std::vector<uint64_t> after = {1700, 1000, 900, 800, 500, 200, 300, 0, 101, 800};
   std::vector<report::GroupChange> got = report::groupsThatChangedMost(h, before, after, 3);
@@ -523,6 +525,21 @@ TEST_F(HistoryTest, RecordsFromTheCommandLineAndNeverOverwritesTheHistory) {
   RunResult page = runVorlith(dir_, {"vorlith", "--html=size.db", "history", "size.db"});
   EXPECT_EQ(page.status, 1);
   EXPECT_EQ(slurp(db_), before);
+  // --base=DB compares with the last run recorded with the same options, as with its document.
+  const std::string later = (fs::path(VORLITH_TEST_DATA) / "history" / "002-gdc.map").string();
+  RunResult viaDocument =
+      runVorlith(dir_, {"vorlith", "--summary=5", "--base=recorded.json", later, "c.json"});
+  RunResult viaHistory =
+      runVorlith(dir_, {"vorlith", "--summary=5", "--base=size.db", later, "c.json"});
+  ASSERT_EQ(viaHistory.status, 0) << viaHistory.err;
+  auto comparison = [](std::string text, std::string oldName) {
+    text = text.substr(text.find("Comparison of c.json with " + oldName));
+    return text.substr(text.find('\n'));
+  };
+  EXPECT_EQ(comparison(viaHistory.out, "size.db"), comparison(viaDocument.out, "recorded.json"));
+  RunResult modern = runVorlith(dir_, {"vorlith", "--modern", "--base=size.db", later, "d.json"});
+  EXPECT_EQ(modern.status, 1);
+  EXPECT_EQ(modern.err, "size.db: no run with its symbols was recorded with --modern\n");
   // The default label is the time, in the documented form.
   ASSERT_EQ(runVorlith(dir_, {"vorlith", "--record=size.db", map, "b.json"}).status, 0);
   std::string label = query(db_, "SELECT label = recorded_at, length(label) FROM runs WHERE id = 2");
