@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { launch, repoDir, tempDir } from './browser.mjs';
+import { launch, repoDir, tempDir, watchDialogsAndPolicy } from './browser.mjs';
 import { HOSTILE_GROUP, HOSTILE_NAMES, groupAt, hostileMapText, readDocument } from './documents.mjs';
 import { vorlithBin } from './reports.mjs';
 
@@ -54,15 +54,7 @@ describe('trend page', { skip: !bin && 'no vorlith executable (set VORLITH_BIN)'
     const maps = tempDir('vorlith-trend-maps-');
     hostile = makeHistory([1, 1.5, 0.75].map((factor, k) => [hostileMap(maps, `h${k}.map`, factor), labels[k]]));
     browser = await launch();
-    dialogs = [];
-    browser.context.on('page', (p) => p.on('dialog', (d) => {
-      dialogs.push(d.message());
-      d.dismiss().catch(() => {});
-    }));
-    await browser.context.addInitScript(() => {
-      window.__violations = [];
-      document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective + ' ' + e.blockedURI));
-    });
+    dialogs = await watchDialogsAndPolicy(browser);
   });
   after(async () => {
     if (browser) await browser.close();
