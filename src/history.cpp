@@ -189,7 +189,7 @@ constexpr const char* kSchemaSteps[] = {
     "CREATE TABLE vorlith_history (version INTEGER NOT NULL);"
     "INSERT INTO vorlith_history VALUES (1);"
     "CREATE TABLE runs ("
-    "  id INTEGER PRIMARY KEY,"
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  label TEXT NOT NULL,"
     "  recorded_at TEXT NOT NULL,"
     "  map_file TEXT NOT NULL,"
@@ -464,7 +464,7 @@ class PathTable {
     if (!added) {
       return at->second;
     }
-    string text = parentText.empty() ? string(name) : parentText + string(kPathSeparator) + string(name);
+    string text = depth == 1 ? string(name) : parentText + string(kPathSeparator) + string(name);
     insert_.bind(1, parent).bind(2, name).bind(3, string_view(text)).bind(4, depth).run();
     at->second = sqlite3_last_insert_rowid(db_.handle());
     return at->second;
@@ -788,9 +788,8 @@ void recordInto(const string& dbFile, const RunInfo& info, const Document& doc) 
         pathIds[g] = paths.id(pathIds[parent], group.name, texts[parent], depths[g]);
         // Only groups with sub-groups need their text kept for their children.
         if (group.firstChild != kNoGroup) {
-          texts[g] = texts[parent].empty()
-                         ? string(group.name)
-                         : texts[parent] + string(kPathSeparator) + string(group.name);
+          texts[g] = depths[g] == 1 ? string(group.name)
+                                    : texts[parent] + string(kPathSeparator) + string(group.name);
         }
       }
       groupSize.bind(1, runId).bind(2, pathIds[g]).bind(3, toSql(group.total)).run();

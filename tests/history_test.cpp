@@ -194,11 +194,14 @@ const std::vector<Sym> kSecond = {
 };
 
 TEST_F(HistoryTest, ReadsBackEveryGroupAndSymbolOfEveryRun) {
+  // A group with an empty name (names may be empty) keeps its place in the joined paths.
+  std::vector<Sym> first = kFirst;
+  first.push_back({{"", "inner", "k"}, 8});
   std::vector<Build> builds;
-  builds.push_back(build(kFirst));
+  builds.push_back(build(first));
   builds.push_back(build(kSecond));
   builds.push_back(build(kSecond));  // unchanged
-  builds.push_back(build(kFirst));   // back again: conv goes, sink returns
+  builds.push_back(build(first));    // back again: conv goes, sink returns
   for (size_t k = 0; k < builds.size(); ++k) {
     record(builds[k], "v" + std::to_string(k), k == 1 ? "--modern" : "");
   }
@@ -214,6 +217,7 @@ TEST_F(HistoryTest, ReadsBackEveryGroupAndSymbolOfEveryRun) {
     EXPECT_TRUE(h.runs[k].symbols);
     EXPECT_EQ(got[k], withoutZeros(sizesOf(builds[k].doc, true)));
   }
+  EXPECT_EQ(query(db_, "SELECT path FROM paths WHERE name = 'inner'"), " \xE2\x80\xBA inner\n");
   // The shown name of a symbol whose mangled name differs from its key.
   bool found = false;
   for (const history::Item& item : h.items) {
@@ -367,7 +371,7 @@ TEST_F(HistoryTest, UpgradesADatabaseOfTheVersionBefore) {
   execute(db_,
           "CREATE TABLE vorlith_history (version INTEGER NOT NULL);"
           "INSERT INTO vorlith_history VALUES (1);"
-          "CREATE TABLE runs (id INTEGER PRIMARY KEY, label TEXT NOT NULL,"
+          "CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, label TEXT NOT NULL,"
           "  recorded_at TEXT NOT NULL, map_file TEXT NOT NULL, options TEXT NOT NULL,"
           "  total INTEGER NOT NULL);"
           "CREATE TABLE paths (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES paths(id),"
