@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -531,12 +532,26 @@ struct TwoLaneHash {
   }
 };
 
-SymbolHash symbolHash(int64_t path, string_view key, string_view mangled) {
+// The mangled name is hashed only where it differs from the key (C++ names that the linker
+// wrote demangled are their own keys): the table stores it as NULL there, and reads it back so.
+SymbolHash symbolHash(int64_t path, string_view key, std::optional<string_view> mangled) {
   TwoLaneHash h;
   h.word(static_cast<uint64_t>(path));
   h.text(key);
-  h.text(mangled);
+  if (mangled) {
+    h.text(*mangled);
+  } else {
+    h.word(~uint64_t{0});  // no text ends so: its last word is its length
+  }
   return {h.a, h.b};
+}
+
+// The mangled name as the table keeps it: none when it is the key.
+std::optional<string_view> distinctMangled(const DocLeaf& leaf) {
+  if (leaf.mangledName == leaf.key) {
+    return std::nullopt;
+  }
+  return leaf.mangledName;
 }
 
 // What the index knows of a symbol: its id and its size in the last run (0: not in it).
@@ -552,7 +567,7 @@ constexpr size_t kEntryBytes = 32;
 // symbols and symbol_sizes; the index is a packed copy of what recording needs of them, kept in
 // step by every run and rebuilt from the tables when it is not. It is stored in parts by the top
 // bits of the hash, so that a run rewrites only the parts whose symbols changed; the row of part
-// -1 says which run and which last symbol the index reflects.
+// -1 says which run and which last symbol the index reflects, and the form of its entries.
 class SymbolIndex {
  public:
   SymbolIndex(Database& db, int64_t lastRun) : db_(db), dirty_(kParts, false) {
@@ -563,7 +578,8 @@ class SymbolIndex {
     bool inStep = false;
     while (parts.step()) {
       if (parts.integer(0) == kMarker) {
-        inStep = parts.integer(1) == lastRun && parts.integer(2) == lastSymbol;
+        inStep = parts.integer(1) == lastRun && parts.integer(2) == lastSymbol &&
+                 blobOf(parts, 3) == kIndexFormat;
         continue;
       }
       auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(parts.handle(), 3));
@@ -600,7 +616,7 @@ class SymbolIndex {
     last.step();
     int64_t lastSymbol = last.integer(0);
     Statement insert(db_, "INSERT OR REPLACE INTO symbol_index VALUES (?, ?, ?, ?)");
-    insert.bind(1, kMarker).bind(2, run).bind(3, lastSymbol).bindBlob(4, string_view()).run();
+    insert.bind(1, kMarker).bind(2, run).bind(3, lastSymbol).bindBlob(4, kIndexFormat).run();
     auto entry = entries_.begin();
     for (size_t part = 0; part < kParts; ++part) {
       auto end = std::find_if(entry, entries_.end(),
@@ -624,6 +640,14 @@ class SymbolIndex {
  private:
   static constexpr size_t kParts = 64;
   static constexpr int64_t kMarker = -1;
+  // The marker's bytes name the hash and the entries' layout: an index of another is rebuilt.
+  static constexpr string_view kIndexFormat = "two-lane-1";
+  static string_view blobOf(Statement& row, int column) {
+    const void* bytes = sqlite3_column_blob(row.handle(), column);
+    return bytes == nullptr ? string_view()
+                            : string_view(static_cast<const char*>(bytes),
+                                          static_cast<size_t>(sqlite3_column_bytes(row.handle(), column)));
+  }
   static size_t partOf(const SymbolHash& hash) { return static_cast<size_t>(hash.a >> 58); }
   static bool byHash(const IndexEntry& x, const IndexEntry& y) { return x.hash < y.hash; }
 
@@ -635,10 +659,14 @@ class SymbolIndex {
     while (sizes.step()) {
       lastSizes[sizes.integer(0)] = fromSql(sizes.integer(1));
     }
-    Statement all(db_, "SELECT id, path, key, ifnull(mangled_name, key) FROM symbols");
+    Statement all(db_, "SELECT id, path, key, mangled_name FROM symbols");
     while (all.step()) {
       auto size = lastSizes.find(all.integer(0));
-      entries_.push_back({symbolHash(all.integer(1), all.text(2), all.text(3)), all.integer(0),
+      std::optional<string_view> mangled;
+      if (!all.isNull(3)) {
+        mangled = all.text(3);
+      }
+      entries_.push_back({symbolHash(all.integer(1), all.text(2), mangled), all.integer(0),
                           size == lastSizes.end() ? 0 : size->second});
     }
     std::sort(entries_.begin(), entries_.end(), byHash);
@@ -683,7 +711,7 @@ void recordSymbols(Database& db, int64_t runId, const Document& doc,
   std::vector<Probe> probes(doc.leaves.size());
   for (size_t k = 0; k < doc.leaves.size(); ++k) {
     const DocLeaf& leaf = doc.leaves[k];
-    probes[k] = {symbolHash(pathIds[leaf.group], leaf.key, leaf.mangledName),
+    probes[k] = {symbolHash(pathIds[leaf.group], leaf.key, distinctMangled(leaf)),
                  static_cast<uint32_t>(k)};
   }
   std::sort(probes.begin(), probes.end(), [](const Probe& x, const Probe& y) {
@@ -720,10 +748,10 @@ void recordSymbols(Database& db, int64_t runId, const Document& doc,
   for (const Probe& probe : fresh) {
     const DocLeaf& leaf = doc.leaves[probe.leaf];
     insertSymbol.bind(1, pathIds[leaf.group]).bind(2, leaf.key);
-    if (leaf.mangledName == leaf.key) {
-      insertSymbol.bindNull(3);
+    if (std::optional<string_view> mangled = distinctMangled(leaf)) {
+      insertSymbol.bind(3, *mangled);
     } else {
-      insertSymbol.bind(3, leaf.mangledName);
+      insertSymbol.bindNull(3);
     }
     if (leaf.demangledName.empty()) {
       insertSymbol.bindNull(4);
