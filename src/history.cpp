@@ -574,6 +574,10 @@ class SymbolIndex {
     Statement last(db, "SELECT ifnull(max(id), 0) FROM symbols");
     last.step();
     int64_t lastSymbol = last.integer(0);
+    // Room for every entry at once: growing by doubling would copy the index several times.
+    Statement bytes(db, "SELECT ifnull(sum(length(entries)), 0) FROM symbol_index WHERE part >= 0");
+    bytes.step();
+    entries_.reserve(static_cast<size_t>(bytes.integer(0)) / kEntryBytes);
     Statement parts(db, "SELECT part, last_run, last_symbol, entries FROM symbol_index ORDER BY part");
     bool inStep = false;
     while (parts.step()) {
@@ -608,10 +612,12 @@ class SymbolIndex {
     for (const IndexEntry& entry : added) {
       touch(entry.hash);
     }
-    size_t old = entries_.size();
-    entries_.insert(entries_.end(), added.begin(), added.end());
-    std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<ptrdiff_t>(old),
-                       entries_.end(), byHash);
+    if (!added.empty()) {
+      size_t old = entries_.size();
+      entries_.insert(entries_.end(), added.begin(), added.end());
+      std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<ptrdiff_t>(old),
+                         entries_.end(), byHash);
+    }
     Statement last(db_, "SELECT ifnull(max(id), 0) FROM symbols");
     last.step();
     int64_t lastSymbol = last.integer(0);
@@ -789,7 +795,7 @@ void recordInto(const string& dbFile, const RunInfo& info, const Document& doc) 
   // SQLite's default rollback journal, not WAL: the committed history is always this one file,
   // which CI caches and copies as it is, while WAL would keep recent runs in a second file beside
   // it. (Setting the mode anyway would make each process try to delete the journal of another.)
-  db.exec("PRAGMA cache_size = -65536");
+  db.exec("PRAGMA cache_size = -65536; PRAGMA page_size = 65536");
   begin(db, true);
   try {
     upgrade(db, schemaVersion(db));
