@@ -1,10 +1,19 @@
 # Builds the self-contained page from viewer/ into a C++ source, so that an installed vorlith
 # writes --html pages with no source tree at hand:
 #   cmake -DVIEWER_DIR=viewer -DOUTPUT=viewer_page.cpp -P embed-viewer.cmake
+# PAGE names another page of viewer/ (index.html by default) and NAME the constants it becomes
+# (kPageHead and kPageTail by default; NAME=HistoryPage gives kHistoryPageHead, kHistoryPageTail).
 # index.html's <script src="X.js"></script> and <link rel="stylesheet" href="X.css"> become
 # inline elements holding the files; the Content-Security-Policy allows exactly those, by their
 # sha256 hashes. The source splits the page before its first script, where the run puts the
 # documents: kPageHead + documents + kPageTail.
+
+if(NOT DEFINED PAGE)
+  set(PAGE index.html)
+endif()
+if(NOT DEFINED NAME)
+  set(NAME Page)
+endif()
 
 set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
 
@@ -43,7 +52,7 @@ function(csp_hash text out)
   set(${out} "'sha256-${base64}'" PARENT_SCOPE)
 endfunction()
 
-file(READ "${VIEWER_DIR}/index.html" page)
+file(READ "${VIEWER_DIR}/${PAGE}" page)
 set(script_hashes "")
 set(style_hashes "")
 
@@ -123,7 +132,7 @@ endif()
 # Head and tail around the place for the documents: just before the first script.
 string(FIND "${page}" "<script>" first_script)
 if(first_script LESS 0)
-  message(FATAL_ERROR "${VIEWER_DIR}/index.html has no <script src=...> to embed")
+  message(FATAL_ERROR "${VIEWER_DIR}/${PAGE} has no <script src=...> to embed")
 endif()
 string(SUBSTRING "${page}" 0 ${first_script} head)
 string(SUBSTRING "${page}" ${first_script} -1 tail)
@@ -139,18 +148,18 @@ function(to_array name text out)
   string(REGEX REPLACE "(([^,]*,){24})" "\\1\n" hex "${hex}")
   set(${out} "constexpr char k${name}Bytes[${size} + 1] = {\n${hex}0};\n" PARENT_SCOPE)
 endfunction()
-to_array(Head "${head}" head_array)
-to_array(Tail "${tail}" tail_array)
+to_array(${NAME}Head "${head}" head_array)
+to_array(${NAME}Tail "${tail}" tail_array)
 
-file(WRITE "${OUTPUT}.new" "// Made by cmake/embed-viewer.cmake from viewer/index.html and the files it names. Do not edit.
+file(WRITE "${OUTPUT}.new" "// Made by cmake/embed-viewer.cmake from viewer/${PAGE} and the files it names. Do not edit.
 #include \"report_html_page.h\"
 
 namespace vorlith::report {
 namespace {
 ${head_array}${tail_array}}  // namespace
 
-const std::string_view kPageHead(kHeadBytes, sizeof kHeadBytes - 1);
-const std::string_view kPageTail(kTailBytes, sizeof kTailBytes - 1);
+const std::string_view k${NAME}Head(k${NAME}HeadBytes, sizeof k${NAME}HeadBytes - 1);
+const std::string_view k${NAME}Tail(k${NAME}TailBytes, sizeof k${NAME}TailBytes - 1);
 
 }  // namespace vorlith::report
 ")

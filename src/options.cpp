@@ -49,7 +49,7 @@ constexpr Option kOptions[] = {
          line.settings.listLength = parseCount(value, "");
        }
      }},
-    {"--base", Value::Required, "OLD", "compare with an older build (its map or document)",
+    {"--base", Value::Required, "OLD", "compare with an older build (map, document, or history)",
      [](CommandLine& line, string_view value) { line.settings.base = value; }},
     {"--max-growth", Value::Required, "LIMIT",
      "with --base: exit 3 if it grew more (4096, 64KiB, 2%)",
@@ -62,6 +62,12 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
     {"--diff", Value::Required, "FILE", "with --base: write the comparison to FILE (JSON)",
      [](CommandLine& line, string_view value) { line.settings.diff = value; }},
+    {"--record", Value::Required, "DB", "add this run to the size history in DB (SQLite)",
+     [](CommandLine& line, string_view value) { line.settings.record = value; }},
+    {"--label", Value::Required, "TEXT", "with --record: the run's label (default: the time)",
+     [](CommandLine& line, string_view value) { line.settings.label = value; }},
+    {"--group", Value::Required, "PATH", "with history: only this group (names joined by ' > ')",
+     [](CommandLine& line, string_view value) { line.settings.group = value; }},
     {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
      [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",
@@ -180,13 +186,16 @@ std::vector<string> documentOptions(const Settings& settings) {
 
 string helpText(string_view program) {
   string text = "Usage: " + string(program) + " [options] input.map output.json\n";
+  text += "       " + string(program) + " history [--group=PATH] [--html=FILE] DB\n";
   text +=
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
       "options, maps and names are read by the classic rules. Every file is written\n"
       "beside its target and renamed over it when complete; an output that names an\n"
-      "input (other than the document replacing --base) is refused.\n\nOptions:\n";
+      "input (other than the document replacing --base) is refused.\n"
+      "\"history DB\" prints the size history that --record=DB kept (DB must be one)\n"
+      "and, with --html, writes its trend page.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');
@@ -215,10 +224,11 @@ string_view version() {
 #endif
 }
 
-CommandLine parseCommandLine(const std::vector<string_view>& args) {
+CommandLine parseCommandLine(const std::vector<string_view>& args, DatabaseCheck isDatabase) {
   string_view program = args.empty() ? string_view() : args[0];
   CommandLine line;
   std::vector<string_view> paths;
+  std::vector<string_view> given;  // the options, as written
   bool optionsEnded = false;
   for (size_t k = 1; k < args.size(); ++k) {
     string_view argument = args[k];
@@ -245,6 +255,7 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
       failValue(argument, "needs a value: " + string(name) + "=" + string(option->valueName),
                 program);
     }
+    given.push_back(argument);
     try {
       option->apply(line, value);
     } catch (const std::invalid_argument& wrong) {
@@ -254,11 +265,30 @@ CommandLine parseCommandLine(const std::vector<string_view>& args) {
   if (line.action != CommandLine::Action::Run) {
     return line;
   }
+  bool historyWord = paths.size() == 2 && paths[0] == kHistoryCommand;
+  if (historyWord && (!line.settings.group.empty() ||
+                      (isDatabase != nullptr && isDatabase(string(paths[1]))))) {
+    for (string_view argument : given) {
+      string_view name = argument.substr(0, argument.find('='));
+      if (name != "--group" && name != "--html") {
+        failValue(argument, "vorlith history takes only --group and --html", program);
+      }
+    }
+    line.action = CommandLine::Action::History;
+    line.input = paths[1];
+    return line;
+  }
+  if (!line.settings.group.empty()) {
+    failValue("--group=" + line.settings.group, "belongs to vorlith history DB", program);
+  }
   if (line.settings.maxGrowth && line.settings.base.empty()) {
     failValue("--max-growth=" + line.settings.maxGrowth->text, "needs --base=OLD", program);
   }
   if (!line.settings.diff.empty() && line.settings.base.empty()) {
     failValue("--diff=" + line.settings.diff, "needs --base=OLD", program);
+  }
+  if (!line.settings.label.empty() && line.settings.record.empty()) {
+    failValue("--label=" + line.settings.label, "needs --record=DB", program);
   }
   if (paths.size() != 2) {
     throw std::runtime_error(usageLine(program));

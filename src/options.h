@@ -33,6 +33,9 @@ struct Settings {
   std::string csv;                       // write one row per symbol here when not empty
   std::string html;                      // write the self-contained page here when not empty
   std::string diff;                      // with --base: write the comparison as JSON here
+  std::string record;                    // add the run to this history database when not empty
+  std::string label;                     // the run's label in the history; empty: the time
+  std::string group;                     // the history command: only this group (" › " path)
   // Threads that name symbols; 0 is every core this process may run on. The document is the same
   // for any number.
   uint32_t jobs = 0;
@@ -74,18 +77,32 @@ constexpr int kGrewTooMuch = 3;
 }
 
 struct CommandLine {
-  enum class Action { Run, Help, Version };
+  // Run: the classic run, a map into a document. History: `vorlith history DB`, the table and
+  // page of a recorded history.
+  enum class Action { Run, Help, Version, History };
   Action action = Action::Run;
   Settings settings;
-  std::string input;   // the map to read
+  std::string input;   // the map to read; the history database for History
   std::string output;  // the document to write
 };
+
+// The word that starts the history command in the place of the map.
+constexpr std::string_view kHistoryCommand = "history";
+
+// Whether a file is a history database, as parseCommandLine asks it of the second path.
+using DatabaseCheck = bool (*)(const std::string& fileName);
 
 // Parses `args` as main gets them (argument 0 included). Arguments that begin with "--" before a
 // lone "--" are options; exactly two others must remain unless --help or --version is given.
 // Throws std::runtime_error with the usage line, or with "Unknown option: " and the option (or
 // what is wrong with its value) on a line before the usage line.
-[[nodiscard]] CommandLine parseCommandLine(const std::vector<std::string_view>& args);
+//
+// The two paths "history DB" start the history command when DB is a database (`isDatabase`; the
+// classic run would overwrite it with a document) or when --group is given; otherwise they are
+// a map called "history" and a document, as always. The history command takes only --group and
+// --html, and refuses the others as unknown.
+[[nodiscard]] CommandLine parseCommandLine(const std::vector<std::string_view>& args,
+                                           DatabaseCheck isDatabase = nullptr);
 
 // "Usage: " + program + " input.map output.json", as a wrong command line reports it.
 [[nodiscard]] std::string usageLine(std::string_view program);

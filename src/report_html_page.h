@@ -9,4 +9,8 @@ namespace vorlith::report {
 extern const std::string_view kPageHead;  // up to the first script
 extern const std::string_view kPageTail;  // the scripts and the rest
 
+// The trend page of `vorlith history --html`, from viewer/history.html, split the same way.
+extern const std::string_view kHistoryPageHead;
+extern const std::string_view kHistoryPageTail;
+
 }  // namespace vorlith::report

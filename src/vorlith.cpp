@@ -21,6 +21,8 @@
 #include "dmodules.h"
 #include "document.h"
 #include "dsym.h"
+#include "history.h"
+#include "history_report.h"
 #include "mapfile.h"
 #include "naming.h"
 #include "naming_budget.h"
@@ -257,7 +259,64 @@ std::vector<RunOutput> runOutputs(const CommandLine& line) {
   if (!line.settings.diff.empty()) {
     outputs.push_back({line.settings.diff, "--diff=", false});
   }
+  // The history is written in place by SQLite, never replaced: it may be the base that this run
+  // compares with, but no other file of the run.
+  if (!line.settings.record.empty() && line.settings.record != line.settings.base) {
+    outputs.push_back({line.settings.record, "--record=", false});
+  }
   return outputs;
+}
+
+// Refuses a --record that cannot work, before anything is read: a build without SQLite. (That
+// the history is no other file of the run, checkRunFiles sees to.)
+void checkRecord(const CommandLine& line) {
+  if (!line.settings.record.empty() && !history::available()) {
+    throw std::runtime_error("--record: " + history::unavailableMessage());
+  }
+}
+
+// The options that changed the document, as the history records them beside it.
+std::string joinedDocumentOptions(const Settings& settings) {
+  std::string joined;
+  for (const std::string& option : documentOptions(settings)) {
+    joined += joined.empty() ? option : " " + option;
+  }
+  return joined;
+}
+
+// Adds this run to the history that --record names, after its document is written.
+void recordRun(const CommandLine& line, const Document& doc) {
+  history::RunInfo info;
+  info.time = history::utcNow();
+  info.label = line.settings.label.empty() ? info.time : line.settings.label;
+  info.mapFile = line.input;
+  info.options = joinedDocumentOptions(line.settings);
+  history::record(line.settings.record, info, doc);
+}
+
+// vorlith history DB: the table on standard output and, with --html, the trend page.
+int runHistory(const CommandLine& line, std::ostream& out) {
+  const Settings& settings = line.settings;
+  if (!history::available()) {
+    throw std::runtime_error(history::unavailableMessage());
+  }
+  std::vector<std::string> group;
+  if (!settings.group.empty()) {
+    try {
+      group = history::splitGroupPath(settings.group);
+    } catch (const std::invalid_argument& wrong) {
+      throw std::runtime_error("--group=" + settings.group + ": " + wrong.what());
+    }
+  }
+  if (!settings.html.empty()) {
+    checkRunFiles({{line.input, "the history", false}}, {{settings.html, "--html=", false}});
+  }
+  history::History h = history::read(line.input, group, !settings.html.empty());
+  out << report::historyTable(h, line.input) << std::flush;
+  if (!settings.html.empty()) {
+    writeWholeFile(settings.html, report::historyPage(h, line.input));
+  }
+  return 0;
 }
 
 bool wantsReports(const Settings& settings) {
@@ -265,7 +324,25 @@ bool wantsReports(const Settings& settings) {
          !settings.html.empty();
 }
 
-// The older build of --base: a document that vorlith wrote, or a map read like the new one.
+// The tree of the last run that a history holds with the same document options: its symbols
+// filed again under their groups (addresses are not recorded: they read 0).
+std::unique_ptr<SizeTree> treeOfLastRun(const std::string& fileName, const Settings& settings) {
+  if (!history::available()) {
+    throw std::runtime_error(fileName + ": " + history::unavailableMessage());
+  }
+  history::RecordedRun run = history::readLastRun(fileName, joinedDocumentOptions(settings));
+  auto tree = std::make_unique<SizeTree>();
+  for (const history::RecordedSymbol& symbol : run.symbols) {
+    // The names live in the tree's arena, as those of a document file do.
+    string_view mangled = tree->text.copy(symbol.mangled);
+    string_view shown = symbol.shown == symbol.mangled ? mangled : tree->text.copy(symbol.shown);
+    fileSymbol(*tree, symbol.path, symbol.size, 0, mangled, shown, nullptr);
+  }
+  return tree;
+}
+
+// The older build of --base: a document that vorlith wrote, the last run of a history, or a map
+// read like the new one.
 struct Base {
   Document doc;
   std::string fileText;  // a document's file
@@ -297,8 +374,12 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     return base;
   }
   Kept& k = kept();
-  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out,
-                         regular ? std::nullopt : std::optional<std::string>(std::move(text)));
+  if (regular && history::looksLikeDatabase(fileName)) {
+    k.baseTree = treeOfLastRun(fileName, line.settings);
+  } else {
+    k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out,
+                           regular ? std::nullopt : std::optional<std::string>(std::move(text)));
+  }
   base.doc = documentFromTree(k.baseTree->root, documentOptions(line.settings));
   if (!line.settings.html.empty()) {
     zel::utils::json::CustomJsonWriter<FastAppender> writer;
@@ -309,10 +390,9 @@ Base readBase(const CommandLine& line, std::ostream& out) {
 }
 
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
+int runReports(const CommandLine& line, const Document& doc, string_view json, const Base* base,
                std::ostream& out) {
   const Settings& settings = line.settings;
-  Document doc = documentFromTree(tree, documentOptions(settings));
   std::string text;
   if (settings.summary) {
     text += report::summary(doc, settings.listLength);
@@ -560,7 +640,7 @@ void writeDocument(ChunkedAppender& sink, const TreeNode& tree,
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {
   std::string input;
   try {
-    CommandLine line = parseCommandLine(args);
+    CommandLine line = parseCommandLine(args, history::looksLikeDatabase);
     if (line.action == CommandLine::Action::Help) {
       out << helpText(args[0]);
       return 0;
@@ -569,6 +649,10 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       out << "vorlith " << version() << '\n';
       return 0;
     }
+    if (line.action == CommandLine::Action::History) {
+      return runHistory(line, out);
+    }
+    checkRecord(line);
     input = line.input;
     checkRunFiles(runInputs(line), runOutputs(line));
     protectOutputFiles();
@@ -603,11 +687,19 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
         writeDocument(sink, k.tree->root, options);
       }
     });
-    if (!wantsReports(line.settings)) {
+    bool reports = wantsReports(line.settings);
+    if (!reports && line.settings.record.empty()) {
       return 0;
     }
-    return runReports(line, k.tree->root, json ? json->get() : string_view(),
-                      base ? &*base : nullptr, out);
+    Document doc = documentFromTree(k.tree->root, options);
+    if (!line.settings.record.empty()) {
+      recordRun(line, doc);
+    }
+    if (!reports) {
+      return 0;
+    }
+    return runReports(line, doc, json ? json->get() : string_view(), base ? &*base : nullptr,
+                      out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

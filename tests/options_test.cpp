@@ -142,5 +142,70 @@ TEST(ParseCommandLine, HelpListsEveryOptionOnItsOwnLine) {
   }
 }
 
+// "history DB" is the history command only where the classic run would overwrite a database, or
+// where --group says so; otherwise it stays a map called "history", as it always was.
+TEST(ParseCommandLine, StartsTheHistoryCommandOnlyWhereTheClassicRunWouldDestroyADatabase) {
+  struct Case {
+    Args args;
+    CommandLine::Action action;
+    std::string input, output, html, group;
+  };
+  const Case cases[] = {
+      {{"vorlith", "history", "size.db"}, CommandLine::Action::History, "size.db", "", "", ""},
+      {{"vorlith", "history", "--html=t.html", "size.db"}, CommandLine::Action::History, "size.db",
+       "", "t.html", ""},
+      {{"vorlith", "--group=std > format", "history", "new.db"}, CommandLine::Action::History,
+       "new.db", "", "", "std > format"},
+      {{"vorlith", "history", "out.json"}, CommandLine::Action::Run, "history", "out.json", "", ""},
+      {{"vorlith", "--html=p.html", "history", "out.json"}, CommandLine::Action::Run, "history",
+       "out.json", "p.html", ""},
+      {{"vorlith", "size.db", "history"}, CommandLine::Action::Run, "size.db", "history", "", ""},
+      {{"vorlith", "--", "history", "size.db"}, CommandLine::Action::History, "size.db", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.args[1]) + " " + std::string(c.args[2]));
+    CommandLine line = parseCommandLine(c.args, +[](const std::string& name) {
+      return name == "size.db";
+    });
+    EXPECT_EQ(line.action, c.action);
+    EXPECT_EQ(line.input, c.input);
+    EXPECT_EQ(line.output, c.output);
+    EXPECT_EQ(line.settings.html, c.html);
+    EXPECT_EQ(line.settings.group, c.group);
+  }
+  // Without a check every second path is taken for a map's document, as before.
+  EXPECT_EQ(parseCommandLine({"vorlith", "history", "size.db"}).action, CommandLine::Action::Run);
+}
+
+TEST(ParseCommandLine, RefusesHistoryOptionsOutOfPlace) {
+  auto failure = [](const Args& args) {
+    try {
+      (void)parseCommandLine(args, +[](const std::string& name) { return name == "size.db"; });
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no failure)");
+  };
+  const std::pair<Args, std::string> cases[] = {
+      {{"vorlith", "--modern", "history", "size.db"},
+       "--modern: vorlith history takes only --group and --html\n"
+       "Usage: vorlith input.map output.json"},
+      {{"vorlith", "--record=size.db", "history", "size.db"},
+       "--record=size.db: vorlith history takes only --group and --html\n"
+       "Usage: vorlith input.map output.json"},
+      {{"vorlith", "--group=std", "app.map", "app.json"},
+       "--group=std: belongs to vorlith history DB\n"
+       "Usage: vorlith input.map output.json"},
+      {{"vorlith", "--label=v1", "app.map", "app.json"},
+       "--label=v1: needs --record=DB\nUsage: vorlith input.map output.json"},
+      {{"vorlith", "--record", "app.map", "app.json"},
+       "--record: needs a value: --record=DB\nUsage: vorlith input.map output.json"},
+      {{"vorlith", "history", "size.db", "extra"}, "Usage: vorlith input.map output.json"},
+  };
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(failure(args), message);
+  }
+}
+
 }  // namespace
 }  // namespace vorlith

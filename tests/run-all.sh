@@ -16,6 +16,8 @@ for tool in cmake:cmake g++:g++ python3:python3 man:man-db dpkg-shlibdeps:dpkg-d
 done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
 [ -e /usr/include/nlohmann/json.hpp ] || need_packages="$need_packages nlohmann-json3-dev"
+# The size history (--record, vorlith history) and its tests.
+[ -e /usr/include/sqlite3.h ] || need_packages="$need_packages libsqlite3-dev"
 python3 -c 'import yaml' 2>/dev/null || need_packages="$need_packages python3-yaml"
 # LibreOffice Calc opens the CSV report to show that no symbol name is evaluated as a formula.
 command -v soffice >/dev/null 2>&1 || need_packages="$need_packages libreoffice-calc-nogui"

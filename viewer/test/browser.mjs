@@ -53,6 +53,21 @@ export async function launch({ width = 1400, height = 900 } = {}) {
   };
 }
 
+// Records the dialogs that any page of the browser opens (and dismisses them), and makes every
+// page keep the violations of its Content-Security-Policy in window.__violations.
+export async function watchDialogsAndPolicy(browser) {
+  const dialogs = [];
+  browser.context.on('page', (p) => p.on('dialog', (d) => {
+    dialogs.push(d.message());
+    d.dismiss().catch(() => {});
+  }));
+  await browser.context.addInitScript(() => {
+    window.__violations = [];
+    document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective + ' ' + e.blockedURI));
+  });
+  return dialogs;
+}
+
 function watch(page, errors) {
   page.on('pageerror', (e) => errors.push({ url: page.url(), message: String(e) }));
 }

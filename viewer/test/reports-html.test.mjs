@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { launch, tempDir } from './browser.mjs';
+import { launch, tempDir, watchDialogsAndPolicy } from './browser.mjs';
 import { readDocument } from './documents.mjs';
 import { vorlithBin } from './reports.mjs';
 
@@ -54,15 +54,7 @@ describe('self-contained page', { skip: !bin && 'no vorlith executable (set VORL
     for (const f of ['old.json', 'new.json']) fs.copyFileSync(path.join(work, f), path.join(dir, f));
     pageUrl = pathToFileURL(path.join(dir, 'report.html')).href;
     browser = await launch();
-    dialogs = [];
-    browser.context.on('page', (p) => p.on('dialog', (d) => {
-      dialogs.push(d.message());
-      d.dismiss().catch(() => {});
-    }));
-    await browser.context.addInitScript(() => {
-      window.__violations = [];
-      document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective + ' ' + e.blockedURI));
-    });
+    dialogs = await watchDialogsAndPolicy(browser);
   });
   after(async () => {
     if (browser) await browser.close();
