@@ -123,7 +123,7 @@ describe('a self-contained report', () => {
 
     // A member twice in one object: JSON.parse would keep the last one; the page refuses it.
     const twice = selfContained([{ id: 'vorlith-document', file: docs.sample, name: 'twice.json' }]);
-    fs.writeFileSync(twice, fs.readFileSync(twice, 'utf8').replace('data-name="twice.json">{"total":', 'data-name="twice.json">{"total":0,"total":'));
+    fs.writeFileSync(twice, fs.readFileSync(twice, 'utf8').replace('data-name="twice.json">{', 'data-name="twice.json">{"total":0,'));
     const opened = await openReport(twice);
     assert.equal(await opened.page.evaluate(() => window.vorlithViewer.state), 'error');
     assert.match(await opened.page.locator('#message').textContent(), /\("twice\.json"\) is not a valid vorlith document: the member "total" is twice in one object/);
