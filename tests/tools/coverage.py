@@ -47,42 +47,46 @@ def page_tests(text):
 
 
 def last_test_log(build):
+    """The log of the build's last CTest run: every test's command, output and result. Any
+    ctest call, even one that only lists the tests, replaces it."""
     path = os.path.join(build, "Testing", "Temporary", "LastTest.log")
     return open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
 
 
 def page_output_in_log(log):
     """The output that the CTest page.tests left in a LastTest.log."""
-    match = re.search(r'Test: page\.tests\n.*?\nOutput:\n-+\n(.*?)\n<end of output>', log, re.S)
+    match = re.search(r"^\d+/\d+ Test: page\.tests$.*?^Output:\n-+\n(.*?)^<end of output>", log,
+                      re.M | re.S)
     return match.group(1) if match else ""
 
 
-def listing(build, page_log=None):
+def listing(build, page_log=None, log=None):
+    """log: the build's LastTest.log as read before any ctest call, which would replace it."""
+    if log is None:
+        log = last_test_log(build)
     lines = []
     for test in ctest_tests(build):
         lines.append(f"ctest {test['name']}")
-        if test["name"].startswith("fuzz.") and not test["name"].startswith("fuzz.smoke."):
+        if test["name"].startswith("fuzz."):
             lines.extend(corpora(test))
-    page_text = open(page_log, encoding="utf-8").read() if page_log else \
-        page_output_in_log(last_test_log(build))
+    page_text = open(page_log, encoding="utf-8").read() if page_log else page_output_in_log(log)
     lines.extend(f"page {name}" for name in page_tests(page_text))
     return sorted(set(lines))
 
 
-def passed_in_last_run(build):
-    """Names of the tests that passed in the build's last CTest run."""
-    log = last_test_log(build)
+def passed_in_last_run(log):
+    """Names of the tests that passed in a CTest run, from its LastTest.log."""
     passed = set()
-    for block in re.split(r"\n-{20,}\n(?=\d+/\d+ Test)", log):
-        head = re.match(r'\d+/\d+ Test: (\S+)', block)
-        if head and re.search(r'Test Passed\.', block):
-            passed.add(head.group(1))
+    for match in re.finditer(r'^\d+/\d+ Test: (\S+)$(.*?)^"\1" end time', log, re.M | re.S):
+        if "\nTest Passed.\n" in match.group(2):
+            passed.add(match.group(1))
     return passed
 
 
 def check(recorded, build):
-    now = set(listing(build))
-    passed = passed_in_last_run(build)
+    log = last_test_log(build)  # first: ctest --show-only below writes a new, empty one
+    now = set(listing(build, log=log))
+    passed = passed_in_last_run(log)
     missing = []
     for line in open(recorded, encoding="utf-8").read().splitlines():
         if not line or line.startswith("#"):
