@@ -19,8 +19,16 @@ import sys
 
 
 def ctest_tests(build):
-    out = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
-                         capture_output=True, text=True, check=True).stdout
+    # Even listing the tests makes ctest write a new LastTest.log: put the run's log back.
+    path = os.path.join(build, "Testing", "Temporary", "LastTest.log")
+    kept = open(path, "rb").read() if os.path.exists(path) else None
+    try:
+        out = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
+                             capture_output=True, text=True, check=True).stdout
+    finally:
+        if kept is not None:
+            with open(path, "wb") as log:
+                log.write(kept)
     return json.loads(out)["tests"]
 
 
