@@ -6,7 +6,6 @@
 // for tracking; the figures worth comparing come from bench/run.sh.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,15 +40,6 @@ using vorlith::Symbol;
 using vorlith::TreeNode;
 
 namespace {
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORLITH_HOSTILE_UNDER_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VORLITH_HOSTILE_UNDER_ASAN 1
-#endif
 
 // How many times slower than the benign input of the same size a hostile one may be. Linear
 // paths stay within a hundred times (some shapes do more work per byte than any ordinary
@@ -648,39 +639,40 @@ TEST(Hostile, ComparisonOfNamesThatCollideUnderAFixedSeedHash) {
 
 namespace {
 
-// Peak resident memory, in bytes, of one run of the executable on `map` with `options`. Read by
-// peak_rss, which starts the run: a child forked from this test would count this test's memory
-// too, shared with it until it executes the run.
-[[maybe_unused]] long peakMemoryOfRun(const std::string& map,
-                                      const std::vector<std::string>& options = {}) {
-  std::string errPath = std::filesystem::temp_directory_path() /
-                        ("vorlith-peak-" + std::to_string(::getpid()) + ".txt");
+// Peak resident memory, in bytes, of one run of the executable on `map` with `options`: the tool
+// as users run it (VORLITH_PLAIN_EXE), not one whose sanitizers keep shadow memory and freed
+// blocks, started by peak_rss so that the size of this test's own process does not count.
+long peakMemoryOfRun(const std::string& map, const std::vector<std::string>& options = {}) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return 0;
+  }
+  std::vector<const char*> argv{"peak_rss", VORLITH_PLAIN_EXE};
+  for (const std::string& option : options) {
+    argv.push_back(option.c_str());
+  }
+  argv.push_back(map.c_str());
+  argv.push_back("/dev/null");
+  argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(err, 2);
-    std::vector<const char*> argv{PEAK_RSS_EXE, VORLITH_EXE};
-    for (const std::string& option : options) {
-      argv.push_back(option.c_str());
-    }
-    argv.push_back(map.c_str());
-    argv.push_back("/dev/null");
-    argv.push_back(nullptr);
-    ::execv(PEAK_RSS_EXE, const_cast<char* const*>(argv.data()));
+    ::dup2(pipeEnds[1], 1);
+    ::close(pipeEnds[0]);
+    ::execv(VORLITH_PEAK_RSS, const_cast<char* const*>(argv.data()));
     ::_exit(98);
   }
+  ::close(pipeEnds[1]);
+  std::string said;
+  char buffer[64];
+  for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+    said.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(pipeEnds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << map << ": status " << status;
-  std::ifstream err(errPath);
-  std::string line, last;
-  while (std::getline(err, line)) {
-    last = line;
-  }
-  std::filesystem::remove(errPath);
-  return last.rfind("peak ", 0) == 0 ? std::stol(last.substr(5)) : -1;
+  return std::atol(said.c_str());
 }
 
 // "_D", 520 pieces "1<c>", then the valid UTF-8 sequence EC BF BF 7E `units` times: DMD's
@@ -701,8 +693,8 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
   // Peak memory at most 16 times the map plus 64 MiB (the tree's own allowance), where
   // unbounded filing took hundreds of times the map (2.4 GB for one compressed name of 69 KB);
   // the same with --modern, and with 64 naming threads, whose buffers are bounded too.
-  [[maybe_unused]] const long kFixed = 64L << 20;
-  [[maybe_unused]] const long kPerMapByte = 16;
+  const long kFixed = 64L << 20;
+  const long kPerMapByte = 16;
   struct Case {
     const char* label;
     std::vector<std::string> names;
@@ -752,7 +744,6 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
       }
     }
     EXPECT_LE(deepest, vorlith::kMaxGroupsPerSymbol);
-#ifndef VORLITH_HOSTILE_UNDER_ASAN
     for (const std::vector<std::string>& options :
          {std::vector<std::string>{}, {"--modern"}, {"--modern", "--jobs=64"}}) {
       long peak = peakMemoryOfRun(path, options);
@@ -762,7 +753,6 @@ TEST(Hostile, MemoryStaysInProportionToTheMap) {
       EXPECT_GT(peak, 0);
       EXPECT_LE(peak, kPerMapByte * static_cast<long>(text.size()) + kFixed) << mode;
     }
-#endif
   }
   std::filesystem::remove(path);
 }

@@ -49,7 +49,9 @@ if grep -n '@[A-Z_]*@' "$man" >&2; then
   fail "the manual page has placeholders left"
 fi
 grep -q -F "$page/index.html" "$man" || fail "the manual page does not name the installed page"
-for doc in README.md LICENSE CHANGELOG.md; do
+docs=$(cd "$source" && ls docs/*.md)
+[ -n "$docs" ] || fail "found no docs/*.md in the source tree"
+for doc in README.md LICENSE CHANGELOG.md $docs; do
   cmp "$source/$doc" "$prefix/share/doc/vorlith/$doc" || fail "share/doc/vorlith/$doc"
 done
 echo "installed into $prefix: binary, page, manual page and documents checked"

@@ -7,15 +7,8 @@
 #   check-installed-page.sh PREFIX SOURCE_DIR
 set -eu
 prefix=$1 source=$2
-missing() {
-  echo "check-installed-page: $*" >&2
-  [ -z "${VORLITH_REQUIRE_BROWSER:-}" ] || exit 1
-  exit 77
-}
-command -v node >/dev/null 2>&1 || missing "node is not installed"
-[ -x "${CHROMIUM_BIN:-/usr/bin/chromium}" ] || missing "chromium is not installed"
-[ -d "$source/viewer/node_modules/playwright-core" ] ||
-  missing "playwright-core is not installed (cd viewer && npm ci)"
+. "$(dirname "$0")/need-browser.sh"
+needs_browser check-installed-page "$source"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vorlith-page.XXXXXX")
 trap 'rm -rf "$work"' EXIT

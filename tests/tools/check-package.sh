@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes the Debian package with CPack, checks its control fields and contents with dpkg-deb,
-# unpacks it into a scratch root with dpkg -x and runs the binary from there.
+# unpacks it into a scratch root with dpkg -x and runs the binary from there, and runs lintian
+# on it.
 # Skips (status 77) on a system without dpkg.
 #   check-package.sh VORLITH BUILD_DIR SOURCE_DIR VERSION
 set -eu
@@ -36,8 +37,9 @@ for library in libc6 libstdc++6; do
 done
 
 dpkg-deb --contents "$deb" | awk '{print $6}' >"$work/contents"
-for file in ./usr/bin/vorlith ./usr/share/man/man1/vorlith.1 ./usr/share/vorlith/viewer/index.html \
-  ./usr/share/doc/vorlith/LICENSE ./usr/share/doc/vorlith/README.md; do
+for file in ./usr/bin/vorlith ./usr/share/man/man1/vorlith.1.gz ./usr/share/vorlith/viewer/index.html \
+  ./usr/share/doc/vorlith/LICENSE ./usr/share/doc/vorlith/README.md \
+  ./usr/share/doc/vorlith/copyright ./usr/share/doc/vorlith/changelog.gz; do
   grep -q -x -F "$file" "$work/contents" || fail "the package lacks $file"
 done
 if grep -v -E '^\./(usr/.*)?$' "$work/contents" >&2; then
@@ -52,6 +54,20 @@ said=$("$work/root/usr/bin/vorlith" --version)
 "$built" "$source/examples/sample.map" "$work/built.json"
 "$work/root/usr/bin/vorlith" "$source/examples/sample.map" "$work/unpacked.json"
 cmp "$work/built.json" "$work/unpacked.json" || fail "the packaged binary writes another document"
-grep -q -F /usr/share/vorlith/viewer/index.html "$work/root/usr/share/man/man1/vorlith.1" ||
+gzip -dc "$work/root/usr/share/man/man1/vorlith.1.gz" | grep -q -F /usr/share/vorlith/viewer/index.html ||
   fail "the packaged manual page does not name /usr/share/vorlith/viewer/index.html"
-echo "$(basename "$deb"): fields, contents and the unpacked binary checked"
+gzip -dc "$work/root/usr/share/doc/vorlith/changelog.gz" | head -n 1 | grep -q -x -F \
+  "vorlith ($version) unstable; urgency=medium" || fail "the changelog's first entry is not $version"
+
+# Debian's package checker: no errors and no warnings (its notes are allowed). Where lintian is
+# missing, say so; tests/run-all.sh installs it.
+if command -v lintian >/dev/null 2>&1; then
+  lintian --no-tag-display-limit "$deb" >"$work/lintian" 2>&1 || true
+  if grep -E '^[EW]: ' "$work/lintian" >&2; then
+    fail "lintian reports errors or warnings"
+  fi
+  lintian_said="lintian clean"
+else
+  lintian_said="lintian not installed, not run"
+fi
+echo "$(basename "$deb"): fields, contents and the unpacked binary checked; $lintian_said"
