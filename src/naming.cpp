@@ -28,6 +28,27 @@ Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index) {
   }
   place.filed = true;
   place.name = name;
+  place.role = place.endMarker ? PieceRole::Padding : PieceRole::Entry;
+  place.address = address;
+  place.grant = symbols[index].name.size();
+  return place;
+}
+
+Placement placePiece(const Piece& piece, const std::vector<LayoutSection>& sections) {
+  Placement place;
+  place.counted = true;
+  place.filed = true;
+  place.endMarker = piece.role == PieceRole::Padding;
+  place.size = piece.size;
+  place.name = piece.name;
+  place.role = piece.role;
+  place.section = piece.section;
+  place.object = piece.object;
+  if (piece.section != kNoSection) {
+    place.sectionName = sections[piece.section].name;
+  }
+  place.address = piece.address;
+  place.grant = piece.name.size();
   return place;
 }
 
@@ -39,11 +60,26 @@ uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limi
 
 NamingPool::NamingPool(const std::vector<Symbol>& symbols, uint32_t threads,
                        const ChunkLimits& limits, NamerFactory makeNamer)
-    : symbols_(symbols),
-      limit_(symbols.empty() ? 0 : symbols.size() - 1),
+    : ownSource_(std::make_unique<SortedSymbols>(symbols)),
+      source_(*ownSource_),
+      limit_(source_.size()),
       limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
       chunks_(2 * static_cast<size_t>(std::max<uint32_t>(threads, 1))),
       ownNamer_(makeNamer()) {
+  startWorkers(threads, makeNamer);
+}
+
+NamingPool::NamingPool(const PlacementSource& source, uint32_t threads,
+                       const ChunkLimits& limits, NamerFactory makeNamer)
+    : source_(source),
+      limit_(source.size()),
+      limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
+      chunks_(2 * static_cast<size_t>(std::max<uint32_t>(threads, 1))),
+      ownNamer_(makeNamer()) {
+  startWorkers(threads, makeNamer);
+}
+
+void NamingPool::startWorkers(uint32_t threads, const NamerFactory& makeNamer) {
   workers_.reserve(threads);  // so that starting a thread is the only thing that can fail below
   for (uint32_t k = 1; k < threads; ++k) {
     try {
@@ -101,7 +137,7 @@ NamingPool::Chunk& NamingPool::claim() {
   size_t end = nextSymbol_;
   size_t bytes = 0;
   while (end < limit_ && end - chunk.begin < limits_.symbols && bytes < limits_.nameBytes) {
-    bytes += symbols_[end++].name.size();
+    bytes += source_.nameBytes(end++);
   }
   chunk.end = end;
   nextSymbol_ = end;
@@ -118,15 +154,12 @@ void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
     chunk.text.append(piece);
   };
   for (size_t i = chunk.begin; i < chunk.end; ++i) {
-    Placement place = placeSymbol(symbols_, i);
+    Placement place = source_.place(i);
     if (!place.filed) {
       continue;
     }
-    NameResult named = name(place.name);
-    chunk.counts.push_back(named.segments.size() + (place.endMarker ? 1 : 0));
-    if (place.endMarker) {
-      add("Afterpadding");
-    }
+    NameResult named = namePlacement(place, name);
+    chunk.counts.push_back(static_cast<uint32_t>(named.segments.size()));
     for (const std::string& segment : named.segments) {
       add(segment);
     }

@@ -59,6 +59,24 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
+    {"--size", Value::Required, "MEASURE",
+     "count the loaded image (memory) or the file (file)",
+     [](CommandLine& line, string_view value) {
+       if (value == "memory") {
+         line.settings.measure = Measure::Memory;
+       } else if (value == "file") {
+         line.settings.measure = Measure::File;
+       } else {
+         throw std::invalid_argument("MEASURE is memory or file");
+       }
+       line.settings.modern = true;
+     }},
+    {"--elf", Value::Required, "BINARY",
+     "exact sizes from the binary the map's link wrote",
+     [](CommandLine& line, string_view value) {
+       line.settings.elf = value;
+       line.settings.modern = true;
+     }},
     {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
      [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",
@@ -176,7 +194,9 @@ string helpText(string_view program) {
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
-      "options, maps and names are read by the classic rules.\n\nOptions:\n";
+      "options, maps and names are read by the classic rules. An ELF program given\n"
+      "instead of the map is read alone (its symbol table and sections) by the modern\n"
+      "rules; --size and --elf imply --modern.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {
     string row = "  " + string(left);
     row.resize(row.size() < 22 ? 22 : row.size() + 2, ' ');

@@ -1,6 +1,7 @@
 #include "vorlith.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -17,6 +18,8 @@
 
 #include "document.h"
 #include "dsym.h"
+#include "elf_file.h"
+#include "layout.h"
 #include "mapfile.h"
 #include "naming.h"
 #include "options.h"
@@ -204,8 +207,10 @@ void writeFile(const std::string& fileName, string_view text) {
 // checkers count them as in use.
 struct Kept {
   std::unique_ptr<MapFile> map;
+  std::shared_ptr<const void> binary;  // the names of the binary read
   std::unique_ptr<SizeTree> tree;
   std::unique_ptr<MapFile> baseMap;
+  std::shared_ptr<const void> baseBinary;
   std::unique_ptr<SizeTree> baseTree;
 };
 
@@ -224,13 +229,79 @@ void releaseRoomPastSize(std::vector<T>& list) {
   }
 }
 
-// The tree of a map, read as `settings` say; `map` keeps the names the tree refers to.
-std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings& settings,
-                                    std::unique_ptr<MapFile>& map, std::ostream& out) {
+// Whether the file is a regular file that begins as an ELF file does. Anything else (a pipe,
+// say) is read as a map without a look ahead, which would take its first bytes.
+bool isBinary(const std::string& fileName) {
+  struct stat info;
+  if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  return elf::looksLikeElf(readFile(fileName, 4));
+}
+
+// The tree of a binary alone; `binary` keeps the names the tree refers to.
+std::unique_ptr<SizeTree> treeOfBinary(const std::string& fileName, const Settings& settings,
+                                       std::shared_ptr<const void>& binary) {
+  elf::Image image = elf::readElf(fileName);
+  binary = image.storage;
+  PieceLayout layout = layoutBinary(image, fileName, settings.measure);
+  return std::make_unique<SizeTree>(buildTree(PiecePlacements(layout), layout.sections,
+                                              layout.objects, layout.totals, settings,
+                                              ChunkLimits{}));
+}
+
+// The tree of a map that lists its sections, laid out by them; with `--elf`, of the map and its
+// binary.
+std::unique_ptr<SizeTree> treeOfSections(MapFile& map, const Settings& settings,
+                                         std::shared_ptr<const void>& binary) {
+  const MapSections& sections = map.sections();
+  addSectionStarts(map.symbols, sections);
+  MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
+  dropUnsized(map.symbols, layout.sizes);
+  releaseRoomPastSize(map.symbols);
+  map.keepOnlyNames();
+  std::unique_ptr<SizeTree> tree;
+  if (settings.elf.empty()) {
+    tree = std::make_unique<SizeTree>(
+        buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
+                  sections.objects(), layout.totals, settings, ChunkLimits{}));
+  } else {
+    elf::Image image = elf::readElf(settings.elf);
+    binary = image.storage;
+    PieceLayout pieces = layoutBinaryWithMap(image, settings.elf, map.symbols, layout.sizes,
+                                             sections, settings.measure);
+    tree = std::make_unique<SizeTree>(buildTree(PiecePlacements(pieces), pieces.sections,
+                                                pieces.objects, pieces.totals, settings,
+                                                ChunkLimits{}));
+  }
+  std::vector<Symbol>().swap(map.symbols);  // room for the document
+  return tree;
+}
+
+// The tree of a map or a binary (told apart by its first bytes), read as `settings` say; `map`
+// and `binary` keep the names the tree refers to.
+std::unique_ptr<SizeTree> treeOfInput(const std::string& fileName, Settings settings,
+                                      std::unique_ptr<MapFile>& map,
+                                      std::shared_ptr<const void>& binary, std::ostream& out) {
+  if (isBinary(fileName)) {
+    if (!settings.elf.empty()) {
+      throw std::runtime_error(fileName + ": --elf goes with a map; a binary is read alone");
+    }
+    settings.modern = true;  // a binary is read by the modern rules only
+    return treeOfBinary(fileName, settings, binary);
+  }
   map = std::make_unique<MapFile>(fileName, out, settings);
   if (map->symbols.size() < 2 && !map->empty()) {
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
+  }
+  if (settings.modern && hasSectionLayout(*map)) {
+    return treeOfSections(*map, settings, binary);
+  }
+  if (!settings.elf.empty()) {
+    throw std::runtime_error(fileName +
+                             ": --elf needs an ELF map that lists its sections (GNU ld, gold, "
+                             "ld.lld, mold)");
   }
   // More room for the tree: the symbols that file nothing go, with the memory of the room their
   // list was reserved with, and then the names the reader made for them.
@@ -278,16 +349,18 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     return base;
   }
   Kept& k = kept();
-  k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out);
-  base.doc = documentFromTree(k.baseTree->root);
+  Settings settings = line.settings;
+  settings.elf.clear();  // the binary is the new build's
+  k.baseTree = treeOfInput(fileName, settings, k.baseMap, k.baseBinary, out);
+  base.doc = documentFromTree(*k.baseTree);
   if (!line.settings.html.empty()) {
-    base.mapJson = std::string(zel::utils::json::toJson(k.baseTree->root).get());
+    base.mapJson = std::string(zel::utils::json::toJson(*k.baseTree).get());
   }
   return base;
 }
 
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-int runReports(const CommandLine& line, const TreeNode& tree, string_view json, const Base* base,
+int runReports(const CommandLine& line, const SizeTree& tree, string_view json, const Base* base,
                std::ostream& out) {
   const Settings& settings = line.settings;
   Document doc = documentFromTree(tree);
@@ -322,27 +395,49 @@ int runReports(const CommandLine& line, const TreeNode& tree, string_view json, 
   return status;
 }
 
-// Files every symbol in map order, with the segments and shown name that `nameOf(index, place)`
-// gives (a NameResult, or a Naming of views). Each symbol is granted its name's bytes before
-// it is filed.
+// Files every entry of `source` in order, with the segments and shown name that
+// `nameOf(index, place)` gives (a NameResult, or a Naming of views). Each entry is granted its
+// name's bytes before it is filed.
 template <typename NameOf>
-SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf) {
+SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf) {
   SizeTree tree;
   TreeAllowance allowance;
-  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
-    Placement place = placeSymbol(symbols, i);
+  for (size_t i = 0; i < source.size(); ++i) {
+    Placement place = source.place(i);
     if (!place.counted) {
       continue;
     }
-    allowance.grant(symbols[i].name.size());
+    allowance.grant(place.grant);
     if (!place.filed) {
       continue;
     }
     auto named = nameOf(i, place);
-    fileSymbol(tree, named.segments, place.size, symbols[i].address, place.name, named.shown,
-               &allowance);
+    TreeLeaf& leaf = fileSymbol(tree, named.segments, place.size, place.address, place.name,
+                                named.shown, &allowance);
+    leaf.section = place.section;
+    leaf.object = place.object;
   }
   return tree;
+}
+
+// Names and files every entry of `source`, on the threads `settings` allow.
+SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
+                   const ChunkLimits& chunks) {
+  uint32_t threads = usefulThreads(namingThreads(settings), source.size(), chunks);
+  if (threads <= 1) {
+    // Named inline, one symbol at a time: no chunk buffers to go through.
+    Classifier classifier(settings);
+    auto classify = [&classifier](string_view name) { return classifier.classify(name); };
+    return fileSymbols(source, [&classify](size_t, const Placement& place) {
+      return namePlacement(place, classify);
+    });
+  }
+  NamingPool pool(source, threads, chunks, [&settings] {
+    auto classifier = std::make_shared<Classifier>(settings);
+    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+  });
+  return fileSymbols(
+      source, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
 }
 
 }  // namespace
@@ -363,9 +458,9 @@ TreeNode::~TreeNode() {
   }
 }
 
-void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, string_view name, string_view demangledName,
-                TreeAllowance* allowance) {
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, string_view name, string_view demangledName,
+                     TreeAllowance* allowance) {
   auto affordable = [allowance](uint64_t bytes) {
     return allowance == nullptr || allowance->spend(bytes);
   };
@@ -424,6 +519,7 @@ void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64
   leaf.address = address;
   leaf.mangledName = mangledName;
   leaf.demangledName = shown;
+  return leaf;
 }
 
 void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
@@ -457,27 +553,36 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
-  uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
-  if (threads <= 1) {
-    // Named inline, one symbol at a time: no chunk buffers to go through.
-    Classifier classifier(settings);
-    return fileSymbols(symbols, [&classifier](size_t, const Placement& place) {
-      NameResult named = classifier.classify(place.name);
-      if (place.endMarker) {
-        named.segments.insert(named.segments.begin(), "Afterpadding");
-      }
-      return named;
-    });
+  return buildFrom(SortedSymbols(symbols), settings, chunks);
+}
+
+SizeTree buildTree(const PlacementSource& source, const std::vector<LayoutSection>& sections,
+                   const std::vector<string_view>& objects, const KindTotals& totals,
+                   const Settings& settings, const ChunkLimits& chunks) {
+  SizeTree tree = buildFrom(source, settings, chunks);
+  tree.hasSections = true;
+  tree.totals = totals;
+  tree.sections.reserve(sections.size());
+  std::string repaired;
+  for (const LayoutSection& section : sections) {
+    tree.sections.push_back(
+        {tree.text.copy(forceValidUTF8(section.name, repaired)), section.traits.kind});
   }
-  NamingPool pool(symbols, threads, chunks, [&settings] {
-    auto classifier = std::make_shared<Classifier>(settings);
-    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
-  });
-  return fileSymbols(
-      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); });
+  tree.objects.reserve(objects.size());
+  for (string_view object : objects) {
+    tree.objects.push_back(tree.text.copy(forceValidUTF8(object, repaired)));
+  }
+  return tree;
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree) {
+  sink.put(kDocumentPrefix);
+  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+  writer.put(tree);
+  sink.flush();
+}
+
+void writeDocument(ChunkedAppender& sink, const SizeTree& tree) {
   sink.put(kDocumentPrefix);
   zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
   writer.put(tree);
@@ -499,7 +604,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     input = line.input;
     keepLargeBlocksApart();
     Kept& k = kept();
-    k.tree = treeOfMap(line.input, line.settings, k.map, out);
+    k.tree = treeOfInput(line.input, line.settings, k.map, k.binary, out);
     // The older build is read before the document is written: it may be the very file that
     // the document replaces ("--base=size.json app.map size.json"), and a base that cannot be
     // read fails the run with nothing written.
@@ -510,20 +615,20 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     // Only the page needs the whole text at once; without it the text is written as it is made.
     std::optional<FastAppender> json;
     if (!line.settings.html.empty()) {
-      json = zel::utils::json::toJson(k.tree->root);
+      json = zel::utils::json::toJson(*k.tree);
     }
     writeOutput(line.output, out, [&json, &k](ChunkedAppender& sink) {
       if (json) {
         sink.put(kDocumentPrefix, json->get());
         sink.flush();
       } else {
-        writeDocument(sink, k.tree->root);
+        writeDocument(sink, *k.tree);
       }
     });
     if (!wantsReports(line.settings)) {
       return 0;
     }
-    return runReports(line, k.tree->root, json ? json->get() : string_view(),
+    return runReports(line, *k.tree, json ? json->get() : string_view(),
                       base ? &*base : nullptr, out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.

@@ -12,6 +12,7 @@
 
 #include "arena.h"
 #include "keyed_hash.h"
+#include "layout.h"
 #include "options.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
@@ -160,6 +161,9 @@ struct TreeLeaf {
   uint64_t address = 0;
   std::string_view mangledName;    // the name in the map, made valid UTF-8
   std::string_view demangledName;  // empty when it equals the name
+  // Under the modern rules, where known: indexes into the tree's sections and objects.
+  uint32_t section = kNoSection;
+  uint32_t object = kNoObject;
 };
 
 // One group: the sum of all sizes below it, its sub-groups and its own leaves.
@@ -183,6 +187,16 @@ struct TreeNode {
 struct SizeTree {
   TextArena text;
   TreeNode root;
+  // The sections and object files that leaves name, copied into `text`: under the modern
+  // rules, for maps that list their sections and for binaries.
+  struct Section {
+    std::string_view name;
+    SectionKind kind = SectionKind::Data;
+  };
+  std::vector<Section> sections;
+  std::vector<std::string_view> objects;
+  KindTotals totals;  // all sections' sizes by kind, both measures
+  bool hasSections = false;
 };
 
 // Bounds that keep the tree, and so the document, in proportion to the map (README "Bounds").
@@ -225,9 +239,9 @@ class TreeAllowance {
 // "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
 // live as long as the tree; keys, repaired and demangled names are copied. At most
 // kMaxGroupsPerSymbol groups are made; `allowance`, when given, bounds what the symbol adds.
-void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, std::string_view name, std::string_view demangledName,
-                TreeAllowance* allowance = nullptr);
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, std::string_view name, std::string_view demangledName,
+                     TreeAllowance* allowance = nullptr);
 
 // Builds the tree of a whole map: sizes from the next address, end markers as "Afterpadding".
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
@@ -243,9 +257,21 @@ struct ChunkLimits;
 [[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
                                  const ChunkLimits& chunks);
 
+// The tree of entries already placed (a layout by sections): every entry is filed, each leaf
+// carrying its section and object. `sections` and `objects` are what the placements' indexes
+// name; `totals` goes to the tree for the reports.
+class PlacementSource;
+[[nodiscard]] SizeTree buildTree(const PlacementSource& source,
+                                 const std::vector<LayoutSection>& sections,
+                                 const std::vector<std::string_view>& objects,
+                                 const KindTotals& totals, const Settings& settings,
+                                 const ChunkLimits& chunks);
+
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.
 void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree);
+// The same with the leaves' sections, kinds and objects, where the tree has them.
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const SizeTree& tree);
 
 // Drops the symbols that file nothing: those at address 0, and all but the last of those that
 // share an address (each of those is 0 bytes long). The others keep their sizes and order, so
@@ -257,15 +283,30 @@ void dropSymbolsOfNoSize(std::vector<Symbol>& symbols);
 // and the document when the output path is "-", go to `out`; failures to `err`.
 int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err);
 
+// A leaf's members; its section's name and kind ("section", "kind") and its object file
+// ("object") follow the classic four where `tree` knows them.
 template <typename Writer>
-void writeJson(Writer& writer, const TreeLeaf& leaf) {
+void writeLeafJson(Writer& writer, const TreeLeaf& leaf, const SizeTree* tree) {
   bool first = true;
   writer.beginObject();
   writer.putMember(first, "size", leaf.size);
   writer.putMember(first, "address", leaf.address);
   writer.putMember(first, "mangledName", leaf.mangledName);
   writer.putMember(first, "demangledName", leaf.demangledName);
+  if (tree != nullptr && leaf.section != kNoSection) {
+    const SizeTree::Section& section = tree->sections[leaf.section];
+    writer.putMember(first, "section", section.name);
+    writer.putMember(first, "kind", kindId(section.kind));
+    if (leaf.object != kNoObject) {
+      writer.putMember(first, "object", tree->objects[leaf.object]);
+    }
+  }
   writer.endObject();
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const TreeLeaf& leaf) {
+  writeLeafJson(writer, leaf, nullptr);
 }
 
 template <typename Writer, typename Value>
@@ -280,7 +321,7 @@ void writeJson(Writer& writer, const OrderedMap<Value>& map) {
 
 // Written with an explicit stack rather than by recursion, for the same reason as ~TreeNode.
 template <typename Writer>
-void writeJson(Writer& writer, const TreeNode& root) {
+void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree) {
   auto open = [&writer](const TreeNode& node) {
     bool first = true;
     writer.beginObject();
@@ -313,10 +354,30 @@ void writeJson(Writer& writer, const TreeNode& root) {
     writer.output.put(',');
     writer.putString("leaves");
     writer.output.put(':');
-    writeJson(writer, frame.node->leaves);
+    bool first = true;
+    writer.beginObject();
+    for (const auto& [key, leaf] : frame.node->leaves) {
+      if (!std::exchange(first, false)) {
+        writer.output.put(',');
+      }
+      writer.putString(key);
+      writer.output.put(':');
+      writeLeafJson(writer, leaf, tree);
+    }
+    writer.endObject();
     writer.endObject();
     stack.pop_back();
   }
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const TreeNode& root) {
+  writeTreeJson(writer, root, nullptr);
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const SizeTree& tree) {
+  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr);
 }
 
 }  // namespace vorlith
