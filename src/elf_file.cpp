@@ -542,6 +542,8 @@ class Reader {
       indexes = dataOf(*extendedIndexes_, extendedIndexes_->size);
     }
     std::vector<uint32_t> nameOffsets;
+    nameOffsets.reserve(count);
+    image_.symbols.reserve(count);
     for (uint64_t i = 1; i < count; ++i) {
       GElf_Sym raw;
       Elf32_Word extended = 0;

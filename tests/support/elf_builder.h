@@ -156,8 +156,15 @@ class ElfBuilder {
     put(h, small + 2, 2, programEntry);
     put(h, small + 4, 2, programCount);
     put(h, small + 6, 2, sectionEntrySize());
-    put(h, small + 8, 2, all.size() + 1);
-    put(h, small + 10, 2, all.size());  // .shstrtab, the last
+    // From 0xff00 on, the count and the name table's index go into section 0 (sh_size, sh_link).
+    size_t count = all.size() + 1;
+    size_t nameTable = all.size();  // .shstrtab, the last
+    put(h, small + 8, 2, count < 0xff00 ? count : 0);
+    put(h, small + 10, 2, nameTable < 0xff00 ? nameTable : 0xffff);
+    if (count >= 0xff00) {
+      put(file, sectionOffset + (is64_ ? 32 : 20), w, count);
+      put(file, sectionOffset + (is64_ ? 40 : 24), 4, nameTable);
+    }
     return file;
   }
 

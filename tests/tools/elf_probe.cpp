@@ -5,8 +5,13 @@
 //   section <index> <type> <flags> <address> <offset> <size> <alignment> <link> <info> <name>
 //   symbol <value> <size> <type> <binding> <visibility> <sectionIndex> <name>
 // Numbers are decimal. On failure prints the message on standard error and exits with 1.
+// `elf_probe --peak FILE` prints instead "peak <bytes> read|refused": the most memory the
+// process held, from /proc (the high-water mark of this program alone, unlike getrusage's,
+// which keeps the parent's across exec).
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <fstream>
 #include <string>
 
 #include "elf_file.h"
@@ -18,11 +23,33 @@ void print(std::string_view name) {
   std::fputc('\n', stdout);
 }
 
+// VmHWM of /proc/self/status, in bytes; 0 where there is none.
+long long peakMemory() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) {
+      return std::stoll(line.substr(6)) * 1024;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--peak") == 0) {
+    const char* outcome = "read";
+    try {
+      (void)vorlith::elf::readElf(std::string(argv[2]));
+    } catch (const std::exception&) {
+      outcome = "refused";  // what it cost to refuse is the figure
+    }
+    std::printf("peak %lld %s\n", peakMemory(), outcome);
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--peak] FILE\n", argv[0]);
     return 2;
   }
   try {
