@@ -334,8 +334,7 @@ class Reader {
     open();
     readSections();
     findTables();
-    copyStringTables();
-    nameSections();
+    readNames();
     if (symbolTable_ != nullptr) {
       readSymbols();
     }
@@ -461,13 +460,14 @@ class Reader {
     return table;
   }
 
-  // Copies the two string tables (one when they are the same section) into the image's
-  // storage, so that the names outlive the file's bytes.
-  void copyStringTables() {
+  // Names the sections, then copies the two string tables (one when they are the same
+  // section) into the image's storage, so that the names outlive the file's bytes.
+  void readNames() {
     string_view sectionNames;
     if (tables_.nameTableIndex != kShnUndef) {
       sectionNames = stringTable(image_.sections[tables_.nameTableIndex],
                                  "the section name string table");
+      nameSections(sectionNames);
     }
     string_view symbolNames;
     if (symbolNames_ != nullptr) {
@@ -481,23 +481,25 @@ class Reader {
       storage->append(symbolNames);
     }
     string_view copy = *storage;
-    sectionNames_ = copy.substr(0, sectionNames.size());
-    symbolNamesCopy_ = shared ? sectionNames_ : copy.substr(sectionNames.size());
+    string_view sectionCopy = copy.substr(0, sectionNames.size());
+    for (Section& section : image_.sections) {
+      if (!section.name.empty()) {
+        section.name = sectionCopy.substr(
+            static_cast<size_t>(section.name.data() - sectionNames.data()), section.name.size());
+      }
+    }
+    symbolNamesCopy_ = shared ? sectionCopy : copy.substr(sectionNames.size());
     storage_ = std::move(storage);
   }
 
-  void nameSections() {
-    if (tables_.nameTableIndex == kShnUndef) {
-      nameOffsets_.clear();
-      return;
-    }
+  void nameSections(string_view table) {
     std::vector<string_view> names;
     size_t outside = 0;
-    if (!detail::namesInTable(sectionNames_, nameOffsets_, names, &outside)) {
+    if (!detail::namesInTable(table, nameOffsets_, names, &outside)) {
       fail("the name of section " + std::to_string(outside) + " (offset " +
            std::to_string(nameOffsets_[outside]) +
-           ") lies outside the section name string table (" +
-           std::to_string(sectionNames_.size()) + " bytes)");
+           ") lies outside the section name string table (" + std::to_string(table.size()) +
+           " bytes)");
     }
     for (size_t i = 0; i < names.size(); ++i) {
       image_.sections[i].name = names[i];
@@ -540,6 +542,8 @@ class Reader {
       indexes = dataOf(*extendedIndexes_, extendedIndexes_->size);
     }
     std::vector<uint32_t> nameOffsets;
+    nameOffsets.reserve(count);
+    image_.symbols.reserve(count);
     for (uint64_t i = 1; i < count; ++i) {
       GElf_Sym raw;
       Elf32_Word extended = 0;
@@ -597,7 +601,6 @@ class Reader {
   const Section* symbolTable_ = nullptr;
   const Section* symbolNames_ = nullptr;
   const Section* extendedIndexes_ = nullptr;
-  string_view sectionNames_;     // into storage_
   string_view symbolNamesCopy_;  // into storage_
   std::shared_ptr<std::string> storage_;
 };

@@ -16,6 +16,8 @@ for tool in cmake:cmake g++:g++ python3:python3 man:man-db dpkg-shlibdeps:dpkg-d
 done
 [ -e /usr/include/gtest/gtest.h ] || need_packages="$need_packages libgtest-dev"
 [ -e /usr/include/nlohmann/json.hpp ] || need_packages="$need_packages nlohmann-json3-dev"
+# libelf reads ELF binaries; readelf (binutils, above) is the truth its tests compare with.
+[ -e /usr/include/gelf.h ] || need_packages="$need_packages libelf-dev"
 python3 -c 'import yaml' 2>/dev/null || need_packages="$need_packages python3-yaml"
 if [ -d viewer ] && [ -f viewer/package.json ]; then
   command -v chromium >/dev/null 2>&1 || need_packages="$need_packages chromium"
