@@ -65,9 +65,9 @@ std::string hex(uint64_t n) {
 [[noreturn]] void failStripped(string_view path) {
   throw std::runtime_error(
       std::string(path) +
-      ": the file has no symbol table (it was stripped), so its symbols cannot be sized; give "
-      "the program as linked, before strip, \"-s\" or \"install -s\" (or keep the table apart "
-      "with \"objcopy --only-keep-debug\" and read that)");
+      ": the file has no symbol table (it was stripped), so its symbols cannot be sized: give "
+      "the program as the linker wrote it, before strip or install -s, and link without -s "
+      "(-Wl,-s)");
 }
 
 // A symbol of the binary chosen to take its bytes.
@@ -81,14 +81,16 @@ struct Candidate {
 
 // The sections of a binary as pieces are laid out in them.
 struct BinarySections {
-  PieceLayout* out;
+  PieceLayout* out = nullptr;
   std::vector<uint32_t> layoutIndex;  // per section header: its LayoutSection, or kNoSection
   std::vector<std::vector<Candidate>> candidates;  // per LayoutSection
   uint64_t tlsBase = UINT64_MAX;
 };
 
 BinarySections readSections(const elf::Image& image, Measure measure, PieceLayout& out) {
-  BinarySections binary{&out, std::vector<uint32_t>(image.sections.size(), kNoSection), {}, {}};
+  BinarySections binary;
+  binary.out = &out;
+  binary.layoutIndex.assign(image.sections.size(), kNoSection);
   for (const elf::Section& section : image.sections) {
     if (section.type == kShtNull) {
       continue;
@@ -144,7 +146,8 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
   // Of symbols at one address the largest takes the bytes (aliases share them), then the one
   // bound most widely, then the first in the table; one that starts inside another's bytes gets
   // only what lies past them.
-  for (std::vector<Candidate>& list : binary.candidates) {
+  for (size_t at = 0; at < binary.candidates.size(); ++at) {
+    std::vector<Candidate>& list = binary.candidates[at];
     std::sort(list.begin(), list.end(), [](const Candidate& a, const Candidate& b) {
       if (a.address != b.address) {
         return a.address < b.address;
@@ -154,12 +157,19 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
       }
       return a.rank != b.rank ? a.rank < b.rank : a.order < b.order;
     });
+    if (sections[at].name == ".opd") {
+      // 64-bit PowerPC's function descriptors: a function's symbol is its descriptor, but its
+      // size that of its code, which lies in .text. Each keeps its descriptor's bytes.
+      for (size_t k = 0; k + 1 < list.size(); ++k) {
+        list[k].size = std::min(list[k].size, list[k + 1].address - list[k].address);
+      }
+    }
     uint64_t covered = 0;  // the end of the bytes taken so far
     bool any = false;
     size_t kept = 0;
     for (Candidate& c : list) {
       uint64_t end = c.address + c.size;
-      if (any && end <= covered) {
+      if (c.size == 0 || (any && end <= covered)) {
         continue;
       }
       if (any && c.address < covered) {
