@@ -355,6 +355,37 @@ void addSectionStarts(std::vector<Symbol>& symbols, const MapSections& sections)
   std::inplace_merge(symbols.begin(), tail, symbols.end(), before);
 }
 
+namespace {
+
+// The end markers of input sections that GNU ld lists with their size before merging although
+// they were merged into another (.rodata.cst2 of a second object): the next input section is
+// listed at the same address, or a little after, and its bytes are its own. An input section
+// whose end lies past the start of the next one listed in its output section ends nothing.
+std::vector<bool> mergedAwayEnds(const std::vector<Symbol>& symbols, const MapSections& sections) {
+  const std::vector<MapInput>& inputs = sections.inputs();
+  std::vector<uint64_t> start(inputs.size(), UINT64_MAX);
+  for (const Symbol& symbol : symbols) {
+    size_t input = sections.inputOnLine(symbol.index);
+    if (input != SIZE_MAX && !symbol.name.starts_with(kEndMarker)) {
+      start[input] = symbol.address;
+    }
+  }
+  std::vector<bool> merged(symbols.size(), false);
+  for (size_t i = 0; i < symbols.size(); ++i) {
+    size_t input = sections.inputOnLine(symbols[i].index);
+    if (input == SIZE_MAX || input + 1 >= inputs.size() ||
+        !symbols[i].name.starts_with(kEndMarker) ||
+        sections.sectionOfLine(inputs[input + 1].line) !=
+            sections.sectionOfLine(inputs[input].line)) {
+      continue;
+    }
+    merged[i] = start[input + 1] < symbols[i].address;
+  }
+  return merged;
+}
+
+}  // namespace
+
 MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& sections,
                     Measure measure) {
   MapLayout layout;
@@ -371,11 +402,12 @@ MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& secti
     next[k] = list[k].address + list[k].size;
   }
   layout.sizes.assign(symbols.size(), 0);
+  std::vector<bool> merged = mergedAwayEnds(symbols, sections);
   for (size_t i = symbols.size(); i-- > 0;) {
     const Symbol& symbol = symbols[i];
     uint32_t at = sections.sectionOfLine(symbol.index);
-    if (at == kNoSection) {
-      continue;  // outside every section: not part of the image
+    if (at == kNoSection || merged[i]) {
+      continue;  // outside every section, or the end of nothing
     }
     const LayoutSection& section = layout.sections[at];
     if (!counts(section.traits, section.size, measure) ||

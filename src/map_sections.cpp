@@ -36,6 +36,14 @@ uint32_t MapSections::sectionOfLine(size_t line) const {
                                     : static_cast<uint32_t>(after - sections_.begin() - 1);
 }
 
+size_t MapSections::inputOnLine(size_t line) const {
+  auto found = std::lower_bound(inputs_.begin(), inputs_.end(), line,
+                                [](const MapInput& i, size_t l) { return i.line < l; });
+  return found != inputs_.end() && found->line == line
+             ? static_cast<size_t>(found - inputs_.begin())
+             : SIZE_MAX;
+}
+
 uint32_t MapSections::objectOfLine(size_t line) const {
   auto after = std::upper_bound(inputs_.begin(), inputs_.end(), line,
                                 [](size_t l, const MapInput& i) { return l < i.line; });

@@ -48,6 +48,9 @@ class MapSections {
   void addInput(size_t line, std::string_view object);
 
   [[nodiscard]] const std::vector<MapSection>& sections() const { return sections_; }
+  [[nodiscard]] const std::vector<MapInput>& inputs() const { return inputs_; }
+  // The number of the input section listed on line `line`, or SIZE_MAX for another line.
+  [[nodiscard]] size_t inputOnLine(size_t line) const;
   [[nodiscard]] const std::vector<std::string_view>& objects() const { return objects_; }
   [[nodiscard]] bool empty() const { return sections_.empty(); }
 

@@ -244,36 +244,20 @@ std::unique_ptr<SizeTree> treeOfBinary(const std::string& fileName, const Settin
                                        std::shared_ptr<const void>& binary) {
   elf::Image image = elf::readElf(fileName);
   binary = image.storage;
-  PieceLayout layout = layoutBinary(image, fileName, settings.measure);
-  return std::make_unique<SizeTree>(buildTree(PiecePlacements(layout), layout.sections,
-                                              layout.objects, layout.totals, settings,
-                                              ChunkLimits{}));
+  return std::make_unique<SizeTree>(buildTreeOfBinary(image, fileName, settings));
 }
 
 // The tree of a map that lists its sections, laid out by them; with `--elf`, of the map and its
 // binary.
 std::unique_ptr<SizeTree> treeOfSections(MapFile& map, const Settings& settings,
                                          std::shared_ptr<const void>& binary) {
-  const MapSections& sections = map.sections();
-  addSectionStarts(map.symbols, sections);
-  MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
-  dropUnsized(map.symbols, layout.sizes);
-  releaseRoomPastSize(map.symbols);
-  map.keepOnlyNames();
-  std::unique_ptr<SizeTree> tree;
-  if (settings.elf.empty()) {
-    tree = std::make_unique<SizeTree>(
-        buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
-                  sections.objects(), layout.totals, settings, ChunkLimits{}));
-  } else {
-    elf::Image image = elf::readElf(settings.elf);
-    binary = image.storage;
-    PieceLayout pieces = layoutBinaryWithMap(image, settings.elf, map.symbols, layout.sizes,
-                                             sections, settings.measure);
-    tree = std::make_unique<SizeTree>(buildTree(PiecePlacements(pieces), pieces.sections,
-                                                pieces.objects, pieces.totals, settings,
-                                                ChunkLimits{}));
+  std::optional<elf::Image> image;
+  if (!settings.elf.empty()) {
+    image = elf::readElf(settings.elf);
+    binary = image->storage;
   }
+  auto tree = std::make_unique<SizeTree>(
+      buildTreeBySections(map, settings, image ? &*image : nullptr, settings.elf));
   std::vector<Symbol>().swap(map.symbols);  // room for the document
   return tree;
 }
@@ -554,6 +538,30 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
     throw std::runtime_error("No symbols");
   }
   return buildFrom(SortedSymbols(symbols), settings, chunks);
+}
+
+SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::Image* binary,
+                             string_view binaryPath) {
+  const MapSections& sections = map.sections();
+  addSectionStarts(map.symbols, sections);
+  MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
+  dropUnsized(map.symbols, layout.sizes);
+  releaseRoomPastSize(map.symbols);
+  map.keepOnlyNames();
+  if (binary == nullptr) {
+    return buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
+                     sections.objects(), layout.totals, settings, ChunkLimits{});
+  }
+  PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes,
+                                           sections, settings.measure);
+  return buildTree(PiecePlacements(pieces), pieces.sections, pieces.objects, pieces.totals,
+                   settings, ChunkLimits{});
+}
+
+SizeTree buildTreeOfBinary(const elf::Image& binary, string_view path, const Settings& settings) {
+  PieceLayout layout = layoutBinary(binary, path, settings.measure);
+  return buildTree(PiecePlacements(layout), layout.sections, layout.objects, layout.totals,
+                   settings, ChunkLimits{});
 }
 
 SizeTree buildTree(const PlacementSource& source, const std::vector<LayoutSection>& sections,

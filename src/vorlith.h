@@ -267,6 +267,22 @@ class PlacementSource;
                                  const KindTotals& totals, const Settings& settings,
                                  const ChunkLimits& chunks);
 
+// The tree of a map that lists its sections (hasSectionLayout), laid out by them as
+// `settings.measure` counts; with `binary`, the map and that binary of the same link, whose
+// symbols take exactly their bytes (`binaryPath` names it in messages). Uses up the map's symbol
+// list and keeps its names (MapFile::keepOnlyNames): keep `map`, and the binary's storage, as
+// long as the tree. Throws what layoutBinaryWithMap throws.
+class MapFile;
+namespace elf {
+struct Image;
+}
+[[nodiscard]] SizeTree buildTreeBySections(MapFile& map, const Settings& settings,
+                                           const elf::Image* binary = nullptr,
+                                           std::string_view binaryPath = {});
+// The tree of a binary alone. Throws what layoutBinary throws.
+[[nodiscard]] SizeTree buildTreeOfBinary(const elf::Image& binary, std::string_view path,
+                                         const Settings& settings);
+
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.
 void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree);
