@@ -136,7 +136,8 @@ SectionTraits traitsOfSectionName(string_view name, uint64_t address) {
       name.starts_with(".gnu.linkonce.t.")) {
     return set(SectionKind::Code);
   }
-  if (anyOrUnder(name, {".rodata", ".rodata1", ".lrodata", ".rdata", ".srodata"}) ||
+  if (anyOrUnder(name, {".rodata", ".rodata1", ".lrodata", ".rdata", ".srodata", ".reginfo"}) ||
+      name.starts_with(".MIPS.") ||
       name.starts_with(".note") || name.starts_with(".gnu.linkonce.r.")) {
     return set(SectionKind::ReadOnlyData);
   }
