@@ -107,6 +107,7 @@ BinarySections readSections(const elf::Image& image, Measure measure, PieceLayou
     out.sections.push_back({section.name, section.address, section.size, traits});
   }
   out.totals.wholeFile = true;
+  out.totals.measure = measure;
   binary.candidates.resize(out.sections.size());
   return binary;
 }
@@ -219,15 +220,20 @@ void layOutAlone(BinarySections& binary, uint32_t at) {
   }
 }
 
-// With Measure::File: the ELF header, the program and section headers, and whatever of the
-// file lies between them and the sections' bytes, so that the pieces add up to the file.
-void addFileStructure(const elf::Image& image, PieceLayout& out) {
+// The ELF header, the program and section headers, and whatever of the file lies between them
+// and the sections' bytes: in the file measure's totals, and with Measure::File as pieces of
+// their own, so that the pieces add up to the file.
+void addFileStructure(const elf::Image& image, Measure measure, PieceLayout& out) {
   struct Range {
     uint64_t offset;
     uint64_t size;
   };
   std::vector<Range> used;
-  auto structure = [&out](string_view name, uint64_t offset, uint64_t size) {
+  auto structure = [&out, measure](string_view name, uint64_t offset, uint64_t size) {
+    out.totals.file[static_cast<size_t>(SectionKind::Headers)] += size;
+    if (measure != Measure::File) {
+      return;
+    }
     SectionTraits traits{SectionKind::Headers, false, true, true};
     auto at = static_cast<uint32_t>(out.sections.size());
     out.sections.push_back({name, offset, size, traits});
@@ -239,7 +245,6 @@ void addFileStructure(const elf::Image& image, PieceLayout& out) {
     if (range.size != 0) {
       structure(name, range.offset, range.size);
       used.push_back({range.offset, range.size});
-      out.totals.file[static_cast<size_t>(SectionKind::Headers)] += range.size;
     }
   }
   for (const elf::Section& section : image.sections) {
@@ -265,7 +270,6 @@ void addFileStructure(const elf::Image& image, PieceLayout& out) {
   gap(image.fileSize);
   if (gaps != 0) {
     structure("gaps between sections", firstGap, gaps);
-    out.totals.file[static_cast<size_t>(SectionKind::Headers)] += gaps;
   }
 }
 
@@ -389,6 +393,7 @@ std::vector<bool> mergedAwayEnds(const std::vector<Symbol>& symbols, const MapSe
 MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& sections,
                     Measure measure) {
   MapLayout layout;
+  layout.totals.measure = measure;
   const std::vector<MapSection>& list = sections.sections();
   layout.sections.reserve(list.size());
   for (const MapSection& section : list) {
@@ -474,9 +479,7 @@ PieceLayout layoutBinary(const elf::Image& image, string_view path, Measure meas
   for (uint32_t at = 0; at < out.sections.size(); ++at) {
     layOutAlone(binary, at);
   }
-  if (measure == Measure::File) {
-    addFileStructure(image, out);
-  }
+  addFileStructure(image, measure, out);
   return out;
 }
 
@@ -563,9 +566,7 @@ PieceLayout layoutBinaryWithMap(const elf::Image& image, string_view path,
     std::stable_sort(out.pieces.begin() + static_cast<ptrdiff_t>(first), out.pieces.end(),
                      [](const Piece& a, const Piece& b) { return a.address < b.address; });
   }
-  if (measure == Measure::File) {
-    addFileStructure(image, out);
-  }
+  addFileStructure(image, measure, out);
   return out;
 }
 

@@ -44,6 +44,7 @@ struct KindTotals {
   // Whether the file measure covers the whole file (headers and gaps too): only a binary
   // tells where those lie.
   bool wholeFile = false;
+  Measure measure = Measure::Memory;  // the one the layout's pieces count
 };
 
 // How a piece of a section is filed.

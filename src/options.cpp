@@ -41,6 +41,24 @@ uint64_t parseCount(string_view text, string_view what) {
 constexpr Option kOptions[] = {
     {"--modern", Value::None, "", "read maps and names as today's toolchains write them",
      [](CommandLine& line, string_view) { line.settings.modern = true; }},
+    {"--elf", Value::Required, "BINARY",
+     "exact sizes from the binary the map's link wrote",
+     [](CommandLine& line, string_view value) {
+       line.settings.elf = value;
+       line.settings.modern = true;
+     }},
+    {"--size", Value::Required, "MEASURE",
+     "count the loaded image (memory) or the file (file)",
+     [](CommandLine& line, string_view value) {
+       if (value == "memory") {
+         line.settings.measure = Measure::Memory;
+       } else if (value == "file") {
+         line.settings.measure = Measure::File;
+       } else {
+         throw std::invalid_argument("MEASURE is memory or file");
+       }
+       line.settings.modern = true;
+     }},
     {"--summary", Value::Optional, "N", "print the largest groups and N largest symbols (20)",
      [](CommandLine& line, string_view value) {
        line.settings.summary = true;
@@ -59,24 +77,6 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, string_view value) { line.settings.csv = value; }},
     {"--html", Value::Required, "FILE", "write one self-contained treemap page to FILE",
      [](CommandLine& line, string_view value) { line.settings.html = value; }},
-    {"--size", Value::Required, "MEASURE",
-     "count the loaded image (memory) or the file (file)",
-     [](CommandLine& line, string_view value) {
-       if (value == "memory") {
-         line.settings.measure = Measure::Memory;
-       } else if (value == "file") {
-         line.settings.measure = Measure::File;
-       } else {
-         throw std::invalid_argument("MEASURE is memory or file");
-       }
-       line.settings.modern = true;
-     }},
-    {"--elf", Value::Required, "BINARY",
-     "exact sizes from the binary the map's link wrote",
-     [](CommandLine& line, string_view value) {
-       line.settings.elf = value;
-       line.settings.modern = true;
-     }},
     {"--jobs", Value::Required, "N", "name symbols on N threads (default: every core)",
      [](CommandLine& line, string_view value) { line.settings.jobs = parseJobs(value); }},
     {"--help", Value::None, "", "print this help and exit",

@@ -79,8 +79,8 @@ struct ComparisonText {
 
 // One field as RFC 4180 wants it: quoted when it holds a comma, a quote, CR or LF, quotes doubled.
 [[nodiscard]] std::string csvField(std::string_view text);
-// The header and one row per symbol (size, address, group path, key, mangled and shown name),
-// lines ended by CRLF.
+// The header and one row per symbol (size, address, group path, key, mangled and shown name;
+// for a program laid out by its sections also section, kind and object), lines ended by CRLF.
 [[nodiscard]] std::string csv(const Document& doc);
 
 // ---- Self-contained page (report_html.cpp) ----
