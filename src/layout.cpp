@@ -369,16 +369,21 @@ std::vector<bool> mergedAwayEnds(const std::vector<Symbol>& symbols, const MapSe
   const std::vector<MapInput>& inputs = sections.inputs();
   std::vector<uint64_t> start(inputs.size(), UINT64_MAX);
   for (const Symbol& symbol : symbols) {
+    if (symbol.name.starts_with(kEndMarker)) {
+      continue;
+    }
     size_t input = sections.inputOnLine(symbol.index);
-    if (input != SIZE_MAX && !symbol.name.starts_with(kEndMarker)) {
+    if (input != SIZE_MAX) {
       start[input] = symbol.address;
     }
   }
   std::vector<bool> merged(symbols.size(), false);
   for (size_t i = 0; i < symbols.size(); ++i) {
+    if (!symbols[i].name.starts_with(kEndMarker)) {
+      continue;
+    }
     size_t input = sections.inputOnLine(symbols[i].index);
     if (input == SIZE_MAX || input + 1 >= inputs.size() ||
-        !symbols[i].name.starts_with(kEndMarker) ||
         sections.sectionOfLine(inputs[input + 1].line) !=
             sections.sectionOfLine(inputs[input].line)) {
       continue;

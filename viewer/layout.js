@@ -14,27 +14,32 @@
   // Cuts the tree down to what can be seen: children below `minArea` px^2 (estimated from the
   // share of the parent's area) become one "smaller items" box of their summed size, so areas
   // stay proportional. Children are sorted by size, so the cut is a prefix. At the top, children
-  // of a hidden kind are left out and the rest share the whole area.
-  function prune(node, area, depth, minArea, hidden) {
-    if (node.isLeaf) return { node, value: node.size };
-    const solid = { node, value: node.size, solid: true };
+  // of a hidden kind are left out and the rest share the whole area. Hidden section kinds
+  // (`sections`) take their bytes out of every box, which are then ordered by what is left.
+  function prune(node, area, depth, minArea, hidden, sections) {
+    const sizeOf = (n) => VorlithModel.visibleSize(n, sections);
+    if (node.isLeaf) return { node, value: sizeOf(node) };
+    const solid = { node, value: sizeOf(node), solid: true };
     if (depth > 0 && (depth > MAX_DEPTH || area < EXPAND_AREA || !node.children.length)) return solid;
     const side = Math.sqrt(area);
     const inner = depth === 0 ? area : Math.max(0, (side - 2 * FRAME) * (side - HEADER - FRAME));
-    const children = depth === 0 && hidden.size ? node.children.filter((c) => !hidden.has(c.kind)) : node.children;
-    const total = depth === 0 && hidden.size ? children.reduce((s, c) => s + c.size, 0) : node.size;
+    let children = depth === 0 && hidden.size ? node.children.filter((c) => !hidden.has(c.kind)) : node.children;
+    if (sections.size) {
+      children = children.filter((c) => sizeOf(c) > 0).sort((a, b) => sizeOf(b) - sizeOf(a) || VorlithModel.byShare(a, b));
+    }
+    const total = (depth === 0 && hidden.size) || sections.size ? children.reduce((s, c) => s + sizeOf(c), 0) : node.size;
     const scale = total ? inner / total : 0;
     const kids = [];
     let used = 0;
     let i = 0;
     for (; i < children.length; i++) {
       const c = children[i];
-      const a = c.size * scale;
+      const a = sizeOf(c) * scale;
       if (a < minArea) break;
       // A chain of single groups (common in object paths) costs no depth level; the frames
       // still shrink the area at each step, so the chain ends.
-      kids.push(prune(c, a, children.length > 1 || depth === 0 ? depth + 1 : depth, minArea, hidden));
-      used += c.size;
+      kids.push(prune(c, a, children.length > 1 || depth === 0 ? depth + 1 : depth, minArea, hidden, sections));
+      used += sizeOf(c);
     }
     if (i < children.length) {
       const rest = Math.max(0, total - used);
@@ -45,11 +50,12 @@
   }
 
   // Boxes { x0, y0, x1, y1, depth, node, rest, members, expanded, value } for `view` on a
-  // w x h canvas; `hidden` is the set of kinds left out. A "smaller items" box has `rest` (the
-  // count) and `members` (the nodes it stands for, largest first).
-  function layout(view, w, h, hidden) {
+  // w x h canvas; `hidden` is the set of kinds left out, `sections` the set of section kinds. A
+  // "smaller items" box has `rest` (the count) and `members` (the nodes it stands for, largest
+  // first).
+  function layout(view, w, h, hidden, sections) {
     const minArea = Math.max(4, (w * h) / MAX_BOXES);
-    const pruned = prune(view, w * h, 0, minArea, hidden || new Set());
+    const pruned = prune(view, w * h, 0, minArea, hidden || new Set(), sections || new Set());
     if (!pruned.kids || !pruned.kids.length) return [];
     const hier = d3.hierarchy(pruned, (d) => d.kids)
       .sum((d) => (d.kids ? 0 : d.value))

@@ -33,8 +33,28 @@
       this.holdsMatch = 0; // search generation that matched something below
       this.other = null; // the matched node of the other build, when comparing
       this.status = 0; // change status, when comparing
+      // Documents laid out by sections: a symbol's output section, its kind and object file; a
+      // group's bytes by section kind (a Map), and the kind holding most of them.
+      this.section = '';
+      this.sectionKind = '';
+      this.object = '';
+      this.kinds = null;
+      this.mainKind = '';
     }
   }
+
+  // Kinds of output section, as documents name them ("kind" of a leaf), in the order shown.
+  const SECTION_KINDS = [
+    { id: 'code', label: 'code' },
+    { id: 'rodata', label: 'read-only data' },
+    { id: 'unwind', label: 'unwind tables' },
+    { id: 'data', label: 'writable data' },
+    { id: 'tls', label: 'thread-local data' },
+    { id: 'bss', label: 'zero-initialised' },
+    { id: 'dynamic', label: 'dynamic linking' },
+    { id: 'unloaded', label: 'not loaded' },
+    { id: 'headers', label: 'file headers and gaps' },
+  ];
 
   // Colour groups: the first name that fits a top-level group decides its kind.
   const KINDS = [
@@ -165,6 +185,7 @@
   function buildModel(doc) {
     if (!isObject(doc)) throw new DocumentError('its top level is not an object');
     const root = new Node('', 0, null, false);
+    root.hasSectionKinds = false; // set when a leaf carries its section's kind
     const stack = [[doc, root]];
     const built = [];
     while (stack.length) {
@@ -189,6 +210,12 @@
         leaf.address = l.address;
         leaf.mangledName = l.mangledName;
         leaf.demangledName = typeof l.demangledName === 'string' ? l.demangledName : '';
+        if (typeof l.kind === 'string') {
+          leaf.sectionKind = l.kind;
+          leaf.section = typeof l.section === 'string' ? l.section : '';
+          leaf.object = typeof l.object === 'string' ? l.object : '';
+          root.hasSectionKinds = true;
+        }
         node.children.push(leaf);
       }
       built.push(node);
@@ -201,6 +228,7 @@
       for (const c of node.children) count += c.leafCount;
       node.leafCount = count;
       node.children.sort(byShare);
+      if (root.hasSectionKinds) sumKinds(node);
     }
     for (const top of root.children) {
       const kind = top.isLeaf ? kindOfTopLeaf(top) : kindOfTopLevel(top);
@@ -208,6 +236,39 @@
     }
     number(root);
     return root;
+  }
+
+  // A group's bytes by section kind, from its children's (which are done before it), and the
+  // kind that holds most of them. Leaves without a kind count as ''.
+  function sumKinds(node) {
+    const kinds = new Map();
+    for (const c of node.children) {
+      if (c.isLeaf) kinds.set(c.sectionKind, (kinds.get(c.sectionKind) || 0) + c.size);
+      else for (const [k, bytes] of c.kinds) kinds.set(k, (kinds.get(k) || 0) + bytes);
+    }
+    node.kinds = kinds;
+    let best = -1;
+    for (const [k, bytes] of kinds) {
+      if (bytes > best) {
+        best = bytes;
+        node.mainKind = k;
+      }
+    }
+  }
+
+  // The bytes of `node` that are of none of the section kinds in `hidden` (a Set).
+  function visibleSize(node, hidden) {
+    if (!hidden || !hidden.size) return node.size;
+    if (node.isLeaf) return hidden.has(node.sectionKind) ? 0 : node.size;
+    if (!node.kinds) return node.size;
+    let size = node.size;
+    for (const k of hidden) size -= node.kinds.get(k) || 0;
+    return Math.max(0, size);
+  }
+
+  // The section kind a box is coloured by: a symbol's own, a group's main one.
+  function sectionKindOf(node) {
+    return node.isLeaf ? node.sectionKind : node.mainKind;
   }
 
   function setKind(node, kind) {
@@ -391,6 +452,9 @@
     DocumentError,
     Node,
     KINDS,
+    SECTION_KINDS,
+    visibleSize,
+    sectionKindOf,
     parseDocumentText,
     buildModel,
     pathOf,
