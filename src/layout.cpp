@@ -70,9 +70,11 @@ std::string hex(uint64_t n) {
       "(-Wl,-s)");
 }
 
-// A symbol of the binary chosen to take its bytes.
+// A symbol of the binary chosen to take its bytes. Offsets within its section, which never
+// wrap, place it; the address is what the leaf shows.
 struct Candidate {
   uint64_t address = 0;
+  uint64_t offset = 0;
   uint64_t size = 0;
   string_view name;
   int rank = 0;  // of its binding: global before weak before local
@@ -140,9 +142,10 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
     if (!inside(address, section.address, section.size)) {
       continue;
     }
-    uint64_t size = std::min(symbol.size, section.address + section.size - address);
+    uint64_t offset = address - section.address;
+    uint64_t size = std::min(symbol.size, section.size - offset);
     int rank = symbol.binding == kStbGlobal ? 0 : symbol.binding == kStbLocal ? 2 : 1;
-    binary.candidates[at].push_back({address, size, symbol.name, rank, order});
+    binary.candidates[at].push_back({address, offset, size, symbol.name, rank, order});
   }
   // Of symbols at one address the largest takes the bytes (aliases share them), then the one
   // bound most widely, then the first in the table; one that starts inside another's bytes gets
@@ -150,8 +153,8 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
   for (size_t at = 0; at < binary.candidates.size(); ++at) {
     std::vector<Candidate>& list = binary.candidates[at];
     std::sort(list.begin(), list.end(), [](const Candidate& a, const Candidate& b) {
-      if (a.address != b.address) {
-        return a.address < b.address;
+      if (a.offset != b.offset) {
+        return a.offset < b.offset;
       }
       if (a.size != b.size) {
         return a.size > b.size;
@@ -162,23 +165,22 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
       // 64-bit PowerPC's function descriptors: a function's symbol is its descriptor, but its
       // size that of its code, which lies in .text. Each keeps its descriptor's bytes.
       for (size_t k = 0; k + 1 < list.size(); ++k) {
-        list[k].size = std::min(list[k].size, list[k + 1].address - list[k].address);
+        list[k].size = std::min(list[k].size, list[k + 1].offset - list[k].offset);
       }
     }
-    uint64_t covered = 0;  // the end of the bytes taken so far
-    bool any = false;
+    uint64_t covered = 0;  // the end of the bytes taken so far, as an offset
     size_t kept = 0;
     for (Candidate& c : list) {
-      uint64_t end = c.address + c.size;
-      if (c.size == 0 || (any && end <= covered)) {
+      uint64_t end = c.offset + c.size;  // within the section: no wrap
+      if (c.size == 0 || end <= covered) {
         continue;
       }
-      if (any && c.address < covered) {
+      if (c.offset < covered) {
+        c.address += covered - c.offset;
         c.size = end - covered;
-        c.address = covered;
+        c.offset = covered;
       }
       covered = end;
-      any = true;
       list[kept++] = c;
     }
     list.resize(kept);
@@ -195,28 +197,32 @@ PieceRole roleIn(const LayoutSection& section, PieceRole otherwise) {
 void layOutAlone(BinarySections& binary, uint32_t at) {
   PieceLayout& out = *binary.out;
   const LayoutSection& section = out.sections[at];
-  uint64_t cursor = section.address;
+  uint64_t cursor = 0;  // offsets within the section
   uint64_t own = 0;
   uint64_t ownFirst = 0;
+  size_t ownAt = 0;  // where among the section's pieces the first of its own bytes lies
   size_t first = out.pieces.size();
   auto leaveOwn = [&](uint64_t from, uint64_t to) {
     if (to > from) {
-      ownFirst = own == 0 ? from : ownFirst;
+      if (own == 0) {
+        ownFirst = from;
+        ownAt = out.pieces.size();
+      }
       own += to - from;
     }
   };
   for (const Candidate& c : binary.candidates[at]) {
-    leaveOwn(cursor, c.address);
+    leaveOwn(cursor, c.offset);
     out.pieces.push_back(
         {c.address, c.size, c.name, at, kNoObject, roleIn(section, PieceRole::Entry)});
-    cursor = c.address + c.size;
+    cursor = c.offset + c.size;
   }
-  leaveOwn(cursor, section.address + section.size);
+  leaveOwn(cursor, section.size);
   if (own != 0) {
-    out.pieces.push_back(
-        {ownFirst, own, section.name, at, kNoObject, roleIn(section, PieceRole::SectionOwn)});
-    std::stable_sort(out.pieces.begin() + static_cast<ptrdiff_t>(first), out.pieces.end(),
-                     [](const Piece& a, const Piece& b) { return a.address < b.address; });
+    // Filed where its first byte lies, so that the pieces stay in address order.
+    out.pieces.insert(out.pieces.begin() + static_cast<ptrdiff_t>(std::max(ownAt, first)),
+                      {section.address + ownFirst, own, section.name, at, kNoObject,
+                       roleIn(section, PieceRole::SectionOwn)});
   }
 }
 
@@ -406,10 +412,11 @@ MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& secti
     layout.sections.push_back({section.name, section.address, section.size, traits});
     addToTotals(layout.totals, traits, section.size);
   }
-  // From the last symbol back, each section's next entry is the bound of the one before it.
+  // From the last symbol back, each section's next entry is the bound of the one before it,
+  // as an offset within the section (which never wraps).
   std::vector<uint64_t> next(list.size());
   for (size_t k = 0; k < list.size(); ++k) {
-    next[k] = list[k].address + list[k].size;
+    next[k] = list[k].size;
   }
   layout.sizes.assign(symbols.size(), 0);
   std::vector<bool> merged = mergedAwayEnds(symbols, sections);
@@ -424,8 +431,11 @@ MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& secti
         !inside(symbol.address, section.address, section.size)) {
       continue;  // merged away and listed past the end, or not counted
     }
-    uint64_t size = next[at] - symbol.address;
-    next[at] = symbol.address;
+    uint64_t offset = symbol.address - section.address;
+    // Entries come in address order; only a section that wraps past the top of the address
+    // space, which no linker makes, could put a later offset first.
+    uint64_t size = next[at] > offset ? next[at] - offset : 0;
+    next[at] = offset;
     if (section.traits.linkerMade) {
       size = isSectionStart(symbol, list[at]) ? section.size : 0;
     }
@@ -528,48 +538,50 @@ PieceLayout layoutBinaryWithMap(const elf::Image& image, string_view path,
       continue;
     }
     // The map's entries tile the section; each is given what the binary's symbols leave of
-    // its bytes, and each symbol the object of the entry it begins in.
+    // its bytes, and each symbol the object of the entry it begins in. Offsets within the
+    // section place both.
     const std::vector<Candidate>& chosen = binary.candidates[at];
     size_t first = out.pieces.size();
     size_t k = 0;  // the first chosen symbol that ends past the current entry's start
     size_t c = 0;  // the next chosen symbol to place
     for (size_t i : entries[at]) {
       Piece piece = pieceOfMapSymbol(symbols, sizes, mapLayout, sections, i);
-      uint64_t begin = piece.address;
+      uint64_t begin = piece.address - section.address;
       uint64_t end = begin + piece.size;
-      for (; c < chosen.size() && chosen[c].address < end; ++c) {
+      for (; c < chosen.size() && chosen[c].offset < end; ++c) {
         const Candidate& symbol = chosen[c];
-        out.pieces.push_back({symbol.address, symbol.size, symbol.name, at,
-                              symbol.address >= begin ? piece.object : kNoObject,
-                              PieceRole::Entry});
+        out.pieces.push_back(
+            {symbol.address, symbol.size, symbol.name, at, piece.object, PieceRole::Entry});
       }
-      while (k < chosen.size() && chosen[k].address + chosen[k].size <= begin) {
+      while (k < chosen.size() && chosen[k].offset + chosen[k].size <= begin) {
         ++k;
       }
       uint64_t cursor = begin;
       uint64_t left = 0;
       uint64_t firstLeft = 0;
-      for (size_t j = k; j < chosen.size() && chosen[j].address < end; ++j) {
-        uint64_t from = std::max(begin, chosen[j].address);
-        if (from > cursor) {
+      auto leave = [&](uint64_t to) {
+        if (to > cursor) {
           firstLeft = left == 0 ? cursor : firstLeft;
-          left += from - cursor;
+          left += to - cursor;
         }
-        cursor = std::max(cursor, std::min(end, chosen[j].address + chosen[j].size));
+      };
+      for (size_t j = k; j < chosen.size() && chosen[j].offset < end; ++j) {
+        leave(std::max(begin, chosen[j].offset));
+        cursor = std::max(cursor, std::min(end, chosen[j].offset + chosen[j].size));
       }
-      if (end > cursor) {
-        firstLeft = left == 0 ? cursor : firstLeft;
-        left += end - cursor;
-      }
+      leave(end);
       if (left != 0) {
-        piece.address = firstLeft;
+        piece.address = section.address + firstLeft;
         piece.size = left;
         piece.section = at;  // the binary's section, where the map's entry lies
         out.pieces.push_back(piece);
       }
     }
+    uint64_t start = section.address;
     std::stable_sort(out.pieces.begin() + static_cast<ptrdiff_t>(first), out.pieces.end(),
-                     [](const Piece& a, const Piece& b) { return a.address < b.address; });
+                     [start](const Piece& a, const Piece& b) {
+                       return a.address - start < b.address - start;
+                     });
   }
   addFileStructure(image, measure, out);
   return out;
