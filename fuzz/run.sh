@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
-targets=${*:-"mapfile_fuzz text_fuzz decode_dmd_fuzz demangle_fuzz dsym_fuzz dsym_modern_fuzz run_fuzz demangle_current_fuzz document_fuzz elf_fuzz"}
+targets=${*:-"mapfile_fuzz text_fuzz decode_dmd_fuzz demangle_fuzz dsym_fuzz dsym_modern_fuzz run_fuzz demangle_current_fuzz document_fuzz elf_fuzz layout_fuzz"}
 
 # libFuzzer itself ships apart from the compiler on Debian (libclang-rt-dev).
 has_libfuzzer() {
