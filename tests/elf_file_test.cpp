@@ -4,6 +4,7 @@
 #include "elf_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -418,13 +419,20 @@ TEST(ElfFile, RefusesBrokenFilesNamingWhatIsWrong) {
       {"two symbol tables", field(header(1) + builder.shTypeAt(), 4, 2),
        "two symbol tables: sections 1 and 4"},
   };
+  // The same from a file, which is read in pieces rather than whole.
+  std::string path = std::filesystem::temp_directory_path() /
+                     ("vorlith-bad-" + std::to_string(::getpid()) + ".elf");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string file = good;
     c.breakIt(file);
     expectThrowsWithMessage<std::runtime_error>([&] { (void)readElf(file, "bad.elf"); },
                                                 "bad.elf: " + c.message);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+    expectThrowsWithMessage<std::runtime_error>([&] { (void)readElf(path); },
+                                                path + ": " + c.message);
   }
+  std::filesystem::remove(path);
 }
 
 TEST(ElfNames, FindsEachNameUpToItsNul) {
