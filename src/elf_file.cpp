@@ -8,11 +8,12 @@
 //   [27] .symtab   SYMTAB    0000000000000000 003040 000360 18     28  18  8
 //   [28] .strtab   STRTAB    0000000000000000 0033a0 0001d8 00      0   0  1
 //
-// The file is read whole into memory. Its header is read by hand first, so that the places of
-// the two header tables are checked (and the extended counts of files with 65280 sections or
-// more resolved) before libelf trusts them; libelf then converts section headers and symbols of
-// either class and byte order. Every range libelf returns is checked again against the file, and
-// names are found in copies of their string tables, so the file's bytes go once it is read.
+// Only what the image needs is read: the header, the section header table, the symbol table
+// and the string tables. The header is read by hand first, so that the places of the two header
+// tables are checked (and the extended counts of files with 65280 sections or more resolved)
+// before libelf trusts them; libelf then converts section headers and symbols of either class
+// and byte order. Every range libelf returns is checked again against the file's size, and
+// names are found in copies of their string tables, which the image keeps.
 #include "elf_file.h"
 
 #include <fcntl.h>
@@ -288,7 +289,10 @@ HeaderTables readHeaderTables(uint64_t fileSize, const ReadAt& read, string_view
 }  // namespace detail
 
 bool looksLikeElf(string_view head) {
-  return head.substr(0, 4) == string_view("\x7f" "ELF", 4);
+  return head.substr(0, 4) == string_view(
+                                  "\x7f"
+                                  "ELF",
+                                  4);
 }
 
 bool Section::allocated() const {
@@ -372,8 +376,8 @@ class Reader {
     std::string bytes(length, '\0');
     size_t got = 0;
     while (got < length) {
-      ssize_t n = ::pread(input_.fd, bytes.data() + got, length - got,
-                          static_cast<off_t>(offset + got));
+      ssize_t n =
+          ::pread(input_.fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) {
         continue;
       }
@@ -448,8 +452,8 @@ class Reader {
         section.info = header.sh_info;
       }
       if (section.hasFileBytes() && !insideFile(section.offset, section.size, input_.size)) {
-        fail("truncated: section " + std::to_string(i) + " (offset " + hex(section.offset) +
-             ", " + std::to_string(section.size) + " bytes) lies past the end of the file (" +
+        fail("truncated: section " + std::to_string(i) + " (offset " + hex(section.offset) + ", " +
+             std::to_string(section.size) + " bytes) lies past the end of the file (" +
              std::to_string(input_.size) + " bytes)");
       }
       image_.sections.push_back(section);
@@ -509,8 +513,8 @@ class Reader {
   void readNames() {
     names_ = std::make_shared<NameTables>();
     if (tables_.nameTableIndex != kShnUndef) {
-      names_->sections = stringTable(image_.sections[tables_.nameTableIndex],
-                                     "the section name string table");
+      names_->sections =
+          stringTable(image_.sections[tables_.nameTableIndex], "the section name string table");
       nameSections(names_->sections);
     }
     nameOffsets_ = {};
@@ -568,8 +572,8 @@ class Reader {
     if (extendedIndexes_ != nullptr) {
       if (extendedIndexes_->size / 4 < count || !extendedIndexes_->hasFileBytes()) {
         fail("the extended section index table (" + describe(*extendedIndexes_) + ") has " +
-             std::to_string(extendedIndexes_->size / 4) + " entries for " +
-             std::to_string(count) + " symbols");
+             std::to_string(extendedIndexes_->size / 4) + " entries for " + std::to_string(count) +
+             " symbols");
       }
       indexes = dataOf(*extendedIndexes_, extendedIndexes_->size);
     }

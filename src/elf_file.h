@@ -37,10 +37,10 @@ struct Section {
 
 struct Symbol {
   std::string_view name;
-  uint64_t value = 0;  // st_value: the address (for STT_TLS: the offset in the TLS block)
-  uint64_t size = 0;   // st_size
-  uint8_t type = 0;    // STT_*
-  uint8_t binding = 0;  // STB_*
+  uint64_t value = 0;      // st_value: the address (for STT_TLS: the offset in the TLS block)
+  uint64_t size = 0;       // st_size
+  uint8_t type = 0;        // STT_*
+  uint8_t binding = 0;     // STB_*
   uint8_t visibility = 0;  // STV_* (the low bits of st_other)
   // st_shndx, SHN_* values kept as they are, extended indexes (SHN_XINDEX) resolved. 32 bits
   // wide because a resolved index may pass 65535; a value below SHN_LORESERVE, or any value with
