@@ -95,25 +95,6 @@ void requireInside(string_view name, uint64_t offset, uint64_t size, uint64_t fi
   }
 }
 
-// A name from the file as a message shows it: printable ASCII, the rest as \xNN, at most 80.
-std::string shown(string_view text) {
-  std::string out;
-  for (char c : text.substr(0, 80)) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else {
-      out += "\\x";
-      out += "0123456789abcdef"[byte >> 4];
-      out += "0123456789abcdef"[byte & 15];
-    }
-  }
-  if (text.size() > 80) {
-    out += "...";
-  }
-  return out;
-}
-
 }  // namespace
 
 namespace detail {
@@ -314,6 +295,25 @@ bool canReadElf() {
 }
 
 namespace {
+
+// A name from the file as a message shows it: printable ASCII, the rest as \xNN, at most 80.
+std::string shown(string_view text) {
+  std::string out;
+  for (char c : text.substr(0, 80)) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += "0123456789abcdef"[byte >> 4];
+      out += "0123456789abcdef"[byte & 15];
+    }
+  }
+  if (text.size() > 80) {
+    out += "...";
+  }
+  return out;
+}
 
 struct ElfEnd {
   void operator()(Elf* elf) const { elf_end(elf); }
