@@ -97,7 +97,7 @@ SymbolFiles millionSymbols() {
 
 // The peak resident memory of elf_probe reading `path`, in bytes, as the probe measures it,
 // and whether the file was read.
-std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
+[[maybe_unused]] std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
   std::string report = path + ".peak";
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -117,7 +117,7 @@ std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
   return {peak, outcome == "read"};
 }
 
-std::string writeTemporary(const std::string& bytes, const std::string& tag) {
+[[maybe_unused]] std::string writeTemporary(const std::string& bytes, const std::string& tag) {
   std::string path = std::filesystem::temp_directory_path() /
                      ("vorlith-elf-" + tag + "-" + std::to_string(::getpid()) + ".elf");
   std::ofstream(path, std::ios::binary) << bytes;
