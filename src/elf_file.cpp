@@ -8,11 +8,12 @@
 //   [27] .symtab   SYMTAB    0000000000000000 003040 000360 18     28  18  8
 //   [28] .strtab   STRTAB    0000000000000000 0033a0 0001d8 00      0   0  1
 //
-// The file is read whole into memory. Its header is read by hand first, so that the places of
-// the two header tables are checked (and the extended counts of files with 65280 sections or
-// more resolved) before libelf trusts them; libelf then converts section headers and symbols of
-// either class and byte order. Every range libelf returns is checked again against the file, and
-// names are found in copies of their string tables, so the file's bytes go once it is read.
+// Only what the image needs is read: the header, the section header table, the symbol table
+// and the string tables. The header is read by hand first, so that the places of the two header
+// tables are checked (and the extended counts of files with 65280 sections or more resolved)
+// before libelf trusts them; libelf then converts section headers and symbols of either class
+// and byte order. Every range libelf returns is checked again against the file's size, and
+// names are found in copies of their string tables, which the image keeps.
 #include "elf_file.h"
 
 #include <fcntl.h>
@@ -94,25 +95,6 @@ void requireInside(string_view name, uint64_t offset, uint64_t size, uint64_t fi
   }
 }
 
-// A name from the file as a message shows it: printable ASCII, the rest as \xNN, at most 80.
-std::string shown(string_view text) {
-  std::string out;
-  for (char c : text.substr(0, 80)) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f) {
-      out += c;
-    } else {
-      out += "\\x";
-      out += "0123456789abcdef"[byte >> 4];
-      out += "0123456789abcdef"[byte & 15];
-    }
-  }
-  if (text.size() > 80) {
-    out += "...";
-  }
-  return out;
-}
-
 }  // namespace
 
 namespace detail {
@@ -174,7 +156,8 @@ bool namesInTable(string_view table, std::span<const uint32_t> offsets,
   return true;
 }
 
-HeaderTables readHeaderTables(string_view bytes, string_view name) {
+HeaderTables readHeaderTables(uint64_t fileSize, const ReadAt& read, string_view name) {
+  std::string bytes = read(0, static_cast<size_t>(std::min<uint64_t>(fileSize, 64)));
   if (!looksLikeElf(bytes)) {
     fail(name, "not an ELF file (it does not begin with \\x7fELF)");
   }
@@ -220,7 +203,7 @@ HeaderTables readHeaderTables(string_view bytes, string_view name) {
     fail(name, "the ELF header says it takes " + std::to_string(tables.headerSize) +
                    " bytes, less than the " + std::to_string(headerSize) + " of its class");
   }
-  requireInside(name, 0, tables.headerSize, bytes.size(), "the ELF header");
+  requireInside(name, 0, tables.headerSize, fileSize, "the ELF header");
 
   if (tables.sectionOffset == 0 && sectionCount != 0) {
     fail(name, "the header lists " + std::to_string(sectionCount) +
@@ -235,21 +218,25 @@ HeaderTables readHeaderTables(string_view bytes, string_view name) {
     }
     // Section 0 holds what the header's fields cannot: the count from 65280 sections on, the
     // index of the name table past 65279, the program header count past 65534.
-    requireInside(name, tables.sectionOffset, sectionEntry, bytes.size(),
-                  "the first section header");
-    size_t first = static_cast<size_t>(tables.sectionOffset);
-    uint64_t firstSize = number(first + (tables.is64 ? 32 : 20), word);
-    firstLink = number(first + (tables.is64 ? 40 : 24), 4);
-    firstInfo = number(first + (tables.is64 ? 44 : 28), 4);
+    requireInside(name, tables.sectionOffset, sectionEntry, fileSize, "the first section header");
+    std::string first = read(tables.sectionOffset, sectionEntry);
+    auto field = [&](size_t at, size_t width) {
+      return readNumber(first, at, width, tables.bigEndian);
+    };
+    uint64_t firstSize = field(tables.is64 ? 32 : 20, word);
+    firstLink = field(tables.is64 ? 40 : 24, 4);
+    firstInfo = field(tables.is64 ? 44 : 28, 4);
     if (sectionCount == 0) {
       sectionCount = firstSize;
     }
     uint64_t tableSize = 0;
-    if (__builtin_mul_overflow(sectionCount, sectionEntry, &tableSize)) {
+    // Sections are numbered in 32 bits (sh_link); a larger count would need a file of 160 GB.
+    if (sectionCount > UINT32_MAX ||
+        __builtin_mul_overflow(sectionCount, sectionEntry, &tableSize)) {
       fail(name, "the section header table's size overflows: " + std::to_string(sectionCount) +
                      " sections");
     }
-    requireInside(name, tables.sectionOffset, tableSize, bytes.size(),
+    requireInside(name, tables.sectionOffset, tableSize, fileSize,
                   "the section header table of " + std::to_string(sectionCount) + " sections");
     tables.sectionCount = sectionCount;
     tables.sectionEntrySize = sectionEntry;
@@ -272,7 +259,7 @@ HeaderTables readHeaderTables(string_view bytes, string_view name) {
                      " bytes; this class has " + std::to_string(programEntry));
     }
     // At most 2^32 entries of 56 bytes: no overflow.
-    requireInside(name, tables.programOffset, programCount * programEntry, bytes.size(),
+    requireInside(name, tables.programOffset, programCount * programEntry, fileSize,
                   "the program header table of " + std::to_string(programCount) + " entries");
     tables.programCount = programCount;
     tables.programEntrySize = programEntry;
@@ -283,7 +270,10 @@ HeaderTables readHeaderTables(string_view bytes, string_view name) {
 }  // namespace detail
 
 bool looksLikeElf(string_view head) {
-  return head.substr(0, 4) == string_view("\x7f" "ELF", 4);
+  return head.substr(0, 4) == string_view(
+                                  "\x7f"
+                                  "ELF",
+                                  4);
 }
 
 bool Section::allocated() const {
@@ -306,22 +296,51 @@ bool canReadElf() {
 
 namespace {
 
+// A name from the file as a message shows it: printable ASCII, the rest as \xNN, at most 80.
+std::string shown(string_view text) {
+  std::string out;
+  for (char c : text.substr(0, 80)) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += "0123456789abcdef"[byte >> 4];
+      out += "0123456789abcdef"[byte & 15];
+    }
+  }
+  if (text.size() > 80) {
+    out += "...";
+  }
+  return out;
+}
+
 struct ElfEnd {
   void operator()(Elf* elf) const { elf_end(elf); }
 };
 
-// One reading of one file's bytes, which it may not change (libelf reads them in place).
+// Where the file's bytes are: all in memory, or in an open file that is read in the pieces the
+// reader needs (its headers, section header table, symbol table and string tables).
+struct Input {
+  uint64_t size = 0;
+  char* memory = nullptr;  // the whole file, which libelf reads in place
+  int fd = -1;
+};
+
+// One reading of one file.
 class Reader {
  public:
-  Reader(char* bytes, size_t size, string_view name) : bytes_(bytes, size), name_(name) {}
+  Reader(const Input& input, string_view name) : input_(input), name_(name) {}
 
   Image run() {
-    tables_ = detail::readHeaderTables(bytes_, name_);
+    tables_ = detail::readHeaderTables(
+        input_.size, [this](uint64_t offset, size_t length) { return readAt(offset, length); },
+        name_);
     image_.is64 = tables_.is64;
     image_.bigEndian = tables_.bigEndian;
     image_.machine = tables_.machine;
     image_.fileType = tables_.fileType;
-    image_.fileSize = bytes_.size();
+    image_.fileSize = input_.size;
     image_.elfHeader = {0, tables_.headerSize};
     if (tables_.programCount > 0) {
       image_.programHeaders = {tables_.programOffset,
@@ -338,7 +357,7 @@ class Reader {
     if (symbolTable_ != nullptr) {
       readSymbols();
     }
-    image_.storage = std::move(storage_);
+    image_.storage = std::move(names_);
     return std::move(image_);
   }
 
@@ -347,6 +366,30 @@ class Reader {
 
   [[noreturn]] void failLibelf(const std::string& what) const {
     fail(what + ": " + elf_errmsg(-1));
+  }
+
+  // [offset, offset + length), which the caller checked lies inside the file.
+  std::string readAt(uint64_t offset, size_t length) const {
+    if (input_.memory != nullptr) {
+      return std::string(input_.memory + offset, length);
+    }
+    std::string bytes(length, '\0');
+    size_t got = 0;
+    while (got < length) {
+      ssize_t n =
+          ::pread(input_.fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n < 0) {
+        fail(std::strerror(errno));
+      }
+      if (n == 0) {
+        fail("the file shrank while it was read");
+      }
+      got += static_cast<size_t>(n);
+    }
+    return bytes;
   }
 
   std::string describe(const Section& section) const {
@@ -366,11 +409,17 @@ class Reader {
 
   void open() {
     startLibelf();
-    // The header's ranges are checked already; libelf's own reading of them must agree.
-    elf_.reset(elf_memory(const_cast<char*>(bytes_.data()), bytes_.size()));
+    // In memory libelf reads the bytes in place; from a file (ELF_C_READ, not mapped) it reads
+    // the section headers, and a section's contents when asked for them, with pread.
+    if (input_.memory != nullptr) {
+      elf_.reset(elf_memory(input_.memory, static_cast<size_t>(input_.size)));
+    } else {
+      elf_.reset(elf_begin(input_.fd, ELF_C_READ, nullptr));
+    }
     if (!elf_ || elf_kind(elf_.get()) != ELF_K_ELF) {
       failLibelf("libelf cannot read it");
     }
+    // The header's ranges are checked already; libelf's own reading of them must agree.
     size_t count = 0;
     if (elf_getshdrnum(elf_.get(), &count) != 0) {
       failLibelf("libelf cannot count its sections");
@@ -402,11 +451,10 @@ class Reader {
         section.link = header.sh_link;
         section.info = header.sh_info;
       }
-      if (section.hasFileBytes() &&
-          !insideFile(section.offset, section.size, bytes_.size())) {
-        fail("truncated: section " + std::to_string(i) + " (offset " + hex(section.offset) +
-             ", " + std::to_string(section.size) + " bytes) lies past the end of the file (" +
-             std::to_string(bytes_.size()) + " bytes)");
+      if (section.hasFileBytes() && !insideFile(section.offset, section.size, input_.size)) {
+        fail("truncated: section " + std::to_string(i) + " (offset " + hex(section.offset) + ", " +
+             std::to_string(section.size) + " bytes) lies past the end of the file (" +
+             std::to_string(input_.size) + " bytes)");
       }
       image_.sections.push_back(section);
       nameOffsets_.push_back(header.sh_name);
@@ -443,9 +491,9 @@ class Reader {
     }
   }
 
-  // The bytes of a string table, checked: a string table, inside the file, and empty or ending
-  // with a NUL, so that no name can run past it.
-  string_view stringTable(const Section& section, const char* role) const {
+  // The bytes of a string table, checked: a string table, inside the file (as every section
+  // with bytes is), and empty or ending with a NUL, so that no name can run past it.
+  std::string stringTable(const Section& section, const char* role) const {
     if (section.type != kShtStrtab) {
       fail(role + (", " + describe(section)) + ", is not a string table (type " +
            std::to_string(section.type) + ")");
@@ -453,43 +501,32 @@ class Reader {
     if (section.size == 0) {
       return {};
     }
-    string_view table = bytes_.substr(section.offset, section.size);
+    std::string table = readAt(section.offset, static_cast<size_t>(section.size));
     if (table.back() != '\0') {
       fail(role + (", " + describe(section)) + ", does not end with a NUL byte");
     }
     return table;
   }
 
-  // Names the sections, then copies the two string tables (one when they are the same
-  // section) into the image's storage, so that the names outlive the file's bytes.
+  // Copies the section name table and names the sections, then the symbols' string table
+  // (unless it is the same section): the image keeps these copies, not the file.
   void readNames() {
-    string_view sectionNames;
+    names_ = std::make_shared<NameTables>();
     if (tables_.nameTableIndex != kShnUndef) {
-      sectionNames = stringTable(image_.sections[tables_.nameTableIndex],
-                                 "the section name string table");
-      nameSections(sectionNames);
+      names_->sections =
+          stringTable(image_.sections[tables_.nameTableIndex], "the section name string table");
+      nameSections(names_->sections);
     }
-    string_view symbolNames;
-    if (symbolNames_ != nullptr) {
-      symbolNames = stringTable(*symbolNames_, "the symbol table's string table");
+    nameOffsets_ = {};
+    if (symbolNames_ == nullptr) {
+      return;
     }
-    bool shared = symbolNames_ != nullptr && symbolNames_->index == tables_.nameTableIndex;
-    auto storage = std::make_shared<std::string>();
-    storage->reserve(sectionNames.size() + (shared ? 0 : symbolNames.size()));
-    storage->append(sectionNames);
-    if (!shared) {
-      storage->append(symbolNames);
+    if (symbolNames_->index == tables_.nameTableIndex) {
+      symbolNameTable_ = names_->sections;
+    } else {
+      names_->symbols = stringTable(*symbolNames_, "the symbol table's string table");
+      symbolNameTable_ = names_->symbols;
     }
-    string_view copy = *storage;
-    string_view sectionCopy = copy.substr(0, sectionNames.size());
-    for (Section& section : image_.sections) {
-      if (!section.name.empty()) {
-        section.name = sectionCopy.substr(
-            static_cast<size_t>(section.name.data() - sectionNames.data()), section.name.size());
-      }
-    }
-    symbolNamesCopy_ = shared ? sectionCopy : copy.substr(sectionNames.size());
-    storage_ = std::move(storage);
   }
 
   void nameSections(string_view table) {
@@ -504,7 +541,6 @@ class Reader {
     for (size_t i = 0; i < names.size(); ++i) {
       image_.sections[i].name = names[i];
     }
-    nameOffsets_ = {};
   }
 
   Elf_Data* dataOf(const Section& section, uint64_t expectedSize) const {
@@ -536,8 +572,8 @@ class Reader {
     if (extendedIndexes_ != nullptr) {
       if (extendedIndexes_->size / 4 < count || !extendedIndexes_->hasFileBytes()) {
         fail("the extended section index table (" + describe(*extendedIndexes_) + ") has " +
-             std::to_string(extendedIndexes_->size / 4) + " entries for " +
-             std::to_string(count) + " symbols");
+             std::to_string(extendedIndexes_->size / 4) + " entries for " + std::to_string(count) +
+             " symbols");
       }
       indexes = dataOf(*extendedIndexes_, extendedIndexes_->size);
     }
@@ -582,9 +618,9 @@ class Reader {
     }
     std::vector<string_view> names;
     size_t outside = 0;
-    if (!detail::namesInTable(symbolNamesCopy_, nameOffsets, names, &outside)) {
+    if (!detail::namesInTable(symbolNameTable_, nameOffsets, names, &outside)) {
       fail("a symbol's name (offset " + std::to_string(nameOffsets[outside]) +
-           ") lies outside its string table (" + std::to_string(symbolNamesCopy_.size()) +
+           ") lies outside its string table (" + std::to_string(symbolNameTable_.size()) +
            " bytes)");
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -592,7 +628,13 @@ class Reader {
     }
   }
 
-  string_view bytes_;
+  // The copies of the string tables that the names point into, filled once each.
+  struct NameTables {
+    std::string sections;
+    std::string symbols;
+  };
+
+  Input input_;
   string_view name_;
   detail::HeaderTables tables_;
   std::unique_ptr<Elf, ElfEnd> elf_;
@@ -601,17 +643,21 @@ class Reader {
   const Section* symbolTable_ = nullptr;
   const Section* symbolNames_ = nullptr;
   const Section* extendedIndexes_ = nullptr;
-  string_view symbolNamesCopy_;  // into storage_
-  std::shared_ptr<std::string> storage_;
+  std::shared_ptr<NameTables> names_;
+  string_view symbolNameTable_;  // into names_
 };
 
-// Parses bytes the caller owns and lets libelf read in place.
-Image parse(char* bytes, size_t size, string_view name) {
+Image parse(const Input& input, string_view name) {
   try {
-    return Reader(bytes, size, name).run();
+    return Reader(input, name).run();
   } catch (const std::bad_alloc&) {
     fail(name, "out of memory");
   }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ino == b.st_ino;
 }
 
 }  // namespace
@@ -625,49 +671,28 @@ Image readElf(const std::string& path) {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
+  struct stat before;
+  if (::fstat(fd, &before) != 0) {
     fail(path, std::strerror(errno));
   }
-  if (!S_ISREG(info.st_mode)) {
+  if (!S_ISREG(before.st_mode)) {
     fail(path, "not a regular file");
   }
-  auto size = static_cast<size_t>(info.st_size);
-  std::unique_ptr<char[]> bytes;
-  try {
-    bytes = std::make_unique_for_overwrite<char[]>(std::max<size_t>(size, 1));
-  } catch (const std::bad_alloc&) {
-    fail(path, "out of memory");
+  // Only the parts the image needs are read: the code, data and debug information of a large
+  // program are most of its bytes, and reading them would cost more than reading its map. A
+  // file that changes meanwhile is refused, as one that cannot be read whole would be.
+  Image image = parse({.size = static_cast<uint64_t>(before.st_size), .fd = fd}, path);
+  struct stat after;
+  if (::fstat(fd, &after) != 0 || !sameFile(before, after)) {
+    fail(path, "the file changed while it was read");
   }
-  size_t got = 0;
-  while (got < size) {
-    ssize_t n = ::read(fd, bytes.get() + got, size - got);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      fail(path, std::strerror(errno));
-    }
-    if (n == 0) {
-      fail(path, "the file shrank while it was read");
-    }
-    got += static_cast<size_t>(n);
-  }
-  char probe;
-  ssize_t more;
-  do {
-    more = ::read(fd, &probe, 1);
-  } while (more < 0 && errno == EINTR);
-  if (more > 0) {
-    fail(path, "the file grew while it was read");
-  }
-  return parse(bytes.get(), size, path);
+  return image;
 }
 
 Image readElf(string_view bytes, string_view name) {
   // libelf takes a writable image; it gets a copy of its own.
   std::string copy(bytes);
-  return parse(copy.data(), copy.size(), name);
+  return parse({.size = copy.size(), .memory = copy.data()}, name);
 }
 
 #else  // no libelf

@@ -37,10 +37,10 @@ struct Section {
 
 struct Symbol {
   std::string_view name;
-  uint64_t value = 0;  // st_value: the address (for STT_TLS: the offset in the TLS block)
-  uint64_t size = 0;   // st_size
-  uint8_t type = 0;    // STT_*
-  uint8_t binding = 0;  // STB_*
+  uint64_t value = 0;      // st_value: the address (for STT_TLS: the offset in the TLS block)
+  uint64_t size = 0;       // st_size
+  uint8_t type = 0;        // STT_*
+  uint8_t binding = 0;     // STB_*
   uint8_t visibility = 0;  // STV_* (the low bits of st_other)
   // st_shndx, SHN_* values kept as they are, extended indexes (SHN_XINDEX) resolved. 32 bits
   // wide because a resolved index may pass 65535; a value below SHN_LORESERVE, or any value with
@@ -79,9 +79,11 @@ struct Image {
   std::shared_ptr<const void> storage;
 };
 
-// Reads the whole file (a regular file, read whole or refused) and parses it. Throws
-// std::runtime_error "path: what is wrong" (not ELF, truncated, a header or table past the end of
-// the file, sizes that overflow, a string table without a final NUL, out of memory...).
+// Reads a regular file and parses it: its header and section header table, its symbol table
+// and string tables, never the rest (code, data and debug information are most of a program's
+// bytes); a file that changes while it is read is refused. Throws std::runtime_error
+// "path: what is wrong" (not ELF, truncated, a header or table past the end of the file, sizes
+// that overflow, a string table without a final NUL, out of memory...).
 [[nodiscard]] Image readElf(const std::string& path);
 // The same from bytes in memory (tests, fuzzing); `name` stands for the path in messages.
 [[nodiscard]] Image readElf(std::string_view bytes, std::string_view name);

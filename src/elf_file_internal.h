@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,9 +39,14 @@ struct HeaderTables {
   uint64_t nameTableIndex = 0;  // e_shstrndx resolved; 0 (SHN_UNDEF) when there is none
 };
 
-// Reads and checks the header of `bytes`: an ELF file of a known class and byte order whose
-// header, program header table and section header table lie inside it, with entries of their
-// class's size. Throws std::runtime_error "name: what is wrong".
-[[nodiscard]] HeaderTables readHeaderTables(std::string_view bytes, std::string_view name);
+// Reads `length` bytes at `offset` of a file, a range the caller checked lies inside it.
+using ReadAt = std::function<std::string(uint64_t offset, size_t length)>;
+
+// Reads and checks the header of a file of `fileSize` bytes: an ELF file of a known class and
+// byte order whose header, program header table and section header table lie inside it, with
+// entries of their class's size. Reads the header and section 0's entry, nothing else. Throws
+// std::runtime_error "name: what is wrong".
+[[nodiscard]] HeaderTables readHeaderTables(uint64_t fileSize, const ReadAt& read,
+                                            std::string_view name);
 
 }  // namespace vorlith::elf::detail

@@ -19,6 +19,7 @@
 
 #include "elf_file.h"
 #include "elf_file_internal.h"
+#include "support/best_of.h"
 #include "support/elf_builder.h"
 
 using elftest::ElfBuilder;
@@ -38,18 +39,6 @@ namespace {
 // benign time, a quadratic one at these sizes is thousands of times slower.
 constexpr double kWideRatio = 500;
 constexpr double kBenignFloor = 0.02;
-
-template <typename Fn>
-double bestOf(int runs, Fn&& fn) {
-  double best = 1e300;
-  for (int k = 0; k < runs; ++k) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
 
 // A 64-bit file whose .symtab holds `count` symbols named at `offsets` in `strings`.
 std::string fileOfSymbols(const std::vector<uint32_t>& offsets, const std::string& strings) {
@@ -108,7 +97,7 @@ SymbolFiles millionSymbols() {
 
 // The peak resident memory of elf_probe reading `path`, in bytes, as the probe measures it,
 // and whether the file was read.
-std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
+[[maybe_unused]] std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
   std::string report = path + ".peak";
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -128,7 +117,7 @@ std::pair<long, bool> peakMemoryOfProbe(const std::string& path) {
   return {peak, outcome == "read"};
 }
 
-std::string writeTemporary(const std::string& bytes, const std::string& tag) {
+[[maybe_unused]] std::string writeTemporary(const std::string& bytes, const std::string& tag) {
   std::string path = std::filesystem::temp_directory_path() /
                      ("vorlith-elf-" + tag + "-" + std::to_string(::getpid()) + ".elf");
   std::ofstream(path, std::ios::binary) << bytes;
@@ -154,8 +143,7 @@ TEST(HostileElf, NamesSharingOneLongStringAreSearchedOnce) {
     std::vector<std::string_view> names;
     size_t outside = 0;
     uint64_t scanned = 0;
-    ASSERT_TRUE(
-        vorlith::elf::detail::namesInTable(table, offsets, names, &outside, &scanned));
+    ASSERT_TRUE(vorlith::elf::detail::namesInTable(table, offsets, names, &outside, &scanned));
     EXPECT_LE(scanned, 3 * table.size() + 64 * offsets.size());
     for (size_t i : {size_t{0}, size_t{4711}, offsets.size() - 1}) {
       EXPECT_EQ(names[i].size(), table.size() - 1 - offsets[i]);
@@ -241,8 +229,8 @@ TEST(HostileElf, MemoryStaysInProportionToTheFile) {
     auto [peak, read] = peakMemoryOfProbe(path);
     std::filesystem::remove(path);
     EXPECT_EQ(read, c.read);
-    std::printf("[ hostile  ] %-34s file %9zu bytes, peak %10ld bytes (empty file %ld)\n",
-                c.label, c.bytes.size(), peak, baseline);
+    std::printf("[ hostile  ] %-34s file %9zu bytes, peak %10ld bytes (empty file %ld)\n", c.label,
+                c.bytes.size(), peak, baseline);
     EXPECT_LE(peak - baseline, kPerFileByte * static_cast<long>(c.bytes.size()) + kFixed);
   }
 #endif

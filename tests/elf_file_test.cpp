@@ -4,6 +4,7 @@
 #include "elf_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -90,9 +91,18 @@ TEST(ElfFile, TellsElfFilesByTheirMagic) {
     std::string_view head;
     bool elf;
   };
-  for (const Case& c : std::vector<Case>{{std::string_view("\x7f" "ELF\x02\x01", 6), true},
-                                         {std::string_view("\x7f" "ELF", 4), true},
-                                         {std::string_view("\x7f" "EL", 3), false},
+  for (const Case& c : std::vector<Case>{{std::string_view("\x7f"
+                                                           "ELF\x02\x01",
+                                                           6),
+                                          true},
+                                         {std::string_view("\x7f"
+                                                           "ELF",
+                                                           4),
+                                          true},
+                                         {std::string_view("\x7f"
+                                                           "EL",
+                                                           3),
+                                          false},
                                          {"", false},
                                          {"ELF\x7f", false},
                                          {"Archive member included", false},
@@ -306,8 +316,8 @@ TEST(ElfFile, KeepsOddButHarmlessSections) {
   // and in the file (.tbss, and a NOBITS section at the offset of what follows); an empty
   // symbol table is a symbol table with no symbols.
   ElfBuilder builder;
-  builder.add({.name = ".huge", .type = 8, .flags = 3, .address = 0x1000,
-               .noBitsSize = uint64_t{1} << 62});
+  builder.add(
+      {.name = ".huge", .type = 8, .flags = 3, .address = 0x1000, .noBitsSize = uint64_t{1} << 62});
   builder.add({.name = ".a", .type = 1, .flags = 2, .address = 0x1000, .bytes = "abcdefgh"});
   uint32_t b = builder.add({.name = ".b", .type = 1, .flags = 2, .address = 0x1004, .bytes = "ij"});
   builder.add({.name = ".strtab", .type = 3});
@@ -352,7 +362,8 @@ TEST(ElfFile, RefusesBrokenFilesNamingWhatIsWrong) {
       {"the magic alone", [](std::string& f) { f.resize(4); },
        "truncated: the ELF identification takes 16 bytes, the file has 4"},
       {"class 3", field(4, 1, 3), "unknown ELF class 3 (1 is 32-bit, 2 is 64-bit)"},
-      {"byte order 0", field(5, 1, 0), "unknown ELF byte order 0 (1 is little-endian, 2 is big-endian)"},
+      {"byte order 0", field(5, 1, 0),
+       "unknown ELF byte order 0 (1 is little-endian, 2 is big-endian)"},
       {"cut in the header", [](std::string& f) { f.resize(40); },
        "truncated: the ELF header takes 64 bytes, the file has 40"},
       {"a header too small", field(52, 2, 20),
@@ -363,7 +374,8 @@ TEST(ElfFile, RefusesBrokenFilesNamingWhatIsWrong) {
            " bytes)"},
       {"section headers far past the end", field(builder.shoffAt(), 8, 0xffffffffffffff00),
        "truncated: the first section header (offset 0xffffffffffffff00, 64 bytes) lies past "
-       "the end of the file (" + size + " bytes)"},
+       "the end of the file (" +
+           size + " bytes)"},
       {"section header entries of 32 bytes", field(builder.shentsizeAt(), 2, 32),
        "section header entries of 32 bytes; this class has 64"},
       {"sections without a table", field(builder.shoffAt(), 8, 0),
@@ -385,14 +397,16 @@ TEST(ElfFile, RefusesBrokenFilesNamingWhatIsWrong) {
        "the section name string table is section 6, past the last of 6 sections"},
       {"program headers past the end", field(builder.phnumAt(), 2, 1000),
        "truncated: the program header table of 1000 entries (offset 0x40, 56000 bytes) lies "
-       "past the end of the file (" + size + " bytes)"},
+       "past the end of the file (" +
+           size + " bytes)"},
       {"program header entries of 8 bytes", field(54, 2, 8),
        "program header entries of 8 bytes; this class has 56"},
       {"a section past the end", field(header(1) + builder.shOffsetAt(), 8, good.size() - 8),
        "truncated: section 1 (offset " + hexOf(good.size() - 8) +
            ", 32 bytes) lies past the end of the file (" + size + " bytes)"},
       {"a section whose end overflows", field(header(1) + builder.shSizeAt(), 8, ~uint64_t{0}),
-       "truncated: section 1 (offset " + hexOf(builder.get(good, header(1) + builder.shOffsetAt(), 8)) +
+       "truncated: section 1 (offset " +
+           hexOf(builder.get(good, header(1) + builder.shOffsetAt(), 8)) +
            ", 18446744073709551615 bytes) lies past the end of the file (" + size + " bytes)"},
       {"a string table without its final NUL", field(strtabOffset + strtabSize - 1, 1, 'x'),
        "the symbol table's string table, section 3 (.strtab), does not end with a NUL byte"},
@@ -418,13 +432,20 @@ TEST(ElfFile, RefusesBrokenFilesNamingWhatIsWrong) {
       {"two symbol tables", field(header(1) + builder.shTypeAt(), 4, 2),
        "two symbol tables: sections 1 and 4"},
   };
+  // The same from a file, which is read in pieces rather than whole.
+  std::string path = std::filesystem::temp_directory_path() /
+                     ("vorlith-bad-" + std::to_string(::getpid()) + ".elf");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string file = good;
     c.breakIt(file);
     expectThrowsWithMessage<std::runtime_error>([&] { (void)readElf(file, "bad.elf"); },
                                                 "bad.elf: " + c.message);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+    expectThrowsWithMessage<std::runtime_error>([&] { (void)readElf(path); },
+                                                path + ": " + c.message);
   }
+  std::filesystem::remove(path);
 }
 
 TEST(ElfNames, FindsEachNameUpToItsNul) {
@@ -434,7 +455,8 @@ TEST(ElfNames, FindsEachNameUpToItsNul) {
   std::vector<std::string_view> names;
   size_t outside = 99;
   ASSERT_TRUE(namesInTable(table, offsets, names, &outside));
-  EXPECT_EQ(names, (std::vector<std::string_view>{"main", "counter", "nter", "", "", "x", "counter"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string_view>{"main", "counter", "nter", "", "", "x", "counter"}));
   // Each name is a view into the table.
   EXPECT_EQ(names[2].data(), table.data() + 9);
 

@@ -28,6 +28,7 @@
 #include "demangle.h"
 #include "dsym.h"
 #include "mapfile.h"
+#include "support/best_of.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 #include "zel/utils/text.h"
@@ -56,19 +57,6 @@ constexpr double kWideRatio = 500;
 constexpr double kBenignFloor = 0.02;
 
 constexpr size_t kMB = 1 << 20;
-
-// The best of `runs` timings of `fn`, in seconds: the least disturbed by other work.
-template <typename Fn>
-double bestOf(int runs, Fn&& fn) {
-  double best = 1e300;
-  for (int k = 0; k < runs; ++k) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
 
 // Prints both times under `label` and fails when the hostile input took more than
 // kWideRatio times as long as the benign one.

@@ -15,7 +15,7 @@ struct SectionSpec {
   uint32_t type = 1;  // SHT_PROGBITS
   uint64_t flags = 0;
   uint64_t address = 0;
-  std::string bytes{};     // the contents in the file
+  std::string bytes{};      // the contents in the file
   uint64_t noBitsSize = 0;  // sh_size of a SHT_NOBITS section, which has no bytes
   uint32_t link = 0;
   uint32_t info = 0;
@@ -27,8 +27,8 @@ struct SymbolSpec {
   std::string name{};
   uint64_t value = 0;
   uint64_t size = 0;
-  uint8_t type = 0;     // STT_*
-  uint8_t binding = 0;  // STB_*
+  uint8_t type = 0;      // STT_*
+  uint8_t binding = 0;   // STB_*
   uint16_t section = 0;  // st_shndx as written
 };
 
@@ -150,7 +150,7 @@ class ElfBuilder {
     put(h, 20, 4, 1);
     size_t w = is64_ ? 8 : 4;
     put(h, 24 + w, w, programCount > 0 ? headerSize() : 0);  // e_phoff
-    put(h, 24 + 2 * w, w, sectionOffset);                     // e_shoff
+    put(h, 24 + 2 * w, w, sectionOffset);                    // e_shoff
     size_t small = is64_ ? 52 : 40;
     put(h, small, 2, headerSize());
     put(h, small + 2, 2, programEntry);

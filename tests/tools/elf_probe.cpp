@@ -65,12 +65,11 @@ int main(int argc, char** argv) {
     range("program", image.programHeaders);
     range("sections", image.sectionHeaders);
     for (const auto& s : image.sections) {
-      std::printf("section %u %u %llu %llu %llu %llu %llu %u %u ", s.index, s.type,
-                  static_cast<unsigned long long>(s.flags),
-                  static_cast<unsigned long long>(s.address),
-                  static_cast<unsigned long long>(s.offset),
-                  static_cast<unsigned long long>(s.size),
-                  static_cast<unsigned long long>(s.alignment), s.link, s.info);
+      std::printf(
+          "section %u %u %llu %llu %llu %llu %llu %u %u ", s.index, s.type,
+          static_cast<unsigned long long>(s.flags), static_cast<unsigned long long>(s.address),
+          static_cast<unsigned long long>(s.offset), static_cast<unsigned long long>(s.size),
+          static_cast<unsigned long long>(s.alignment), s.link, s.info);
       print(s.name);
     }
     for (const auto& s : image.symbols) {
