@@ -46,8 +46,8 @@ bool samePieces(const vorlith::PieceLayout& a, const vorlith::PieceLayout& b) {
   for (size_t i = 0; i < a.pieces.size(); ++i) {
     const vorlith::Piece& x = a.pieces[i];
     const vorlith::Piece& y = b.pieces[i];
-    if (x.address != y.address || x.size != y.size || x.name != y.name ||
-        x.section != y.section || x.role != y.role) {
+    if (x.address != y.address || x.size != y.size || x.name != y.name || x.section != y.section ||
+        x.role != y.role) {
       return false;
     }
   }

@@ -207,8 +207,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     if (top.kind == Kind::Leaf && isSectionMember(top.key)) {
       DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "section" ? leaf.section : top.key == "kind" ? leaf.kind : leaf.object) =
-          doc_.text->copy(s);
+      (top.key == "section" ? leaf.section
+       : top.key == "kind"  ? leaf.kind
+                            : leaf.object) = doc_.text->copy(s);
       return true;
     }
     return misplaced("a string");

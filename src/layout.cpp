@@ -77,7 +77,7 @@ struct Candidate {
   uint64_t offset = 0;
   uint64_t size = 0;
   string_view name;
-  int rank = 0;  // of its binding: global before weak before local
+  int rank = 0;      // of its binding: global before weak before local
   size_t order = 0;  // in the symbol table
 };
 
@@ -120,9 +120,8 @@ void chooseSymbols(const elf::Image& image, BinarySections& binary) {
   const std::vector<LayoutSection>& sections = binary.out->sections;
   for (size_t order = 0; order < image.symbols.size(); ++order) {
     const elf::Symbol& symbol = image.symbols[order];
-    bool sized = symbol.type == kSttObject || symbol.type == kSttFunc ||
-                 symbol.type == kSttTls || symbol.type == kSttGnuIfunc ||
-                 symbol.type == kSttNotype;
+    bool sized = symbol.type == kSttObject || symbol.type == kSttFunc || symbol.type == kSttTls ||
+                 symbol.type == kSttGnuIfunc || symbol.type == kSttNotype;
     if (!sized || symbol.size == 0 || !symbol.inSection() ||
         symbol.sectionIndex >= binary.layoutIndex.size()) {
       continue;
@@ -290,9 +289,8 @@ void requireSameLink(const elf::Image& image, string_view path, const MapSection
       continue;
     }
     auto found = byName.find(section.name);
-    std::string inMap = "section " + std::string(section.name) + " is at " +
-                        hex(section.address) + " with " + std::to_string(section.size) +
-                        " bytes in the map";
+    std::string inMap = "section " + std::string(section.name) + " is at " + hex(section.address) +
+                        " with " + std::to_string(section.size) + " bytes in the map";
     if (found == byName.end()) {
       if (traitsOfSectionName(section.name, section.address).loaded) {
         throw std::runtime_error(std::string(path) +
@@ -352,9 +350,8 @@ void addSectionStarts(std::vector<Symbol>& symbols, const MapSections& sections)
   for (const MapSection& section : list) {
     Symbol start{section.address, section.name, section.line};
     // ld.lld and mold list the section as a row of its own, which already is its start.
-    auto [from, to] = std::equal_range(symbols.begin(),
-                                       symbols.begin() + static_cast<ptrdiff_t>(listed), start,
-                                       before);
+    auto [from, to] = std::equal_range(
+        symbols.begin(), symbols.begin() + static_cast<ptrdiff_t>(listed), start, before);
     bool present = std::any_of(from, to, [&](const Symbol& s) { return s.name == section.name; });
     if (!present) {
       symbols.push_back(start);
@@ -578,10 +575,9 @@ PieceLayout layoutBinaryWithMap(const elf::Image& image, string_view path,
       }
     }
     uint64_t start = section.address;
-    std::stable_sort(out.pieces.begin() + static_cast<ptrdiff_t>(first), out.pieces.end(),
-                     [start](const Piece& a, const Piece& b) {
-                       return a.address - start < b.address - start;
-                     });
+    std::stable_sort(
+        out.pieces.begin() + static_cast<ptrdiff_t>(first), out.pieces.end(),
+        [start](const Piece& a, const Piece& b) { return a.address - start < b.address - start; });
   }
   addFileStructure(image, measure, out);
   return out;

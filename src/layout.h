@@ -87,17 +87,16 @@ void addSectionStarts(std::vector<Symbol>& symbols, const MapSections& sections)
 // Sizes every symbol of `symbols` (sorted, after addSectionStarts) within its section, as
 // `measure` counts: 0 for an entry outside the sections counted, outside its section's range,
 // or of a section the linker made (whose start entry takes the whole section).
-[[nodiscard]] MapLayout layoutMap(const std::vector<Symbol>& symbols,
-                                  const MapSections& sections, Measure measure);
+[[nodiscard]] MapLayout layoutMap(const std::vector<Symbol>& symbols, const MapSections& sections,
+                                  Measure measure);
 
 // Drops the symbols of size 0 and their sizes, keeping the order. Every symbol left is filed.
 void dropUnsized(std::vector<Symbol>& symbols, std::vector<uint64_t>& sizes);
 
 // How the symbol at `index` of a laid-out map is filed.
 [[nodiscard]] Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols,
-                                     const std::vector<uint64_t>& sizes,
-                                     const MapLayout& layout, const MapSections& sections,
-                                     size_t index);
+                                     const std::vector<uint64_t>& sizes, const MapLayout& layout,
+                                     const MapSections& sections, size_t index);
 
 // A whole layout of pieces: from a binary, alone or with its map.
 struct PieceLayout {
@@ -105,7 +104,7 @@ struct PieceLayout {
   std::vector<std::string_view> objects;  // views into the map's table
   std::vector<Piece> pieces;              // in the order they are filed
   KindTotals totals;
-  std::vector<std::string> ownedNames;    // names made here (none so far); never moves them
+  std::vector<std::string> ownedNames;  // names made here (none so far); never moves them
 };
 
 // Lays out a binary alone: every defined function and object with a size at its address with

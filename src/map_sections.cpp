@@ -4,8 +4,7 @@
 
 namespace vorlith {
 
-void MapSections::addSection(std::string_view name, uint64_t address, uint64_t size,
-                             size_t line) {
+void MapSections::addSection(std::string_view name, uint64_t address, uint64_t size, size_t line) {
   sections_.push_back({text_.copy(name), address, size, line});
 }
 

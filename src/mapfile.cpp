@@ -116,8 +116,7 @@ class LineParser {
  public:
   // `text` is the whole map; the lines given to parseLine are cut from it.
   // `sections`, given for the modern rules only, receives the output and input sections.
-  LineParser(std::vector<Symbol>& symbols, TextArena& made, MapSections* sections,
-             string_view text)
+  LineParser(std::vector<Symbol>& symbols, TextArena& made, MapSections* sections, string_view text)
       : symbols_(symbols),
         made_(made),
         sections_(sections),

@@ -69,8 +69,8 @@ NamingPool::NamingPool(const std::vector<Symbol>& symbols, uint32_t threads,
   startWorkers(threads, makeNamer);
 }
 
-NamingPool::NamingPool(const PlacementSource& source, uint32_t threads,
-                       const ChunkLimits& limits, NamerFactory makeNamer)
+NamingPool::NamingPool(const PlacementSource& source, uint32_t threads, const ChunkLimits& limits,
+                       NamerFactory makeNamer)
     : source_(source),
       limit_(source.size()),
       limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},

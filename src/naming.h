@@ -60,9 +60,7 @@ class PlacementSource {
 class SortedSymbols : public PlacementSource {
  public:
   explicit SortedSymbols(const std::vector<Symbol>& symbols) : symbols_(symbols) {}
-  [[nodiscard]] size_t size() const override {
-    return symbols_.empty() ? 0 : symbols_.size() - 1;
-  }
+  [[nodiscard]] size_t size() const override { return symbols_.empty() ? 0 : symbols_.size() - 1; }
   [[nodiscard]] Placement place(size_t index) const override {
     return placeSymbol(symbols_, index);
   }
@@ -124,8 +122,7 @@ NameResult namePlacement(const Placement& place, Classify&& classify) {
                std::string(place.sectionName) + std::string(kUnattributedSuffix)},
               std::string(place.name)};
     case PieceRole::LinkerMade:
-      return {{std::string(kLinkerGroup), std::string(place.sectionName)},
-              std::string(place.name)};
+      return {{std::string(kLinkerGroup), std::string(place.sectionName)}, std::string(place.name)};
     case PieceRole::Padding: {
       NameResult named = classify(place.name);
       named.segments.insert(named.segments.begin(), "Afterpadding");

@@ -41,14 +41,12 @@ uint64_t parseCount(string_view text, string_view what) {
 constexpr Option kOptions[] = {
     {"--modern", Value::None, "", "read maps and names as today's toolchains write them",
      [](CommandLine& line, string_view) { line.settings.modern = true; }},
-    {"--elf", Value::Required, "BINARY",
-     "exact sizes from the binary the map's link wrote",
+    {"--elf", Value::Required, "BINARY", "exact sizes from the binary the map's link wrote",
      [](CommandLine& line, string_view value) {
        line.settings.elf = value;
        line.settings.modern = true;
      }},
-    {"--size", Value::Required, "MEASURE",
-     "count the loaded image (memory) or the file (file)",
+    {"--size", Value::Required, "MEASURE", "count the loaded image (memory) or the file (file)",
      [](CommandLine& line, string_view value) {
        if (value == "memory") {
          line.settings.measure = Measure::Memory;

@@ -59,18 +59,19 @@ string kindTable(const KindTotals& totals) {
     if (totals.memory[k] == 0 && totals.file[k] == 0) {
       continue;
     }
-    out += row(kindLabel(static_cast<SectionKind>(k)), std::to_string(totals.memory[k]),
-               humanSize(totals.memory[k]), std::to_string(totals.file[k]),
-               humanSize(totals.file[k]));
+    out +=
+        row(kindLabel(static_cast<SectionKind>(k)), std::to_string(totals.memory[k]),
+            humanSize(totals.memory[k]), std::to_string(totals.file[k]), humanSize(totals.file[k]));
   }
-  out += row("all", std::to_string(memory), humanSize(memory), std::to_string(file),
-             humanSize(file));
+  out +=
+      row("all", std::to_string(memory), humanSize(memory), std::to_string(file), humanSize(file));
   out += totals.measure == Measure::Memory
              ? "The tree counts memory, the loaded image (--size=file counts the file).\n"
              : "The tree counts the file's bytes (--size=memory counts the loaded image).\n";
   if (!totals.wholeFile) {
-    out += "File: the sections' bytes; the headers and the gaps between them need the binary "
-           "(--elf).\n";
+    out +=
+        "File: the sections' bytes; the headers and the gaps between them need the binary "
+        "(--elf).\n";
   }
   return out;
 }

@@ -48,20 +48,24 @@ bool anyOrUnder(string_view name, std::initializer_list<string_view> prefixes) {
 // Sections whose whole contents the linker writes, whatever object GNU ld charges them to.
 bool isLinkerMadeName(string_view name) {
   return name.starts_with(".note") || name.starts_with(".rela") || name.starts_with(".rel.") ||
-         anyOrUnder(name, {".interp", ".dynsym", ".dynstr", ".dynamic", ".hash", ".gnu.hash",
-                           ".gnu.version", ".gnu.version_r", ".gnu.version_d", ".relr.dyn",
-                           ".got", ".got.plt", ".plt", ".plt.got", ".plt.sec", ".iplt",
-                           ".igot", ".igot.plt", ".eh_frame_hdr", ".symtab", ".symtab_shndx",
-                           ".strtab", ".shstrtab", ".gnu_debuglink", ".reloc", ".relro_padding"});
+         anyOrUnder(name, {".interp",        ".dynsym",       ".dynstr",       ".dynamic",
+                           ".hash",          ".gnu.hash",     ".gnu.version",  ".gnu.version_r",
+                           ".gnu.version_d", ".relr.dyn",     ".got",          ".got.plt",
+                           ".plt",           ".plt.got",      ".plt.sec",      ".iplt",
+                           ".igot",          ".igot.plt",     ".eh_frame_hdr", ".symtab",
+                           ".symtab_shndx",  ".strtab",       ".shstrtab",     ".gnu_debuglink",
+                           ".reloc",         ".relro_padding"});
 }
 
 // Tables for dynamic linking, named as ELF and PE linkers name them.
 bool isDynamicName(string_view name) {
   return name.starts_with(".rela") || name.starts_with(".rel.") ||
-         anyOrUnder(name, {".interp", ".dynsym", ".dynstr", ".dynamic", ".hash", ".gnu.hash",
-                           ".gnu.version", ".gnu.version_r", ".gnu.version_d", ".relr.dyn",
-                           ".got", ".got.plt", ".plt", ".plt.got", ".plt.sec", ".iplt", ".igot",
-                           ".igot.plt", ".idata", ".edata", ".reloc"});
+         anyOrUnder(
+             name,
+             {".interp",      ".dynsym",        ".dynstr",        ".dynamic",  ".hash", ".gnu.hash",
+              ".gnu.version", ".gnu.version_r", ".gnu.version_d", ".relr.dyn", ".got",  ".got.plt",
+              ".plt",         ".plt.got",       ".plt.sec",       ".iplt",     ".igot", ".igot.plt",
+              ".idata",       ".edata",         ".reloc"});
 }
 
 bool isUnwindName(string_view name) {
@@ -87,9 +91,15 @@ string_view kindId(SectionKind kind) {
 }
 
 string_view kindLabel(SectionKind kind) {
-  static constexpr std::array<string_view, kSectionKinds> kLabels = {
-      "code",           "read-only data",  "unwind tables", "writable data",       "thread-local data",
-      "zero-initialised", "dynamic linking", "not loaded",    "file headers and gaps"};
+  static constexpr std::array<string_view, kSectionKinds> kLabels = {"code",
+                                                                     "read-only data",
+                                                                     "unwind tables",
+                                                                     "writable data",
+                                                                     "thread-local data",
+                                                                     "zero-initialised",
+                                                                     "dynamic linking",
+                                                                     "not loaded",
+                                                                     "file headers and gaps"};
   return kLabels[static_cast<size_t>(kind)];
 }
 
@@ -116,8 +126,8 @@ SectionTraits traitsOfSectionName(string_view name, uint64_t address) {
     return set(SectionKind::Headers);
   }
   if (isThreadLocalSectionName(name)) {
-    traits.fileBytes = !anyOrUnder(name, {".tbss", ".tcommon"}) &&
-                       !name.starts_with(".gnu.linkonce.tb.");
+    traits.fileBytes =
+        !anyOrUnder(name, {".tbss", ".tcommon"}) && !name.starts_with(".gnu.linkonce.tb.");
     return set(SectionKind::ThreadLocal);
   }
   if (isDynamicName(name)) {
@@ -137,8 +147,8 @@ SectionTraits traitsOfSectionName(string_view name, uint64_t address) {
     return set(SectionKind::Code);
   }
   if (anyOrUnder(name, {".rodata", ".rodata1", ".lrodata", ".rdata", ".srodata", ".reginfo"}) ||
-      name.starts_with(".MIPS.") ||
-      name.starts_with(".note") || name.starts_with(".gnu.linkonce.r.")) {
+      name.starts_with(".MIPS.") || name.starts_with(".note") ||
+      name.starts_with(".gnu.linkonce.r.")) {
     return set(SectionKind::ReadOnlyData);
   }
   if (address == 0) {
@@ -166,10 +176,9 @@ SectionTraits traitsOfElfSection(string_view name, uint32_t type, uint64_t flags
     traits.kind = SectionKind::ThreadLocal;
   } else if (type == kShtNobits) {
     traits.kind = SectionKind::ZeroInitialised;
-  } else if (type == kShtDynsym || type == kShtDynamic || type == kShtHash ||
-             type == kShtGnuHash || type == kShtGnuVersym || type == kShtGnuVerneed ||
-             type == kShtGnuVerdef || type == kShtRela || type == kShtRel || type == kShtRelr ||
-             isDynamicName(name)) {
+  } else if (type == kShtDynsym || type == kShtDynamic || type == kShtHash || type == kShtGnuHash ||
+             type == kShtGnuVersym || type == kShtGnuVerneed || type == kShtGnuVerdef ||
+             type == kShtRela || type == kShtRel || type == kShtRelr || isDynamicName(name)) {
     traits.kind = SectionKind::Dynamic;
   } else if (type == kShtUnwind || isUnwindName(name)) {
     traits.kind = SectionKind::Unwind;

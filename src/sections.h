@@ -36,8 +36,8 @@ inline constexpr int kSectionKinds = 9;
 // What a section is, as far as sizing goes.
 struct SectionTraits {
   SectionKind kind = SectionKind::Data;
-  bool loaded = true;     // part of the loaded image (SHF_ALLOC)
-  bool fileBytes = true;  // holds bytes in the file (not SHT_NOBITS)
+  bool loaded = true;       // part of the loaded image (SHF_ALLOC)
+  bool fileBytes = true;    // holds bytes in the file (not SHT_NOBITS)
   bool linkerMade = false;  // the linker wrote its contents (symbol tables, GOT, PLT, notes, ...)
 };
 

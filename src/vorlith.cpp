@@ -552,8 +552,8 @@ SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::
     return buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
                      sections.objects(), layout.totals, settings, ChunkLimits{});
   }
-  PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes,
-                                           sections, settings.measure);
+  PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes, sections,
+                                           settings.measure);
   return buildTree(PiecePlacements(pieces), pieces.sections, pieces.objects, pieces.totals,
                    settings, ChunkLimits{});
 }
@@ -636,8 +636,8 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     if (!wantsReports(line.settings)) {
       return 0;
     }
-    return runReports(line, *k.tree, json ? json->get() : string_view(),
-                      base ? &*base : nullptr, out);
+    return runReports(line, *k.tree, json ? json->get() : string_view(), base ? &*base : nullptr,
+                      out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

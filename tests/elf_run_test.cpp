@@ -158,7 +158,8 @@ TEST_F(ElfRun, SummaryTablesTheKindsInBothMeasures) {
   EXPECT_NE(mapped.out.find("Section kind            Memory"), std::string::npos) << mapped.out;
   EXPECT_NE(mapped.out.find("\nfile headers and gaps "), std::string::npos) << mapped.out;
   // Both measures of the whole: the loaded sections, and the file to its last byte.
-  std::string all = "\nall                       " + std::to_string(loadedBytes(dir_ / "gdc-bfd.elf"));
+  std::string all =
+      "\nall                       " + std::to_string(loadedBytes(dir_ / "gdc-bfd.elf"));
   size_t at = mapped.out.find(all);
   ASSERT_NE(at, std::string::npos) << mapped.out;
   std::string line = mapped.out.substr(at + 1, mapped.out.find('\n', at + 1) - at - 1);

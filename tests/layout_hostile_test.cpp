@@ -92,8 +92,12 @@ TEST(HostileLayout, ManySectionsCostAsMuchAsManySymbols) {
 // A binary of one .text of `count` * 4 bytes holding the given symbols.
 std::string binaryOf(size_t count, const std::vector<elftest::SymbolSpec>& symbols) {
   elftest::ElfBuilder builder;
-  builder.add({.name = ".text", .type = 1, .flags = 0x6, .address = 0x1000,
-               .bytes = std::string(count * 4, '\0'), .alignment = 16});
+  builder.add({.name = ".text",
+               .type = 1,
+               .flags = 0x6,
+               .address = 0x1000,
+               .bytes = std::string(count * 4, '\0'),
+               .alignment = 16});
   builder.addSymbolTable(symbols);
   return builder.build();
 }
@@ -119,8 +123,8 @@ TEST(HostileLayout, SymbolsThatNestOrOverlapCostAsMuchAsSymbolsApart) {
   vorlith::elf::Image benignImage = vorlith::elf::readElf(benignBytes, "apart.elf");
   size_t benignPieces = 0;
   double base = bestOf(3, [&] {
-    benignPieces = vorlith::layoutBinary(benignImage, "apart.elf", vorlith::Measure::Memory)
-                       .pieces.size();
+    benignPieces =
+        vorlith::layoutBinary(benignImage, "apart.elf", vorlith::Measure::Memory).pieces.size();
   });
   EXPECT_EQ(benignPieces, kCount);
   for (Case c : {Case{"200,000 symbols nested in one another", binaryOf(kCount, nested)},

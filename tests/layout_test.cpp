@@ -1,5 +1,7 @@
 // Sizes by output sections under the modern rules: maps alone (excerpts of real maps, and the
 // real maps of tests/data/elf), binaries alone and binaries beside their maps.
+#include "layout.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 
 #include "document.h"
 #include "elf_file.h"
-#include "layout.h"
 #include "mapfile.h"
 #include "sections.h"
 #include "support/elf_builder.h"
@@ -39,8 +40,8 @@ std::vector<Leaf> leavesOf(const SizeTree& tree) {
       path += std::string(group) + " › ";
     }
     out.push_back({path + std::string(leaf.key), leaf.size, leaf.address,
-                   std::string(leaf.mangledName), std::string(leaf.section),
-                   std::string(leaf.kind), std::string(leaf.object)});
+                   std::string(leaf.mangledName), std::string(leaf.section), std::string(leaf.kind),
+                   std::string(leaf.object)});
   }
   std::sort(out.begin(), out.end(), [](const Leaf& a, const Leaf& b) {
     return a.address != b.address ? a.address < b.address : a.path < b.path;
@@ -257,8 +258,7 @@ TEST(LayoutOfMap, MeasuresCountLoadedOrFileBytesAndSizesStopAtTheirSection) {
     ASSERT_NE(leafAt(leaves, 0x1010), nullptr);
     EXPECT_EQ(leafAt(leaves, 0x1010)->size, 0x20u);  // main stops at the end of .text
     for (const Leaf& leaf : leaves) {
-      EXPECT_NE(std::find(c.kinds.begin(), c.kinds.end(), leaf.kind), c.kinds.end())
-          << leaf.path;
+      EXPECT_NE(std::find(c.kinds.begin(), c.kinds.end(), leaf.kind), c.kinds.end()) << leaf.path;
     }
     // The totals by kind hold both measures, whichever is laid out.
     EXPECT_EQ(run.tree.totals.memory[static_cast<size_t>(SectionKind::ZeroInitialised)], 0x100u);
@@ -377,8 +377,8 @@ TEST(LayoutOfMap, ThreadLocalDataHasItsSizeWithEveryLinker) {
     auto symbols = sizedSymbols(image);
     std::vector<Leaf> leaves = leavesOf(run.tree);
     SCOPED_TRACE(describe(leaves));
-    for (const char* wanted : {"_D3tls6bigTlsG2048i", "_D3tls8firstTlsi",
-                               "_D3tls5Shape6__vtblZ", "_D3tls6Square6__vtblZ"}) {
+    for (const char* wanted : {"_D3tls6bigTlsG2048i", "_D3tls8firstTlsi", "_D3tls5Shape6__vtblZ",
+                               "_D3tls6Square6__vtblZ"}) {
       SCOPED_TRACE(wanted);
       ASSERT_EQ(symbols.count(wanted), 1u);
       const Sized& symbol = symbols[wanted];
@@ -522,9 +522,10 @@ TEST(LayoutOfBinary, TheFileMeasureShowsHeadersAndGaps) {
     }
   }
   std::sort(structure.begin(), structure.end());
-  EXPECT_EQ(structure, (std::vector<std::string>{
-                           "Linker-generated › ELF header", "Linker-generated › gaps between sections",
-                           "Linker-generated › program headers", "Linker-generated › section headers"}));
+  EXPECT_EQ(structure,
+            (std::vector<std::string>{
+                "Linker-generated › ELF header", "Linker-generated › gaps between sections",
+                "Linker-generated › program headers", "Linker-generated › section headers"}));
 }
 
 TEST(LayoutOfBinary, RefusesStrippedFilesAndMapsOfAnotherLink) {
@@ -553,8 +554,12 @@ TEST(LayoutOfBinary, RefusesStrippedFilesAndMapsOfAnotherLink) {
 elf::Image builtImage(const std::vector<elftest::SymbolSpec>& symbols, const char* textName,
                       std::string& bytes) {
   elftest::ElfBuilder builder;
-  builder.add({.name = textName, .type = 1, .flags = 0x6, .address = 0x1000,
-               .bytes = std::string(0x40, '\x90'), .alignment = 16});
+  builder.add({.name = textName,
+               .type = 1,
+               .flags = 0x6,
+               .address = 0x1000,
+               .bytes = std::string(0x40, '\x90'),
+               .alignment = 16});
   builder.addSymbolTable(symbols);
   bytes = builder.build();
   return elf::readElf(bytes, "built.elf");
