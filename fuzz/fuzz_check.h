@@ -112,7 +112,8 @@ inline void checkTree(const vorlith::TreeNode& root) {
 
 // Reads one treemap document (the output of toJson on a TreeNode) by its grammar:
 //   node := {"total":N,"children":{(S:node),*},"leaves":{(S:leaf),*}}
-//   leaf := {"size":N,"address":N,"mangledName":S,"demangledName":S}
+//   leaf := {"size":N,"address":N,"mangledName":S,"demangledName":S
+//            [,"section":S,"kind":S[,"object":S]]}
 // with strict JSON strings and numbers, and checks every node's total on the way. Groups nest
 // as deep as a name has segments, so the reader keeps its own stack.
 class DocumentChecker {
@@ -190,6 +191,17 @@ class DocumentChecker {
     readString();
     expect(",\"demangledName\":");
     readString();
+    // A program laid out by its sections adds its section and kind, and maybe its object.
+    if (peek() == ',') {
+      expect(",\"section\":");
+      readString();
+      expect(",\"kind\":");
+      readString();
+      if (peek() == ',') {
+        expect(",\"object\":");
+        readString();
+      }
+    }
     expect("}");
     return size;
   }

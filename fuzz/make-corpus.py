@@ -87,6 +87,17 @@ def modern_names():
                 b"obj/../util.o", b"pthread_create@GLIBC_2.2.5", b"completed.0"]
 
 
+# Small real ELF files of both classes and byte orders: whole programs and the symbol tables kept
+# beside the ELF maps (section headers, .symtab, .strtab, no code).
+ELF_SEEDS = ["elf/mips-lld-be32.elf", "elf/ppc64-lld-be64.elf", "elf/gdc-lld-32.elf",
+             "elf/gcc-bfd-stripped.elf", "lld-gdc-32.syms", "mold-gdc.syms"]
+
+
+def elf_seeds():
+    for name in ELF_SEEDS:
+        yield (DATA / name).read_bytes()
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -119,6 +130,9 @@ def main():
                  b"_DTi16_D3app1C4areaMxFZd", b"_D3app3runFZv.isra.0", b"_D3app3runFZv.8768",
                  b"__D3app1xi"]:
         write("demangle_current_fuzz", name)
+
+    for seed in elf_seeds():
+        write("elf_fuzz", seed)
 
     # Text helpers: lines with CR LF, invalid and valid UTF-8, hexadecimal numbers.
     for sample in [b"0x0000000000401000      0x630 app.o\r\n\r\nnext\r",

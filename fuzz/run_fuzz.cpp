@@ -1,5 +1,6 @@
-// The whole run, map bytes in and document out: reader, classifier, tree and JSON writer.
-// Checks the tree and the document it gives, not only that nothing crashed.
+// The whole run, map bytes in and document out: reader, classifier, tree and JSON writer, and
+// under the modern rules the layout by sections. Checks the tree and the document it gives, not
+// only that nothing crashed.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "layout.h"
 #include "mapfile.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
@@ -49,6 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       zel::utils::appender::FastAppender json = zel::utils::json::toJson(root);
       fuzzcheck::checkDocument(json.get());
+    }
+    // Read by the modern rules, a map that lists its sections is laid out by them, in both
+    // measures.
+    for (vorlith::Measure measure : {vorlith::Measure::Memory, vorlith::Measure::File}) {
+      vorlith::Settings settings;
+      settings.modern = true;
+      settings.measure = measure;
+      settings.jobs = 1;
+      vorlith::MapFile modern(vorlith::MapFile::FromText{}, text, echo, settings);
+      if (!vorlith::hasSectionLayout(modern)) {
+        break;
+      }
+      vorlith::SizeTree tree = vorlith::buildTreeBySections(modern, settings);
+      fuzzcheck::checkTree(tree.root);
+      fuzzcheck::checkDocument(zel::utils::json::toJson(tree).get());
     }
   } catch (const zel::utils::text::ConvException&) {
     // A bad number in the map: an expected failure of the run.

@@ -50,6 +50,8 @@ std::optional<string_view> afterPrefix(string_view text) {
   return skipSpace(text.substr(1));
 }
 
+Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<std::string> options);
+
 uint32_t checkedIndex(size_t n) {
   if (n >= kNoGroup) {
     throw std::runtime_error("the document has more than 4 billion groups or symbols");
@@ -68,6 +70,20 @@ std::vector<string_view> Document::pathOf(uint32_t group) const {
 }
 
 Document documentFromTree(const TreeNode& root, std::vector<std::string> options) {
+  return buildDocument(root, nullptr, std::move(options));
+}
+
+Document documentFromTree(const SizeTree& tree, std::vector<std::string> options) {
+  Document doc = buildDocument(tree.root, tree.hasSections ? &tree : nullptr, std::move(options));
+  doc.hasKindTotals = tree.hasSections;
+  doc.kindTotals = tree.totals;
+  return doc;
+}
+
+namespace {
+
+// The groups and leaves of `root`, with sections, kinds and objects from `tree` when given.
+Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<std::string> options) {
   Document doc;
   doc.recordsOptions = true;  // this run knows its options, none included
   doc.options = std::move(options);
@@ -100,14 +116,28 @@ Document documentFromTree(const TreeNode& root, std::vector<std::string> options
     group.total = frame.node->total;
     group.firstLeaf = checkedIndex(doc.leaves.size());
     for (const auto& [key, leaf] : frame.node->leaves) {
-      doc.leaves.push_back(
-          {key, leaf.size, leaf.address, leaf.mangledName, leaf.demangledName, frame.group});
+      DocLeaf& added = doc.leaves.emplace_back();
+      added.key = key;
+      added.size = leaf.size;
+      added.address = leaf.address;
+      added.mangledName = leaf.mangledName;
+      added.demangledName = leaf.demangledName;
+      added.group = frame.group;
+      if (tree != nullptr && leaf.section != kNoSection) {
+        added.section = tree->sections[leaf.section].name;
+        added.kind = kindId(tree->sections[leaf.section].kind);
+        if (leaf.object != kNoObject) {
+          added.object = tree->objects[leaf.object];
+        }
+      }
     }
     group.leafCount = checkedIndex(doc.leaves.size() - group.firstLeaf);
     stack.pop_back();
   }
   return doc;
 }
+
+}  // namespace
 
 std::string totalsDisagreement(const Document& doc) {
   std::vector<uint64_t> sums(doc.groups.size(), 0);
@@ -210,6 +240,13 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
       DocLeaf& leaf = doc_.leaves[top.index];
       (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = doc_.text->copy(s);
       top.seen |= top.key == "mangledName" ? unsigned{kMangled} : 0u;
+      return true;
+    }
+    if (top.kind == Kind::Leaf && isSectionMember(top.key)) {
+      DocLeaf& leaf = doc_.leaves[top.index];
+      (top.key == "section" ? leaf.section
+       : top.key == "kind"  ? leaf.kind
+                            : leaf.object) = doc_.text->copy(s);
       return true;
     }
     return misplaced("a string");
@@ -381,6 +418,9 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
   [[nodiscard]] bool inOptions() const {
     return !skipping() && !stack_.empty() && stack_.back().kind == Kind::Options;
   }
+  static bool isSectionMember(const std::string& key) {
+    return key == "section" || key == "kind" || key == "object";
+  }
   // A member whose name the document format does not have; its value is skipped whole.
   static bool isUnknown(const Frame& frame) {
     switch (frame.kind) {
@@ -388,7 +428,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
         return frame.key != "total" && frame.key != "children" && frame.key != "leaves";
       case Kind::Leaf:
         return frame.key != "size" && frame.key != "address" && frame.key != "mangledName" &&
-               frame.key != "demangledName";
+               frame.key != "demangledName" && !isSectionMember(frame.key);
       default:
         return false;
     }

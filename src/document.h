@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "layout.h"
 
 namespace vorlith {
 
@@ -23,6 +24,11 @@ struct DocLeaf {
   std::string_view mangledName;
   std::string_view demangledName;  // empty when it is the mangled name
   uint32_t group = 0;              // the group that holds it
+  // Under the modern rules, where known: the output section, its kind ("code", "rodata", ...)
+  // and the object file; empty otherwise.
+  std::string_view section;
+  std::string_view kind;
+  std::string_view object;
 
   // The name a reader is shown: the demangled name, else the mangled one.
   [[nodiscard]] std::string_view shownName() const {
@@ -47,6 +53,10 @@ struct DocGroup {
 struct Document {
   std::vector<DocGroup> groups;
   std::vector<DocLeaf> leaves;
+  // The sizes of the program's sections by kind in both measures, when this run laid it out by
+  // its sections (a document read from a file does not carry them).
+  bool hasKindTotals = false;
+  KindTotals kindTotals;
   std::unique_ptr<TextArena> text = std::make_unique<TextArena>();  // names read from a file
   // The options that made it ("--modern"), from the record at its top. A document file without
   // a record was made without options or by a vorlith that kept none: `recordsOptions` is false
@@ -69,6 +79,10 @@ struct Document {
 // The document of a tree this run built with `options` (documentOptions: empty for the classic
 // document, which has no record); its names stay views into the tree's arena.
 [[nodiscard]] Document documentFromTree(const TreeNode& root,
+                                        std::vector<std::string> options = {});
+// The same with the leaves' sections, kinds and objects and the kinds' totals.
+struct SizeTree;
+[[nodiscard]] Document documentFromTree(const SizeTree& tree,
                                         std::vector<std::string> options = {});
 
 // Whether a file that begins with `head` is a document (JSON, optionally behind "var treeData =")

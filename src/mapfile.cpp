@@ -33,6 +33,7 @@
 #include <functional>
 #include <iostream>
 #include <stdexcept>
+#include <utility>
 
 #include "mapfile_elf.h"
 #include "pages.h"
@@ -114,8 +115,14 @@ bool startsWith(string_view s, string_view prefix) {
 class LineParser {
  public:
   // `text` is the whole map; the lines given to parseLine are cut from it.
-  LineParser(std::vector<Symbol>& symbols, TextArena& made, bool modern, string_view text)
-      : symbols_(symbols), made_(made), modern_(modern), text_(text), heading_(findHeading(0)) {}
+  // `sections`, given for the modern rules only, receives the output and input sections.
+  LineParser(std::vector<Symbol>& symbols, TextArena& made, MapSections* sections, string_view text)
+      : symbols_(symbols),
+        made_(made),
+        sections_(sections),
+        modern_(sections != nullptr),
+        text_(text),
+        heading_(findHeading(0)) {}
 
   // `line` is `raw`, the line as the file has it, or its repaired copy.
   void parseLine(string_view line, string_view raw, size_t index) {
@@ -124,6 +131,7 @@ class LineParser {
       carried_ = loneSection_;
       loneSection_ = loneSectionName(line);
       noteOutputSection(line);
+      noteSection(line);
     }
     if (parsing_) {
       if (!parsePublic(line)) {
@@ -257,6 +265,12 @@ class LineParser {
     if (address != 0 && size != 0) {
       addEndMarker(address + size, name);  // wraps like every address sum
     }
+    if (sections_ != nullptr && sized) {
+      // A contribution begins the stretch of lines of its object; a fill (GNU ld's "*fill*",
+      // gold's "** fill") belongs to none.
+      bool fill = section == "*fill*" || section.starts_with("**") || text.empty();
+      sections_->addInput(index_, fill ? string_view() : text);
+    }
     return true;
   }
 
@@ -341,8 +355,65 @@ class LineParser {
     }
   }
 
+  // An output section's line: its name at column 0, its address and size on the same line
+  //   .text           0x0000000000001040      0x129
+  // or, when the name is too long for its column, on the next line (which form B, wanting
+  // more than 45 bytes, never reads). A load address may follow.
+  void noteSection(string_view line) {
+    string_view pending = std::exchange(pendingSection_, string_view());
+    if (line.empty()) {
+      return;
+    }
+    size_t pos = 0;
+    if (!isMapSpace(line[0])) {
+      if (loneSection_.data() == line.data()) {
+        pendingSection_ = pendingSectionText_.assign(loneSection_);
+        return;
+      }
+      string_view name = nextToken(line, pos);
+      if (line.size() >= 18 && line.substr(15, 3) == " 0x") {
+        addSectionFrom(name, line, pos);
+      }
+    } else if (!pending.empty()) {
+      addSectionFrom(pending, line, pos);
+    }
+  }
+
+  // Reads "0xADDRESS 0xSIZE" and at most a load address from `pos` on.
+  void addSectionFrom(string_view name, string_view line, size_t pos) {
+    string_view address = nextToken(line, pos);
+    string_view size = nextToken(line, pos);
+    string_view more = nextToken(line, pos);
+    uint64_t start = 0, length = 0;
+    if (!readHex(address, start) || !readHex(size, length) || (!more.empty() && more != "load")) {
+      return;  // not a section's line after all: the symbols' forms judge it
+    }
+    sections_->addSection(name, start, length, index_);
+  }
+
+  // "0x" and up to 16 hexadecimal digits, without failing: lines that only look like a
+  // section's are left to the forms that read them.
+  static bool readHex(string_view token, uint64_t& value) {
+    if (!startsWith(token, "0x") || token.size() < 3 || token.size() > 18) {
+      return false;
+    }
+    value = 0;
+    for (char c : token.substr(2)) {
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+      if (digit < 0) {
+        return false;
+      }
+      value = value << 4 | static_cast<uint64_t>(digit);
+    }
+    return true;
+  }
+
   std::vector<Symbol>& symbols_;
   TextArena& made_;
+  MapSections* sections_;
   bool modern_;
   string_view text_;
   size_t heading_;             // the next heading in text_ not before the line, or npos
@@ -350,6 +421,8 @@ class LineParser {
   string_view carried_;        // the line before, when it was one
   string_view outputSection_;  // the last output section, which names the fills in it
   std::string outputSectionText_;
+  string_view pendingSection_;  // an output section's name alone on the line before
+  std::string pendingSectionText_;
   std::string joined_;
   string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
   size_t index_ = 0;
@@ -591,12 +664,12 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
     form = elfMapForm(zel::utils::text::forceValidUTF8(first, repaired));
   }
   if (form != ElfMapForm::None) {
-    ElfMapReader parser(form, symbols, made_);
+    ElfMapReader parser(form, symbols, made_, sections_);
     cursor.next(first);  // past the header
     parseLines(1,
                [&](string_view line, string_view, size_t index) { parser.parseLine(line, index); });
   } else {
-    LineParser parser(symbols, made_, settings.modern, text_);
+    LineParser parser(symbols, made_, settings.modern ? &sections_ : nullptr, text_);
     parseLines(0, [&](string_view line, string_view raw, size_t index) {
       parser.parseLine(line, raw, index);
     });

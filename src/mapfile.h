@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "map_sections.h"
 #include "options.h"
 
 namespace vorlith {
@@ -64,6 +65,10 @@ class MapFile {
   // Whether the file had no bytes at all.
   [[nodiscard]] bool empty() const { return empty_; }
 
+  // The output and input sections of an ELF map read under the modern rules (GNU ld, gold,
+  // ld.lld, mold); empty for other maps and under the classic rules. Kept by keepOnlyNames.
+  [[nodiscard]] const MapSections& sections() const { return sections_; }
+
   // Copies the names of `symbols`, as they are now, into one block of their own and lets go of
   // the names made while reading (the text itself goes while it is read): once the symbols that
   // file nothing are gone, the names left are a fraction of those. Names stay equal byte for
@@ -79,6 +84,7 @@ class MapFile {
   std::string_view text_;             // the whole file while it is read
   TextArena made_;                // text the file lacks: repaired lines, joined names, end markers
   std::unique_ptr<char[]> kept_;  // the names alone, once keepOnlyNames has run
+  MapSections sections_;
   bool empty_ = true;
 };
 

@@ -144,12 +144,17 @@ void ElfMapReader::parseLine(string_view line, size_t index) {
 
   string_view name = text;
   string_view marker;  // "END\t" and the name, when made together with it
-  if (indent >= kInputIndent && indent < kSymbolIndent) {
+  if (indent < kInputIndent) {
+    sections_.addSection(text, address, size, index);
+  } else if (indent < kSymbolIndent) {
     // "file:(section)", the archive member inside the file part: "lib.a(m.o):(.text)".
     size_t colon = text.rfind(":(");
     if (colon != string_view::npos && text.back() == ')') {
       marker = made_.concat({kEndMarker, text.substr(0, colon), " ", text.substr(colon + 1)});
       name = marker.substr(kEndMarker.size());
+      sections_.addInput(index, text.substr(0, colon));
+    } else {
+      sections_.addInput(index, {});
     }
   }
   symbols_.push_back({address, name, index});

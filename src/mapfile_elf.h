@@ -80,8 +80,10 @@ enum class ElfMapForm { None, Lld, Mold };
 // Turns the rows after the header into symbols and end markers.
 class ElfMapReader {
  public:
-  ElfMapReader(ElfMapForm form, std::vector<Symbol>& symbols, TextArena& made)
-      : form_(form), symbols_(symbols), made_(made) {}
+  // Output and input sections go to `sections`.
+  ElfMapReader(ElfMapForm form, std::vector<Symbol>& symbols, TextArena& made,
+               MapSections& sections)
+      : form_(form), symbols_(symbols), made_(made), sections_(sections) {}
 
   // Throws the number conversion's exception for a row whose columns do not read.
   void parseLine(std::string_view line, size_t index);
@@ -90,6 +92,7 @@ class ElfMapReader {
   ElfMapForm form_;
   std::vector<Symbol>& symbols_;
   TextArena& made_;
+  MapSections& sections_;
 };
 
 }  // namespace vorlith

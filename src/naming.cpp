@@ -30,6 +30,27 @@ Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index) {
   }
   place.filed = true;
   place.name = name;
+  place.role = place.endMarker ? PieceRole::Padding : PieceRole::Entry;
+  place.address = address;
+  place.grant = symbols[index].name.size();
+  return place;
+}
+
+Placement placePiece(const Piece& piece, const std::vector<LayoutSection>& sections) {
+  Placement place;
+  place.counted = true;
+  place.filed = true;
+  place.endMarker = piece.role == PieceRole::Padding;
+  place.size = piece.size;
+  place.name = piece.name;
+  place.role = piece.role;
+  place.section = piece.section;
+  place.object = piece.object;
+  if (piece.section != kNoSection) {
+    place.sectionName = sections[piece.section].name;
+  }
+  place.address = piece.address;
+  place.grant = piece.name.size();
   return place;
 }
 
@@ -44,12 +65,12 @@ size_t chunksInFlight(uint32_t threads) {
 
 }  // namespace
 
-ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+ChunkExtent chunkFrom(const PlacementSource& source, size_t begin, size_t end,
                       const ChunkLimits& limits) {
   ChunkExtent extent{begin, 0};
   size_t most = std::max<size_t>(limits.symbols, 1);
   while (extent.end < end && extent.end - begin < most && extent.nameBytes < limits.nameBytes) {
-    extent.nameBytes += symbols[extent.end++].name.size();
+    extent.nameBytes += source.nameBytes(extent.end++);
   }
   return extent;
 }
@@ -62,11 +83,26 @@ uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limi
 
 NamingPool::NamingPool(const std::vector<Symbol>& symbols, uint32_t threads,
                        const ChunkLimits& limits, NamerFactory makeNamer)
-    : symbols_(symbols),
-      limit_(symbols.empty() ? 0 : symbols.size() - 1),
+    : ownSource_(std::make_unique<SortedSymbols>(symbols)),
+      source_(*ownSource_),
+      limit_(source_.size()),
       limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
       chunks_(chunksInFlight(threads)),
       ownNamer_(makeNamer()) {
+  startWorkers(threads, makeNamer);
+}
+
+NamingPool::NamingPool(const PlacementSource& source, uint32_t threads, const ChunkLimits& limits,
+                       NamerFactory makeNamer)
+    : source_(source),
+      limit_(source.size()),
+      limits_{std::max<size_t>(limits.symbols, 1), limits.nameBytes},
+      chunks_(chunksInFlight(threads)),
+      ownNamer_(makeNamer()) {
+  startWorkers(threads, makeNamer);
+}
+
+void NamingPool::startWorkers(uint32_t threads, const NamerFactory& makeNamer) {
   workers_.reserve(threads);  // so that starting a thread is the only thing that can fail below
   for (uint32_t k = 1; k < threads; ++k) {
     try {
@@ -121,7 +157,7 @@ NamingPool::Chunk& NamingPool::claim() {
   Chunk& chunk = chunks_[claimed_ % chunks_.size()];
   chunk.state = State::Claimed;
   chunk.begin = nextSymbol_;
-  ChunkExtent extent = chunkFrom(symbols_, chunk.begin, limit_, limits_);
+  ChunkExtent extent = chunkFrom(source_, chunk.begin, limit_, limits_);
   chunk.end = extent.end;
   chunk.nameBytes = extent.nameBytes;
   nextSymbol_ = extent.end;
@@ -139,15 +175,12 @@ void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
   };
   NamingWindow window(chunk.nameBytes);  // the chunk's share of naming's allowance
   for (size_t i = chunk.begin; i < chunk.end; ++i) {
-    Placement place = placeSymbol(symbols_, i);
+    Placement place = source_.place(i);
     if (!place.filed) {
       continue;
     }
-    NameResult named = name(place.name);
-    chunk.counts.push_back(named.segments.size() + (place.endMarker ? 1 : 0));
-    if (place.endMarker) {
-      add("Afterpadding");
-    }
+    NameResult named = namePlacement(place, name);
+    chunk.counts.push_back(static_cast<uint32_t>(named.segments.size()));
     for (const std::string& segment : named.segments) {
       add(segment);
     }

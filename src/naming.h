@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "dsym.h"
+#include "layout.h"
 #include "mapfile.h"
 
 namespace vorlith {
@@ -29,11 +31,108 @@ namespace vorlith {
 struct Placement {
   bool counted = false;
   bool filed = false;
-  bool endMarker = false;
+  bool endMarker = false;  // role is PieceRole::Padding
   uint64_t size = 0;
   std::string_view name;  // a view of the symbol's name
+  // Under the modern rules, with sections: what else the leaf carries and how it is filed.
+  PieceRole role = PieceRole::Entry;
+  uint32_t section = kNoSection;
+  uint32_t object = kNoObject;
+  std::string_view sectionName;  // the section's name, for the section's own bytes
+  uint64_t address = 0;
+  uint64_t grant = 0;  // the bytes of the name it grants the tree's allowance when counted
 };
 [[nodiscard]] Placement placeSymbol(const std::vector<Symbol>& symbols, size_t index);
+
+// The entries a tree is built from, each with its placement: the symbols of a sorted map list
+// sized by the next address, or the pieces of a layout by sections.
+class PlacementSource {
+ public:
+  virtual ~PlacementSource() = default;
+  // The entries that may be filed are [0, size()).
+  [[nodiscard]] virtual size_t size() const = 0;
+  [[nodiscard]] virtual Placement place(size_t index) const = 0;
+  // The bytes of entry `index`'s name, which chunks of naming work are measured in.
+  [[nodiscard]] virtual size_t nameBytes(size_t index) const = 0;
+};
+
+// A sorted map list as the classic rules size it: each symbol up to the next one's address.
+class SortedSymbols : public PlacementSource {
+ public:
+  explicit SortedSymbols(const std::vector<Symbol>& symbols) : symbols_(symbols) {}
+  [[nodiscard]] size_t size() const override { return symbols_.empty() ? 0 : symbols_.size() - 1; }
+  [[nodiscard]] Placement place(size_t index) const override {
+    return placeSymbol(symbols_, index);
+  }
+  [[nodiscard]] size_t nameBytes(size_t index) const override {
+    return symbols_[index].name.size();
+  }
+
+ private:
+  const std::vector<Symbol>& symbols_;
+};
+
+// The placement of a piece of a layout: every piece is counted and filed.
+[[nodiscard]] Placement placePiece(const Piece& piece, const std::vector<LayoutSection>& sections);
+
+// The symbols of a map laid out by its sections (after dropUnsized: every one is filed).
+class MapPlacements : public PlacementSource {
+ public:
+  MapPlacements(const std::vector<Symbol>& symbols, const MapLayout& layout,
+                const MapSections& sections)
+      : symbols_(symbols), layout_(layout), sections_(sections) {}
+  [[nodiscard]] size_t size() const override { return symbols_.size(); }
+  [[nodiscard]] Placement place(size_t index) const override {
+    return placePiece(pieceOfMapSymbol(symbols_, layout_.sizes, layout_, sections_, index),
+                      layout_.sections);
+  }
+  [[nodiscard]] size_t nameBytes(size_t index) const override {
+    return symbols_[index].name.size();
+  }
+
+ private:
+  const std::vector<Symbol>& symbols_;
+  const MapLayout& layout_;
+  const MapSections& sections_;
+};
+
+// The pieces of a layout made from a binary.
+class PiecePlacements : public PlacementSource {
+ public:
+  explicit PiecePlacements(const PieceLayout& layout) : layout_(layout) {}
+  [[nodiscard]] size_t size() const override { return layout_.pieces.size(); }
+  [[nodiscard]] Placement place(size_t index) const override {
+    return placePiece(layout_.pieces[index], layout_.sections);
+  }
+  [[nodiscard]] size_t nameBytes(size_t index) const override {
+    return layout_.pieces[index].name.size();
+  }
+
+ private:
+  const PieceLayout& layout_;
+};
+
+// The segments and shown name of a filed placement, `classify` naming its name where its role
+// asks for it (an entry, or the padding behind one).
+template <typename Classify>
+NameResult namePlacement(const Placement& place, Classify&& classify) {
+  switch (place.role) {
+    case PieceRole::SectionOwn:
+      return {{std::string(kUnattributedGroup),
+               std::string(place.sectionName) + std::string(kUnattributedSuffix)},
+              std::string(place.name)};
+    case PieceRole::LinkerMade:
+      return {{std::string(kLinkerGroup), std::string(place.sectionName)}, std::string(place.name)};
+    case PieceRole::Padding: {
+      NameResult named = classify(place.name);
+      named.segments.insert(named.segments.begin(), "Afterpadding");
+      return named;
+    }
+    case PieceRole::Entry:
+      break;
+  }
+  return classify(place.name);
+}
 
 // Where one symbol is filed: the groups, then the leaf's name ("Afterpadding" first for an end
 // marker), and the name to show. Views into storage of whoever returned it.
@@ -54,7 +153,7 @@ struct ChunkLimits {
   size_t nameBytes = size_t{64} << 10;
 };
 
-// The chunk that begins at symbol `begin` of `symbols`: it ends before `end` or sooner, at
+// The chunk that begins at entry `begin` of `source`: it ends before `end` or sooner, at
 // whichever of `limits` comes first, and holds `nameBytes` bytes of names. Chunks are cut the
 // same way whatever the number of threads: naming's allowance (naming_budget.h) is counted
 // chunk by chunk.
@@ -62,7 +161,7 @@ struct ChunkExtent {
   size_t end = 0;
   uint64_t nameBytes = 0;
 };
-[[nodiscard]] ChunkExtent chunkFrom(const std::vector<Symbol>& symbols, size_t begin, size_t end,
+[[nodiscard]] ChunkExtent chunkFrom(const PlacementSource& source, size_t begin, size_t end,
                                     const ChunkLimits& limits);
 
 // The threads worth starting for `symbols` when `threads` are allowed: one per chunk at most, so
@@ -76,6 +175,9 @@ struct ChunkExtent {
 class NamingPool {
  public:
   NamingPool(const std::vector<Symbol>& symbols, uint32_t threads, const ChunkLimits& limits,
+             NamerFactory makeNamer);
+  // The same over any source of placements, which must outlive the pool.
+  NamingPool(const PlacementSource& source, uint32_t threads, const ChunkLimits& limits,
              NamerFactory makeNamer);
   NamingPool(const NamingPool&) = delete;
   NamingPool& operator=(const NamingPool&) = delete;
@@ -109,6 +211,7 @@ class NamingPool {
     std::vector<uint32_t> counts;
   };
 
+  void startWorkers(uint32_t threads, const NamerFactory& makeNamer);
   void work(const NamerFactory& makeNamer);
   [[nodiscard]] bool canClaim() const;
   [[nodiscard]] bool allClaimed() const;
@@ -117,7 +220,8 @@ class NamingPool {
   Chunk& awaitNextChunk();
   void release();
 
-  const std::vector<Symbol>& symbols_;
+  std::unique_ptr<SortedSymbols> ownSource_;  // when made from a symbol list
+  const PlacementSource& source_;
   const size_t limit_;  // symbols before this one are sized and may be filed
   const ChunkLimits limits_;
 

@@ -42,6 +42,22 @@ uint64_t parseCount(string_view text, string_view what) {
 constexpr Option kOptions[] = {
     {"--modern", Value::None, "", "read maps and names as today's toolchains write them",
      [](CommandLine& line, string_view) { line.settings.modern = true; }},
+    {"--elf", Value::Required, "BINARY", "exact sizes from the binary the map's link wrote",
+     [](CommandLine& line, string_view value) {
+       line.settings.elf = value;
+       line.settings.modern = true;
+     }},
+    {"--size", Value::Required, "MEASURE", "count the loaded image (memory) or the file (file)",
+     [](CommandLine& line, string_view value) {
+       if (value == "memory") {
+         line.settings.measure = Measure::Memory;
+       } else if (value == "file") {
+         line.settings.measure = Measure::File;
+       } else {
+         throw std::invalid_argument("not memory or file");
+       }
+       line.settings.modern = true;
+     }},
     {"--summary", Value::Optional, "N", "print the largest groups and N largest symbols (20)",
      [](CommandLine& line, string_view value) {
        line.settings.summary = true;
@@ -181,6 +197,12 @@ std::vector<string> documentOptions(const Settings& settings) {
   if (settings.modern) {
     options.emplace_back("--modern");
   }
+  if (!settings.elf.empty()) {
+    options.emplace_back("--elf");  // sizes from a binary's symbol table, whatever its path
+  }
+  if (settings.measure == Measure::File) {
+    options.emplace_back("--size=file");  // memory is the measure of --modern without it
+  }
   return options;
 }
 
@@ -191,9 +213,11 @@ string helpText(string_view program) {
       "Reads a linker map file and writes the size treemap document of the program:\n"
       "\"var treeData = \" and the JSON tree of its symbols, which the treemap page\n"
       "(viewer/index.html) draws; an output path of \"-\" is standard output. Without\n"
-      "options, maps and names are read by the classic rules. Every file is written\n"
-      "beside its target and renamed over it when complete; an output that names an\n"
-      "input (other than the document replacing --base) is refused.\n"
+      "options, maps and names are read by the classic rules. An ELF program given\n"
+      "instead of the map is read alone (its symbol table and sections) by the modern\n"
+      "rules; --size and --elf imply --modern. Every file is written beside its\n"
+      "target and renamed over it when complete; an output that names an input (other\n"
+      "than the document replacing --base) is refused.\n"
       "\"history DB\" prints the size history that --record=DB kept (DB must be one)\n"
       "and, with --html, writes its trend page.\n\nOptions:\n";
   auto addRow = [&text](string_view left, string_view help) {

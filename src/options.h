@@ -22,6 +22,11 @@ struct GrowthLimit {
   std::string text;              // as given, for messages
 };
 
+// How a program's bytes are counted under the modern rules: as loaded in memory (sections
+// that are loaded, zero-initialised ones in full) or as stored in the file (sections with file
+// bytes, loaded or not; with a binary also its headers and the gaps between sections).
+enum class Measure { Memory, File };
+
 // What the options ask of the reader, the classifier and the reports. The default value is a run
 // without options, which must stay exactly the classic behaviour.
 struct Settings {
@@ -39,6 +44,8 @@ struct Settings {
   // Threads that name symbols; 0 is every core this process may run on. The document is the same
   // for any number.
   uint32_t jobs = 0;
+  Measure measure = Measure::Memory;  // --size; counted by the modern rules only
+  std::string elf;                    // the binary of the map's link (--elf), when not empty
 };
 
 // The most threads --jobs starts; larger values are taken as this. Naming stops gaining long
@@ -82,7 +89,7 @@ struct CommandLine {
   enum class Action { Run, Help, Version, History };
   Action action = Action::Run;
   Settings settings;
-  std::string input;   // the map to read; the history database for History
+  std::string input;   // the map (or binary) to read; the history database for History
   std::string output;  // the document to write
 };
 

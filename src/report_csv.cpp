@@ -2,6 +2,9 @@
 // a text cell that a spreadsheet would take for a formula begins with an apostrophe).
 //   size,address,path,key,mangled name,shown name
 //   48,0x401000,app,main,_Dmain,D main
+// A program laid out by its sections adds each symbol's output section, its kind and object:
+//   size,address,path,key,mangled name,shown name,section,kind,object
+//   48,0x401000,D main,D main,_Dmain,D main,.text,code,app.o
 #include "reports.h"
 
 namespace vorlith::report {
@@ -53,7 +56,9 @@ string csvTextField(string_view text) {
 }
 
 string csv(const Document& doc) {
-  string out = "size,address,path,key,mangled name,shown name\r\n";
+  const bool sections = doc.hasKindTotals;
+  string out = sections ? "size,address,path,key,mangled name,shown name,section,kind,object\r\n"
+                        : "size,address,path,key,mangled name,shown name\r\n";
   // Leaves come group by group, so each group's path is joined once.
   uint32_t pathOf = kNoGroup;
   string path;
@@ -80,6 +85,12 @@ string csv(const Document& doc) {
     out += csvTextField(leaf.mangledName);
     out += ',';
     out += csvTextField(leaf.shownName());
+    if (sections) {
+      for (string_view field : {leaf.section, leaf.kind, leaf.object}) {
+        out += ',';
+        out += csvTextField(field);
+      }
+    }
     out += "\r\n";
   }
   return out;

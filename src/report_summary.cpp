@@ -3,6 +3,7 @@
 //
 //   Top-level groups      Bytes        Size   Share
 //   std                  524288   512.0 KiB   42.4%
+// preceded, for a program laid out by its sections, by its sections' sizes by kind.
 #include <algorithm>
 #include <numeric>
 
@@ -37,6 +38,44 @@ struct Columns {
   }
 };
 
+// The sections' sizes by kind, loaded and in the file, whichever the tree counts:
+//   Section kind                Memory        Size          File        Size
+//   code                          1234     1.2 KiB          1234     1.2 KiB
+string kindTable(const KindTotals& totals) {
+  uint64_t memory = 0, file = 0;
+  for (int k = 0; k < kSectionKinds; ++k) {
+    memory += totals.memory[k];
+    file += totals.file[k];
+  }
+  size_t bytes = std::max<size_t>(6, std::to_string(std::max(memory, file)).size());
+  auto row = [bytes](string_view label, string_view memoryBytes, string_view memorySize,
+                     string_view fileBytes, string_view fileSize) {
+    return padRight(label, 22) + "  " + padLeft(memoryBytes, bytes) + "  " +
+           padLeft(memorySize, 10) + "  " + padLeft(fileBytes, bytes) + "  " +
+           padLeft(fileSize, 10) + "\n";
+  };
+  string out = row("Section kind", "Memory", "Size", "File", "Size");
+  for (int k = 0; k < kSectionKinds; ++k) {
+    if (totals.memory[k] == 0 && totals.file[k] == 0) {
+      continue;
+    }
+    out +=
+        row(kindLabel(static_cast<SectionKind>(k)), std::to_string(totals.memory[k]),
+            humanSize(totals.memory[k]), std::to_string(totals.file[k]), humanSize(totals.file[k]));
+  }
+  out +=
+      row("all", std::to_string(memory), humanSize(memory), std::to_string(file), humanSize(file));
+  out += totals.measure == Measure::Memory
+             ? "The tree counts memory, the loaded image (--size=file counts the file).\n"
+             : "The tree counts the file's bytes (--size=memory counts the loaded image).\n";
+  if (!totals.wholeFile) {
+    out +=
+        "File: the sections' bytes; the headers and the gaps between them need the binary "
+        "(--elf).\n";
+  }
+  return out;
+}
+
 }  // namespace
 
 string summary(const Document& doc, uint64_t count) {
@@ -44,6 +83,9 @@ string summary(const Document& doc, uint64_t count) {
   Columns columns{std::max<size_t>(5, std::to_string(total).size())};
   string out = "Total: " + std::to_string(total) + " bytes (" + humanSize(total) + ") in " +
                std::to_string(doc.leaves.size()) + " symbols\n\n";
+  if (doc.hasKindTotals) {
+    out += kindTable(doc.kindTotals) + "\n";
+  }
 
   // Top-level groups, and the symbols filed at the top level itself as one line.
   std::vector<uint32_t> tops;

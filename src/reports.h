@@ -169,8 +169,8 @@ struct ComparisonText {
 // A text cell: as csvField, with an apostrophe in front when it begins with "=", "+", "-", "@",
 // tab or CR, which a spreadsheet would otherwise read as a formula.
 [[nodiscard]] std::string csvTextField(std::string_view text);
-// The header and one row per symbol (size, address, group path, key, mangled and shown name),
-// lines ended by CRLF.
+// The header and one row per symbol (size, address, group path, key, mangled and shown name;
+// for a program laid out by its sections also section, kind and object), lines ended by CRLF.
 [[nodiscard]] std::string csv(const Document& doc);
 
 // ---- Self-contained page (report_html.cpp) ----

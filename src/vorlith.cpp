@@ -23,6 +23,8 @@
 #include "dsym.h"
 #include "history.h"
 #include "history_report.h"
+#include "elf_file.h"
+#include "layout.h"
 #include "mapfile.h"
 #include "naming.h"
 #include "naming_budget.h"
@@ -162,8 +164,10 @@ std::string readFile(const std::string& fileName, size_t limit = SIZE_MAX) {
 // checkers count them as in use.
 struct Kept {
   std::unique_ptr<MapFile> map;
+  std::shared_ptr<const void> binary;  // the names of the binary read
   std::unique_ptr<SizeTree> tree;
   std::unique_ptr<MapFile> baseMap;
+  std::shared_ptr<const void> baseBinary;
   std::unique_ptr<SizeTree> baseTree;
 };
 
@@ -188,12 +192,11 @@ void writeEcho(std::ostream& out, const std::string& echoed) {
   out << (isTerminal(out) ? printableLines(echoed) : echoed) << std::flush;
 }
 
-// The tree of a map, read as `settings` say; `map` keeps the names the tree refers to. `text`
-// is the map's text when it was read already (a pipe can be read only once), else the file is
-// read here. A line that cannot be read is echoed, and the failure names the file and the line.
-std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings& settings,
-                                    std::unique_ptr<MapFile>& map, std::ostream& out,
-                                    std::optional<std::string> text = std::nullopt) {
+// Reads a map as `settings` say into `map`. `text` is the map's text when it was read already (a
+// pipe can be read only once), else the file is read here. A line that cannot be read is echoed,
+// and the failure names the file and the line.
+void readMap(const std::string& fileName, const Settings& settings, std::unique_ptr<MapFile>& map,
+             std::ostream& out, std::optional<std::string> text) {
   std::ostringstream echoed;
   size_t failedLine = 0;
   try {
@@ -209,9 +212,77 @@ std::unique_ptr<SizeTree> treeOfMap(const std::string& fileName, const Settings&
     writeEcho(out, echoed.str());
     throw std::runtime_error(fileName + ":" + std::to_string(failedLine) + ": " + failure.what());
   }
+}
+
+// Whether the file is a regular file that begins as an ELF file does. Anything else (a pipe,
+// say) is read as a map without a look ahead, which would take its first bytes.
+bool isBinary(const std::string& fileName) {
+  struct stat info;
+  if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  return elf::looksLikeElf(readFile(fileName, 4));
+}
+
+// The tree of a binary alone; `binary` keeps the names the tree refers to.
+std::unique_ptr<SizeTree> treeOfBinary(const std::string& fileName, const Settings& settings,
+                                       std::shared_ptr<const void>& binary) {
+  elf::Image image = elf::readElf(fileName);
+  binary = image.storage;
+  return std::make_unique<SizeTree>(buildTreeOfBinary(image, fileName, settings));
+}
+
+// The tree of a map that lists its sections, laid out by them; with `--elf`, of the map and its
+// binary.
+std::unique_ptr<SizeTree> treeOfSections(MapFile& map, const Settings& settings,
+                                         std::shared_ptr<const void>& binary) {
+  std::optional<elf::Image> image;
+  if (!settings.elf.empty()) {
+    image = elf::readElf(settings.elf);
+    binary = image->storage;
+  }
+  auto tree = std::make_unique<SizeTree>(
+      buildTreeBySections(map, settings, image ? &*image : nullptr, settings.elf));
+  std::vector<Symbol>().swap(map.symbols);  // room for the document
+  return tree;
+}
+
+// The settings that made the document of `input` read with `settings`: a binary is read by the
+// modern rules with its own symbol table's sizes, as --elf gives them.
+Settings settingsOfInput(const std::string& input, Settings settings) {
+  if (isBinary(input)) {
+    settings.modern = true;
+    settings.elf = input;
+  }
+  return settings;
+}
+
+// The tree of a map or a binary (told apart by its first bytes), read as `settings` say; `map`
+// and `binary` keep the names the tree refers to. `text` is the map's text when it was read
+// already (a pipe, which is never taken for a binary).
+std::unique_ptr<SizeTree> treeOfInput(const std::string& fileName, Settings settings,
+                                      std::unique_ptr<MapFile>& map,
+                                      std::shared_ptr<const void>& binary, std::ostream& out,
+                                      std::optional<std::string> text = std::nullopt) {
+  if (!text && isBinary(fileName)) {
+    if (!settings.elf.empty()) {
+      throw std::runtime_error(fileName + ": --elf goes with a map; a binary is read alone");
+    }
+    settings.modern = true;  // a binary is read by the modern rules only
+    return treeOfBinary(fileName, settings, binary);
+  }
+  readMap(fileName, settings, map, out, std::move(text));
   if (map->symbols.size() < 2 && !map->empty()) {
     // A file that holds something, but in no form read here: say which forms are read.
     throw std::runtime_error("No symbols\n" + std::string(kMapFormsRead));
+  }
+  if (settings.modern && hasSectionLayout(*map)) {
+    return treeOfSections(*map, settings, binary);
+  }
+  if (!settings.elf.empty()) {
+    throw std::runtime_error(fileName +
+                             ": --elf needs an ELF map that lists its sections (GNU ld, gold, "
+                             "ld.lld, mold)");
   }
   // More room for the tree: the symbols that file nothing go, with the memory of the room their
   // list was reserved with, and then the names the reader made for them.
@@ -241,6 +312,9 @@ void keepLargeBlocksApart() {
 
 std::vector<RunInput> runInputs(const CommandLine& line) {
   std::vector<RunInput> inputs{{line.input, "the map", false}};
+  if (!line.settings.elf.empty()) {
+    inputs.push_back({line.settings.elf, "the binary", false});
+  }
   if (!line.settings.base.empty()) {
     // Read whole before the document is written: the document may replace it.
     inputs.push_back({line.settings.base, "the base", true});
@@ -374,16 +448,21 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     return base;
   }
   Kept& k = kept();
+  Settings baseSettings = line.settings;  // the history's run was recorded with these
   if (regular && history::looksLikeDatabase(fileName)) {
     k.baseTree = treeOfLastRun(fileName, line.settings);
   } else {
-    k.baseTree = treeOfMap(fileName, line.settings, k.baseMap, out,
-                           regular ? std::nullopt : std::optional<std::string>(std::move(text)));
+    Settings settings = line.settings;
+    settings.elf.clear();  // the binary is the new build's
+    k.baseTree = treeOfInput(fileName, settings, k.baseMap, k.baseBinary, out,
+                             regular ? std::nullopt : std::optional<std::string>(std::move(text)));
+    baseSettings = regular ? settingsOfInput(fileName, settings) : settings;
   }
-  base.doc = documentFromTree(k.baseTree->root, documentOptions(line.settings));
+  base.doc = documentFromTree(*k.baseTree, documentOptions(baseSettings));
   if (!line.settings.html.empty()) {
     zel::utils::json::CustomJsonWriter<FastAppender> writer;
-    writeTreeJson(writer, k.baseTree->root, documentOptions(line.settings));
+    writeTreeJson(writer, k.baseTree->root, k.baseTree->hasSections ? k.baseTree.get() : nullptr,
+                  documentOptions(baseSettings));
     base.mapJson = std::string(writer.output.get());
   }
   return base;
@@ -427,55 +506,88 @@ int runReports(const CommandLine& line, const Document& doc, string_view json, c
   return status;
 }
 
-// Files every symbol in map order, with the segments and shown name that `nameOf(index, place)`
-// gives (a NameResult, or a Naming of views). Each symbol is granted its name's bytes before
-// it is filed.
+// Files every entry of `source` in order, with the segments and shown name that
+// `nameOf(index, place)` gives (a NameResult, or a Naming of views). Each entry is granted its
+// name's bytes before it is filed.
 // D main goes under its module when the map tells it, and D variables that ld.lld wrote
 // demangled ("app.calls") under their qualified names rather than "Other symbols".
 template <typename NameOf>
-SizeTree fileSymbols(const std::vector<Symbol>& symbols, NameOf nameOf, const DModules& modules) {
+SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModules& modules) {
   const std::optional<std::vector<std::string>>& dMainModule = modules.mainModule;
   SizeTree tree;
   TreeAllowance allowance;
-  for (size_t i = 0; i + 1 < symbols.size(); ++i) {
-    Placement place = placeSymbol(symbols, i);
+  for (size_t i = 0; i < source.size(); ++i) {
+    Placement place = source.place(i);
     if (!place.counted) {
       continue;
     }
-    allowance.grant(symbols[i].name.size());
+    allowance.grant(place.grant);
     if (!place.filed) {
       continue;
     }
     auto named = nameOf(i, place);
+    const std::vector<std::string>* segments = &named.segments;
+    std::vector<std::string> refiled;
     // Its symbol, or its section of its own ("app.o (.text._Dmain)", leaf "D main (.text)").
     bool dMain = isDMainName(place.name) || place.name.ends_with("._Dmain)");
     if (dMainModule && dMain && named.segments.back().starts_with(kDMain) &&
         named.segments.size() == (place.endMarker ? 3 : 2)) {
-      std::vector<std::string> segments;
       if (place.endMarker) {
-        segments.emplace_back("Afterpadding");
+        refiled.emplace_back("Afterpadding");
       }
-      segments.insert(segments.end(), dMainModule->begin(), dMainModule->end());
-      segments.push_back(named.segments.back());
-      fileSymbol(tree, segments, place.size, symbols[i].address, place.name, named.shown,
-                 &allowance);
-      continue;
-    }
-    if (!modules.packages.empty() && named.segments.size() == 2 + (place.endMarker ? 1 : 0) &&
-        named.segments[place.endMarker ? 1 : 0] == "Other symbols") {
+      refiled.insert(refiled.end(), dMainModule->begin(), dMainModule->end());
+      refiled.push_back(named.segments.back());
+      segments = &refiled;
+    } else if (!modules.packages.empty() &&
+               named.segments.size() == 2 + (place.endMarker ? 1 : 0) &&
+               named.segments[place.endMarker ? 1 : 0] == "Other symbols") {
       if (auto parts = demangledDVariable(place.name, modules.packages)) {
         if (place.endMarker) {
           parts->insert(parts->begin(), "Afterpadding");
         }
-        fileSymbol(tree, *parts, place.size, symbols[i].address, place.name, named.shown,
-                   &allowance);
-        continue;
+        refiled = std::move(*parts);
+        segments = &refiled;
       }
     }
-    fileSymbol(tree, named.segments, place.size, symbols[i].address, place.name, named.shown,
-               &allowance);
+    TreeLeaf& leaf = fileSymbol(tree, *segments, place.size, place.address, place.name,
+                                named.shown, &allowance);
+    leaf.section = place.section;
+    leaf.object = place.object;
   }
   return tree;
+}
+
+// Names and files every entry of `source`, on the threads `settings` allow.
+SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
+                   const ChunkLimits& chunks, const DModules& modules) {
+  uint32_t threads = usefulThreads(namingThreads(settings), source.size(), chunks);
+  if (threads <= 1) {
+    // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
+    // is counted in the windows that a pool's chunks would be, so the tree is the same.
+    Classifier classifier(settings);
+    auto classify = [&classifier](string_view name) { return classifier.classify(name); };
+    std::optional<NamingWindow> window;
+    size_t windowEnd = 0;
+    return fileSymbols(
+        source,
+        [&](size_t index, const Placement& place) {
+          while (index >= windowEnd) {
+            ChunkExtent extent = chunkFrom(source, windowEnd, source.size(), chunks);
+            windowEnd = extent.end;
+            window.reset();
+            window.emplace(extent.nameBytes);
+          }
+          return namePlacement(place, classify);
+        },
+        modules);
+  }
+  NamingPool pool(source, threads, chunks, [&settings] {
+    auto classifier = std::make_shared<Classifier>(settings);
+    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+  });
+  return fileSymbols(
+      source, [&pool](size_t index, const Placement& place) { return pool.next(index, place); },
+      modules);
 }
 
 }  // namespace
@@ -496,9 +608,9 @@ TreeNode::~TreeNode() {
   }
 }
 
-void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, string_view name, string_view demangledName,
-                TreeAllowance* allowance) {
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, string_view name, string_view demangledName,
+                     TreeAllowance* allowance) {
   auto affordable = [allowance](uint64_t bytes) {
     return allowance == nullptr || allowance->spend(bytes);
   };
@@ -557,6 +669,7 @@ void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64
   leaf.address = address;
   leaf.mangledName = mangledName;
   leaf.demangledName = shown;
+  return leaf;
 }
 
 void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
@@ -599,41 +712,67 @@ SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
   if (symbols.size() < 2) {
     throw std::runtime_error("No symbols");
   }
-  uint32_t threads = usefulThreads(namingThreads(settings), symbols.size(), chunks);
-  if (threads <= 1) {
-    // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
-    // is counted in the windows that a pool's chunks would be, so the tree is the same.
-    Classifier classifier(settings);
-    std::optional<NamingWindow> window;
-    size_t windowEnd = 0;
-    return fileSymbols(symbols, [&](size_t index, const Placement& place) {
-      while (index >= windowEnd) {
-        ChunkExtent extent = chunkFrom(symbols, windowEnd, symbols.size() - 1, chunks);
-        windowEnd = extent.end;
-        window.reset();
-        window.emplace(extent.nameBytes);
-      }
-      NameResult named = classifier.classify(place.name);
-      if (place.endMarker) {
-        named.segments.insert(named.segments.begin(), "Afterpadding");
-      }
-      return named;
-    }, modules);
+  return buildFrom(SortedSymbols(symbols), settings, chunks, modules);
+}
+
+SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::Image* binary,
+                             string_view binaryPath) {
+  const MapSections& sections = map.sections();
+  // D main's module is told by the contributions, most of which are about to go.
+  DModules modules = dModulesOf(map.symbols);
+  addSectionStarts(map.symbols, sections);
+  MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
+  dropUnsized(map.symbols, layout.sizes);
+  releaseRoomPastSize(map.symbols);
+  map.keepOnlyNames();
+  if (binary == nullptr) {
+    return buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
+                     sections.objects(), layout.totals, settings, ChunkLimits{}, &modules);
   }
-  NamingPool pool(symbols, threads, chunks, [&settings] {
-    auto classifier = std::make_shared<Classifier>(settings);
-    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
-  });
-  return fileSymbols(
-      symbols, [&pool](size_t index, const Placement& place) { return pool.next(index, place); },
-      modules);
+  PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes, sections,
+                                           settings.measure);
+  return buildTree(PiecePlacements(pieces), pieces.sections, pieces.objects, pieces.totals,
+                   settings, ChunkLimits{}, &modules);
+}
+
+SizeTree buildTreeOfBinary(const elf::Image& binary, string_view path, const Settings& settings) {
+  PieceLayout layout = layoutBinary(binary, path, settings.measure);
+  return buildTree(PiecePlacements(layout), layout.sections, layout.objects, layout.totals,
+                   settings, ChunkLimits{});
+}
+
+SizeTree buildTree(const PlacementSource& source, const std::vector<LayoutSection>& sections,
+                   const std::vector<string_view>& objects, const KindTotals& totals,
+                   const Settings& settings, const ChunkLimits& chunks, const DModules* modules) {
+  SizeTree tree = buildFrom(source, settings, chunks, modules != nullptr ? *modules : DModules{});
+  tree.hasSections = true;
+  tree.totals = totals;
+  tree.sections.reserve(sections.size());
+  std::string repaired;
+  for (const LayoutSection& section : sections) {
+    tree.sections.push_back(
+        {tree.text.copy(forceValidUTF8(section.name, repaired)), section.traits.kind});
+  }
+  tree.objects.reserve(objects.size());
+  for (string_view object : objects) {
+    tree.objects.push_back(tree.text.copy(forceValidUTF8(object, repaired)));
+  }
+  return tree;
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree,
                    const std::vector<std::string>& options) {
   sink.put(kDocumentPrefix);
   zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
-  writeTreeJson(writer, tree, options);
+  writeTreeJson(writer, tree, nullptr, options);
+  sink.flush();
+}
+
+void writeDocument(ChunkedAppender& sink, const SizeTree& tree,
+                   const std::vector<std::string>& options) {
+  sink.put(kDocumentPrefix);
+  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, options);
   sink.flush();
 }
 
@@ -658,7 +797,8 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     protectOutputFiles();
     keepLargeBlocksApart();
     Kept& k = kept();
-    k.tree = treeOfMap(line.input, line.settings, k.map, out);
+    k.tree = treeOfInput(line.input, line.settings, k.map, k.binary, out);
+    line.settings = settingsOfInput(line.input, line.settings);  // as its document records
     // The older build is read before the document is written: it may be the very file that
     // the document replaces ("--base=size.json app.map size.json"), and a base that cannot be
     // read fails the run with nothing written.
@@ -676,7 +816,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     std::optional<FastAppender> json;
     if (!line.settings.html.empty()) {
       zel::utils::json::CustomJsonWriter<FastAppender> writer;
-      writeTreeJson(writer, k.tree->root, options);
+      writeTreeJson(writer, k.tree->root, k.tree->hasSections ? k.tree.get() : nullptr, options);
       json = std::move(writer.output);
     }
     writeOutput(line.output, out, [&json, &k, &options](ChunkedAppender& sink) {
@@ -684,14 +824,14 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
         sink.put(kDocumentPrefix, json->get());
         sink.flush();
       } else {
-        writeDocument(sink, k.tree->root, options);
+        writeDocument(sink, *k.tree, options);
       }
     });
     bool reports = wantsReports(line.settings);
     if (!reports && line.settings.record.empty()) {
       return 0;
     }
-    Document doc = documentFromTree(k.tree->root, options);
+    Document doc = documentFromTree(*k.tree, options);
     if (!line.settings.record.empty()) {
       recordRun(line, doc);
     }

@@ -13,6 +13,7 @@
 
 #include "arena.h"
 #include "keyed_hash.h"
+#include "layout.h"
 #include "options.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
@@ -161,6 +162,9 @@ struct TreeLeaf {
   uint64_t address = 0;
   std::string_view mangledName;    // the name in the map, made valid UTF-8
   std::string_view demangledName;  // empty when it equals the name
+  // Under the modern rules, where known: indexes into the tree's sections and objects.
+  uint32_t section = kNoSection;
+  uint32_t object = kNoObject;
 };
 
 // One group: the sum of all sizes below it, its sub-groups and its own leaves.
@@ -184,6 +188,16 @@ struct TreeNode {
 struct SizeTree {
   TextArena text;
   TreeNode root;
+  // The sections and object files that leaves name, copied into `text`: under the modern
+  // rules, for maps that list their sections and for binaries.
+  struct Section {
+    std::string_view name;
+    SectionKind kind = SectionKind::Data;
+  };
+  std::vector<Section> sections;
+  std::vector<std::string_view> objects;
+  KindTotals totals;  // all sections' sizes by kind, both measures
+  bool hasSections = false;
 };
 
 // Bounds that keep the tree, and so the document, in proportion to the map (README "Bounds").
@@ -226,9 +240,9 @@ class TreeAllowance {
 // "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
 // live as long as the tree; keys, repaired and demangled names are copied. At most
 // kMaxGroupsPerSymbol groups are made; `allowance`, when given, bounds what the symbol adds.
-void fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
-                uint64_t address, std::string_view name, std::string_view demangledName,
-                TreeAllowance* allowance = nullptr);
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, std::string_view name, std::string_view demangledName,
+                     TreeAllowance* allowance = nullptr);
 
 // Builds the tree of a whole map: sizes from the next address, end markers as "Afterpadding".
 // Throws std::runtime_error("No symbols") for a map with fewer than two symbols. The tree
@@ -251,9 +265,39 @@ struct DModules;
 [[nodiscard]] SizeTree buildTree(const std::vector<Symbol>& symbols, const Settings& settings,
                                  const ChunkLimits& chunks, const DModules& modules);
 
+// The tree of entries already placed (a layout by sections): every entry is filed, each leaf
+// carrying its section and object. `sections` and `objects` are what the placements' indexes
+// name; `totals` goes to the tree for the reports.
+class PlacementSource;
+// `modules`, when given, is what the map tells of its D modules, as for the overload above.
+[[nodiscard]] SizeTree buildTree(const PlacementSource& source,
+                                 const std::vector<LayoutSection>& sections,
+                                 const std::vector<std::string_view>& objects,
+                                 const KindTotals& totals, const Settings& settings,
+                                 const ChunkLimits& chunks, const DModules* modules = nullptr);
+
+// The tree of a map that lists its sections (hasSectionLayout), laid out by them as
+// `settings.measure` counts; with `binary`, the map and that binary of the same link, whose
+// symbols take exactly their bytes (`binaryPath` names it in messages). Uses up the map's symbol
+// list and keeps its names (MapFile::keepOnlyNames): keep `map`, and the binary's storage, as
+// long as the tree. Throws what layoutBinaryWithMap throws.
+class MapFile;
+namespace elf {
+struct Image;
+}
+[[nodiscard]] SizeTree buildTreeBySections(MapFile& map, const Settings& settings,
+                                           const elf::Image* binary = nullptr,
+                                           std::string_view binaryPath = {});
+// The tree of a binary alone. Throws what layoutBinary throws.
+[[nodiscard]] SizeTree buildTreeOfBinary(const elf::Image& binary, std::string_view path,
+                                         const Settings& settings);
+
 // Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
 // flushes it. Throws what the sink's drain throws.
 void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree,
+                   const std::vector<std::string>& options = {});
+// The same with the leaves' sections, kinds and objects, where the tree has them.
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const SizeTree& tree,
                    const std::vector<std::string>& options = {});
 
 // Drops the symbols that file nothing: those at address 0, and all but the last of those that
@@ -266,15 +310,30 @@ void dropSymbolsOfNoSize(std::vector<Symbol>& symbols);
 // and the document when the output path is "-", go to `out`; failures to `err`.
 int run(const std::vector<std::string_view>& args, std::ostream& out, std::ostream& err);
 
+// A leaf's members; its section's name and kind ("section", "kind") and its object file
+// ("object") follow the classic four where `tree` knows them.
 template <typename Writer>
-void writeJson(Writer& writer, const TreeLeaf& leaf) {
+void writeLeafJson(Writer& writer, const TreeLeaf& leaf, const SizeTree* tree) {
   bool first = true;
   writer.beginObject();
   writer.putMember(first, "size", leaf.size);
   writer.putMember(first, "address", leaf.address);
   writer.putMember(first, "mangledName", leaf.mangledName);
   writer.putMember(first, "demangledName", leaf.demangledName);
+  if (tree != nullptr && leaf.section != kNoSection) {
+    const SizeTree::Section& section = tree->sections[leaf.section];
+    writer.putMember(first, "section", section.name);
+    writer.putMember(first, "kind", kindId(section.kind));
+    if (leaf.object != kNoObject) {
+      writer.putMember(first, "object", tree->objects[leaf.object]);
+    }
+  }
   writer.endObject();
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const TreeLeaf& leaf) {
+  writeLeafJson(writer, leaf, nullptr);
 }
 
 template <typename Writer, typename Value>
@@ -291,7 +350,8 @@ void writeJson(Writer& writer, const OrderedMap<Value>& map) {
 // root's first member: {"options":["--modern"],"total":...}. Written with an explicit stack
 // rather than by recursion, for the same reason as ~TreeNode.
 template <typename Writer>
-void writeTreeJson(Writer& writer, const TreeNode& root, const std::vector<std::string>& options) {
+void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree,
+                   const std::vector<std::string>& options) {
   auto open = [&writer, &root, &options](const TreeNode& node) {
     bool first = true;
     writer.beginObject();
@@ -337,7 +397,17 @@ void writeTreeJson(Writer& writer, const TreeNode& root, const std::vector<std::
     writer.output.put(',');
     writer.putString("leaves");
     writer.output.put(':');
-    writeJson(writer, frame.node->leaves);
+    bool first = true;
+    writer.beginObject();
+    for (const auto& [key, leaf] : frame.node->leaves) {
+      if (!std::exchange(first, false)) {
+        writer.output.put(',');
+      }
+      writer.putString(key);
+      writer.output.put(':');
+      writeLeafJson(writer, leaf, tree);
+    }
+    writer.endObject();
     writer.endObject();
     stack.pop_back();
   }
@@ -346,7 +416,12 @@ void writeTreeJson(Writer& writer, const TreeNode& root, const std::vector<std::
 // The classic document's tree, with no record of options.
 template <typename Writer>
 void writeJson(Writer& writer, const TreeNode& root) {
-  writeTreeJson(writer, root, {});
+  writeTreeJson(writer, root, nullptr, {});
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const SizeTree& tree) {
+  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, {});
 }
 
 }  // namespace vorlith

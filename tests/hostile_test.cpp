@@ -31,6 +31,7 @@
 #include "document.h"
 #include "mapfile.h"
 #include "reports.h"
+#include "support/best_of.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 #include "zel/utils/text.h"
@@ -50,19 +51,6 @@ constexpr double kWideRatio = 500;
 constexpr double kBenignFloor = 0.02;
 
 constexpr size_t kMB = 1 << 20;
-
-// The best of `runs` timings of `fn`, in seconds: the least disturbed by other work.
-template <typename Fn>
-double bestOf(int runs, Fn&& fn) {
-  double best = 1e300;
-  for (int k = 0; k < runs; ++k) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
 
 // Prints both times under `label` and fails when the hostile input took more than
 // kWideRatio times as long as the benign one.
@@ -578,13 +566,13 @@ vorlith::Document wideDocument(const std::vector<std::string>& names) {
   }
   doc.groups[1].firstLeaf = 0;
   for (const std::string& name : names) {
-    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", 1});
+    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", 1, "", "", ""});
   }
   doc.groups[1].leafCount = static_cast<uint32_t>(names.size());
   for (uint32_t g = 2; g < doc.groups.size(); ++g) {
     doc.groups[g].firstLeaf = static_cast<uint32_t>(doc.leaves.size());
     doc.groups[g].leafCount = 1;
-    doc.leaves.push_back({"x", 1, 0, "x", "", g});
+    doc.leaves.push_back({"x", 1, 0, "x", "", g, "", "", ""});
   }
   return doc;
 }

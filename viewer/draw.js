@@ -17,6 +17,12 @@
     obj: 130, fill: 55, pad: 0, other: 240,
   }));
   const SATURATION = new Map(Object.entries({ fill: 30, pad: 0, other: 12 }));
+  // Colouring by section kind: code blue, data green, read-only data amber, and so on; what is
+  // not loaded grey.
+  const SECTION_HUES = new Map(Object.entries({
+    code: 212, rodata: 40, unwind: 290, data: 130, tls: 175, bss: 95, dynamic: 0, unloaded: 0, headers: 30,
+  }));
+  const SECTION_SATURATION = new Map(Object.entries({ unloaded: 0, headers: 15 }));
 
   // Discrete colours by change; groups are a darker shade of the same.
   const CHANGE_COLOURS = [
@@ -89,6 +95,21 @@
     return kindColour(kind, 1, false, 0);
   }
 
+  function sectionColour(kind, depth, leaf, variant) {
+    const key = 's:' + kind + (leaf ? ':l' : ':g') + (leaf ? variant : Math.min(depth, 4));
+    let colour = colourCache.get(key);
+    if (colour) return colour;
+    const hue = SECTION_HUES.has(kind) ? SECTION_HUES.get(kind) : 260;
+    const sat = SECTION_SATURATION.has(kind) ? SECTION_SATURATION.get(kind) : SECTION_HUES.has(kind) ? 60 : 8;
+    colour = leaf ? hsl(hue, sat, 80 - variant * 4) : hsl(hue, sat, Math.min(62, 30 + depth * 9));
+    colourCache.set(key, colour);
+    return colour;
+  }
+
+  function sectionLegendColour(kind) {
+    return sectionColour(kind, 1, false, 0);
+  }
+
   function changeColour(status, leaf) {
     return CHANGE_COLOURS[status][leaf ? 0 : 1];
   }
@@ -97,17 +118,19 @@
     return inks.get(fill) || '#111';
   }
 
-  function fillOf(box, comparing) {
+  // `colourBy` is 'section' to colour by section kind, else boxes take their group's kind.
+  function fillOf(box, comparing, colourBy) {
     const n = box.node;
     if (box.rest) return REST_FILL;
     if (comparing) return changeColour(n.status, n.isLeaf);
     // Neighbouring symbols differ a little in lightness, so equal sizes still read as separate.
+    if (colourBy === 'section') return sectionColour(VorlithModel.sectionKindOf(n), box.depth, n.isLeaf, n.id & 3);
     return kindColour(n.kind, box.depth, n.isLeaf, n.id & 3);
   }
 
   // While a search is on, matches are yellow and boxes with nothing matching inside are dimmed.
-  function paintOf(b, gen, comparing) {
-    const fill = fillOf(b, comparing);
+  function paintOf(b, gen, comparing, colourBy) {
+    const fill = fillOf(b, comparing, colourBy);
     if (!gen) return { fill, dim: false, highlight: false };
     if (!b.rest && b.node.match === gen) return { fill: MATCH_FILL, dim: false, highlight: true };
     const below = b.rest ? restHoldsMatch(b, gen) : b.node.holdsMatch === gen;
@@ -129,7 +152,7 @@
 
   // Boxes are painted level by level (a level lies inside the one before), and within a level
   // in one path per colour: setting fillStyle per box was most of the draw time at 15k boxes.
-  function draw(canvas, boxes, { width, height, generation, comparing }) {
+  function draw(canvas, boxes, { width, height, generation, comparing, colourBy }) {
     const ctx = prepare(canvas, width, height);
     const gen = generation;
     const levels = [];
@@ -138,7 +161,7 @@
       const w = b.x1 - b.x0;
       const h = b.y1 - b.y0;
       if (w < 0.25 || h < 0.25) continue;
-      const paint = paintOf(b, gen, comparing);
+      const paint = paintOf(b, gen, comparing, colourBy);
       const level = levels[b.depth] || (levels[b.depth] = { fills: new Map(), strokes: [[], []], marks: [] });
       const key = paint.dim ? '~' + paint.fill : paint.fill;
       let list = level.fills.get(key);
@@ -236,6 +259,6 @@
   }
 
   global.VorlithDraw = {
-    draw, drawOverlay, paintOf, inkOf, kindColour, legendColour, changeColour, REST_FILL,
+    draw, drawOverlay, paintOf, inkOf, kindColour, legendColour, sectionColour, sectionLegendColour, changeColour, REST_FILL,
   };
 })(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -56,6 +56,8 @@
         addRow(dl, 'Address', M().hexAddress(n.address));
         addRow(dl, 'Mangled', n.mangledName);
         if (n.demangledName) addRow(dl, 'Demangled', n.demangledName);
+        if (n.section) addRow(dl, 'Section', VorlithPanels.sectionText(n));
+        if (n.object) addRow(dl, 'Object', n.object);
       } else {
         addRow(dl, 'Symbols', n.leafCount.toLocaleString('en-US'));
       }

@@ -14,11 +14,15 @@
   // Cuts the tree down to what can be seen: children below `minArea` px^2 (estimated from the
   // share of the parent's area) become one "smaller items" box of their summed size, so areas
   // stay proportional. Children are sorted by size, so the cut is a prefix. At the top, children
-  // of a hidden kind are left out and the rest share the whole area.
+  // of a hidden kind are left out and the rest share the whole area. Hidden section kinds
+  // (`sections`) take their bytes out of every box, which are then ordered by what is left.
   const bySize = (n) => n.size;
 
-  function prune(node, area, depth, minArea, hidden, valueOf) {
-    const value = valueOf(node);
+  // `valueOf` sizes a node: its size, less the bytes of hidden section kinds; comparing, the page
+  // may size by the change instead.
+  function prune(node, area, depth, minArea, hidden, valueOf, sections) {
+    const measure = valueOf === bySize ? (n) => VorlithModel.visibleSize(n, sections) : valueOf;
+    const value = measure(node);
     if (node.isLeaf) return { node, value };
     const solid = { node, value, solid: true };
     if (depth > 0 && (depth > MAX_DEPTH || area < EXPAND_AREA || !node.children.length)) return solid;
@@ -26,20 +30,24 @@
     const inner = depth === 0 ? area : Math.max(0, (side - 2 * FRAME) * (side - HEADER - FRAME));
     let children = depth === 0 && hidden.size ? node.children.filter((c) => !hidden.has(c.kind)) : node.children;
     // Children are kept sorted by size; another measure sorts its own copy.
-    if (valueOf !== bySize) children = children.slice().sort((a, b) => valueOf(b) - valueOf(a));
-    const total = depth === 0 && (hidden.size || valueOf !== bySize) ? children.reduce((s, c) => s + valueOf(c), 0) : value;
+    const plain = valueOf === bySize && !sections.size;
+    if (!plain) {
+      children = children.filter((c) => measure(c) > 0)
+        .sort((a, b) => measure(b) - measure(a) || VorlithModel.byShare(a, b));
+    }
+    const total = (depth === 0 && hidden.size) || !plain ? children.reduce((s, c) => s + measure(c), 0) : value;
     const scale = total ? inner / total : 0;
     const kids = [];
     let used = 0;
     let i = 0;
     for (; i < children.length; i++) {
       const c = children[i];
-      const a = valueOf(c) * scale;
+      const a = measure(c) * scale;
       if (a < minArea) break;
       // A chain of single groups (common in object paths) costs no depth level; the frames
       // still shrink the area at each step, so the chain ends.
-      kids.push(prune(c, a, children.length > 1 || depth === 0 ? depth + 1 : depth, minArea, hidden, valueOf));
-      used += valueOf(c);
+      kids.push(prune(c, a, children.length > 1 || depth === 0 ? depth + 1 : depth, minArea, hidden, valueOf, sections));
+      used += measure(c);
     }
     if (i < children.length) {
       const rest = Math.max(0, total - used);
@@ -50,12 +58,13 @@
   }
 
   // Boxes { x0, y0, x1, y1, depth, node, rest, members, expanded, value } for `view` on a
-  // w x h canvas; `hidden` is the set of kinds left out. A "smaller items" box has `rest` (the
-  // count) and `members` (the nodes it stands for, largest first).
-  // `valueOf` sizes a node (its size by default; comparing, the page may size by the change).
-  function layout(view, w, h, hidden, valueOf) {
+  // w x h canvas; `hidden` is the set of kinds left out, `sections` the set of section kinds
+  // hidden. A "smaller items" box has `rest` (the count) and `members` (the nodes it stands for,
+  // largest first). `valueOf` sizes a node (its size by default; comparing, the page may size by
+  // the change).
+  function layout(view, w, h, hidden, valueOf, sections) {
     const minArea = Math.max(4, (w * h) / MAX_BOXES);
-    const pruned = prune(view, w * h, 0, minArea, hidden || new Set(), valueOf || bySize);
+    const pruned = prune(view, w * h, 0, minArea, hidden || new Set(), valueOf || bySize, sections || new Set());
     if (!pruned.kids || !pruned.kids.length) return [];
     const hier = d3.hierarchy(pruned, (d) => d.kids)
       .sum((d) => (d.kids ? 0 : d.value))

@@ -34,8 +34,28 @@
       this.other = null; // the matched node of the other build, when comparing
       this.status = 0; // change status, when comparing
       this.changeSize = 0; // when comparing: the absolute changes of the symbols below, summed
+      // Documents laid out by sections: a symbol's output section, its kind and object file; a
+      // group's bytes by section kind (a Map), and the kind holding most of them.
+      this.section = '';
+      this.sectionKind = '';
+      this.object = '';
+      this.kinds = null;
+      this.mainKind = '';
     }
   }
+
+  // Kinds of output section, as documents name them ("kind" of a leaf), in the order shown.
+  const SECTION_KINDS = [
+    { id: 'code', label: 'code' },
+    { id: 'rodata', label: 'read-only data' },
+    { id: 'unwind', label: 'unwind tables' },
+    { id: 'data', label: 'writable data' },
+    { id: 'tls', label: 'thread-local data' },
+    { id: 'bss', label: 'zero-initialised' },
+    { id: 'dynamic', label: 'dynamic linking' },
+    { id: 'unloaded', label: 'not loaded' },
+    { id: 'headers', label: 'file headers and gaps' },
+  ];
 
   // Colour groups: the first name that fits a top-level group decides its kind.
   const KINDS = [
@@ -218,6 +238,7 @@
     const root = new Node('', 0, null, false);
     // The record of the options that made the document, when it has one ({"options":[...]}).
     root.options = Array.isArray(doc.options) ? doc.options.filter((o) => typeof o === 'string') : null;
+    root.hasSectionKinds = false; // set when a leaf carries its section's kind
     const stack = [[doc, root]];
     const built = [];
     while (stack.length) {
@@ -242,6 +263,12 @@
         leaf.address = l.address;
         leaf.mangledName = l.mangledName;
         leaf.demangledName = typeof l.demangledName === 'string' ? l.demangledName : '';
+        if (typeof l.kind === 'string') {
+          leaf.sectionKind = l.kind;
+          leaf.section = typeof l.section === 'string' ? l.section : '';
+          leaf.object = typeof l.object === 'string' ? l.object : '';
+          root.hasSectionKinds = true;
+        }
         node.children.push(leaf);
       }
       built.push(node);
@@ -262,6 +289,7 @@
       if (!sameSize(node.size, sum) && (!disagreeing || node.depth <= disagreeing.node.depth)) {
         disagreeing = { node, sum };
       }
+      if (root.hasSectionKinds) sumKinds(node);
     }
     root.totalsProblem = disagreeing && {
       path: pathOf(disagreeing.node), total: disagreeing.node.size, sum: disagreeing.sum,
@@ -287,6 +315,39 @@
     const where = p.path.length ? 'group "' + p.path.join(' / ') + '"' : 'the whole program';
     return 'The totals of ' + label + ' disagree with its contents: ' + where + ' says ' + p.total +
       ' bytes, but its groups and symbols add up to ' + p.sum + '. The map draws the totals as written.';
+  }
+
+  // A group's bytes by section kind, from its children's (which are done before it), and the
+  // kind that holds most of them. Leaves without a kind count as ''.
+  function sumKinds(node) {
+    const kinds = new Map();
+    for (const c of node.children) {
+      if (c.isLeaf) kinds.set(c.sectionKind, (kinds.get(c.sectionKind) || 0) + c.size);
+      else for (const [k, bytes] of c.kinds) kinds.set(k, (kinds.get(k) || 0) + bytes);
+    }
+    node.kinds = kinds;
+    let best = -1;
+    for (const [k, bytes] of kinds) {
+      if (bytes > best) {
+        best = bytes;
+        node.mainKind = k;
+      }
+    }
+  }
+
+  // The bytes of `node` that are of none of the section kinds in `hidden` (a Set).
+  function visibleSize(node, hidden) {
+    if (!hidden || !hidden.size) return node.size;
+    if (node.isLeaf) return hidden.has(node.sectionKind) ? 0 : node.size;
+    if (!node.kinds) return node.size;
+    let size = node.size;
+    for (const k of hidden) size -= node.kinds.get(k) || 0;
+    return Math.max(0, size);
+  }
+
+  // The section kind a box is coloured by: a symbol's own, a group's main one.
+  function sectionKindOf(node) {
+    return node.isLeaf ? node.sectionKind : node.mainKind;
   }
 
   function setKind(node, kind) {
@@ -470,6 +531,9 @@
     DocumentError,
     Node,
     KINDS,
+    SECTION_KINDS,
+    visibleSize,
+    sectionKindOf,
     parseDocumentText,
     parseJson,
     memberGivenTwice,

@@ -25,6 +25,8 @@
     compare: null, // when comparing: VorlithCompare.compare's result
     names: { newName: '', oldName: '' }, // the documents as they were given
     hidden: new Set(), // kinds left out by the legend
+    colourBy: 'group', // or 'section': boxes coloured by the kind of their section
+    hiddenSections: new Set(), // section kinds left out by the legend
     members: null, // the "smaller items" box whose members are listed
     notice: '', // said while the documents are on screen: their totals disagree
     stats: { loadMs: 0, buildMs: 0, layoutMs: 0, drawMs: 0, boxes: 0 },
@@ -142,6 +144,8 @@
     state.focus = null;
     state.members = null;
     state.hidden = new Set();
+    state.hiddenSections = new Set();
+    if (!root.hasSectionKinds) state.colourBy = 'group';
     state.search = { generation: 0, count: 0, bytes: 0, top: [], error: null, query: '' };
     state.compare = null;
     state.notice = [M.totalsNote(root, newName ? '"' + newName + '"' : 'the document'),
@@ -248,6 +252,30 @@
     relayout();
   }
 
+  function toggleSectionKind(kind) {
+    if (state.hiddenSections.has(kind)) state.hiddenSections.delete(kind);
+    else state.hiddenSections.add(kind);
+    state.focus = null;
+    state.members = null;
+    VorlithPanels.renderSummary(app);
+    VorlithPanels.renderLegend(app);
+    VorlithPanels.renderMembers(app);
+    relayout();
+  }
+
+  // Colour by the kind of group or of section; what the legend hid of the other is shown again.
+  function setColourBy(choice) {
+    state.colourBy = choice === 'section' && state.root && state.root.hasSectionKinds ? 'section' : 'group';
+    state.hidden = new Set();
+    state.hiddenSections = new Set();
+    state.focus = null;
+    state.members = null;
+    VorlithPanels.renderSummary(app);
+    VorlithPanels.renderLegend(app);
+    VorlithPanels.renderMembers(app);
+    relayout();
+  }
+
   function openMembers(box) {
     state.members = { node: box.node, members: box.members, shown: 0 };
     VorlithPanels.renderMembers(app);
@@ -284,7 +312,8 @@
     const t0 = performance.now();
     // Comparing, boxes may be sized by how much their symbols changed (grown, shrunk or new).
     const byChange = !!(state.compare && state.sizeByChange);
-    state.boxes = VorlithLayout.layout(state.view, w, h, state.hidden, byChange ? (n) => n.changeSize : null);
+    state.boxes = VorlithLayout.layout(state.view, w, h, state.hidden, byChange ? (n) => n.changeSize : null,
+      state.hiddenSections);
     state.hover = null;
     state.stats.layoutMs = performance.now() - t0;
     state.stats.boxes = state.boxes.length;
@@ -295,6 +324,7 @@
     const t0 = performance.now();
     VorlithDraw.draw($('canvas'), state.boxes, {
       width: state.width, height: state.height, generation: state.search.generation, comparing: !!state.compare,
+      colourBy: state.colourBy,
     });
     state.stats.drawMs = performance.now() - t0;
     state.stats.drawnAt = performance.now();
@@ -317,7 +347,7 @@
 
   // What the other parts see of the page.
   const app = {
-    state, $, TABLE_ROWS, navigate, reveal, relayout, redraw, redrawOverlay, toggleKind, openMembers, runSearch,
+    state, $, TABLE_ROWS, navigate, reveal, relayout, redraw, redrawOverlay, toggleKind, toggleSectionKind, openMembers, runSearch,
     showMessage, clearMessage,
   };
 
@@ -340,6 +370,7 @@
     VorlithPanels.init(app);
     VorlithInteract.init(app);
     $('file').addEventListener('change', (e) => openFiles(e.target.files));
+    $('colour-by').addEventListener('change', (e) => setColourBy(e.target.value));
     $('base-file').addEventListener('change', (e) => {
       const file = e.target.files[0];
       e.target.value = '';
@@ -381,11 +412,12 @@
       return b ? { path: M.pathOf(b.node), rest: !!b.rest } : null;
     },
     boxes: () => state.boxes.map((b) => {
-      const paint = VorlithDraw.paintOf(b, state.search.generation, !!state.compare);
+      const paint = VorlithDraw.paintOf(b, state.search.generation, !!state.compare, state.colourBy);
       return {
         x0: b.x0, y0: b.y0, x1: b.x1, y1: b.y1, depth: b.depth, expanded: b.expanded,
-        rest: b.rest, size: b.rest ? b.value : b.node.size, name: b.rest ? null : b.node.name,
+        rest: b.rest, size: b.rest ? b.value : b.node.size, value: b.value, name: b.rest ? null : b.node.name,
         path: M.pathOf(b.node), isLeaf: !b.rest && b.node.isLeaf, kind: b.node.kind,
+        sectionKind: b.rest ? null : M.sectionKindOf(b.node),
         status: b.rest ? null : b.node.status, ...paint, ink: VorlithDraw.inkOf(paint.fill),
       };
     }),

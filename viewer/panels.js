@@ -42,9 +42,10 @@
 
   // What the legend leaves out of the current view, in bytes.
   function hiddenBytes(app) {
-    const { view, hidden } = app.state;
-    if (!hidden.size) return 0;
+    const { view, hidden, hiddenSections } = app.state;
     let sum = 0;
+    if (hiddenSections.size) return view.size - M().visibleSize(view, hiddenSections);
+    if (!hidden.size) return 0;
     for (const c of view.children) if (hidden.has(c.kind)) sum += c.size;
     return sum;
   }
@@ -63,13 +64,38 @@
     el2.textContent = text;
   }
 
-  // Totals by kind of what the current view holds; a click hides or shows a kind.
+  // One entry of the legend: its swatch, label and total, as a button that hides or shows it.
+  function legendItem(kind, label, bytes, shown, colour, onClick) {
+    const li = el('li');
+    li.dataset.kind = kind;
+    li.dataset.bytes = String(bytes);
+    const button = el('button');
+    button.type = 'button';
+    button.setAttribute('aria-pressed', String(shown));
+    button.title = (shown ? 'Hide ' : 'Show ') + label;
+    const sw = el('span', 'swatch');
+    sw.style.background = colour;
+    button.append(sw, el('span', 'label', label), el('span', 'size', M().humanSize(bytes)));
+    button.addEventListener('click', onClick);
+    li.appendChild(button);
+    return li;
+  }
+
+  // Totals by kind of what the current view holds; a click hides or shows a kind. Coloured by
+  // section kind, the totals are the view's bytes in each kind of section.
   function renderLegend(app) {
     const ul = app.$('legend');
     ul.textContent = '';
     const { state } = app;
+    const choice = app.$('colour-by-label');
+    choice.hidden = !!state.compare || !state.root || !state.root.hasSectionKinds;
+    app.$('colour-by').value = state.colourBy;
     if (state.compare) {
       VorlithCompareView.renderLegend(app, ul);
+      return;
+    }
+    if (state.colourBy === 'section') {
+      renderSectionLegend(app, ul);
       return;
     }
     const totals = new Map();
@@ -82,23 +108,25 @@
     for (const k of M().KINDS) {
       const t = totals.get(k.id);
       if (!t) continue;
-      const shown = !state.hidden.has(k.id);
-      const li = el('li');
-      li.dataset.kind = k.id;
-      li.dataset.bytes = String(t.bytes);
+      const li = legendItem(k.id, k.label, t.bytes, !state.hidden.has(k.id), VorlithDraw.legendColour(k.id),
+        () => app.toggleKind(k.id));
       li.dataset.symbols = String(t.symbols);
-      const button = el('button');
-      button.type = 'button';
-      button.setAttribute('aria-pressed', String(shown));
-      button.title = (shown ? 'Hide ' : 'Show ') + k.label;
-      const sw = el('span', 'swatch');
-      sw.style.background = VorlithDraw.legendColour(k.id);
-      const label = el('span', 'label', k.label);
-      const size = el('span', 'size', M().humanSize(t.bytes));
-      button.append(sw, label, size);
-      button.addEventListener('click', () => app.toggleKind(k.id));
-      li.appendChild(button);
       ul.appendChild(li);
+    }
+  }
+
+  function renderSectionLegend(app, ul) {
+    const { state } = app;
+    const kinds = state.view.kinds || new Map();
+    const known = new Set(M().SECTION_KINDS.map((k) => k.id));
+    // The standard kinds in their order, then any other a document names, as it names it.
+    const entries = M().SECTION_KINDS.map((k) => [k.id, k.label])
+      .concat([...kinds.keys()].filter((k) => !known.has(k)).sort().map((k) => [k, k || 'no section']));
+    for (const [id, label] of entries) {
+      const bytes = kinds.get(id);
+      if (!bytes) continue;
+      ul.appendChild(legendItem(id, label, bytes, !state.hiddenSections.has(id), VorlithDraw.sectionLegendColour(id),
+        () => app.toggleSectionKind(id)));
     }
   }
 
@@ -338,6 +366,14 @@
     row('Address', M().hexAddress(n.address));
     row('Mangled', n.mangledName);
     if (n.demangledName) row('Demangled', n.demangledName);
+    if (n.section) row('Section', sectionText(n));
+    if (n.object) row('Object', n.object);
+  }
+
+  // "name (kind)" of a symbol's section.
+  function sectionText(n) {
+    const kind = M().SECTION_KINDS.find((k) => k.id === n.sectionKind);
+    return n.section + ' (' + (kind ? kind.label : n.sectionKind) + ')';
   }
 
   function init(app) {
@@ -359,6 +395,6 @@
 
   global.VorlithPanels = {
     init, renderCrumbs, renderSummary, renderLegend, renderSearch, renderTableHead, renderTable,
-    renderMembers, focusMembers, renderDetails, listItem, pathText,
+    renderMembers, focusMembers, renderDetails, listItem, pathText, sectionText,
   };
 })(typeof globalThis !== 'undefined' ? globalThis : this);

@@ -146,6 +146,14 @@ gdc -O1 -ffunction-sections -fdata-sections -c mixed/app.d -o obj/sections/app.o
 (cd obj/sections && gdc -shared-libphobos -o prog app.o part-c.o part-cpp.o -lstdc++ \
     -Wl,-Map=../../../gnu-ld-sections.map)
 
+# --- gnu-ld-merged.map: merged constants listed past the end of their section -------
+# GNU ld merges the equal 2-byte constants of merged/c2.s and c3.s into c1.s's and lists
+# their sections, 2 bytes each, at the first address of .eh_frame_hdr.
+gcc -O1 -c merged/main.c -o obj/merged-main.o
+for part in c1 c2 c3; do as "merged/$part.s" -o "obj/merged-$part.o"; done
+(cd obj && gcc -o merged merged-main.o merged-c1.o merged-c2.o merged-c3.o \
+    -Wl,-Map=../../gnu-ld-merged.map)
+
 # --- mingw-c.map: GNU ld for Windows (MinGW-w64), no C runtime ----------------
 # The default linker script's assignments (__size_of_stack_reserve__ = 0x200000, ...) are
 # listed like symbols; so are section names such as .rdata$.refptr.x, alone on their line.

@@ -75,7 +75,8 @@ function realMaps() {
 
 let cached = null;
 
-// { all: [{ name, file }], sample, hostile, special, before, after: files, source: 'vorlith' | 'fixtures' }.
+// { all: [{ name, file }], sample, hostile, special, sections, before, after: files,
+// source: 'vorlith' | 'fixtures' }.
 // before/after are one small program's builds before and after a change (test/builds/).
 export function documents() {
   if (cached) return cached;
@@ -106,16 +107,25 @@ export function documents() {
     // crowded enough to merge their smallest boxes.
     const classicSample = path.join(out, 'sample-classic.json');
     execFileSync(bin, [path.join(repoDir, 'examples', 'sample.map'), classicSample], { stdio: ['ignore', 'ignore', 'pipe'] });
+    // A program laid out by its sections: its binary beside its map, so leaves carry their
+    // section, its kind and their object file.
+    const elfDir = path.join(repoDir, 'tests', 'data', 'elf');
+    const sections = path.join(out, 'sections.json');
+    execFileSync(bin, ['--elf=' + path.join(elfDir, 'gdc-bfd.elf'), path.join(elfDir, 'gdc-bfd.map'), sections],
+      { stdio: ['ignore', 'ignore', 'pipe'] });
     cached = {
-      all, sample: sample.file, classicSample, hostile, special, before: build('before'), after: build('after'), source: 'vorlith',
+      all, sample: sample.file, classicSample, hostile, special, sections, before: build('before'), after: build('after'),
+      source: 'vorlith',
     };
   } else {
     if (bin) console.error('VORLITH_BIN is set but no maps were found; using test/fixtures');
-    const all = fs.readdirSync(fixtures).filter((f) => f.endsWith('.json') && !f.startsWith('hostile') && !f.startsWith('special'))
+    const all = fs.readdirSync(fixtures)
+      .filter((f) => f.endsWith('.json') && !f.startsWith('hostile') && !f.startsWith('special') && !f.startsWith('sections'))
       .sort().map((f) => ({ name: path.basename(f, '.json').replace(/^build-/, ''), file: path.join(fixtures, f) }));
     const sample = all.find((d) => d.name === 'sample') || largest(all);
     cached = {
       all, sample: sample.file, hostile: path.join(fixtures, 'hostile.json'), special: path.join(fixtures, 'special-names.json'),
+      sections: path.join(fixtures, 'sections.json'),
       before: path.join(fixtures, 'build-before.json'), after: path.join(fixtures, 'build-after.json'), source: 'fixtures',
     };
   }
