@@ -42,7 +42,7 @@ uint64_t parseCount(string_view text, string_view what) {
 constexpr Option kOptions[] = {
     {"--modern", Value::None, "", "read maps and names as today's toolchains write them",
      [](CommandLine& line, string_view) { line.settings.modern = true; }},
-    {"--summary", Value::Optional, "N", "print the largest groups and N largest symbols (20)",
+    {"--summary", Value::Optional, "N", "print the largest groups, N symbols and N templates (20)",
      [](CommandLine& line, string_view value) {
        line.settings.summary = true;
        if (!value.empty()) {
