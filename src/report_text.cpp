@@ -133,14 +133,23 @@ string shortenPath(string_view text, size_t width) {
   bool cut = last.size() != text.size();
   size_t room = cut ? width - 1 : width;  // "…" in front when components go
   if (columns(last) <= room) {
-    // The earliest component boundary from which the rest fits.
+    // The earliest component boundary from which the rest fits: components are added from the
+    // right while they fit, so a path of many components costs one pass, not one per component.
     size_t from = separator + kSeparator.size();
-    for (size_t at = text.find(kSeparator); at != string_view::npos && at < separator;
-         at = text.find(kSeparator, at + 1)) {
-      if (columns(text.substr(at + kSeparator.size())) <= room) {
-        from = at + kSeparator.size();
+    size_t used = columns(last);
+    const size_t separatorColumns = columns(kSeparator);
+    for (size_t at = separator; at != 0;) {
+      size_t before = text.rfind(kSeparator, at - 1);
+      if (before == string_view::npos) {
         break;
       }
+      size_t start = before + kSeparator.size();
+      used += columns(text.substr(start, at - start)) + separatorColumns;
+      if (used > room) {
+        break;
+      }
+      from = start;
+      at = before;
     }
     return string(kEllipsis) + string(text.substr(from));
   }

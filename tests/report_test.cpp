@@ -421,6 +421,36 @@ TEST(ReportText, ShortensInTheMiddleAtCharacters) {
   }
 }
 
+// Paths lose whole components from the left, behind "…", from the earliest boundary after which
+// the rest fits; the last component is never cut from the left.
+TEST(ReportText, ShortensPathsFromTheLeftKeepingTheLastComponent) {
+  struct Case {
+    std::string_view text;
+    size_t width;
+    std::string_view shown;
+  } cases[] = {
+      {"std \xE2\x80\xBA format \xE2\x80\xBA write", 20,
+       "std \xE2\x80\xBA format \xE2\x80\xBA write"},
+      {"std \xE2\x80\xBA format \xE2\x80\xBA write", 16,
+       "\xE2\x80\xA6" "format \xE2\x80\xBA write"},
+      {"std \xE2\x80\xBA format \xE2\x80\xBA write", 15,
+       "\xE2\x80\xA6" "format \xE2\x80\xBA write"},
+      {"std \xE2\x80\xBA format \xE2\x80\xBA write", 14, "\xE2\x80\xA6" "write"},
+      {"a \xE2\x80\xBA b \xE2\x80\xBA c \xE2\x80\xBA d", 8,
+       "\xE2\x80\xA6" "c \xE2\x80\xBA d"},
+      {"a \xE2\x80\xBA b \xE2\x80\xBA c \xE2\x80\xBA d", 9,
+       "\xE2\x80\xA6" "c \xE2\x80\xBA d"},
+      {"a \xE2\x80\xBA b \xE2\x80\xBA c \xE2\x80\xBA d", 12,
+       "\xE2\x80\xA6" "b \xE2\x80\xBA c \xE2\x80\xBA d"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.width));
+    std::string shown = report::shortenPath(c.text, c.width);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_LE(report::columns(shown), c.width);
+  }
+}
+
 TEST(Csv, QuotesFieldsAsRfc4180Says) {
   struct Case {
     std::string_view field, written;
