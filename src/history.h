@@ -4,7 +4,7 @@
 //   vorlith history size.db                                   reads it back (history_report.cpp)
 //
 // The database is plain SQL that people may query themselves (the schema is in history.cpp and in
-// the README): one row per run, a table of group paths with their parents and joined text, the
+// docs/history.md): one row per run, a table of group paths with their parents and joined text, the
 // size of every group in every run, and the symbols with their sizes. Many processes may record
 // into one file at once: each run is one write transaction, taken with a busy timeout.
 #pragma once

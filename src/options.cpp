@@ -58,7 +58,7 @@ constexpr Option kOptions[] = {
        }
        line.settings.modern = true;
      }},
-    {"--summary", Value::Optional, "N", "print the largest groups and N largest symbols (20)",
+    {"--summary", Value::Optional, "N", "print the largest groups, N symbols and N templates (20)",
      [](CommandLine& line, string_view value) {
        line.settings.summary = true;
        if (!value.empty()) {

@@ -200,7 +200,7 @@ struct SizeTree {
   bool hasSections = false;
 };
 
-// Bounds that keep the tree, and so the document, in proportion to the map (README "Bounds").
+// Bounds that keep the tree, and so the document, in proportion to the map (docs/bounds.md).
 // Real maps stay far below them: their names make a group or two per hundred bytes, and the
 // deepest real symbol seen is filed nine groups deep.
 //
