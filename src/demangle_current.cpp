@@ -36,9 +36,6 @@ namespace vorlith {
 namespace currentd {
 namespace {
 
-// Thrown as this shared instance: a failed name costs no construction of its own.
-const CurrentParseError kParseError;
-
 // The basic types by mangling letter minus 'a'; empty where the letter means something else.
 constexpr std::string_view kBasicTypes[26] = {
     "char",  "bool",   "creal", "double", "real",  "float",  "byte",    "ubyte",  "int",
@@ -57,35 +54,33 @@ bool isIdentifierByte(char c) {
 
 }  // namespace
 
-const char* CurrentParseError::what() const noexcept {
-  return "not a D name of the current ABI";
-}
-
-void CurrentParser::fail() {
-  throw kParseError;
-}
-
-CurrentParser::Level::Level(Budget& budget) : budget(budget) {
+// The level is counted even when it fails the parse, so that the destructor's count stays right.
+CurrentParser::Level::Level(CurrentParser& parser) : budget(parser.budget) {
   if (budget.depth >= kMaxDepth) {
-    fail();
+    parser.fail();
   }
   ++budget.depth;
 }
 
 void CurrentParser::advance(size_t n) {
-  if (n > end - pos) {
-    fail();
+  if (failed) {
+    return;
   }
-  if (n > budget.workLimit - budget.work) {
+  if (n > end - pos || n > budget.workLimit - budget.work) {
     fail();
+    return;
   }
   budget.work += n;
   pos += n;
 }
 
 void CurrentParser::spend(size_t bytes) {
+  if (failed) {
+    return;
+  }
   if (bytes > budget.outputLimit - budget.output) {
     fail();
+    return;
   }
   budget.output += bytes;
 }
@@ -93,6 +88,7 @@ void CurrentParser::spend(size_t bytes) {
 void CurrentParser::expect(char c) {
   if (peek() != c) {
     fail();
+    return;
   }
   advance();
 }
@@ -101,12 +97,14 @@ void CurrentParser::expect(char c) {
 uint64_t CurrentParser::parseNumber() {
   if (!isDigit(peek())) {
     fail();
+    return 0;
   }
   uint64_t value = 0;
   while (isDigit(peek())) {
     auto digit = static_cast<uint64_t>(peek() - '0');
     if (value > (UINT64_MAX - digit) / 10) {
       fail();
+      return 0;
     }
     value = value * 10 + digit;
     advance();
@@ -120,14 +118,16 @@ size_t CurrentParser::parseBackReference() {
   expect('Q');
   uint64_t distance = 0;
   for (;;) {
-    char c = peek();
+    char c = peek();  // kEnd after a failure
     bool last = c >= 'a' && c <= 'z';
     if (!last && !(c >= 'A' && c <= 'Z')) {
       fail();
+      return 0;
     }
     uint64_t digit = static_cast<uint64_t>(last ? c - 'a' : c - 'A');
     if (distance > (UINT64_MAX - digit) / 26) {
       fail();
+      return 0;
     }
     distance = distance * 26 + digit;
     advance();
@@ -135,8 +135,9 @@ size_t CurrentParser::parseBackReference() {
       break;
     }
   }
-  if (distance == 0 || distance > at) {
+  if (failed || distance == 0 || distance > at) {
     fail();
+    return 0;
   }
   return at - static_cast<size_t>(distance);
 }
@@ -153,15 +154,12 @@ bool CurrentParser::startsSymbolName() const {
   if (c != 'Q') {
     return false;
   }
-  // Decode the reference without moving: a digit at its target means an identifier.
+  // Decode the reference without moving: a digit at its target means an identifier. Not a
+  // reference at all: the caller's rule decides what it is.
   CurrentParser probe(source, budget);
   probe.pos = pos;
-  try {
-    size_t target = probe.parseBackReference();
-    return isDigit(source[target]);
-  } catch (const CurrentParseError&) {
-    return false;  // not a reference at all; the caller's rule decides what it is
-  }
+  size_t target = probe.parseBackReference();
+  return !probe.failed && isDigit(source[target]);
 }
 
 // A back reference to a function type stands here (delegates and function pointers).
@@ -171,22 +169,23 @@ bool CurrentParser::referencesFunction() const {
   }
   CurrentParser probe(source, budget);
   probe.pos = pos;
-  try {
-    return isCallConvention(source[probe.parseBackReference()]);
-  } catch (const CurrentParseError&) {
-    return false;
-  }
+  size_t target = probe.parseBackReference();
+  return !probe.failed && isCallConvention(source[target]);
 }
 
 // SymbolName := LName | TemplateInstanceName | IdentifierBackRef | 0
 Component CurrentParser::parseSymbolName() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   char c = peek();
   if (c == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isDigit(source[target])) {
+    if (failed || !isDigit(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseSymbolName(); });
   }
@@ -200,8 +199,9 @@ Component CurrentParser::parseSymbolName() {
     return anonymous;
   }
   uint64_t length = parseNumber();
-  if (length > end - pos) {
+  if (failed || length > end - pos) {
     fail();
+    return {};
   }
   // 2.064 wrote a length in front of template instances: "18__T8AppenderTAyaZ".
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
@@ -211,49 +211,69 @@ Component CurrentParser::parseSymbolName() {
   if (body.empty() || isDigit(body[0]) ||
       !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
     fail();
+    return {};
   }
   advance(body.size());
   spend(2 * body.size());
+  if (failed) {
+    return {};
+  }
   return Component{std::string(body), std::string(body), false};
 }
 
 // LName := Number Name | IdentifierBackRef   (a template's own name)
 std::string CurrentParser::parseLName() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isDigit(source[target])) {
+    if (failed || !isDigit(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseLName(); });
   }
   uint64_t length = parseNumber();
-  if (length == 0 || length > end - pos) {
+  if (failed || length == 0 || length > end - pos) {
     fail();
+    return {};
   }
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
   if (isDigit(body[0]) || !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
     fail();
+    return {};
   }
   advance(body.size());
   spend(body.size());
+  if (failed) {
+    return {};
+  }
   return std::string(body);
 }
 
 // TemplateInstanceName := (__T | __U) LName TemplateArg+ Z     ("__T5twiceTiZ")
 // `end` is where a length-prefixed instance must stop, SIZE_MAX when it has no prefix.
 Component CurrentParser::parseTemplateInstance(size_t end) {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   expect('_');
   expect('_');
   if (peek() != 'T' && peek() != 'U') {
     fail();
+    return {};
   }
   advance();
   Component instance;
   instance.instance = true;
   instance.name = parseLName();
+  if (failed) {
+    return {};
+  }
   // The arguments go straight into the text: a nested instance's text is copied once per level
   // it passes through, and real names nest ten levels and more.
   instance.text = instance.name;
@@ -265,10 +285,14 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
     }
     first = false;
     append(instance.text, parseTemplateArgument());
+    if (failed) {
+      return {};
+    }
   }
   advance();
-  if (end != SIZE_MAX && pos != end) {
+  if (failed || (end != SIZE_MAX && pos != end)) {
     fail();
+    return {};
   }
   append(instance.text, ")");
   return instance;
@@ -276,7 +300,10 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
 
 // TemplateArg := [H] (T Type | V Type Value | S QualifiedName | X Number ExternallyMangledName)
 std::string CurrentParser::parseTemplateArgument() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   consume('H');  // matched a specialised parameter; reads the same
   char c = peek();
   advance();
@@ -286,6 +313,9 @@ std::string CurrentParser::parseTemplateArgument() {
     case 'V': {
       size_t typeAt = pos;
       std::string type = parseType();
+      if (failed) {
+        return {};
+      }
       return parseValue(typeAt, type);
     }
     case 'S': {
@@ -296,11 +326,16 @@ std::string CurrentParser::parseTemplateArgument() {
       }
       if (digits > 0 && peek(digits) == '_' && peek(digits + 1) == 'D') {
         uint64_t length = parseNumber();
-        if (length < 2 || length > end - pos) {
+        if (failed || length < 2 || length > end - pos) {
           fail();
+          return {};
         }
         CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget);
         DecodedSymbol symbol = inner.parseSymbol();
+        if (inner.failed) {
+          fail();
+          return {};
+        }
         advance(static_cast<size_t>(length));
         std::string text;
         for (const Component& component : symbol.path) {
@@ -318,8 +353,9 @@ std::string CurrentParser::parseTemplateArgument() {
     }
     case 'X': {
       uint64_t length = parseNumber();
-      if (length > end - pos) {
+      if (failed || length > end - pos) {
         fail();
+        return {};
       }
       std::string raw(source.substr(pos, static_cast<size_t>(length)));
       advance(raw.size());
@@ -327,7 +363,8 @@ std::string CurrentParser::parseTemplateArgument() {
       return raw;
     }
     default:
-      fail();
+      fail();  // kEnd included: the end of the name, or a failure before
+      return {};
   }
 }
 
@@ -336,7 +373,10 @@ std::string CurrentParser::parseTemplateArgument() {
 // A function type after a name belongs to a parent function only when another name follows;
 // otherwise it is the symbol's own type, left for the caller.
 std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold) {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   std::string text;
   Component previous;
   if (path != nullptr) {
@@ -344,6 +384,9 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
   }
   do {
     Component component = parseSymbolName();
+    if (failed) {
+      return {};
+    }
     bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
                      component.name == previous.name;
     if (!eponymous) {
@@ -355,6 +398,9 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
       } else {
         append(text, component.text);
       }
+      if (failed) {
+        return {};
+      }
     }
     // Left out: 'V' (Pascal), which after an alias argument is the next value argument, and
     // 'Y' (Objective-C), which after a type's name is the close of a C-variadic parameter list
@@ -363,23 +409,22 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     if (c == 'M' || (isCallConvention(c) && c != 'V' && c != 'Y')) {
       size_t saved = pos;
       bool parent = false;
-      try {
-        std::string modifiers;
-        if (consume('M')) {
-          modifiers = parseModifiers();
-        }
-        if (isCallConvention(peek())) {
-          Function function = parseFunctionNoReturn();
-          if (startsSymbolName()) {
-            append(text, function.parameters);
-            parent = true;
-          } else {
-            pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
-          }
-        }
-      } catch (const CurrentParseError&) {
-        // not a function type at all: whatever follows the name reads it
+      std::string modifiers;
+      if (consume('M')) {
+        modifiers = parseModifiers();
       }
+      if (isCallConvention(peek())) {
+        Function function = parseFunctionNoReturn();
+        if (!failed && startsSymbolName()) {
+          append(text, function.parameters);
+          parent = !failed;
+        } else if (!failed) {
+          pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+        }
+      }
+      // Not a function type at all (or one past the budget's bound): whatever follows the name
+      // reads it. The costs spent on the attempt stay spent.
+      failed = false;
       if (!parent) {
         pos = saved;
       }
@@ -437,13 +482,17 @@ std::string CurrentParser::modifierText(std::string_view modifiers) {
 
 // Type := [TypeModifiers] TypeX | TypeBackRef
 std::string CurrentParser::parseType() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   char c = peek();
   if (c == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isLetter(source[target])) {
+    if (failed || !isLetter(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseType(); });
   }
@@ -452,8 +501,14 @@ std::string CurrentParser::parseType() {
     return parseTypeX();
   }
   std::string modifiers = parseModifiers();
+  if (failed) {
+    return {};
+  }
   std::string text = modifierText(modifiers);
   append(text, parseType());
+  if (failed) {
+    return {};
+  }
   auto closing = static_cast<size_t>(std::count(modifiers.begin(), modifiers.end(), ' ')) + 1;
   append(text, std::string(closing, ')'));
   return text;
@@ -462,9 +517,15 @@ std::string CurrentParser::parseType() {
 std::string CurrentParser::parseTypeX() {
   char c = peek();
   advance();
+  if (failed) {
+    return {};
+  }
   switch (c) {
     case 'A': {
       std::string element = parseType();
+      if (failed) {
+        return {};
+      }
       // What the compilers print for these arrays.
       std::string_view alias = element == "immutable(char)"    ? "string"
                                : element == "immutable(wchar)" ? "wstring"
@@ -480,12 +541,18 @@ std::string CurrentParser::parseTypeX() {
     case 'G': {
       uint64_t length = parseNumber();
       std::string element = parseType();
+      if (failed) {
+        return {};
+      }
       append(element, "[" + std::to_string(length) + "]");
       return element;
     }
     case 'H': {
       std::string key = parseType();
       std::string value = parseType();
+      if (failed) {
+        return {};
+      }
       append(value, "[");
       append(value, key);
       append(value, "]");
@@ -502,8 +569,9 @@ std::string CurrentParser::parseTypeX() {
       }
     case 'D': {
       std::string modifiers = parseModifiers();
-      if (!isCallConvention(peek()) && !referencesFunction()) {
+      if (failed || (!isCallConvention(peek()) && !referencesFunction())) {
         fail();
+        return {};
       }
       return parseTypeFunctionPointer("delegate", modifiers);
     }
@@ -520,6 +588,7 @@ std::string CurrentParser::parseTypeX() {
         return "noreturn";
       }
       fail();
+      return {};
     case 'I':
     case 'C':
     case 'S':
@@ -527,6 +596,9 @@ std::string CurrentParser::parseTypeX() {
     case 'T': {
       std::vector<Component> path;
       std::string name = parseQualifiedName(&path);
+      if (failed) {
+        return {};
+      }
       if (path.size() == 1 && !path[0].instance) {
         // Only the members of module object are mangled without their module (C6Object).
         name.insert(0, "object.");
@@ -545,6 +617,9 @@ std::string CurrentParser::parseTypeX() {
           append(text, ", ");
         }
         append(text, parseParameter());
+        if (failed) {
+          return {};
+        }
       }
       advance();
       append(text, ")");
@@ -563,6 +638,7 @@ std::string CurrentParser::parseTypeX() {
         return "ucent";
       }
       fail();
+      return {};
     default:
       break;
   }
@@ -571,6 +647,9 @@ std::string CurrentParser::parseTypeX() {
     --pos;  // reread the convention letter; its byte was counted once already
     Function function = parseFunctionNoReturn();
     function.result = parseType();
+    if (failed) {
+      return {};
+    }
     std::string text = function.convention;
     append(text, function.prefix);
     append(text, function.result);
@@ -583,19 +662,27 @@ std::string CurrentParser::parseTypeX() {
     return std::string(kBasicTypes[c - 'a']);
   }
   fail();
+  return {};
 }
 
 // TypeFunction | TypeBackRef to one: the whole function type, its return type included.
 CurrentParser::Function CurrentParser::parseFunctionType() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Q') {
     // Written before: read it there, then go on after the reference.
     size_t reference = pos;
     size_t target = parseBackReference();
+    if (failed) {
+      return {};
+    }
     return readReferenced(target, reference, [&] { return parseFunctionType(); });
   }
   if (!isCallConvention(peek())) {
     fail();
+    return {};
   }
   Function function = parseFunctionNoReturn();
   function.result = parseType();
@@ -606,6 +693,9 @@ CurrentParser::Function CurrentParser::parseFunctionType() {
 std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
                                                     std::string_view modifiers) {
   Function function = parseFunctionType();
+  if (failed) {
+    return {};
+  }
   std::string text = function.convention;
   append(text, function.result);
   append(text, " ");
@@ -621,7 +711,10 @@ std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
 
 // TypeFunctionNoReturn := CallConvention FuncAttr* Parameter* ParamClose
 CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   Function function;
   char convention = peek();
   advance();
@@ -645,6 +738,7 @@ CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
       break;
     default:
       fail();
+      return {};
   }
   spend(function.convention.size());
   parseFunctionAttributes(function);
@@ -757,6 +851,9 @@ std::string CurrentParser::parseParameters(Function& /*function*/) {
       append(text, ", ");
     }
     append(text, parseParameter());
+    if (failed) {
+      return {};
+    }
     any = true;
   }
   append(text, ")");
@@ -765,7 +862,10 @@ std::string CurrentParser::parseParameters(Function& /*function*/) {
 
 // Parameter := [M] [Nk] (Type | I Type | IK Type | J Type | K Type | L Type)
 std::string CurrentParser::parseParameter() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   bool scope = false;
   bool returns = false;
   for (;;) {
@@ -811,9 +911,15 @@ std::string CurrentParser::parseParameter() {
 
 // MangledName without "_D": QualifiedName (Z | Type)
 DecodedSymbol CurrentParser::parseSymbol() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   DecodedSymbol symbol;
   std::string name = parseQualifiedName(&symbol.path, Fold::No);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Z' && pos + 1 == end) {
     advance();
     symbol.text = std::move(name);
@@ -840,6 +946,9 @@ DecodedSymbol CurrentParser::parseSymbol() {
       }
       function = parseFunctionType();
     }
+    if (failed) {
+      return {};
+    }
     std::string text = function.convention;
     append(text, function.prefix);
     append(text, function.result);
@@ -860,7 +969,7 @@ DecodedSymbol CurrentParser::parseSymbol() {
   if (!atEnd()) {
     fail();
   }
-  return symbol;
+  return symbol;  // to be ignored when the parse failed
 }
 
 // A whole type (the text after "TypeInfo_"), and the path of the aggregate it names.
@@ -868,6 +977,9 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
   size_t at = 0;
   for (;;) {
     at = resolveType(at);
+    if (failed) {
+      return {};
+    }
     char c = at < source.size() ? source[at] : kEnd;
     if (c == 'A' ||
         (c == 'P' && !isCallConvention(at + 1 < source.size() ? source[at + 1] : kEnd))) {
@@ -879,11 +991,17 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
       }
     } else if (c == 'H') {
       at = skipType(at + 1);
+      if (failed) {
+        return {};
+      }
     } else if (c == 'N' && at + 1 < source.size() && source[at + 1] == 'h') {
       at += 2;
     } else {
       if (c == 'S' || c == 'C' || c == 'E' || c == 'I' || c == 'T') {
         readAt(at + 1, [&] { return parseQualifiedName(path); });
+        if (failed) {
+          return {};
+        }
       }
       break;
     }
