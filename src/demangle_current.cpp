@@ -194,7 +194,7 @@ Component CurrentParser::parseSymbolName() {
   }
   if (c == '0') {
     advance();
-    Component anonymous{"__anonymous", "__anonymous", false};
+    Component anonymous{"__anonymous", {}, false};
     spend(anonymous.name.size());
     return anonymous;
   }
@@ -218,7 +218,7 @@ Component CurrentParser::parseSymbolName() {
   if (failed) {
     return {};
   }
-  return Component{std::string(body), std::string(body), false};
+  return Component{std::string(body), {}, false};
 }
 
 // LName := Number Name | IdentifierBackRef   (a template's own name)
@@ -342,7 +342,7 @@ std::string CurrentParser::parseTemplateArgument() {
           if (!text.empty()) {
             append(text, ".");
           }
-          append(text, component.text);
+          append(text, component.fullText());
         }
         return text;
       }
@@ -372,31 +372,46 @@ std::string CurrentParser::parseTemplateArgument() {
 // SymbolFunctionName := SymbolName [[M [TypeModifiers]] TypeFunctionNoReturn]
 // A function type after a name belongs to a parent function only when another name follows;
 // otherwise it is the symbol's own type, left for the caller.
-std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold) {
+std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold,
+                                              bool* onePlain) {
   Level level(*this);
   if (failed) {
     return {};
   }
   std::string text;
+  // The last component read: the path's last, or `previous` when no path keeps them.
   Component previous;
+  size_t first = 0;
   if (path != nullptr) {
     path->reserve(8);  // most names have fewer components; spares the first regrowths
+    first = path->size();
   }
+  auto last = [&]() -> const Component& {
+    return path != nullptr && path->size() > first ? path->back() : previous;
+  };
+  // A caller that asks what the name was made of is paid for as one that keeps its path.
+  bool keeps = path != nullptr || onePlain != nullptr;
+  size_t components = 0;
+  bool lastInstance = false;
   do {
     Component component = parseSymbolName();
     if (failed) {
       return {};
     }
-    bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
-                     component.name == previous.name;
+    ++components;
+    lastInstance = component.instance;
+    bool eponymous = fold == Fold::Yes && last().instance && !component.instance &&
+                     component.name == last().name;
     if (!eponymous) {
       if (!text.empty()) {
         append(text, ".");
-        append(text, component.text);
-      } else if (path == nullptr) {
+        append(text, component.fullText());
+      } else if (!keeps && component.instance) {
         text = std::move(component.text);  // not needed again: nothing to copy
+      } else if (!keeps) {
+        text = component.name;  // the name stays: the next component is compared with it
       } else {
-        append(text, component.text);
+        append(text, component.fullText());
       }
       if (failed) {
         return {};
@@ -430,10 +445,14 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
       }
     }
     if (path != nullptr) {
-      path->push_back(component);
+      path->push_back(std::move(component));
+    } else {
+      previous = std::move(component);
     }
-    previous = std::move(component);
   } while (startsSymbolName());
+  if (onePlain != nullptr) {
+    *onePlain = components == 1 && !lastInstance;
+  }
   return text;
 }
 
@@ -594,12 +613,12 @@ std::string CurrentParser::parseTypeX() {
     case 'S':
     case 'E':
     case 'T': {
-      std::vector<Component> path;
-      std::string name = parseQualifiedName(&path);
+      bool onePlain = false;
+      std::string name = parseQualifiedName(nullptr, Fold::Yes, &onePlain);
       if (failed) {
         return {};
       }
-      if (path.size() == 1 && !path[0].instance) {
+      if (onePlain) {
         // Only the members of module object are mangled without their module (C6Object).
         name.insert(0, "object.");
         spend(7);
@@ -650,11 +669,11 @@ std::string CurrentParser::parseTypeX() {
     if (failed) {
       return {};
     }
-    std::string text = function.convention;
-    append(text, function.prefix);
+    std::string text(function.convention);
+    appendAttributes(text, function.attributes, Attributes::Prefix);
     append(text, function.result);
     append(text, function.parameters);
-    append(text, function.suffix);
+    appendAttributes(text, function.attributes, Attributes::Suffix);
     return text;
   }
   if (c >= 'a' && c <= 'z' && !kBasicTypes[c - 'a'].empty()) {
@@ -696,7 +715,7 @@ std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
   if (failed) {
     return {};
   }
-  std::string text = function.convention;
+  std::string text(function.convention);
   append(text, function.result);
   append(text, " ");
   append(text, kind);
@@ -705,7 +724,7 @@ std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
     append(text, " ");
     append(text, modifiers);
   }
-  append(text, function.postfix);
+  appendAttributes(text, function.attributes, Attributes::Postfix);
   return text;
 }
 
@@ -746,22 +765,79 @@ CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
   return function;
 }
 
+namespace {
+
+enum : unsigned {
+  kPure = 1,
+  kNothrow = 2,
+  kRef = 4,
+  kProperty = 8,
+  kNogc = 16,
+  kReturn = 32,
+  kScope = 64,
+  kTrusted = 128,
+  kSafe = 256,
+  kLive = 512
+};
+
+// The attributes in the order D prints them; return and scope stand after a symbol's parameters.
+struct AttributeWord {
+  unsigned flag;
+  std::string_view text;
+  bool afterParameters;
+};
+constexpr AttributeWord kAttributeOrder[] = {
+    {kPure, "pure", false},        {kNothrow, "nothrow", false}, {kNogc, "@nogc", false},
+    {kProperty, "@property", false}, {kRef, "ref", false},       {kReturn, "return", true},
+    {kScope, "scope", true},       {kLive, "@live", false},      {kTrusted, "@trusted", false},
+    {kSafe, "@safe", false}};
+
+bool takes(CurrentParser::Attributes form, const AttributeWord& word) {
+  return form == CurrentParser::Attributes::Postfix ||
+         word.afterParameters == (form == CurrentParser::Attributes::Suffix);
+}
+
+}  // namespace
+
+size_t CurrentParser::attributesSize(unsigned attributes, Attributes form) {
+  size_t size = 0;
+  for (const AttributeWord& word : kAttributeOrder) {
+    if ((attributes & word.flag) != 0 && takes(form, word)) {
+      size += word.text.size() + 1;
+    }
+  }
+  return size;
+}
+
+// Costs what appending the words as one text costs; they are written straight into `to`.
+void CurrentParser::appendAttributes(std::string& to, unsigned attributes, Attributes form) {
+  size_t size = attributesSize(attributes, form);
+  spend(size);
+  if (failed) {
+    return;
+  }
+  if (size > budget.textLimit - to.size()) {
+    fail();
+    return;
+  }
+  for (const AttributeWord& word : kAttributeOrder) {
+    if ((attributes & word.flag) == 0 || !takes(form, word)) {
+      continue;
+    }
+    if (form == Attributes::Prefix) {
+      to += word.text;
+      to += ' ';
+    } else {
+      to += ' ';
+      to += word.text;
+    }
+  }
+}
+
 // FuncAttr := Na | Nb | Nc | Nd | Ni | Nj | Nl | Ne | Nf | Nm. Rendered in the order D prints
 // them (pure nothrow @nogc @property ref return scope @live @trusted/@safe); a symbol writes
 // return and scope after its parameters, with the modifiers of `this`.
 void CurrentParser::parseFunctionAttributes(Function& function) {
-  enum : unsigned {
-    kPure = 1,
-    kNothrow = 2,
-    kRef = 4,
-    kProperty = 8,
-    kNogc = 16,
-    kReturn = 32,
-    kScope = 64,
-    kTrusted = 128,
-    kSafe = 256,
-    kLive = 512
-  };
   unsigned flags = 0;
   while (peek() == 'N') {
     unsigned flag = 0;
@@ -805,29 +881,17 @@ void CurrentParser::parseFunctionAttributes(Function& function) {
     advance(2);
     flags |= flag;
   }
-  struct Word {
-    unsigned flag;
-    std::string_view text;
-    bool afterParameters;
-  };
-  static constexpr Word kOrder[] = {{kPure, "pure", false},        {kNothrow, "nothrow", false},
-                                    {kNogc, "@nogc", false},       {kProperty, "@property", false},
-                                    {kRef, "ref", false},          {kReturn, "return", true},
-                                    {kScope, "scope", true},       {kLive, "@live", false},
-                                    {kTrusted, "@trusted", false}, {kSafe, "@safe", false}};
-  for (const Word& word : kOrder) {
+  function.attributes = flags;
+  // Paid for as the three texts were when they were written out here, piece by piece, so that
+  // a name fails at the same point of its budget.
+  for (const AttributeWord& word : kAttributeOrder) {
     if ((flags & word.flag) == 0) {
       continue;
     }
-    if (word.afterParameters) {
-      append(function.suffix, " ");
-      append(function.suffix, word.text);
-    } else {
-      append(function.prefix, word.text);
-      append(function.prefix, " ");
-    }
-    append(function.postfix, " ");
-    append(function.postfix, word.text);
+    spend(word.afterParameters ? 1 : word.text.size());
+    spend(word.afterParameters ? word.text.size() : 1);
+    spend(1);
+    spend(word.text.size());
   }
 }
 
@@ -949,8 +1013,14 @@ DecodedSymbol CurrentParser::parseSymbol() {
     if (failed) {
       return {};
     }
-    std::string text = function.convention;
-    append(text, function.prefix);
+    // The rendering's length is known: one allocation rather than one per doubling.
+    std::string text;
+    text.reserve(function.convention.size() +
+                 attributesSize(function.attributes, Attributes::Prefix) +
+                 function.result.size() + 1 + name.size() + function.parameters.size() + 1 +
+                 modifiers.size() + attributesSize(function.attributes, Attributes::Suffix));
+    text.assign(function.convention);
+    appendAttributes(text, function.attributes, Attributes::Prefix);
     append(text, function.result);
     append(text, " ");
     append(text, name);
@@ -959,10 +1029,11 @@ DecodedSymbol CurrentParser::parseSymbol() {
       append(text, " ");
       append(text, modifiers);
     }
-    append(text, function.suffix);
+    appendAttributes(text, function.attributes, Attributes::Suffix);
     symbol.text = std::move(text);
   } else {
     symbol.text = parseType();
+    symbol.text.reserve(symbol.text.size() + 1 + name.size());
     append(symbol.text, " ");
     append(symbol.text, name);
   }

@@ -44,7 +44,7 @@ std::string leafName(const std::vector<Component>& path) {
       continue;  // the eponymous member: D calls it by the instance's name
     }
     leaf += '.';
-    leaf += path[k].text;
+    leaf += path[k].fullText();
   }
   return leaf;
 }

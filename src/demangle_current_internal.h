@@ -49,11 +49,15 @@ struct Budget {
 };
 
 // One component of a qualified name: `name` is the identifier (a template's own name for an
-// instance), `text` the same with the instance's arguments ("twice!(int)").
+// instance), `text` for an instance the same with its arguments ("twice!(int)"), empty for a
+// plain name, which would be its copy.
 struct Component {
   std::string name;
   std::string text;
   bool instance = false;
+
+  // The component as the rendering writes it: `text` for an instance, else `name`.
+  [[nodiscard]] std::string_view fullText() const { return instance ? text : name; }
 };
 
 // A decoded symbol: its qualified name's components and its whole rendering.
@@ -82,7 +86,10 @@ class CurrentParser {
   // `fold` drops an eponymous member after its instance, as D writes types and aliases
   // ("Box!(int)", not "Box!(int).Box"); a symbol's own name keeps it.
   enum class Fold { No, Yes };
-  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes);
+  // `onePlain`, when given, is set to whether the name was a single component that is no
+  // template instance (only the members of module object are mangled so).
+  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes,
+                                 bool* onePlain = nullptr);
   Component parseSymbolName();
   std::string parseLName();
   Component parseTemplateInstance(size_t end);
@@ -93,13 +100,17 @@ class CurrentParser {
   std::string parseTypeFunctionPointer(std::string_view kind, std::string_view modifiers);
 
   struct Function {
-    std::string convention;  // "extern (C) " and the like
-    std::string prefix;      // attributes written before the return type
-    std::string parameters;  // "(int, ref long)"
-    std::string suffix;      // attributes written after the parameters
-    std::string postfix;     // all attributes, as function and delegate types write them
-    std::string result;      // the return type
+    std::string_view convention;  // "extern (C) " and the like
+    unsigned attributes = 0;      // the attributes read, as flags; written by appendAttributes
+    std::string parameters;       // "(int, ref long)"
+    std::string result;           // the return type
   };
+  // Where a function's attributes are written, and how: before the return type ("pure "),
+  // after the parameters (" return scope", a symbol's), or all after the parameters
+  // (" pure return", as function and delegate types write them).
+  enum class Attributes { Prefix, Suffix, Postfix };
+  [[nodiscard]] static size_t attributesSize(unsigned attributes, Attributes form);
+  void appendAttributes(std::string& to, unsigned attributes, Attributes form);
   // A function type found after the last name of a qualified name: the symbol's own type,
   // kept so that parseSymbol does not read it twice.
   struct Pending {
