@@ -279,8 +279,8 @@ void Demangle::parseSymbolName() {
 bool Demangle::mayBeTemplateInstanceName() {
   size_t savedReadPos = readPos;
   uint32_t n = decodeNumber();
-  bool result = !failed() && n >= 5 && source.size() - readPos >= 3 &&
-                source.substr(readPos, 3) == "__T";
+  bool result =
+      !failed() && n >= 5 && source.size() - readPos >= 3 && source.substr(readPos, 3) == "__T";
   readPos = savedReadPos;
   return result;
 }

@@ -224,8 +224,7 @@ Component CurrentParser::parseSymbolName() {
   if (body.size() > 3 && body[0] == '_' && body[1] == '_' && (body[2] == 'T' || body[2] == 'U')) {
     return parseTemplateInstance(pos + body.size());
   }
-  if (body.empty() || isDigit(body[0]) ||
-      !isIdentifier(body)) {
+  if (body.empty() || isDigit(body[0]) || !isIdentifier(body)) {
     fail();
     return {};
   }
@@ -803,9 +802,9 @@ struct AttributeWord {
   bool afterParameters;
 };
 constexpr AttributeWord kAttributeOrder[] = {
-    {kPure, "pure", false},        {kNothrow, "nothrow", false}, {kNogc, "@nogc", false},
-    {kProperty, "@property", false}, {kRef, "ref", false},       {kReturn, "return", true},
-    {kScope, "scope", true},       {kLive, "@live", false},      {kTrusted, "@trusted", false},
+    {kPure, "pure", false},          {kNothrow, "nothrow", false}, {kNogc, "@nogc", false},
+    {kProperty, "@property", false}, {kRef, "ref", false},         {kReturn, "return", true},
+    {kScope, "scope", true},         {kLive, "@live", false},      {kTrusted, "@trusted", false},
     {kSafe, "@safe", false}};
 
 bool takes(CurrentParser::Attributes form, const AttributeWord& word) {
@@ -1032,9 +1031,9 @@ DecodedSymbol CurrentParser::parseSymbol() {
     // The rendering's length is known: one allocation rather than one per doubling.
     std::string text;
     text.reserve(function.convention.size() +
-                 attributesSize(function.attributes, Attributes::Prefix) +
-                 function.result.size() + 1 + name.size() + function.parameters.size() + 1 +
-                 modifiers.size() + attributesSize(function.attributes, Attributes::Suffix));
+                 attributesSize(function.attributes, Attributes::Prefix) + function.result.size() +
+                 1 + name.size() + function.parameters.size() + 1 + modifiers.size() +
+                 attributesSize(function.attributes, Attributes::Suffix));
     text.assign(function.convention);
     appendAttributes(text, function.attributes, Attributes::Prefix);
     append(text, function.result);

@@ -76,22 +76,19 @@ std::vector<ClassicCase> classicCases() {
       {"deeper than the bound", "_D3pkg1x" + deep, Failure::Limit, "="},
       // A template instance that holds the failure comes out as its raw identifier; the name
       // as a whole is read.
-      {"value i without digits", templateName("Vii"), Failure::None,
-       "int pkg.__T1bViiZ.x"},
+      {"value i without digits", templateName("Vii"), Failure::None, "int pkg.__T1bViiZ.x"},
       {"value letter refused", templateName("Viq"), Failure::None, "int pkg.__T1bViqZ.x"},
-      {"real without a hex digit", templateName("VeP0"), Failure::None,
-       "int pkg.__T1bVeP0Z.x"},
-      {"string byte not hex", templateName("Vaa1_6g"), Failure::None,
-       "int pkg.__T1bVaa1_6gZ.x"},
+      {"real without a hex digit", templateName("VeP0"), Failure::None, "int pkg.__T1bVeP0Z.x"},
+      {"string byte not hex", templateName("Vaa1_6g"), Failure::None, "int pkg.__T1bVaa1_6gZ.x"},
       {"string length beyond 32 bits", templateName("Vaa4294967296_"), Failure::None,
        "int pkg.__T1bVaa4294967296_Z.x"},
-      {"real longer than its scratch", templateName("Ve1" + repeat("0", 70) + "P0"),
-       Failure::None, "int pkg.__T1bVe1" + repeat("0", 70) + "P0Z.x"},
+      {"real longer than its scratch", templateName("Ve1" + repeat("0", 70) + "P0"), Failure::None,
+       "int pkg.__T1bVe1" + repeat("0", 70) + "P0Z.x"},
       {"argument letter refused", templateName("TiX"), Failure::None, "int pkg.__T1bTiXZ.x"},
       // A full buffer is no reason to fall back: the parse starts again in a larger one, inside
       // a template instance too.
-      {"rendering past the first buffer", "_D3pkg3fooF" + longArguments + "Zv",
-       Failure::Overflow, longRendering},
+      {"rendering past the first buffer", "_D3pkg3fooF" + longArguments + "Zv", Failure::Overflow,
+       longRendering},
       {"instance past the first buffer", templateName(longTemplate), Failure::Overflow,
        longInstance},
       // A bound reached inside an instance ends the whole name, not just the instance.
@@ -225,7 +222,8 @@ class DemangleNoExceptions : public ::testing::Test {
   // every run must succeed.
   size_t thrownByRuns(const fs::path& map, bool classicToo = true) {
     size_t before = exceptionsThrown();
-    for (std::string_view mode : {"--jobs=1", "--jobs=2", "--modern --jobs=1", "--modern --jobs=2"}) {
+    for (std::string_view mode :
+         {"--jobs=1", "--jobs=2", "--modern --jobs=1", "--modern --jobs=2"}) {
       if (!classicToo && !mode.starts_with("--modern")) {
         continue;
       }
@@ -285,8 +283,8 @@ TEST_F(DemangleNoExceptions, NamesThatFailThrowNothing) {
 // Real maps hold names neither demangler reads: gdc 12's back references inside template
 // instances, which the classic one never learnt, and the runtime's TypeInfo classes.
 TEST_F(DemangleNoExceptions, RealMapsThrowNothing) {
-  for (std::string_view name : {"gnu-ld-gdc.map", "elf/gdc-bfd-static.map",
-                                "builds/gdc-ld-after.map", "ldc2-gnu-ld.map"}) {
+  for (std::string_view name :
+       {"gnu-ld-gdc.map", "elf/gdc-bfd-static.map", "builds/gdc-ld-after.map", "ldc2-gnu-ld.map"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(thrownByRuns(fs::path(VORLITH_TEST_DATA) / name), 0u);
   }
