@@ -19,11 +19,6 @@ namespace vorlith {
 namespace demangler {
 namespace {
 
-// Thrown as these shared instances so that a failed name costs no construction of its own.
-const ParseException kParseException;
-const OverflowException kOverflowException;
-const LimitException kLimitException;
-
 // The primitive types, indexed by type letter minus 'a'; 'n' has a rule of its own.
 constexpr std::string_view primitives[] = {
     "char",   "bool",    "creal", "double", "real",  "float", "byte",   "ubyte",
@@ -33,36 +28,30 @@ constexpr std::string_view primitives[] = {
 
 }  // namespace
 
-const char* ParseException::what() const noexcept {
-  return "invalid D symbol";
-}
-const char* OverflowException::what() const noexcept {
-  return "demangle buffer overflow";
-}
-const char* LimitException::what() const noexcept {
-  return "D symbol nests or costs too much";
-}
-
 Demangle::Demangle(std::string_view source, AddType withType, std::vector<char>* lentBuffer)
     : source(source),
       target(lentBuffer != nullptr ? lentBuffer : &ownBuffer),
       withType(withType),
       workLimit(kWorkPerByte * source.size() + kWorkSlack) {}
 
-void Demangle::error(std::string_view /*message*/) const {
-  throw kParseException;
+void Demangle::error(std::string_view /*message*/) {
+  fail(Failure::Parse);
 }
-void Demangle::overflow(std::string_view /*message*/) const {
-  throw kOverflowException;
+void Demangle::overflow(std::string_view /*message*/) {
+  fail(Failure::Overflow);
 }
-void Demangle::limit() const {
-  throw kLimitException;
+void Demangle::limit() {
+  fail(Failure::Limit);
 }
 
 void Demangle::advance(size_t n) {
+  if (failed())
+    return;
   work += n;
-  if (work > workLimit)
+  if (work > workLimit) {
     limit();
+    return;
+  }
   readPos += n;
 }
 
@@ -72,6 +61,7 @@ void Demangle::reset() {
   nesting = 0;
   work = 0;
   moved = 0;
+  failure = Failure::None;
 }
 
 // ---- Reading -------------------------------------------------------------------------------
@@ -83,18 +73,20 @@ std::string_view Demangle::sliceNumber() {
   return source.substr(start, readPos - start);
 }
 
-uint32_t Demangle::decodeNumber(std::string_view digits) const {
+uint32_t Demangle::decodeNumber(std::string_view digits) {
   uint32_t value = 0;
   for (char c : digits) {
     auto d = static_cast<uint32_t>(c - '0');
-    if (value > (UINT32_MAX - d) / 10)
+    if (value > (UINT32_MAX - d) / 10) {
       error();
+      return 0;
+    }
     value = value * 10 + d;
   }
   return value;
 }
 
-uint8_t Demangle::ascii2hex(char c) const {
+uint8_t Demangle::ascii2hex(char c) {
   if (isDigit(c))
     return static_cast<uint8_t>(c - '0');
   if (c >= 'a' && c <= 'f')
@@ -102,17 +94,20 @@ uint8_t Demangle::ascii2hex(char c) const {
   if (c >= 'A' && c <= 'F')
     return static_cast<uint8_t>(c - 'A' + 10);
   error();
+  return 0;
 }
 
 // ---- Writing -------------------------------------------------------------------------------
 
 Span Demangle::append(std::string_view text) {
-  if (text.empty())
+  if (text.empty() || failed())
     return {written, 0};
   if (target->empty())
     target->resize(kInitialCapacity);
-  if (capacity() - written < text.size())
+  if (capacity() - written < text.size()) {
     overflow();
+    return {written, 0};
+  }
   std::memcpy(target->data() + written, text.data(), text.size());
   Span placed{written, text.size()};
   written += text.size();
@@ -120,15 +115,17 @@ Span Demangle::append(std::string_view text) {
 }
 
 Span Demangle::append(Span text) {
-  if (text.empty())
+  if (text.empty() || failed())
     return {written, 0};
   // Text that silent() left just behind the written text is taken where it lies.
   if (text.offset == written) {
     written += text.length;
     return text;
   }
-  if (capacity() - written < text.length)
+  if (capacity() - written < text.length) {
     overflow();
+    return {written, 0};
+  }
   // The source may overlap the destination when it lies beyond the written text.
   std::memmove(target->data() + written, target->data() + text.offset, text.length);
   Span placed{written, text.length};
@@ -145,7 +142,7 @@ Span Demangle::put(Span text) {
 }
 
 Span Demangle::shift(Span text) {
-  if (text.empty())
+  if (text.empty() || failed())
     return {written, 0};
   char* first = target->data() + text.offset;
   char* middle = first + text.length;
@@ -157,8 +154,10 @@ Span Demangle::shift(Span text) {
   char saved[kShortSide];
   size_t rest = static_cast<size_t>(last - middle);
   moved += text.length + rest;
-  if (moved > kMovesPerWork * workLimit)
+  if (moved > kMovesPerWork * workLimit) {
     limit();
+    return {written, 0};
+  }
   if (text.length <= kShortSide) {
     std::memcpy(saved, first, text.length);
     std::memmove(first, middle, rest);
@@ -200,13 +199,13 @@ void Demangle::putAsHex(uint32_t value, size_t width) {
 void Demangle::parseMangledName() {
   eat('_');
   match('D');
-  for (;;) {
+  while (!failed()) {
     Span name = parseQualifiedName();
     if (tok() == 'M')
       next();  // context pointer: nothing to show
     if (withType == AddType::Yes)
       parseType(name);
-    if (readPos == source.size())
+    if (failed() || readPos == source.size())
       return;
     put(std::string_view("."));
   }
@@ -224,7 +223,7 @@ Span Demangle::parseQualifiedName() {
       put(std::string_view("."));
     parseSymbolName();
     if (!isCallConvention(tok()))
-      continue;
+      continue;  // also on a failure, which reads as the end
     size_t savedReadPos = readPos;
     size_t savedWritten = written;
     parseCallConvention();
@@ -233,10 +232,14 @@ Span Demangle::parseQualifiedName() {
     put(std::string_view("("));
     parseFuncArguments();
     put(std::string_view(")"));
+    if (failed())
+      return {};
     if (isDigit(tok()))
       continue;  // no return type in the mangling
     size_t beforeReturnType = written;
     parseType();
+    if (failed())
+      return {};
     if (isDigit(tok())) {
       written = beforeReturnType;
     } else {
@@ -250,21 +253,24 @@ Span Demangle::parseQualifiedName() {
 // SymbolName: LName | TemplateInstanceName
 // An instance whose inside cannot be read comes out as its raw identifier ("__T3BarTiX").
 void Demangle::parseSymbolName() {
-  if (!isDigit(tok()))
+  if (!isDigit(tok())) {
     error();
+    return;
+  }
   if (mayBeTemplateInstanceName()) {
     size_t savedReadPos = readPos;
     size_t savedWritten = written;
     size_t savedNesting = nesting;
-    try {
-      parseTemplateInstanceName();
-      return;
-    } catch (const ParseException&) {
-      // Not a readable instance: read the same bytes as a plain identifier below.
-      readPos = savedReadPos;
-      written = savedWritten;
-      nesting = savedNesting;
-    }
+    parseTemplateInstanceName();
+    if (failure != Failure::Parse)
+      return;  // read, or a failure that ends the whole name
+    // Not a readable instance: read the same bytes as a plain identifier below.
+    failure = Failure::None;
+    readPos = savedReadPos;
+    written = savedWritten;
+    nesting = savedNesting;
+  } else if (failed()) {
+    return;  // a length beyond 32 bits
   }
   parseLName();
 }
@@ -273,15 +279,17 @@ void Demangle::parseSymbolName() {
 bool Demangle::mayBeTemplateInstanceName() {
   size_t savedReadPos = readPos;
   uint32_t n = decodeNumber();
-  bool result = n >= 5 && source.size() - readPos >= 3 && source.substr(readPos, 3) == "__T";
+  bool result =
+      !failed() && n >= 5 && source.size() - readPos >= 3 && source.substr(readPos, 3) == "__T";
   readPos = savedReadPos;
   return result;
 }
 
 // TemplateInstanceName: Number "__T" LName TemplateArgs "Z", the number counting from "__T".
-// On a throw, parseSymbolName or the restart loop puts readPos back.
+// On a failure, parseSymbolName or the restart loop puts readPos back.
 void Demangle::parseTemplateInstanceName() {
-  openLevel();
+  if (!openLevel())
+    return;
   uint32_t n = decodeNumber();
   size_t begin = readPos;
   match("__T");
@@ -289,8 +297,12 @@ void Demangle::parseTemplateInstanceName() {
   put(std::string_view("!("));
   parseTemplateArgs();
   match('Z');
-  if (readPos - begin != n)
+  if (failed())
+    return;
+  if (readPos - begin != n) {
     error("Template name length mismatch");
+    return;
+  }
   put(std::string_view(")"));
   closeLevel();
 }
@@ -298,14 +310,22 @@ void Demangle::parseTemplateInstanceName() {
 // LName: Number Name. Bytes from 0x80 up pass unchanged; UTF-8 is not checked here.
 void Demangle::parseLName() {
   uint32_t n = decodeNumber();
-  if (n == 0 || n > source.size() - readPos)
+  if (failed())
+    return;
+  if (n == 0 || n > source.size() - readPos) {
     error("LName must be at least 1 character");
+    return;
+  }
   std::string_view name = source.substr(readPos, n);
-  if (name[0] != '_' && !isAlpha(name[0]))
+  if (name[0] != '_' && !isAlpha(name[0])) {
     error("Invalid character in LName");
+    return;
+  }
   for (char c : name.substr(1)) {
-    if (c != '_' && !isAlpha(c) && !isDigit(c))
+    if (c != '_' && !isAlpha(c) && !isDigit(c)) {
       error("Invalid character in LName");
+      return;
+    }
   }
   put(name);
   advance(n);
@@ -315,7 +335,7 @@ void Demangle::parseLName() {
 // A value's type is parsed only to learn its text, which a struct literal shows.
 void Demangle::parseTemplateArgs() {
   for (size_t count = 0;; ++count) {
-    char kind = tok();
+    char kind = tok();  // kEnd after a failure
     if (kind != 'T' && kind != 'V' && kind != 'S')
       return;
     next();
@@ -336,7 +356,8 @@ void Demangle::parseTemplateArgs() {
 // Type: one letter, or a constructor letter and the type(s) it applies to. A non-empty `name`
 // goes behind the type ("int pkg.mod.x"), or inside it for function types.
 Span Demangle::parseType(Span name) {
-  openLevel();
+  if (!openLevel())
+    return {};
   Span type = parseTypeLevel(name);
   closeLevel();
   return type;
@@ -373,6 +394,7 @@ Span Demangle::parseTypeLevel(Span name) {
         parseType();
       } else {
         error();
+        return {};
       }
       break;
     case 'A':
@@ -426,8 +448,10 @@ Span Demangle::parseTypeLevel(Span name) {
       next();
       return {start, 0};
     default:
-      if (c < 'a' || c > 'w')
-        error();
+      if (c < 'a' || c > 'w') {
+        error();  // kEnd included: the end of the name, or a failure before
+        return {};
+      }
       next();
       put(primitives[c - 'a']);
       break;
@@ -447,9 +471,13 @@ Span Demangle::parseTypeFunction(Span name, IsDelegate isDelegate) {
   put(std::string_view("("));
   parseFuncArguments();
   Span result{argsStart, written - argsStart};
+  if (failed())
+    return result;
   put(std::string_view(")"));
   size_t argsEnd = written;
   parseType();
+  if (failed())
+    return result;
   put(std::string_view(" "));
   if (name.empty()) {
     put(std::string_view(isDelegate == IsDelegate::Yes ? "delegate" : "function"));
@@ -487,6 +515,7 @@ void Demangle::parseCallConvention() {
       break;
     default:
       error();
+      return;
   }
   next();
   put(text);
@@ -522,6 +551,7 @@ void Demangle::parseFuncAttr() {
         return;
       default:
         error();
+        return;
     }
     next();
     put(text);
@@ -530,7 +560,7 @@ void Demangle::parseFuncAttr() {
 
 // Arguments: (("M")? ("J" | "K" | "L")? Type)* then "Z", "X" (typesafe variadic) or "Y" (C-style).
 void Demangle::parseFuncArguments() {
-  for (size_t count = 0;; ++count) {
+  for (size_t count = 0; !failed(); ++count) {
     switch (tok()) {
       case 'X':
         next();
@@ -577,18 +607,15 @@ void Demangle::parseFuncArguments() {
 std::string_view Demangle::demangleName() {
   for (;;) {
     reset();
-    try {
-      parseMangledName();
+    parseMangledName();
+    if (!failed())
       return writtenText();
-    } catch (const OverflowException&) {
-      // The whole name again in a larger buffer, look-aheads included, so the result does not
-      // depend on how often the buffer grew.
-      target->resize(std::max(kInitialCapacity, 2 * capacity()));
-    } catch (const ParseException&) {
-      break;  // not a D name we can read: the input unchanged
-    } catch (const LimitException&) {
-      break;  // too deep or too much reading: the input unchanged
-    }
+    // Not a D name we can read, or one too deep or costly to read: the input unchanged.
+    if (failure != Failure::Overflow)
+      break;
+    // The whole name again in a larger buffer, look-aheads included, so the result does not
+    // depend on how often the buffer grew.
+    target->resize(std::max(kInitialCapacity, 2 * capacity()));
   }
   if (capacity() < source.size())
     target->resize(source.size());
@@ -598,7 +625,7 @@ std::string_view Demangle::demangleName() {
 }
 
 // Nothing else can parse, and most names in a map are not D names: refusing them before the
-// parser spares a throw (an allocation and an unwind) per name.
+// parser spares setting it up.
 bool startsLikeDName(std::string_view name) {
   size_t i = !name.empty() && name[0] == '_' ? 1 : 0;
   return name.size() > i + 1 && name[i] == 'D' && Demangle::isDigit(name[i + 1]);

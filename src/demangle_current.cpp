@@ -27,6 +27,7 @@
 #include "demangle_current.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,6 @@
 namespace vorlith {
 namespace currentd {
 namespace {
-
-// Thrown as this shared instance: a failed name costs no construction of its own.
-const CurrentParseError kParseError;
 
 // The basic types by mangling letter minus 'a'; empty where the letter means something else.
 constexpr std::string_view kBasicTypes[26] = {
@@ -49,43 +47,56 @@ bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Identifier bytes: ASCII names plus anything from 0x80 up (UTF-8 names such as façade).
-bool isIdentifierByte(char c) {
-  return isLetter(c) || CurrentParser::isDigit(c) || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
+// Identifier bytes: ASCII names plus anything from 0x80 up (UTF-8 names such as façade). By
+// table: every identifier of every name is checked byte by byte, and the tests in a row cost
+// 2 % of a whole run on a D map.
+constexpr auto kIdentifierBytes = [] {
+  std::array<bool, 256> table{};
+  for (size_t c = 0; c < table.size(); ++c) {
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c >= 0x80;
+  }
+  return table;
+}();
+
+bool isIdentifier(std::string_view text) {
+  for (char c : text) {
+    if (!kIdentifierBytes[static_cast<unsigned char>(c)]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-const char* CurrentParseError::what() const noexcept {
-  return "not a D name of the current ABI";
-}
-
-void CurrentParser::fail() {
-  throw kParseError;
-}
-
-CurrentParser::Level::Level(Budget& budget) : budget(budget) {
+// The level is counted even when it fails the parse, so that the destructor's count stays right.
+CurrentParser::Level::Level(CurrentParser& parser) : budget(parser.budget) {
   if (budget.depth >= kMaxDepth) {
-    fail();
+    parser.fail();
   }
   ++budget.depth;
 }
 
 void CurrentParser::advance(size_t n) {
-  if (n > end - pos) {
-    fail();
+  if (failed) {
+    return;
   }
-  if (n > budget.workLimit - budget.work) {
+  if (n > end - pos || n > budget.workLimit - budget.work) {
     fail();
+    return;
   }
   budget.work += n;
   pos += n;
 }
 
 void CurrentParser::spend(size_t bytes) {
+  if (failed) {
+    return;
+  }
   if (bytes > budget.outputLimit - budget.output) {
     fail();
+    return;
   }
   budget.output += bytes;
 }
@@ -93,6 +104,7 @@ void CurrentParser::spend(size_t bytes) {
 void CurrentParser::expect(char c) {
   if (peek() != c) {
     fail();
+    return;
   }
   advance();
 }
@@ -101,12 +113,14 @@ void CurrentParser::expect(char c) {
 uint64_t CurrentParser::parseNumber() {
   if (!isDigit(peek())) {
     fail();
+    return 0;
   }
   uint64_t value = 0;
   while (isDigit(peek())) {
     auto digit = static_cast<uint64_t>(peek() - '0');
     if (value > (UINT64_MAX - digit) / 10) {
       fail();
+      return 0;
     }
     value = value * 10 + digit;
     advance();
@@ -120,14 +134,16 @@ size_t CurrentParser::parseBackReference() {
   expect('Q');
   uint64_t distance = 0;
   for (;;) {
-    char c = peek();
+    char c = peek();  // kEnd after a failure
     bool last = c >= 'a' && c <= 'z';
     if (!last && !(c >= 'A' && c <= 'Z')) {
       fail();
+      return 0;
     }
     uint64_t digit = static_cast<uint64_t>(last ? c - 'a' : c - 'A');
     if (distance > (UINT64_MAX - digit) / 26) {
       fail();
+      return 0;
     }
     distance = distance * 26 + digit;
     advance();
@@ -135,8 +151,9 @@ size_t CurrentParser::parseBackReference() {
       break;
     }
   }
-  if (distance == 0 || distance > at) {
+  if (failed || distance == 0 || distance > at) {
     fail();
+    return 0;
   }
   return at - static_cast<size_t>(distance);
 }
@@ -153,15 +170,12 @@ bool CurrentParser::startsSymbolName() const {
   if (c != 'Q') {
     return false;
   }
-  // Decode the reference without moving: a digit at its target means an identifier.
+  // Decode the reference without moving: a digit at its target means an identifier. Not a
+  // reference at all: the caller's rule decides what it is.
   CurrentParser probe(source, budget);
   probe.pos = pos;
-  try {
-    size_t target = probe.parseBackReference();
-    return isDigit(source[target]);
-  } catch (const CurrentParseError&) {
-    return false;  // not a reference at all; the caller's rule decides what it is
-  }
+  size_t target = probe.parseBackReference();
+  return !probe.failed && isDigit(source[target]);
 }
 
 // A back reference to a function type stands here (delegates and function pointers).
@@ -171,22 +185,23 @@ bool CurrentParser::referencesFunction() const {
   }
   CurrentParser probe(source, budget);
   probe.pos = pos;
-  try {
-    return isCallConvention(source[probe.parseBackReference()]);
-  } catch (const CurrentParseError&) {
-    return false;
-  }
+  size_t target = probe.parseBackReference();
+  return !probe.failed && isCallConvention(source[target]);
 }
 
 // SymbolName := LName | TemplateInstanceName | IdentifierBackRef | 0
 Component CurrentParser::parseSymbolName() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   char c = peek();
   if (c == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isDigit(source[target])) {
+    if (failed || !isDigit(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseSymbolName(); });
   }
@@ -195,65 +210,85 @@ Component CurrentParser::parseSymbolName() {
   }
   if (c == '0') {
     advance();
-    Component anonymous{"__anonymous", "__anonymous", false};
+    Component anonymous{"__anonymous", {}, false};
     spend(anonymous.name.size());
     return anonymous;
   }
   uint64_t length = parseNumber();
-  if (length > end - pos) {
+  if (failed || length > end - pos) {
     fail();
+    return {};
   }
   // 2.064 wrote a length in front of template instances: "18__T8AppenderTAyaZ".
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
   if (body.size() > 3 && body[0] == '_' && body[1] == '_' && (body[2] == 'T' || body[2] == 'U')) {
     return parseTemplateInstance(pos + body.size());
   }
-  if (body.empty() || isDigit(body[0]) ||
-      !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+  if (body.empty() || isDigit(body[0]) || !isIdentifier(body)) {
     fail();
+    return {};
   }
   advance(body.size());
   spend(2 * body.size());
-  return Component{std::string(body), std::string(body), false};
+  if (failed) {
+    return {};
+  }
+  return Component{std::string(body), {}, false};
 }
 
 // LName := Number Name | IdentifierBackRef   (a template's own name)
 std::string CurrentParser::parseLName() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isDigit(source[target])) {
+    if (failed || !isDigit(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseLName(); });
   }
   uint64_t length = parseNumber();
-  if (length == 0 || length > end - pos) {
+  if (failed || length == 0 || length > end - pos) {
     fail();
+    return {};
   }
   std::string_view body = source.substr(pos, static_cast<size_t>(length));
-  if (isDigit(body[0]) || !std::all_of(body.begin(), body.end(), isIdentifierByte)) {
+  if (isDigit(body[0]) || !isIdentifier(body)) {
     fail();
+    return {};
   }
   advance(body.size());
   spend(body.size());
+  if (failed) {
+    return {};
+  }
   return std::string(body);
 }
 
 // TemplateInstanceName := (__T | __U) LName TemplateArg+ Z     ("__T5twiceTiZ")
 // `end` is where a length-prefixed instance must stop, SIZE_MAX when it has no prefix.
 Component CurrentParser::parseTemplateInstance(size_t end) {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   expect('_');
   expect('_');
   if (peek() != 'T' && peek() != 'U') {
     fail();
+    return {};
   }
   advance();
   Component instance;
   instance.instance = true;
   instance.name = parseLName();
+  if (failed) {
+    return {};
+  }
   // The arguments go straight into the text: a nested instance's text is copied once per level
   // it passes through, and real names nest ten levels and more.
   instance.text = instance.name;
@@ -265,10 +300,14 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
     }
     first = false;
     append(instance.text, parseTemplateArgument());
+    if (failed) {
+      return {};
+    }
   }
   advance();
-  if (end != SIZE_MAX && pos != end) {
+  if (failed || (end != SIZE_MAX && pos != end)) {
     fail();
+    return {};
   }
   append(instance.text, ")");
   return instance;
@@ -276,7 +315,10 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
 
 // TemplateArg := [H] (T Type | V Type Value | S QualifiedName | X Number ExternallyMangledName)
 std::string CurrentParser::parseTemplateArgument() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   consume('H');  // matched a specialised parameter; reads the same
   char c = peek();
   advance();
@@ -286,6 +328,9 @@ std::string CurrentParser::parseTemplateArgument() {
     case 'V': {
       size_t typeAt = pos;
       std::string type = parseType();
+      if (failed) {
+        return {};
+      }
       return parseValue(typeAt, type);
     }
     case 'S': {
@@ -296,18 +341,23 @@ std::string CurrentParser::parseTemplateArgument() {
       }
       if (digits > 0 && peek(digits) == '_' && peek(digits + 1) == 'D') {
         uint64_t length = parseNumber();
-        if (length < 2 || length > end - pos) {
+        if (failed || length < 2 || length > end - pos) {
           fail();
+          return {};
         }
         CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget);
         DecodedSymbol symbol = inner.parseSymbol();
+        if (inner.failed) {
+          fail();
+          return {};
+        }
         advance(static_cast<size_t>(length));
         std::string text;
         for (const Component& component : symbol.path) {
           if (!text.empty()) {
             append(text, ".");
           }
-          append(text, component.text);
+          append(text, component.fullText());
         }
         return text;
       }
@@ -318,8 +368,9 @@ std::string CurrentParser::parseTemplateArgument() {
     }
     case 'X': {
       uint64_t length = parseNumber();
-      if (length > end - pos) {
+      if (failed || length > end - pos) {
         fail();
+        return {};
       }
       std::string raw(source.substr(pos, static_cast<size_t>(length)));
       advance(raw.size());
@@ -327,7 +378,8 @@ std::string CurrentParser::parseTemplateArgument() {
       return raw;
     }
     default:
-      fail();
+      fail();  // kEnd included: the end of the name, or a failure before
+      return {};
   }
 }
 
@@ -335,25 +387,49 @@ std::string CurrentParser::parseTemplateArgument() {
 // SymbolFunctionName := SymbolName [[M [TypeModifiers]] TypeFunctionNoReturn]
 // A function type after a name belongs to a parent function only when another name follows;
 // otherwise it is the symbol's own type, left for the caller.
-std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold) {
-  Level level(budget);
+std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold,
+                                              bool* onePlain) {
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   std::string text;
+  // The last component read: the path's last, or `previous` when no path keeps them.
   Component previous;
+  size_t first = 0;
   if (path != nullptr) {
     path->reserve(8);  // most names have fewer components; spares the first regrowths
+    first = path->size();
   }
+  auto last = [&]() -> const Component& {
+    return path != nullptr && path->size() > first ? path->back() : previous;
+  };
+  // A caller that asks what the name was made of is paid for as one that keeps its path.
+  bool keeps = path != nullptr || onePlain != nullptr;
+  size_t components = 0;
+  bool lastInstance = false;
   do {
     Component component = parseSymbolName();
-    bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
-                     component.name == previous.name;
+    if (failed) {
+      return {};
+    }
+    ++components;
+    lastInstance = component.instance;
+    bool eponymous = fold == Fold::Yes && last().instance && !component.instance &&
+                     component.name == last().name;
     if (!eponymous) {
       if (!text.empty()) {
         append(text, ".");
-        append(text, component.text);
-      } else if (path == nullptr) {
+        append(text, component.fullText());
+      } else if (!keeps && component.instance) {
         text = std::move(component.text);  // not needed again: nothing to copy
+      } else if (!keeps) {
+        text = component.name;  // the name stays: the next component is compared with it
       } else {
-        append(text, component.text);
+        append(text, component.fullText());
+      }
+      if (failed) {
+        return {};
       }
     }
     // Left out: 'V' (Pascal), which after an alias argument is the next value argument, and
@@ -363,32 +439,35 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     if (c == 'M' || (isCallConvention(c) && c != 'V' && c != 'Y')) {
       size_t saved = pos;
       bool parent = false;
-      try {
-        std::string modifiers;
-        if (consume('M')) {
-          modifiers = parseModifiers();
-        }
-        if (isCallConvention(peek())) {
-          Function function = parseFunctionNoReturn();
-          if (startsSymbolName()) {
-            append(text, function.parameters);
-            parent = true;
-          } else {
-            pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
-          }
-        }
-      } catch (const CurrentParseError&) {
-        // not a function type at all: whatever follows the name reads it
+      std::string modifiers;
+      if (consume('M')) {
+        modifiers = parseModifiers();
       }
+      if (isCallConvention(peek())) {
+        Function function = parseFunctionNoReturn();
+        if (!failed && startsSymbolName()) {
+          append(text, function.parameters);
+          parent = !failed;
+        } else if (!failed) {
+          pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+        }
+      }
+      // Not a function type at all (or one past the budget's bound): whatever follows the name
+      // reads it. The costs spent on the attempt stay spent.
+      failed = false;
       if (!parent) {
         pos = saved;
       }
     }
     if (path != nullptr) {
-      path->push_back(component);
+      path->push_back(std::move(component));
+    } else {
+      previous = std::move(component);
     }
-    previous = std::move(component);
   } while (startsSymbolName());
+  if (onePlain != nullptr) {
+    *onePlain = components == 1 && !lastInstance;
+  }
   return text;
 }
 
@@ -437,13 +516,17 @@ std::string CurrentParser::modifierText(std::string_view modifiers) {
 
 // Type := [TypeModifiers] TypeX | TypeBackRef
 std::string CurrentParser::parseType() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   char c = peek();
   if (c == 'Q') {
     size_t reference = pos;
     size_t target = parseBackReference();
-    if (!isLetter(source[target])) {
+    if (failed || !isLetter(source[target])) {
       fail();
+      return {};
     }
     return readReferenced(target, reference, [&] { return parseType(); });
   }
@@ -452,8 +535,14 @@ std::string CurrentParser::parseType() {
     return parseTypeX();
   }
   std::string modifiers = parseModifiers();
+  if (failed) {
+    return {};
+  }
   std::string text = modifierText(modifiers);
   append(text, parseType());
+  if (failed) {
+    return {};
+  }
   auto closing = static_cast<size_t>(std::count(modifiers.begin(), modifiers.end(), ' ')) + 1;
   append(text, std::string(closing, ')'));
   return text;
@@ -462,9 +551,15 @@ std::string CurrentParser::parseType() {
 std::string CurrentParser::parseTypeX() {
   char c = peek();
   advance();
+  if (failed) {
+    return {};
+  }
   switch (c) {
     case 'A': {
       std::string element = parseType();
+      if (failed) {
+        return {};
+      }
       // What the compilers print for these arrays.
       std::string_view alias = element == "immutable(char)"    ? "string"
                                : element == "immutable(wchar)" ? "wstring"
@@ -480,12 +575,18 @@ std::string CurrentParser::parseTypeX() {
     case 'G': {
       uint64_t length = parseNumber();
       std::string element = parseType();
+      if (failed) {
+        return {};
+      }
       append(element, "[" + std::to_string(length) + "]");
       return element;
     }
     case 'H': {
       std::string key = parseType();
       std::string value = parseType();
+      if (failed) {
+        return {};
+      }
       append(value, "[");
       append(value, key);
       append(value, "]");
@@ -502,8 +603,9 @@ std::string CurrentParser::parseTypeX() {
       }
     case 'D': {
       std::string modifiers = parseModifiers();
-      if (!isCallConvention(peek()) && !referencesFunction()) {
+      if (failed || (!isCallConvention(peek()) && !referencesFunction())) {
         fail();
+        return {};
       }
       return parseTypeFunctionPointer("delegate", modifiers);
     }
@@ -520,14 +622,18 @@ std::string CurrentParser::parseTypeX() {
         return "noreturn";
       }
       fail();
+      return {};
     case 'I':
     case 'C':
     case 'S':
     case 'E':
     case 'T': {
-      std::vector<Component> path;
-      std::string name = parseQualifiedName(&path);
-      if (path.size() == 1 && !path[0].instance) {
+      bool onePlain = false;
+      std::string name = parseQualifiedName(nullptr, Fold::Yes, &onePlain);
+      if (failed) {
+        return {};
+      }
+      if (onePlain) {
         // Only the members of module object are mangled without their module (C6Object).
         name.insert(0, "object.");
         spend(7);
@@ -545,6 +651,9 @@ std::string CurrentParser::parseTypeX() {
           append(text, ", ");
         }
         append(text, parseParameter());
+        if (failed) {
+          return {};
+        }
       }
       advance();
       append(text, ")");
@@ -563,6 +672,7 @@ std::string CurrentParser::parseTypeX() {
         return "ucent";
       }
       fail();
+      return {};
     default:
       break;
   }
@@ -571,11 +681,14 @@ std::string CurrentParser::parseTypeX() {
     --pos;  // reread the convention letter; its byte was counted once already
     Function function = parseFunctionNoReturn();
     function.result = parseType();
-    std::string text = function.convention;
-    append(text, function.prefix);
+    if (failed) {
+      return {};
+    }
+    std::string text(function.convention);
+    appendAttributes(text, function.attributes, Attributes::Prefix);
     append(text, function.result);
     append(text, function.parameters);
-    append(text, function.suffix);
+    appendAttributes(text, function.attributes, Attributes::Suffix);
     return text;
   }
   if (c >= 'a' && c <= 'z' && !kBasicTypes[c - 'a'].empty()) {
@@ -583,19 +696,27 @@ std::string CurrentParser::parseTypeX() {
     return std::string(kBasicTypes[c - 'a']);
   }
   fail();
+  return {};
 }
 
 // TypeFunction | TypeBackRef to one: the whole function type, its return type included.
 CurrentParser::Function CurrentParser::parseFunctionType() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Q') {
     // Written before: read it there, then go on after the reference.
     size_t reference = pos;
     size_t target = parseBackReference();
+    if (failed) {
+      return {};
+    }
     return readReferenced(target, reference, [&] { return parseFunctionType(); });
   }
   if (!isCallConvention(peek())) {
     fail();
+    return {};
   }
   Function function = parseFunctionNoReturn();
   function.result = parseType();
@@ -606,7 +727,10 @@ CurrentParser::Function CurrentParser::parseFunctionType() {
 std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
                                                     std::string_view modifiers) {
   Function function = parseFunctionType();
-  std::string text = function.convention;
+  if (failed) {
+    return {};
+  }
+  std::string text(function.convention);
   append(text, function.result);
   append(text, " ");
   append(text, kind);
@@ -615,13 +739,16 @@ std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
     append(text, " ");
     append(text, modifiers);
   }
-  append(text, function.postfix);
+  appendAttributes(text, function.attributes, Attributes::Postfix);
   return text;
 }
 
 // TypeFunctionNoReturn := CallConvention FuncAttr* Parameter* ParamClose
 CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   Function function;
   char convention = peek();
   advance();
@@ -645,6 +772,7 @@ CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
       break;
     default:
       fail();
+      return {};
   }
   spend(function.convention.size());
   parseFunctionAttributes(function);
@@ -652,22 +780,79 @@ CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
   return function;
 }
 
+namespace {
+
+enum : unsigned {
+  kPure = 1,
+  kNothrow = 2,
+  kRef = 4,
+  kProperty = 8,
+  kNogc = 16,
+  kReturn = 32,
+  kScope = 64,
+  kTrusted = 128,
+  kSafe = 256,
+  kLive = 512
+};
+
+// The attributes in the order D prints them; return and scope stand after a symbol's parameters.
+struct AttributeWord {
+  unsigned flag;
+  std::string_view text;
+  bool afterParameters;
+};
+constexpr AttributeWord kAttributeOrder[] = {
+    {kPure, "pure", false},          {kNothrow, "nothrow", false}, {kNogc, "@nogc", false},
+    {kProperty, "@property", false}, {kRef, "ref", false},         {kReturn, "return", true},
+    {kScope, "scope", true},         {kLive, "@live", false},      {kTrusted, "@trusted", false},
+    {kSafe, "@safe", false}};
+
+bool takes(CurrentParser::Attributes form, const AttributeWord& word) {
+  return form == CurrentParser::Attributes::Postfix ||
+         word.afterParameters == (form == CurrentParser::Attributes::Suffix);
+}
+
+}  // namespace
+
+size_t CurrentParser::attributesSize(unsigned attributes, Attributes form) {
+  size_t size = 0;
+  for (const AttributeWord& word : kAttributeOrder) {
+    if ((attributes & word.flag) != 0 && takes(form, word)) {
+      size += word.text.size() + 1;
+    }
+  }
+  return size;
+}
+
+// Costs what appending the words as one text costs; they are written straight into `to`.
+void CurrentParser::appendAttributes(std::string& to, unsigned attributes, Attributes form) {
+  size_t size = attributesSize(attributes, form);
+  spend(size);
+  if (failed) {
+    return;
+  }
+  if (size > budget.textLimit - to.size()) {
+    fail();
+    return;
+  }
+  for (const AttributeWord& word : kAttributeOrder) {
+    if ((attributes & word.flag) == 0 || !takes(form, word)) {
+      continue;
+    }
+    if (form == Attributes::Prefix) {
+      to += word.text;
+      to += ' ';
+    } else {
+      to += ' ';
+      to += word.text;
+    }
+  }
+}
+
 // FuncAttr := Na | Nb | Nc | Nd | Ni | Nj | Nl | Ne | Nf | Nm. Rendered in the order D prints
 // them (pure nothrow @nogc @property ref return scope @live @trusted/@safe); a symbol writes
 // return and scope after its parameters, with the modifiers of `this`.
 void CurrentParser::parseFunctionAttributes(Function& function) {
-  enum : unsigned {
-    kPure = 1,
-    kNothrow = 2,
-    kRef = 4,
-    kProperty = 8,
-    kNogc = 16,
-    kReturn = 32,
-    kScope = 64,
-    kTrusted = 128,
-    kSafe = 256,
-    kLive = 512
-  };
   unsigned flags = 0;
   while (peek() == 'N') {
     unsigned flag = 0;
@@ -711,29 +896,17 @@ void CurrentParser::parseFunctionAttributes(Function& function) {
     advance(2);
     flags |= flag;
   }
-  struct Word {
-    unsigned flag;
-    std::string_view text;
-    bool afterParameters;
-  };
-  static constexpr Word kOrder[] = {{kPure, "pure", false},        {kNothrow, "nothrow", false},
-                                    {kNogc, "@nogc", false},       {kProperty, "@property", false},
-                                    {kRef, "ref", false},          {kReturn, "return", true},
-                                    {kScope, "scope", true},       {kLive, "@live", false},
-                                    {kTrusted, "@trusted", false}, {kSafe, "@safe", false}};
-  for (const Word& word : kOrder) {
+  function.attributes = flags;
+  // Paid for as the three texts were when they were written out here, piece by piece, so that
+  // a name fails at the same point of its budget.
+  for (const AttributeWord& word : kAttributeOrder) {
     if ((flags & word.flag) == 0) {
       continue;
     }
-    if (word.afterParameters) {
-      append(function.suffix, " ");
-      append(function.suffix, word.text);
-    } else {
-      append(function.prefix, word.text);
-      append(function.prefix, " ");
-    }
-    append(function.postfix, " ");
-    append(function.postfix, word.text);
+    spend(word.afterParameters ? 1 : word.text.size());
+    spend(word.afterParameters ? word.text.size() : 1);
+    spend(1);
+    spend(word.text.size());
   }
 }
 
@@ -757,6 +930,9 @@ std::string CurrentParser::parseParameters(Function& /*function*/) {
       append(text, ", ");
     }
     append(text, parseParameter());
+    if (failed) {
+      return {};
+    }
     any = true;
   }
   append(text, ")");
@@ -765,7 +941,10 @@ std::string CurrentParser::parseParameters(Function& /*function*/) {
 
 // Parameter := [M] [Nk] (Type | I Type | IK Type | J Type | K Type | L Type)
 std::string CurrentParser::parseParameter() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   bool scope = false;
   bool returns = false;
   for (;;) {
@@ -811,9 +990,15 @@ std::string CurrentParser::parseParameter() {
 
 // MangledName without "_D": QualifiedName (Z | Type)
 DecodedSymbol CurrentParser::parseSymbol() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   DecodedSymbol symbol;
   std::string name = parseQualifiedName(&symbol.path, Fold::No);
+  if (failed) {
+    return {};
+  }
   if (peek() == 'Z' && pos + 1 == end) {
     advance();
     symbol.text = std::move(name);
@@ -840,8 +1025,17 @@ DecodedSymbol CurrentParser::parseSymbol() {
       }
       function = parseFunctionType();
     }
-    std::string text = function.convention;
-    append(text, function.prefix);
+    if (failed) {
+      return {};
+    }
+    // The rendering's length is known: one allocation rather than one per doubling.
+    std::string text;
+    text.reserve(function.convention.size() +
+                 attributesSize(function.attributes, Attributes::Prefix) + function.result.size() +
+                 1 + name.size() + function.parameters.size() + 1 + modifiers.size() +
+                 attributesSize(function.attributes, Attributes::Suffix));
+    text.assign(function.convention);
+    appendAttributes(text, function.attributes, Attributes::Prefix);
     append(text, function.result);
     append(text, " ");
     append(text, name);
@@ -850,17 +1044,18 @@ DecodedSymbol CurrentParser::parseSymbol() {
       append(text, " ");
       append(text, modifiers);
     }
-    append(text, function.suffix);
+    appendAttributes(text, function.attributes, Attributes::Suffix);
     symbol.text = std::move(text);
   } else {
     symbol.text = parseType();
+    symbol.text.reserve(symbol.text.size() + 1 + name.size());
     append(symbol.text, " ");
     append(symbol.text, name);
   }
   if (!atEnd()) {
     fail();
   }
-  return symbol;
+  return symbol;  // to be ignored when the parse failed
 }
 
 // A whole type (the text after "TypeInfo_"), and the path of the aggregate it names.
@@ -868,6 +1063,9 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
   size_t at = 0;
   for (;;) {
     at = resolveType(at);
+    if (failed) {
+      return {};
+    }
     char c = at < source.size() ? source[at] : kEnd;
     if (c == 'A' ||
         (c == 'P' && !isCallConvention(at + 1 < source.size() ? source[at + 1] : kEnd))) {
@@ -879,11 +1077,17 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
       }
     } else if (c == 'H') {
       at = skipType(at + 1);
+      if (failed) {
+        return {};
+      }
     } else if (c == 'N' && at + 1 < source.size() && source[at + 1] == 'h') {
       at += 2;
     } else {
       if (c == 'S' || c == 'C' || c == 'E' || c == 'I' || c == 'T') {
         readAt(at + 1, [&] { return parseQualifiedName(path); });
+        if (failed) {
+          return {};
+        }
       }
       break;
     }

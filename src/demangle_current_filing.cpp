@@ -44,7 +44,7 @@ std::string leafName(const std::vector<Component>& path) {
       continue;  // the eponymous member: D calls it by the instance's name
     }
     leaf += '.';
-    leaf += path[k].text;
+    leaf += path[k].fullText();
   }
   return leaf;
 }
@@ -55,7 +55,6 @@ namespace {
 
 using currentd::Budget;
 using currentd::Component;
-using currentd::CurrentParseError;
 using currentd::CurrentParser;
 using currentd::DecodedSymbol;
 
@@ -142,11 +141,9 @@ std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& bu
   std::string_view mangledType = symbol.path[0].name;
   mangledType.remove_prefix(kPrefix.size());
   std::vector<Component> named;
-  std::string type;
-  try {
-    CurrentParser parser(mangledType, budget);
-    type = parser.parseWholeType(&named);
-  } catch (const CurrentParseError&) {
+  CurrentParser parser(mangledType, budget);
+  std::string type = parser.parseWholeType(&named);
+  if (parser.failed) {
     return std::nullopt;
   }
   CurrentDSymbol result;
@@ -166,11 +163,9 @@ std::optional<CurrentDSymbol> classifyPlain(std::string_view name, Budget& budge
   if (name.size() < 3 || name[0] != '_' || name[1] != 'D') {
     return std::nullopt;
   }
-  DecodedSymbol symbol;
-  try {
-    CurrentParser parser(name.substr(2), budget);
-    symbol = parser.parseSymbol();
-  } catch (const CurrentParseError&) {
+  CurrentParser parser(name.substr(2), budget);
+  DecodedSymbol symbol = parser.parseSymbol();
+  if (parser.failed) {
     return std::nullopt;
   }
   if (auto typeInfo = typeInfoOf(symbol, budget)) {

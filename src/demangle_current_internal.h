@@ -3,24 +3,21 @@
 // One `CurrentParser` reads one mangled name (without its "_D") and returns text; pieces are
 // std::string values joined as the grammar closes them. A back reference is read again where it
 // points, so the cost of a name is bounded by a shared `Budget` rather than by its length.
+//
+// A name that cannot be read, or one that costs more than its budget, sets `failed`: every step
+// returns at once (with empty text) and so does each caller, up to the entry points and the few
+// places that try one reading and fall back to another. No exception: real maps hold names that
+// fail, and unwinding each was the most costly part of reading them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorlith::currentd {
-
-// A name that cannot be read, or one that costs more than its budget. Caught by the entry points
-// and by the few places that try one reading and fall back to another.
-class CurrentParseError : public std::exception {
- public:
-  [[nodiscard]] const char* what() const noexcept override;
-};
 
 // What one name may cost, as multiples of its length plus kSlack: bytes read (a back reference
 // is read again where it points), bytes of text made (counted again each time a piece is copied
@@ -52,11 +49,15 @@ struct Budget {
 };
 
 // One component of a qualified name: `name` is the identifier (a template's own name for an
-// instance), `text` the same with the instance's arguments ("twice!(int)").
+// instance), `text` for an instance the same with its arguments ("twice!(int)"), empty for a
+// plain name, which would be its copy.
 struct Component {
   std::string name;
   std::string text;
   bool instance = false;
+
+  // The component as the rendering writes it: `text` for an instance, else `name`.
+  [[nodiscard]] std::string_view fullText() const { return instance ? text : name; }
 };
 
 // A decoded symbol: its qualified name's components and its whole rendering.
@@ -74,8 +75,8 @@ class CurrentParser {
   CurrentParser(std::string_view source, Budget& budget)
       : source(source), end(source.size()), budget(budget) {}
 
-  // MangledName without its "_D": QualifiedName, then Z (internal symbol) or the type.
-  // Throws CurrentParseError.
+  // MangledName without its "_D": QualifiedName, then Z (internal symbol) or the type. On a
+  // failure `failed` is set and the result is to be ignored; so for every parse step.
   DecodedSymbol parseSymbol();
   // A type spanning all of `source` ("Ai" in TypeInfo_Ai). `path` receives the components of
   // the aggregate the type names, if any (arrays, pointers and modifiers looked through).
@@ -85,7 +86,10 @@ class CurrentParser {
   // `fold` drops an eponymous member after its instance, as D writes types and aliases
   // ("Box!(int)", not "Box!(int).Box"); a symbol's own name keeps it.
   enum class Fold { No, Yes };
-  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes);
+  // `onePlain`, when given, is set to whether the name was a single component that is no
+  // template instance (only the members of module object are mangled so).
+  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes,
+                                 bool* onePlain = nullptr);
   Component parseSymbolName();
   std::string parseLName();
   Component parseTemplateInstance(size_t end);
@@ -96,13 +100,17 @@ class CurrentParser {
   std::string parseTypeFunctionPointer(std::string_view kind, std::string_view modifiers);
 
   struct Function {
-    std::string convention;  // "extern (C) " and the like
-    std::string prefix;      // attributes written before the return type
-    std::string parameters;  // "(int, ref long)"
-    std::string suffix;      // attributes written after the parameters
-    std::string postfix;     // all attributes, as function and delegate types write them
-    std::string result;      // the return type
+    std::string_view convention;  // "extern (C) " and the like
+    unsigned attributes = 0;      // the attributes read, as flags; written by appendAttributes
+    std::string parameters;       // "(int, ref long)"
+    std::string result;           // the return type
   };
+  // Where a function's attributes are written, and how: before the return type ("pure "),
+  // after the parameters (" return scope", a symbol's), or all after the parameters
+  // (" pure return", as function and delegate types write them).
+  enum class Attributes { Prefix, Suffix, Postfix };
+  [[nodiscard]] static size_t attributesSize(unsigned attributes, Attributes form);
+  void appendAttributes(std::string& to, unsigned attributes, Attributes form);
   // A function type found after the last name of a qualified name: the symbol's own type,
   // kept so that parseSymbol does not read it twice.
   struct Pending {
@@ -133,10 +141,11 @@ class CurrentParser {
   [[nodiscard]] size_t resolveType(size_t at);
   size_t skipType(size_t at);
 
-  // Reading.
+  // Reading. Once the parse has failed, peek says kEnd and nothing moves or is spent, so every
+  // loop that waits for a letter stops and the steps on the way back out change nothing.
   static constexpr char kEnd = '\0';  // what peek says past the end; NUL never starts a rule
   [[nodiscard]] char peek(size_t ahead = 0) const {
-    return pos + ahead < end ? source[pos + ahead] : kEnd;
+    return pos + ahead < end && !failed ? source[pos + ahead] : kEnd;
   }
   [[nodiscard]] bool atEnd() const { return pos >= end; }
   void advance(size_t n = 1);
@@ -149,7 +158,8 @@ class CurrentParser {
     return true;
   }
   uint64_t parseNumber();
-  size_t parseBackReference();  // at 'Q': returns the referenced position
+  // At 'Q': the referenced position. On a failure 0, which the caller must not read.
+  size_t parseBackReference();
   [[nodiscard]] bool startsSymbolName() const;
   [[nodiscard]] bool referencesFunction() const;
   std::string parseInlineSymbol();
@@ -162,17 +172,21 @@ class CurrentParser {
   void spend(size_t bytes);  // text made
   void append(std::string& to, std::string_view piece) {
     spend(piece.size());
+    if (failed) {
+      return;
+    }
     if (piece.size() > budget.textLimit - to.size()) {
       fail();  // no text grows past the bound; `to` never holds more than textLimit
+      return;
     }
     to += piece;
   }
-  [[noreturn]] static void fail();
+  void fail() { failed = true; }
 
-  // Opens one parse level for the life of the object; fails past kMaxDepth.
+  // Opens one parse level for the life of the object; fails the parse past kMaxDepth.
   class Level {
    public:
-    explicit Level(Budget& budget);
+    explicit Level(CurrentParser& parser);
     ~Level() { --budget.depth; }
     Level(const Level&) = delete;
     Level& operator=(const Level&) = delete;
@@ -218,6 +232,7 @@ class CurrentParser {
   size_t pos = 0;
   size_t end;  // reading stops here: the end of the name, or the reference being read
   Budget& budget;
+  bool failed = false;
 };
 
 }  // namespace vorlith::currentd

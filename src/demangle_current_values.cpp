@@ -149,8 +149,9 @@ std::string formatFloat(long double value, char kind) {
 // is paid for, so that references leading round in circles run out of budget.
 size_t CurrentParser::resolveType(size_t at) {
   for (;;) {
-    if (budget.work >= budget.workLimit || at >= source.size()) {
+    if (failed || budget.work >= budget.workLimit || at >= source.size()) {
       fail();
+      return 0;
     }
     budget.work += 1;
     char c = source[at];
@@ -177,13 +178,23 @@ size_t CurrentParser::skipType(size_t at) {
 // Value := n | i Number | N Number | e HexFloat | c HexFloat c HexFloat | (a|w|d) Number _ Hex
 //        | A Number Value* | S Number Value* | f MangledName
 std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   char kind = kEnd;
   if (typeAt != kNoType) {
-    kind = source[resolveType(typeAt)];
+    size_t at = resolveType(typeAt);
+    if (failed) {
+      return {};
+    }
+    kind = source[at];
   }
   char c = peek();
   advance();
+  if (failed) {
+    return {};
+  }
   switch (c) {
     case 'n':
       spend(4);
@@ -203,7 +214,7 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
       append(text, " + ");
       append(text, parseFloatValue(part));
       append(text, "i)");
-      return text;
+      return text;  // empty after a failure, as every step's text
     }
     case 'a':
     case 'w':
@@ -217,7 +228,11 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
       if (kind == 'S') {
         // Named as the compilers name it: without its module ("Item(3)").
         std::vector<Component> path;
-        readAt(resolveType(typeAt) + 1, [&] { return parseQualifiedName(&path); });
+        size_t at = resolveType(typeAt);
+        readAt(at + 1, [&] { return parseQualifiedName(&path); });
+        if (failed) {
+          return {};
+        }
         text = leafName(path);
       }
       spend(text.size());
@@ -227,6 +242,9 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
           append(text, ", ");
         }
         append(text, parseValue(kNoType, {}));
+        if (failed) {
+          return {};
+        }
       }
       append(text, ")");
       return text;
@@ -235,13 +253,17 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
       return parseInlineSymbol();  // a function literal
     default:
       fail();
+      return {};
   }
 }
 
 // _D QualifiedName Type, inside another name (function literals and alias arguments that name a
 // function): shown by its qualified name, as D writes such an argument.
 std::string CurrentParser::parseInlineSymbol() {
-  Level level(budget);
+  Level level(*this);
+  if (failed) {
+    return {};
+  }
   expect('_');
   expect('D');
   std::string name = parseQualifiedName(nullptr);
@@ -260,8 +282,18 @@ std::string CurrentParser::parseIntegerValue(bool negative, size_t typeAt,
                                              std::string_view typeText) {
   size_t start = pos;
   uint64_t value = parseNumber();
+  if (failed) {
+    return {};
+  }
   std::string digits(source.substr(start, pos - start));
-  char kind = typeAt == kNoType ? kEnd : source[resolveType(typeAt)];
+  char kind = kEnd;
+  if (typeAt != kNoType) {
+    size_t at = resolveType(typeAt);
+    if (failed) {
+      return {};
+    }
+    kind = source[at];
+  }
   // A negative value of an unsigned type is what D writes as its two's complement.
   unsigned bits = kind == 'h' ? 8 : kind == 't' ? 16 : kind == 'k' ? 32 : kind == 'm' ? 64 : 0;
   if (negative && bits != 0) {
@@ -330,6 +362,7 @@ std::string CurrentParser::parseFloatValue(char kind) {
     bool negative = consume('N');
     if (!isUpperHex(peek())) {
       fail();
+      return {};
     }
     long double mantissa = 0;
     int digits = 0;
@@ -341,8 +374,9 @@ std::string CurrentParser::parseFloatValue(char kind) {
     expect('P');
     bool negativeExponent = consume('N');
     uint64_t exponent = parseNumber();
-    if (exponent > 100000) {
+    if (failed || exponent > 100000) {
       fail();  // far beyond any floating type; keeps the arithmetic finite
+      return {};
     }
     long double scale = (negativeExponent ? -1.0L : 1.0L) * static_cast<long double>(exponent);
     value = std::ldexp(mantissa, static_cast<int>(scale) - 4 * (digits - 1));
@@ -369,8 +403,9 @@ std::string CurrentParser::parseFloatValue(char kind) {
 std::string CurrentParser::parseStringValue(char width) {
   uint64_t length = parseNumber();
   expect('_');
-  if (length > (end - pos) / 2) {
+  if (failed || length > (end - pos) / 2) {
     fail();
+    return {};
   }
   std::string bytes;
   bytes.reserve(static_cast<size_t>(length));
@@ -378,7 +413,8 @@ std::string CurrentParser::parseStringValue(char width) {
     int high = hexValue(peek());
     int low = hexValue(peek(1));
     if (high < 0 || low < 0) {
-      fail();
+      fail();  // kEnd included: a failure while the bytes were read
+      return {};
     }
     bytes += static_cast<char>(high * 16 + low);
     advance(2);
@@ -424,6 +460,9 @@ std::string CurrentParser::parseListValue(size_t typeAt, std::string_view /*type
   size_t elementAt = kNoType;
   if (typeAt != kNoType) {
     size_t at = resolveType(typeAt);
+    if (failed) {
+      return {};
+    }
     char kind = source[at];
     if (kind == 'H') {
       keyAt = at + 1;
@@ -445,7 +484,7 @@ std::string CurrentParser::parseListValue(size_t typeAt, std::string_view /*type
   bool pairs = keyAt != kNoType;
   std::string text = "[";
   spend(1);
-  for (uint64_t k = 0; k < count; ++k) {
+  for (uint64_t k = 0; k < count && !failed; ++k) {
     if (k > 0) {
       append(text, ", ");
     }
@@ -454,6 +493,9 @@ std::string CurrentParser::parseListValue(size_t typeAt, std::string_view /*type
       append(text, ":");
     }
     append(text, parseValue(elementAt, elementType));
+  }
+  if (failed) {
+    return {};
   }
   append(text, "]");
   return text;

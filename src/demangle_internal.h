@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -23,25 +22,21 @@ struct Span {
   [[nodiscard]] bool empty() const { return length == 0; }
 };
 
-// A parse that cannot go on. Caught by the template-instance attempt and by the top-level loop.
-class ParseException : public std::exception {
- public:
-  [[nodiscard]] const char* what() const noexcept override;
-};
-
-// A write that does not fit the buffer. Caught only by the top-level loop, which restarts the
-// whole parse in a buffer twice the size.
-class OverflowException : public std::exception {
- public:
-  [[nodiscard]] const char* what() const noexcept override;
-};
-
-// A bound on nesting, reading or moving text was reached. Caught only by the top-level loop:
-// falling back to a template instance's raw identifier would read the same text again and defeat
-// the bound.
-class LimitException : public std::exception {
- public:
-  [[nodiscard]] const char* what() const noexcept override;
+// Why a parse stopped. A failure is a status that every step returns through, not an exception:
+// a map can hold tens of thousands of names this demangler cannot read (gdc's back references
+// inside template instances), and unwinding each cost a quarter of a run's instructions.
+enum class Failure : uint8_t {
+  None,
+  // The bytes do not follow the grammar. Recovered by the template-instance attempt (the
+  // instance is then read as its raw identifier) and by the top-level loop (the input unchanged).
+  Parse,
+  // A write that does not fit the buffer. Recovered only by the top-level loop, which restarts
+  // the whole parse in a buffer twice the size.
+  Overflow,
+  // A bound on nesting, reading or moving text was reached. Recovered only by the top-level
+  // loop: falling back to a template instance's raw identifier would read the same text again
+  // and defeat the bound.
+  Limit,
 };
 
 enum class AddType { No, Yes };
@@ -72,7 +67,8 @@ class Demangle {
   Demangle& operator=(const Demangle&) = delete;
 
   // The restart loop around parseMangledName. Returns the rendering, or a copy of the source when
-  // it cannot be decoded; either way a view into the output buffer. Never throws a parse failure.
+  // it cannot be decoded; either way a view into the output buffer. Throws nothing but
+  // std::bad_alloc.
   [[nodiscard]] std::string_view demangleName();
 
   // Grammar (demangle.cpp).
@@ -96,15 +92,20 @@ class Demangle {
   void parseIntegerValue(Span name, char type);
   void parseReal();
 
-  // Reading.
+  // Reading. Once the parse has failed, tok says kEnd and nothing moves, so every loop that waits
+  // for a letter stops and the steps on the way back out change nothing.
   static constexpr char kEnd = '\xFF';  // what tok says at the end; no grammar letter
-  [[nodiscard]] char tok() const { return readPos < source.size() ? source[readPos] : kEnd; }
+  [[nodiscard]] char tok() const {
+    return readPos < source.size() && failure == Failure::None ? source[readPos] : kEnd;
+  }
   void next() {
-    if (readPos >= source.size())
+    if (readPos >= source.size()) {
       error();
+      return;
+    }
     advance(1);
   }
-  void test(char c) const {
+  void test(char c) {
     if (tok() != c)
       error();
   }
@@ -121,7 +122,7 @@ class Demangle {
       next();
   }
   std::string_view sliceNumber();
-  [[nodiscard]] uint32_t decodeNumber(std::string_view digits) const;
+  [[nodiscard]] uint32_t decodeNumber(std::string_view digits);
   uint32_t decodeNumber() { return decodeNumber(sliceNumber()); }
 
   // Character classes; bytes from 0x80 up count as letters so that UTF-8 names pass.
@@ -133,12 +134,13 @@ class Demangle {
   static bool isHexDigit(char c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   }
-  [[nodiscard]] uint8_t ascii2hex(char c) const;
+  [[nodiscard]] uint8_t ascii2hex(char c);
   static bool isCallConvention(char c) {
     return c == 'F' || c == 'U' || c == 'W' || c == 'V' || c == 'R';
   }
 
-  // Writing. Each returns the span of the text at its new place.
+  // Writing. Each returns the span of the text at its new place; after a failure each writes
+  // nothing.
   Span append(std::string_view text);
   Span append(Span text);
   Span put(std::string_view text) { return append(text); }
@@ -150,8 +152,7 @@ class Demangle {
     return !outer.empty() && !inner.empty() && inner.offset >= outer.offset &&
            inner.end() <= outer.end();
   }
-  // Runs `step` and drops what it wrote; its bytes stay just behind the written text. When the
-  // step throws, whoever catches sets `written` back.
+  // Runs `step` and drops what it wrote; its bytes stay just behind the written text.
   template <typename Step>
   auto silent(Step step) {
     size_t saved = written;
@@ -160,9 +161,13 @@ class Demangle {
     return result;
   }
 
-  // Failing. The message names the reason at the throw site; it is not kept.
-  [[noreturn]] void error(std::string_view message = "Invalid symbol") const;
-  [[noreturn]] void overflow(std::string_view message = "Buffer overflow") const;
+  // Failing. Each records the failure unless one is recorded already (the first one stands); the
+  // caller then returns, and so does every step up to the one that recovers. The message names
+  // the reason at the failing site; it is not kept.
+  void error(std::string_view message = "Invalid symbol");
+  void overflow(std::string_view message = "Buffer overflow");
+  [[nodiscard]] bool failed() const { return failure != Failure::None; }
+  [[nodiscard]] Failure failureKind() const { return failure; }
 
   [[nodiscard]] std::string_view text(Span span) const {
     return {target->data() + span.offset, span.length};
@@ -180,20 +185,29 @@ class Demangle {
   AddType withType;
 
  private:
-  // Nesting levels are opened and closed by hand, not by a guard object: a frame with a
-  // destructor gives the unwinder a landing pad to run, and a failed template attempt can unwind
-  // through a thousand frames. After a throw the catcher restores `nesting`.
-  void openLevel() {
-    if (nesting >= kMaxNesting)
+  // Nesting levels are opened and closed by hand. A step that fails returns without closing its
+  // level; the template-instance attempt and the top-level loop set `nesting` back. False when
+  // no level may be opened (the parse has failed, or is as deep as it may go).
+  [[nodiscard]] bool openLevel() {
+    if (failed())
+      return false;
+    if (nesting >= kMaxNesting) {
       limit();
+      return false;
+    }
     ++nesting;
+    return true;
   }
   void closeLevel() { --nesting; }
   Span parseTypeLevel(Span name);
   void parseValueLevel(Span name, char type);
 
   void advance(size_t n);
-  [[noreturn]] void limit() const;
+  void limit();
+  void fail(Failure why) {
+    if (failure == Failure::None)
+      failure = why;
+  }
   void reset();
 
   std::vector<char> ownBuffer;
@@ -201,6 +215,7 @@ class Demangle {
   size_t work = 0;     // bytes readPos advanced in this attempt
   size_t workLimit;
   size_t moved = 0;  // bytes rotated by shift in this attempt
+  Failure failure = Failure::None;
 };
 
 // True when `name` is "_D" or "D" followed by a digit, the only names that can parse.

@@ -17,10 +17,12 @@ namespace {
 // exponent too long to fit fails the value instead of running past the end.
 class RealLiteral {
  public:
-  explicit RealLiteral(const Demangle& parser) : parser(parser) {}
+  explicit RealLiteral(Demangle& parser) : parser(parser) {}
   void add(char c) {
-    if (length + 1 >= kRealScratch)
+    if (length + 1 >= kRealScratch) {
       parser.error();  // one byte stays for the terminating zero
+      return;
+    }
     bytes[length++] = c;
   }
   char* terminated() {
@@ -29,7 +31,7 @@ class RealLiteral {
   }
 
  private:
-  const Demangle& parser;
+  Demangle& parser;
   char bytes[kRealScratch];
   size_t length = 0;
 };
@@ -65,7 +67,8 @@ std::string_view namedEscape(uint32_t value) {
 // Value: "n" | "i"? Number | "N" Number | "e" Real | "c" Real "c" Real | ("a"|"w"|"d") string
 //      | "A" array | "H" associative array | "S" struct literal
 void Demangle::parseValue(Span name, char type) {
-  openLevel();
+  if (!openLevel())
+    return;
   parseValueLevel(name, type);
   closeLevel();
 }
@@ -79,8 +82,10 @@ void Demangle::parseValueLevel(Span name, char type) {
       return;
     case 'i':
       next();
-      if (!isDigit(tok()))
+      if (!isDigit(tok())) {
         error("Number expected");
+        return;
+      }
       parseIntegerValue(name, type);
       return;
     case 'N':
@@ -108,7 +113,7 @@ void Demangle::parseValueLevel(Span name, char type) {
       uint32_t n = decodeNumber();
       match('_');
       put(std::string_view("\""));
-      for (uint32_t i = 0; i < n; ++i) {
+      for (uint32_t i = 0; i < n && !failed(); ++i) {
         uint8_t high = ascii2hex(tok());
         next();
         uint8_t low = ascii2hex(tok());
@@ -143,7 +148,7 @@ void Demangle::parseValueLevel(Span name, char type) {
         parseIntegerValue(name, type);
         return;
       }
-      error();
+      error();  // kEnd included: the end of the name, or a failure before
   }
 }
 
@@ -152,7 +157,7 @@ void Demangle::parseValueLevel(Span name, char type) {
 void Demangle::parseValueList(std::string_view open, std::string_view close, bool pairs) {
   put(open);
   uint32_t n = decodeNumber();
-  for (uint32_t i = 0; i < n; ++i) {
+  for (uint32_t i = 0; i < n && !failed(); ++i) {
     if (i > 0)
       put(std::string_view(", "));
     parseValue({}, 0);
@@ -245,8 +250,10 @@ void Demangle::parseReal() {
     literal.add('-');
   literal.add('0');
   literal.add('X');
-  if (!isHexDigit(tok()))
+  if (!isHexDigit(tok())) {
     error("Expected hex digit");
+    return;
+  }
   literal.add(tok());
   literal.add('.');
   next();
@@ -266,11 +273,15 @@ void Demangle::parseReal() {
     literal.add(tok());
     next();
   }
+  if (failed())
+    return;
   char* scratch = literal.terminated();
   long double value = std::strtold(scratch, nullptr);
   int length = std::snprintf(scratch, kRealScratch, "%#Lg", value);
-  if (length < 0 || static_cast<size_t>(length) >= kRealScratch)
+  if (length < 0 || static_cast<size_t>(length) >= kRealScratch) {
     error();
+    return;
+  }
   put(std::string_view(scratch, static_cast<size_t>(length)));
 }
 

@@ -103,8 +103,9 @@ TEST(DemangleCurrentHostile, StopsExpansionAtTheBudget) {
     SCOPED_TRACE(levels);
     std::string name = doublingName(levels);
     currentd::Budget budget(name.size());
-    EXPECT_THROW(currentd::CurrentParser(std::string_view(name).substr(2), budget).parseSymbol(),
-                 currentd::CurrentParseError);
+    currentd::CurrentParser parser(std::string_view(name).substr(2), budget);
+    (void)parser.parseSymbol();
+    EXPECT_TRUE(parser.failed);
     EXPECT_LE(budget.work, budget.workLimit);
     EXPECT_LE(budget.output, budget.outputLimit);
     // It stopped at one of its limits, not by chance: the text doubles until none is left.
