@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "zel/utils/chunked_appender.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -208,6 +210,15 @@ void OutputFile::commit() {
 void writeWholeFile(const string& path, string_view text) {
   OutputFile file(path);
   file.write(text);
+  file.commit();
+}
+
+void writeFileAsMade(const string& path,
+                     const std::function<void(zel::utils::appender::ChunkedAppender&)>& fill) {
+  OutputFile file(path);
+  zel::utils::appender::ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
+  fill(sink);
+  sink.flush();
   file.commit();
 }
 

@@ -13,8 +13,13 @@
 // caller's stream and never comes here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+namespace zel::utils::appender {
+class ChunkedAppender;
+}
 
 namespace vorlith {
 
@@ -54,6 +59,10 @@ class OutputFile {
 
 // Writes `text` as the whole of the file at `path`, safely as above.
 void writeWholeFile(const std::string& path, std::string_view text);
+// The same with the text that `fill` puts into the sink as it makes it, a chunk at a time: the
+// file is never whole in memory.
+void writeFileAsMade(const std::string& path,
+                     const std::function<void(zel::utils::appender::ChunkedAppender&)>& fill);
 
 // Makes signals that end the process remove the temporary files of OutputFiles not yet
 // committed (those whose disposition is the default; an ignored signal stays ignored), and

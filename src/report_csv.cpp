@@ -5,63 +5,116 @@
 // A program laid out by its sections adds each symbol's output section, its kind and object:
 //   size,address,path,key,mangled name,shown name,section,kind,object
 //   48,0x401000,D main,D main,_Dmain,D main,.text,code,app.o
+#include <array>
+#include <charconv>
+
 #include "reports.h"
+#include "zel/utils/chunked_appender.h"
 
 namespace vorlith::report {
 
 using std::string;
 using std::string_view;
+using zel::utils::appender::ChunkedAppender;
 
 namespace {
 
 constexpr string_view kPathSeparator = " \xE2\x80\xBA ";  // " › "
 
-void appendHex(string& out, uint64_t n) {
-  char digits[16];
-  int count = 0;
-  do {
-    digits[count++] = "0123456789abcdef"[n & 0xF];
-    n >>= 4;
-  } while (n != 0);
-  out += "0x";
-  while (count > 0) {
-    out += digits[--count];
+// Bytes that make a field quoted: a comma, a quote, CR, LF.
+constexpr std::array<bool, 256> kQuoted = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : string_view(",\"\r\n")) {
+    table[c] = true;
   }
+  return table;
+}();
+
+// The first byte of `text` that kQuoted marks, or its size.
+size_t firstQuoted(string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (kQuoted[bytes[k]]) {
+      return k;
+    }
+  }
+  return text.size();
 }
+
+// Whether a spreadsheet reads a cell that begins so as a formula (or, for tab and CR, trims
+// them and then does): such a cell gets a leading apostrophe, which keeps it the text it is.
+bool readAsFormula(string_view text) {
+  return !text.empty() && string_view("=+-@\t\r").find(text.front()) != string_view::npos;
+}
+
+// Appends `text` as one field (after `prefix`, which holds no byte that needs quoting):
+// unchanged where it needs no quotes, else quoted with its quotes doubled, runs of other bytes
+// copied at once.
+template <typename Out>
+void putField(Out& out, string_view prefix, string_view text) {
+  size_t at = firstQuoted(text);
+  if (at == text.size()) {
+    out.put(prefix, text);
+    return;
+  }
+  out.put('"', prefix);
+  for (;;) {
+    out.put(text.substr(0, at));
+    if (at == text.size()) {
+      break;
+    }
+    if (text[at] == '"') {
+      out.put('"');
+    }
+    out.put(text[at]);
+    text.remove_prefix(at + 1);
+    at = firstQuoted(text);
+  }
+  out.put('"');
+}
+
+template <typename Out>
+void putTextField(Out& out, string_view text) {
+  putField(out, readAsFormula(text) ? "'" : "", text);
+}
+
+// Appends into a string, as ChunkedAppender::put does into its chunks.
+struct StringOut {
+  string& text;
+  template <typename... Items>
+  void put(const Items&... items) {
+    (append(items), ...);
+  }
+  void append(char c) { text += c; }
+  void append(string_view s) { text.append(s); }
+};
 
 }  // namespace
 
 string csvField(string_view text) {
-  if (text.find_first_of(",\"\r\n") == string_view::npos) {
-    return string(text);
-  }
-  string out = "\"";
-  for (char c : text) {
-    out += c;
-    if (c == '"') {
-      out += '"';
-    }
-  }
-  out += '"';
+  string out;
+  StringOut sink{out};
+  putField(sink, "", text);
   return out;
 }
 
 string csvTextField(string_view text) {
-  // A spreadsheet reads a cell that begins with one of these as a formula (or, for tab and CR,
-  // trims them and then does): a leading apostrophe keeps it the text it is.
-  if (!text.empty() && string_view("=+-@\t\r").find(text.front()) != string_view::npos) {
-    return csvField("'" + string(text));
-  }
-  return csvField(text);
+  string out;
+  StringOut sink{out};
+  putTextField(sink, text);
+  return out;
 }
 
-string csv(const Document& doc) {
+void writeCsv(ChunkedAppender& out, const Document& doc) {
   const bool sections = doc.hasKindTotals;
-  string out = sections ? "size,address,path,key,mangled name,shown name,section,kind,object\r\n"
-                        : "size,address,path,key,mangled name,shown name\r\n";
-  // Leaves come group by group, so each group's path is joined once.
+  out.put(sections ? "size,address,path,key,mangled name,shown name,section,kind,object\r\n"
+                   : "size,address,path,key,mangled name,shown name\r\n");
+  // Leaves come group by group, so each group's path is joined and made a field once.
   uint32_t pathOf = kNoGroup;
   string path;
+  string pathField;
+  StringOut pathSink{pathField};
+  char number[32];
   for (const DocLeaf& leaf : doc.leaves) {
     if (leaf.group != pathOf) {
       pathOf = leaf.group;
@@ -72,27 +125,35 @@ string csv(const Document& doc) {
         path += name;
         first = false;
       }
-      path = csvTextField(path);
+      pathField.clear();
+      putTextField(pathSink, path);
     }
-    out += std::to_string(leaf.size);
-    out += ',';
-    appendHex(out, leaf.address);
-    out += ',';
-    out += path;
-    out += ',';
-    out += csvTextField(leaf.key);
-    out += ',';
-    out += csvTextField(leaf.mangledName);
-    out += ',';
-    out += csvTextField(leaf.shownName());
+    auto [end, error] = std::to_chars(number, number + sizeof number, leaf.size);
+    (void)error;  // 32 bytes hold any 64-bit number
+    out.put(string_view(number, static_cast<size_t>(end - number)), ',', "0x");
+    end = std::to_chars(number, number + sizeof number, leaf.address, 16).ptr;
+    out.put(string_view(number, static_cast<size_t>(end - number)), ',', string_view(pathField),
+            ',');
+    putTextField(out, leaf.key);
+    out.put(',');
+    putTextField(out, leaf.mangledName);
+    out.put(',');
+    putTextField(out, leaf.shownName());
     if (sections) {
       for (string_view field : {leaf.section, leaf.kind, leaf.object}) {
-        out += ',';
-        out += csvTextField(field);
+        out.put(',');
+        putTextField(out, field);
       }
     }
-    out += "\r\n";
+    out.put("\r\n");
   }
+}
+
+string csv(const Document& doc) {
+  string out;
+  ChunkedAppender sink([&out](string_view chunk) { out.append(chunk); });
+  writeCsv(sink, doc);
+  sink.flush();
   return out;
 }
 

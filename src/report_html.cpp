@@ -1,6 +1,9 @@
 // --html=FILE: one page that shows the document offline, from anywhere (mail, CI artifacts).
 // The documents travel as data, never as code:
 //   <script type="application/json" id="vorlith-document" data-name="new.json">{"total":...
+#include <array>
+#include <functional>
+
 #include "report_html_page.h"
 #include "reports.h"
 
@@ -8,64 +11,104 @@ namespace vorlith::report {
 
 using std::string;
 using std::string_view;
+using zel::utils::appender::ChunkedAppender;
 
 namespace {
 
-string attributeText(string_view text) {
-  string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
+// What a byte becomes in the page, where it is not itself: an attribute's special characters
+// as entities; in a document's element, "<" and "&" as JSON escapes.
+using EscapeTable = std::array<string_view, 256>;
+
+constexpr EscapeTable kAttributeEscapes = [] {
+  EscapeTable table{};
+  table['&'] = "&amp;";
+  table['<'] = "&lt;";
+  table['>'] = "&gt;";
+  table['"'] = "&quot;";
+  table['\''] = "&#39;";
+  return table;
+}();
+
+// "<" occurs in JSON only inside strings, where \u003c reads back as the same character; with
+// no "<" left, neither "</script" nor "<!--" can change how the element parses. "&" likewise,
+// so the text reads the same if anyone ever parses it as HTML.
+constexpr EscapeTable kScriptEscapes = [] {
+  EscapeTable table{};
+  table['<'] = "\\u003c";
+  table['&'] = "\\u0026";
+  return table;
+}();
+
+// Appends `text` with the bytes that `table` marks replaced, runs of the others copied at once.
+void putEscaped(ChunkedAppender& out, string_view text, const EscapeTable& table) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  size_t run = 0;
+  for (size_t k = 0; k < text.size(); ++k) {
+    string_view replacement = table[bytes[k]];
+    if (!replacement.empty()) {
+      out.put(text.substr(run, k - run), replacement);
+      run = k + 1;
     }
   }
-  return out;
+  out.put(text.substr(run));
 }
+
+// Collects what a ChunkedAppender hands on into a string.
+struct Collect {
+  string text;
+  ChunkedAppender sink{[this](string_view chunk) { text.append(chunk); }};
+  string take() {
+    sink.flush();
+    return std::move(text);
+  }
+};
 
 }  // namespace
 
-string documentElement(string_view id, const PageDocument& document) {
-  string out = "<script type=\"application/json\" id=\"" + string(id) + "\" data-name=\"" +
-               attributeText(document.name) + "\">";
-  out.reserve(out.size() + document.json.size() + document.json.size() / 16 + 16);
-  // "<" occurs in JSON only inside strings, where \u003c reads back as the same character; with
-  // no "<" left, neither "</script" nor "<!--" can change how the element parses. "&" likewise,
-  // so the text reads the same if anyone ever parses it as HTML.
-  size_t start = 0;
-  for (size_t k = document.json.find_first_of("<&"); k != string_view::npos;
-       k = document.json.find_first_of("<&", k + 1)) {
-    out.append(document.json, start, k - start);
-    out += document.json[k] == '<' ? "\\u003c" : "\\u0026";
-    start = k + 1;
+void writeDocumentElement(ChunkedAppender& out, string_view id, string_view name,
+                          const std::function<void(ChunkedAppender&)>& writeJson) {
+  out.put("<script type=\"application/json\" id=\"", id, "\" data-name=\"");
+  putEscaped(out, name, kAttributeEscapes);
+  out.put("\">");
+  {
+    // The JSON passes through its own buffer and is escaped a chunk at a time on its way out.
+    ChunkedAppender json([&out](string_view chunk) { putEscaped(out, chunk, kScriptEscapes); });
+    writeJson(json);
+    json.flush();
   }
-  out.append(document.json, start);
-  out += "</script>\n";
-  return out;
+  out.put("</script>\n");
+}
+
+void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
+                            const PageSource* base) {
+  out.put(kPageHead);
+  writeDocumentElement(out, "vorlith-document", document.name, document.writeJson);
+  if (base != nullptr) {
+    writeDocumentElement(out, "vorlith-base-document", base->name, base->writeJson);
+  }
+  out.put(kPageTail);
+}
+
+// The text of a document, for the functions below.
+PageSource pageSource(const PageDocument& document) {
+  string_view json = document.json;
+  return {document.name, [json](ChunkedAppender& out) { out.put(json); }};
+}
+
+string documentElement(string_view id, const PageDocument& document) {
+  Collect page;
+  writeDocumentElement(page.sink, id, document.name, pageSource(document).writeJson);
+  return page.take();
 }
 
 string selfContainedPage(const PageDocument& document, const PageDocument* base) {
-  string page(kPageHead);
-  page += documentElement("vorlith-document", document);
+  Collect page;
+  PageSource baseSource;
   if (base != nullptr) {
-    page += documentElement("vorlith-base-document", *base);
+    baseSource = pageSource(*base);
   }
-  page += kPageTail;
-  return page;
+  writeSelfContainedPage(page.sink, pageSource(document), base != nullptr ? &baseSource : nullptr);
+  return page.take();
 }
 
 }  // namespace vorlith::report

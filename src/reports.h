@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "document.h"
 #include "options.h"
 #include "report_text.h"
+#include "zel/utils/chunked_appender.h"
 
 namespace vorlith::report {
 
@@ -170,7 +172,10 @@ struct ComparisonText {
 // tab or CR, which a spreadsheet would otherwise read as a formula.
 [[nodiscard]] std::string csvTextField(std::string_view text);
 // The header and one row per symbol (size, address, group path, key, mangled and shown name;
-// for a program laid out by its sections also section, kind and object), lines ended by CRLF.
+// for a program laid out by its sections also section, kind and object), lines ended by CRLF,
+// written into `out` as they are made.
+void writeCsv(zel::utils::appender::ChunkedAppender& out, const Document& doc);
+// The same as one string.
 [[nodiscard]] std::string csv(const Document& doc);
 
 // ---- Self-contained page (report_html.cpp) ----
@@ -180,10 +185,23 @@ struct PageDocument {
   std::string_view json;
   std::string_view name;
 };
+// A document for the page as it is written: the name it was given as, and what writes its JSON
+// (without "var treeData = ") into the page, as it is made.
+struct PageSource {
+  std::string_view name;
+  std::function<void(zel::utils::appender::ChunkedAppender&)> writeJson;
+};
 // The viewer's page with its scripts and styles inline and the documents in it, from the copy of
-// viewer/ built into this program.
+// viewer/ built into this program, written into `out` as it is made: no document is ever whole
+// in memory for it.
+void writeSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource& document,
+                            const PageSource* base);
+// The same as one string.
 [[nodiscard]] std::string selfContainedPage(const PageDocument& document, const PageDocument* base);
 // The element that carries a document: "<" is written \u003c so nothing can end the element.
+void writeDocumentElement(zel::utils::appender::ChunkedAppender& out, std::string_view id,
+                          std::string_view name,
+                          const std::function<void(zel::utils::appender::ChunkedAppender&)>& writeJson);
 [[nodiscard]] std::string documentElement(std::string_view id, const PageDocument& document);
 
 }  // namespace vorlith::report

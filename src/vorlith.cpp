@@ -420,7 +420,10 @@ std::unique_ptr<SizeTree> treeOfLastRun(const std::string& fileName, const Setti
 struct Base {
   Document doc;
   std::string fileText;  // a document's file
-  std::string mapJson;   // a map's document, made only for the page
+  // A map's or a history's tree (in kept()), written again only into the page, with the
+  // options it was made with.
+  const SizeTree* tree = nullptr;
+  std::vector<std::string> options;
 };
 
 // Whether `path` names a regular file, which can be read twice; true when it cannot be
@@ -458,19 +461,25 @@ Base readBase(const CommandLine& line, std::ostream& out) {
                              regular ? std::nullopt : std::optional<std::string>(std::move(text)));
     baseSettings = regular ? settingsOfInput(fileName, settings) : settings;
   }
-  base.doc = documentFromTree(*k.baseTree, documentOptions(baseSettings));
-  if (!line.settings.html.empty()) {
-    zel::utils::json::CustomJsonWriter<FastAppender> writer;
-    writeTreeJson(writer, k.baseTree->root, k.baseTree->hasSections ? k.baseTree.get() : nullptr,
-                  documentOptions(baseSettings));
-    base.mapJson = std::string(writer.output.get());
-  }
+  base.options = documentOptions(baseSettings);
+  base.doc = documentFromTree(*k.baseTree, base.options);
+  base.tree = k.baseTree.get();
   return base;
 }
 
+// What writes a tree's JSON, with the record of `options`, into the page as it is made.
+std::function<void(ChunkedAppender&)> treeJsonWriter(const SizeTree& tree,
+                                                     const std::vector<std::string>& options) {
+  return [&tree, &options](ChunkedAppender& sink) {
+    zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+    writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, options);
+  };
+}
+
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-int runReports(const CommandLine& line, const Document& doc, string_view json, const Base* base,
-               std::ostream& out) {
+// `tree` is this run's, written again with `options` into the page.
+int runReports(const CommandLine& line, const Document& doc, const SizeTree& tree,
+               const std::vector<std::string>& options, const Base* base, std::ostream& out) {
   const Settings& settings = line.settings;
   std::string text;
   if (settings.summary) {
@@ -490,18 +499,23 @@ int runReports(const CommandLine& line, const Document& doc, string_view json, c
     writeWholeFile(settings.diff, report::comparisonJson(base->doc, settings.base, doc, line.output));
   }
   if (!settings.csv.empty()) {
-    writeWholeFile(settings.csv, report::csv(doc));
+    writeFileAsMade(settings.csv, [&doc](ChunkedAppender& sink) { report::writeCsv(sink, doc); });
   }
   if (!settings.html.empty()) {
-    report::PageDocument page{json, line.output};
-    report::PageDocument basePage;
+    report::PageSource page{line.output, treeJsonWriter(tree, options)};
+    report::PageSource basePage;
     if (base != nullptr) {
-      basePage = {
-          base->fileText.empty() ? string_view(base->mapJson) : documentJson(base->fileText),
-          settings.base};
+      basePage.name = settings.base;
+      if (base->tree != nullptr) {
+        basePage.writeJson = treeJsonWriter(*base->tree, base->options);
+      } else {
+        string_view json = documentJson(base->fileText);
+        basePage.writeJson = [json](ChunkedAppender& sink) { sink.put(json); };
+      }
     }
-    writeWholeFile(settings.html,
-              report::selfContainedPage(page, base != nullptr ? &basePage : nullptr));
+    writeFileAsMade(settings.html, [&](ChunkedAppender& sink) {
+      report::writeSelfContainedPage(sink, page, base != nullptr ? &basePage : nullptr);
+    });
   }
   return status;
 }
@@ -811,22 +825,10 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
             << printable(wrong) << "); the comparison takes them as written\n";
       }
     }
-    // Only the page needs the whole text at once; without it the text is written as it is made.
+    // The document is written as it is made; the page writes it again the same way.
     std::vector<std::string> options = documentOptions(line.settings);
-    std::optional<FastAppender> json;
-    if (!line.settings.html.empty()) {
-      zel::utils::json::CustomJsonWriter<FastAppender> writer;
-      writeTreeJson(writer, k.tree->root, k.tree->hasSections ? k.tree.get() : nullptr, options);
-      json = std::move(writer.output);
-    }
-    writeOutput(line.output, out, [&json, &k, &options](ChunkedAppender& sink) {
-      if (json) {
-        sink.put(kDocumentPrefix, json->get());
-        sink.flush();
-      } else {
-        writeDocument(sink, *k.tree, options);
-      }
-    });
+    writeOutput(line.output, out,
+                [&k, &options](ChunkedAppender& sink) { writeDocument(sink, *k.tree, options); });
     bool reports = wantsReports(line.settings);
     if (!reports && line.settings.record.empty()) {
       return 0;
@@ -838,8 +840,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     if (!reports) {
       return 0;
     }
-    return runReports(line, doc, json ? json->get() : string_view(), base ? &*base : nullptr,
-                      out);
+    return runReports(line, doc, *k.tree, options, base ? &*base : nullptr, out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {
