@@ -239,4 +239,17 @@ TEST_F(ReportRun, WritesOneSelfContainedPageWithTheDocuments) {
   EXPECT_NE(page.find(json), std::string::npos);
 }
 
+TEST_F(ReportRun, PutsABaseMapsDocumentInThePageAsItsOwnRunWritesIt) {
+  ASSERT_EQ(run({"before.map", "old.json"}).status, 0);
+  Result r = run({"--base=before.map", "--html=page.html", "after.map", "new.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string page = slurp(dir_ / "page.html");
+  for (auto [name, file] : {std::pair{"before.map", "old.json"}, {"new.json", "new.json"}}) {
+    SCOPED_TRACE(file);
+    std::string json = slurp(dir_ / file).substr(std::string_view("var treeData = ").size());
+    EXPECT_NE(page.find(std::string("data-name=\"") + name + "\">" + json + "</script>"),
+              std::string::npos);
+  }
+}
+
 }  // namespace
