@@ -97,8 +97,8 @@ struct SizeTree;
 constexpr size_t kMaxDocumentString = size_t{16} << 20;
 
 // Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
-// Throws std::runtime_error saying what is wrong (a string longer than kMaxDocumentString, a
-// member given twice in one object), or that this build cannot read documents.
+// Throws std::runtime_error saying what is wrong (not JSON, with the byte; a string longer than
+// kMaxDocumentString, a member given twice in one object).
 [[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
 
 // The first group, in document order, whose total is not the sum of its groups' totals and its
@@ -106,7 +106,5 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
 [[nodiscard]] std::string totalsDisagreement(const Document& doc);
 
-// Whether readDocument can read documents in this build (it needs a JSON library at build time).
-[[nodiscard]] bool canReadDocuments();
 
 }  // namespace vorlith
