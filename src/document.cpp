@@ -193,7 +193,14 @@ class DocumentBuilder {
  public:
   using string_t = std::string;
 
-  DocumentBuilder(Document& doc, size_t offset) : doc_(doc), offset_(offset) {}
+  // With `viewsIntoJson`, names written without escapes stay views into the text read, which
+  // must then live as long as the document; others are copied into the document's arena.
+  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson)
+      : doc_(doc), viewsIntoJson_(viewsIntoJson), offset_(offset) {}
+
+  // The bytes of the string about to be handed on as they stand in the text, when it holds no
+  // escape (then they are the string); empty otherwise.
+  void setRaw(string_view raw) { raw_ = raw; }
 
   bool null() { return scalar("null"); }
   bool boolean(bool) { return scalar("a boolean"); }
@@ -236,7 +243,7 @@ class DocumentBuilder {
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
       DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = doc_.text->copy(s);
+      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = keep(s, raw_);
       top.seen |= top.key == "mangledName" ? unsigned{kMangled} : 0u;
       return true;
     }
@@ -244,7 +251,7 @@ class DocumentBuilder {
       DocLeaf& leaf = doc_.leaves[top.index];
       (top.key == "section" ? leaf.section
        : top.key == "kind"  ? leaf.kind
-                            : leaf.object) = doc_.text->copy(s);
+                            : leaf.object) = keep(s, raw_);
       return true;
     }
     return misplaced("a string");
@@ -282,10 +289,10 @@ class DocumentBuilder {
         }
         return true;
       case Kind::Children:
-        return openGroup(at, top.key);
+        return openGroup(at, keep(top.key, top.keyRaw));
       case Kind::Leaves:
         doc_.leaves.push_back({});
-        doc_.leaves.back().key = doc_.text->copy(top.key);
+        doc_.leaves.back().key = keep(top.key, top.keyRaw);
         doc_.leaves.back().group = at;
         stack_.push_back({Kind::Leaf, checkedIndex(doc_.leaves.size() - 1)});
         return true;
@@ -308,6 +315,7 @@ class DocumentBuilder {
       top.members.add(k);
     }
     top.key = k;
+    top.keyRaw = raw_;
     return true;
   }
   bool end_object() {
@@ -430,6 +438,7 @@ class DocumentBuilder {
     Kind kind;
     uint32_t index;  // the group, or the leaf
     std::string key = {};
+    string_view keyRaw = {};  // as setRaw gave it for the key
     unsigned seen = 0;
     MemberNames members = {};  // of a group or a leaf, to find one given twice
   };
@@ -483,10 +492,10 @@ class DocumentBuilder {
     }
     return fail("\"" + top.key + "\" in " + where(top.index) + " is " + what + ", not an object");
   }
-  bool openGroup(uint32_t parentIndex, const std::string& name) {
+  bool openGroup(uint32_t parentIndex, string_view name) {
     uint32_t index = checkedIndex(doc_.groups.size());
     DocGroup group;
-    group.name = doc_.text->copy(name);
+    group.name = name;
     group.parent = parentIndex;
     DocGroup& parent = doc_.groups[parentIndex];
     (parent.lastChild == kNoGroup ? parent.firstChild : doc_.groups[parent.lastChild].nextSibling) =
@@ -514,7 +523,17 @@ class DocumentBuilder {
     return false;
   }
 
+  // A name of the document: a view into the text where it may be one, else a copy.
+  string_view keep(const std::string& name, string_view raw) {
+    if (viewsIntoJson_ && raw.size() == name.size()) {
+      return raw;
+    }
+    return doc_.text->copy(name);
+  }
+
   Document& doc_;
+  bool viewsIntoJson_;
+  string_view raw_;
   size_t offset_;  // of the JSON in its file, for positions in messages
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
@@ -627,7 +646,7 @@ class JsonEvents {
         if (at_ == json_.size() || json_[at_] != '"') {
           return fail(at_ == json_.size() ? "unexpected end of input" : "expected a member name");
         }
-        if (!readString() || !builder_.key(text_)) {
+        if (!readString() || (builder_.setRaw(raw_), !builder_.key(text_))) {
           return false;
         }
         skipSpace();
@@ -657,6 +676,7 @@ class JsonEvents {
         if (!readString()) {
           return false;
         }
+        builder_.setRaw(raw_);
         handed = builder_.string(text_);
       } else if (c == '-' || (c >= '0' && c <= '9')) {
         if (!readNumber(handed)) {
@@ -704,6 +724,8 @@ class JsonEvents {
   bool readString() {
     text_.clear();
     ++at_;
+    const size_t first = at_;
+    bool escaped = false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(json_.data());
     for (;;) {
       size_t run = at_;
@@ -721,12 +743,14 @@ class JsonEvents {
       }
       char c = json_[at_];
       if (c == '"') {
+        raw_ = escaped ? string_view() : json_.substr(first, at_ - first);
         ++at_;
         return true;
       }
       if (c != '\\') {
         return fail("a control character in a string must be escaped");
       }
+      escaped = true;
       if (!readEscape()) {
         return false;
       }
@@ -874,14 +898,15 @@ class JsonEvents {
   size_t at_ = 0;
   std::vector<bool> stack_;  // per open container: an object, or an array
   std::string text_;         // the last string read, decoded
+  string_view raw_;          // its bytes in the text when it holds no escape, else empty
 };
 
 }  // namespace
 
-Document readDocument(string_view json, size_t offset) {
+Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
   requireBoundedStrings(json, offset);
   Document doc;
-  DocumentBuilder builder(doc, offset);
+  DocumentBuilder builder(doc, offset, viewsIntoJson);
   if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());
   }

@@ -99,7 +99,10 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
 // Throws std::runtime_error saying what is wrong (not JSON, with the byte; a string longer than
 // kMaxDocumentString, a member given twice in one object).
-[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
+// With `viewsIntoJson`, names written without escapes are views into `json`, which must then
+// live as long as the document (no copy of what the text holds anyway); else all are copied.
+[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0,
+                                    bool viewsIntoJson = false);
 
 // The first group, in document order, whose total is not the sum of its groups' totals and its
 // symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and

@@ -375,6 +375,29 @@ TEST(ReadDocument, DecodesEveryStringEscape) {
       "\"address\" of symbol \"k\xC3\xA9\"\" in the root is a fraction");
 }
 
+TEST(ReadDocument, NamesAreViewsIntoTheTextOnlyWhereAskedAndWrittenWithoutEscapes) {
+  std::string json = "{\"total\":1,\"children\":{\"g\":{\"total\":1,\"children\":{},"
+                     "\"leaves\":{\"a\\u0062\":{\"size\":1,\"address\":2,\"mangledName\":\"m\","
+                     "\"demangledName\":\"d\\\"\"}}}},\"leaves\":{}}";
+  auto inText = [&json](std::string_view name) {
+    return name.data() >= json.data() && name.data() < json.data() + json.size();
+  };
+  for (bool views : {false, true}) {
+    SCOPED_TRACE(views);
+    Document d = readDocument(json, 0, views);
+    ASSERT_EQ(d.leaves.size(), 1u);
+    const DocLeaf& leaf = d.leaves[0];
+    EXPECT_EQ(leaf.key, "ab");
+    EXPECT_EQ(leaf.mangledName, "m");
+    EXPECT_EQ(leaf.demangledName, "d\"");
+    EXPECT_EQ(d.groups[1].name, "g");
+    EXPECT_EQ(inText(leaf.mangledName), views);
+    EXPECT_EQ(inText(d.groups[1].name), views);
+    EXPECT_FALSE(inText(leaf.key));  // escaped: decoded into a copy
+    EXPECT_FALSE(inText(leaf.demangledName));
+  }
+}
+
 TEST(ReadDocument, RefusesAStringLongerThanANameMayBeBeforeParsingIt) {
   std::string name(kMaxDocumentString, 'n');
   std::string json = "{\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
