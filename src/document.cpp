@@ -1,14 +1,13 @@
 #include "document.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <stdexcept>
 
 #include "vorlith.h"
 
-#ifdef VORLITH_JSON_READER
-#include <nlohmann/json.hpp>
-#endif
+#include "zel/utils/text.h"
 
 namespace vorlith {
 
@@ -186,22 +185,28 @@ string_view documentJson(string_view fileText) {
   return text;
 }
 
-#ifdef VORLITH_JSON_READER
-
 namespace {
 
-// Builds a Document from the parser's events in document order, without a DOM: a 50 MB
+// Builds a Document from the reader's events in document order, without a DOM: a 50 MB
 // document would take half a gigabyte as a tree of JSON values. Unknown members are skipped.
-class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
+class DocumentBuilder {
  public:
-  DocumentBuilder(Document& doc, size_t offset) : doc_(doc), offset_(offset) {}
+  using string_t = std::string;
 
-  bool null() override { return scalar("null"); }
-  bool boolean(bool) override { return scalar("a boolean"); }
-  bool number_integer(number_integer_t) override { return scalar("a negative number"); }
-  bool number_float(number_float_t, const string_t&) override { return scalar("a fraction"); }
-  bool binary(binary_t&) override { return scalar("binary"); }
-  bool number_unsigned(number_unsigned_t n) override {
+  // With `viewsIntoJson`, names written without escapes stay views into the text read, which
+  // must then live as long as the document; others are copied into the document's arena.
+  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson)
+      : doc_(doc), viewsIntoJson_(viewsIntoJson), offset_(offset) {}
+
+  // The bytes of the string about to be handed on as they stand in the text, when it holds no
+  // escape (then they are the string); empty otherwise.
+  void setRaw(string_view raw) { raw_ = raw; }
+
+  bool null() { return scalar("null"); }
+  bool boolean(bool) { return scalar("a boolean"); }
+  bool number_integer() { return scalar("a negative number"); }
+  bool number_float() { return scalar("a fraction"); }
+  bool number_unsigned(uint64_t n) {
     if (skipping()) {
       return true;
     }
@@ -224,7 +229,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     return true;
   }
-  bool string(string_t& s) override {
+  bool string(string_t& s) {
     if (skipping()) {
       return true;
     }
@@ -238,7 +243,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
       DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = doc_.text->copy(s);
+      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = keep(s, raw_);
       top.seen |= top.key == "mangledName" ? unsigned{kMangled} : 0u;
       return true;
     }
@@ -246,12 +251,12 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
       DocLeaf& leaf = doc_.leaves[top.index];
       (top.key == "section" ? leaf.section
        : top.key == "kind"  ? leaf.kind
-                            : leaf.object) = doc_.text->copy(s);
+                            : leaf.object) = keep(s, raw_);
       return true;
     }
     return misplaced("a string");
   }
-  bool start_object(std::size_t) override {
+  bool start_object() {
     if (inOptions()) {
       return scalar("an object");
     }
@@ -284,10 +289,10 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
         }
         return true;
       case Kind::Children:
-        return openGroup(at, top.key);
+        return openGroup(at, keep(top.key, top.keyRaw));
       case Kind::Leaves:
         doc_.leaves.push_back({});
-        doc_.leaves.back().key = doc_.text->copy(top.key);
+        doc_.leaves.back().key = keep(top.key, top.keyRaw);
         doc_.leaves.back().group = at;
         stack_.push_back({Kind::Leaf, checkedIndex(doc_.leaves.size() - 1)});
         return true;
@@ -298,7 +303,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     return true;
   }
-  bool key(string_t& k) override {
+  bool key(string_t& k) {
     if (skipping()) {
       if (!skippedKeys_.empty()) {
         skippedKeys_.back().push_back(k);
@@ -307,12 +312,13 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     Frame& top = stack_.back();
     if (top.kind == Kind::Group || top.kind == Kind::Leaf) {
-      top.keys.push_back(k);
+      top.members.add(k);
     }
     top.key = k;
+    top.keyRaw = raw_;
     return true;
   }
-  bool end_object() override {
+  bool end_object() {
     if (skipping()) {
       --skipDepth_;
       std::vector<std::string> keys = std::move(skippedKeys_.back());
@@ -324,7 +330,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     Frame top = std::move(stack_.back());
     stack_.pop_back();
-    if (const std::string* twice = givenTwice(top.keys)) {
+    if (const std::string* twice = top.members.givenTwice()) {
       return fail("the member \"" + *twice + "\" is twice in " +
                   (top.kind == Kind::Group ? where(top.index)
                                            : "symbol \"" + std::string(doc_.leaves[top.index].key) +
@@ -348,7 +354,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     return true;
   }
-  bool start_array(std::size_t) override {
+  bool start_array() {
     if (inOptions()) {
       return scalar("an array");
     }
@@ -366,7 +372,7 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     return misplaced("an array");
   }
-  bool end_array() override {
+  bool end_array() {
     if (!skipping() && !stack_.empty() && stack_.back().kind == Kind::Options) {
       stack_.pop_back();
       stack_.back().key.clear();
@@ -375,10 +381,10 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     --skipDepth_;
     return true;
   }
-  bool parse_error(std::size_t position, const std::string&,
-                   const nlohmann::detail::exception& error) override {
+  // `position` counts from 1 at the JSON's first byte.
+  bool parse_error(size_t position, string_view what) {
     error_ = "it is not valid JSON (at byte " + std::to_string(offset_ + position) + ": " +
-             error.what() + ")";
+             std::string(what) + ")";
     return false;
   }
 
@@ -396,12 +402,45 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     kAddress = 16,
     kMangled = 32
   };
+  // The member names of a group or a leaf: those of the format as bits, any others listed.
+  struct MemberNames {
+    static constexpr string_view kKnown[] = {"total",         "children", "leaves",
+                                             "size",          "address",  "mangledName",
+                                             "demangledName", "section",  "kind",
+                                             "object"};
+    unsigned seen = 0;
+    std::string twice;  // the first in byte order of the known names given twice
+    std::vector<std::string> others;
+
+    void add(const std::string& name) {
+      for (unsigned k = 0; k < std::size(kKnown); ++k) {
+        if (name == kKnown[k]) {
+          if ((seen & (1u << k)) != 0 && (twice.empty() || name < twice)) {
+            twice = name;
+          }
+          seen |= 1u << k;
+          return;
+        }
+      }
+      others.push_back(name);
+    }
+    // As givenTwice of all the names.
+    const std::string* givenTwice() {
+      const std::string* other = others.size() < 2 ? nullptr : DocumentBuilder::givenTwice(others);
+      if (twice.empty()) {
+        return other;
+      }
+      return other != nullptr && *other < twice ? other : &twice;
+    }
+  };
+
   struct Frame {
     Kind kind;
     uint32_t index;  // the group, or the leaf
     std::string key = {};
+    string_view keyRaw = {};  // as setRaw gave it for the key
     unsigned seen = 0;
-    std::vector<std::string> keys = {};  // of a group or a leaf, to find one given twice
+    MemberNames members = {};  // of a group or a leaf, to find one given twice
   };
 
   // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
@@ -453,10 +492,10 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
     return fail("\"" + top.key + "\" in " + where(top.index) + " is " + what + ", not an object");
   }
-  bool openGroup(uint32_t parentIndex, const std::string& name) {
+  bool openGroup(uint32_t parentIndex, string_view name) {
     uint32_t index = checkedIndex(doc_.groups.size());
     DocGroup group;
-    group.name = doc_.text->copy(name);
+    group.name = name;
     group.parent = parentIndex;
     DocGroup& parent = doc_.groups[parentIndex];
     (parent.lastChild == kNoGroup ? parent.firstChild : doc_.groups[parent.lastChild].nextSibling) =
@@ -484,7 +523,17 @@ class DocumentBuilder : public nlohmann::json_sax<nlohmann::json> {
     return false;
   }
 
+  // A name of the document: a view into the text where it may be one, else a copy.
+  string_view keep(const std::string& name, string_view raw) {
+    if (viewsIntoJson_ && raw.size() == name.size()) {
+      return raw;
+    }
+    return doc_.text->copy(name);
+  }
+
   Document& doc_;
+  bool viewsIntoJson_;
+  string_view raw_;
   size_t offset_;  // of the JSON in its file, for positions in messages
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
@@ -541,15 +590,324 @@ void requireBoundedStrings(string_view json, size_t offset) {
 
 }  // namespace
 
-bool canReadDocuments() {
-  return true;
-}
+namespace {
 
-Document readDocument(string_view json, size_t offset) {
+// Reads JSON text and hands its values to a DocumentBuilder as events, in one pass over the
+// bytes, with a stack of its own rather than recursion (documents nest as deep as their names
+// do). Checks every byte: structure, numbers, string escapes, UTF-8, nothing after the value.
+class JsonEvents {
+ public:
+  JsonEvents(string_view json, DocumentBuilder& builder) : json_(json), builder_(builder) {}
+
+  // False when the text or the builder refused it (the builder holds why).
+  bool run() {
+    enum class Expect { Value, MemberOrEnd, Member, ElementOrEnd, AfterValue };
+    Expect expect = Expect::Value;
+    for (;;) {
+      skipSpace();
+      if (expect == Expect::AfterValue) {
+        if (stack_.empty()) {
+          return at_ == json_.size() || fail("unexpected text after the document");
+        }
+        if (at_ == json_.size()) {
+          return fail("unexpected end of input");
+        }
+        char c = json_[at_];
+        bool object = stack_.back();
+        if (c == ',') {
+          ++at_;
+          expect = object ? Expect::Member : Expect::Value;
+          continue;
+        }
+        if (c == (object ? '}' : ']')) {
+          ++at_;
+          stack_.pop_back();
+          if (!(object ? builder_.end_object() : builder_.end_array())) {
+            return false;
+          }
+          continue;
+        }
+        return fail(object ? "expected ',' or '}'" : "expected ',' or ']'");
+      }
+      if (expect == Expect::MemberOrEnd || expect == Expect::ElementOrEnd) {
+        bool object = expect == Expect::MemberOrEnd;
+        if (at_ < json_.size() && json_[at_] == (object ? '}' : ']')) {
+          ++at_;
+          stack_.pop_back();
+          if (!(object ? builder_.end_object() : builder_.end_array())) {
+            return false;
+          }
+          expect = Expect::AfterValue;
+          continue;
+        }
+        expect = object ? Expect::Member : Expect::Value;
+      }
+      if (expect == Expect::Member) {
+        if (at_ == json_.size() || json_[at_] != '"') {
+          return fail(at_ == json_.size() ? "unexpected end of input" : "expected a member name");
+        }
+        if (!readString() || (builder_.setRaw(raw_), !builder_.key(text_))) {
+          return false;
+        }
+        skipSpace();
+        if (at_ == json_.size() || json_[at_] != ':') {
+          return fail(at_ == json_.size() ? "unexpected end of input" : "expected ':'");
+        }
+        ++at_;
+        expect = Expect::Value;
+        continue;
+      }
+      // A value.
+      if (at_ == json_.size()) {
+        return fail("unexpected end of input");
+      }
+      char c = json_[at_];
+      if (c == '{' || c == '[') {
+        ++at_;
+        stack_.push_back(c == '{');
+        if (!(c == '{' ? builder_.start_object() : builder_.start_array())) {
+          return false;
+        }
+        expect = c == '{' ? Expect::MemberOrEnd : Expect::ElementOrEnd;
+        continue;
+      }
+      bool handed = true;
+      if (c == '"') {
+        if (!readString()) {
+          return false;
+        }
+        builder_.setRaw(raw_);
+        handed = builder_.string(text_);
+      } else if (c == '-' || (c >= '0' && c <= '9')) {
+        if (!readNumber(handed)) {
+          return false;
+        }
+      } else if (json_.substr(at_, 4) == "true" || json_.substr(at_, 5) == "false") {
+        at_ += c == 't' ? 4 : 5;
+        handed = builder_.boolean(c == 't');
+      } else if (json_.substr(at_, 4) == "null") {
+        at_ += 4;
+        handed = builder_.null();
+      } else {
+        return fail("expected a value");
+      }
+      if (!handed) {
+        return false;
+      }
+      expect = Expect::AfterValue;
+    }
+  }
+
+ private:
+  // Bytes a string's text stops at: its end, an escape, and the control characters that JSON
+  // does not allow unescaped.
+  static constexpr std::array<bool, 256> kStringStops = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) {
+      table[c] = true;
+    }
+    table['"'] = table['\\'] = true;
+    return table;
+  }();
+
+  void skipSpace() {
+    while (at_ < json_.size() && isSpace(json_[at_])) {
+      ++at_;
+    }
+  }
+
+  bool fail(string_view what) {
+    return builder_.parse_error(at_ + 1, what);
+  }
+
+  // The string at at_ (its opening quote), decoded into text_.
+  bool readString() {
+    text_.clear();
+    ++at_;
+    const size_t first = at_;
+    bool escaped = false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(json_.data());
+    for (;;) {
+      size_t run = at_;
+      while (at_ < json_.size() && !kStringStops[bytes[at_]]) {
+        ++at_;
+      }
+      string_view piece = json_.substr(run, at_ - run);
+      if (!zel::utils::text::isValidUTF8(piece)) {
+        at_ = run;
+        return fail("a string is not valid UTF-8");
+      }
+      text_.append(piece);
+      if (at_ == json_.size()) {
+        return fail("unexpected end of input in a string");
+      }
+      char c = json_[at_];
+      if (c == '"') {
+        raw_ = escaped ? string_view() : json_.substr(first, at_ - first);
+        ++at_;
+        return true;
+      }
+      if (c != '\\') {
+        return fail("a control character in a string must be escaped");
+      }
+      escaped = true;
+      if (!readEscape()) {
+        return false;
+      }
+    }
+  }
+
+  // The escape at at_ (its backslash), appended to text_.
+  bool readEscape() {
+    if (at_ + 1 >= json_.size()) {
+      return fail("unexpected end of input in a string");
+    }
+    char c = json_[at_ + 1];
+    static constexpr string_view kSimple = "\"\\/bfnrt";
+    static constexpr string_view kMeaning = "\"\\/\b\f\n\r\t";
+    if (size_t k = kSimple.find(c); k != string_view::npos) {
+      text_ += kMeaning[k];
+      at_ += 2;
+      return true;
+    }
+    if (c != 'u') {
+      return fail("an unknown escape in a string");
+    }
+    uint32_t unit = 0;
+    if (!readHex4(at_ + 2, unit)) {
+      return false;
+    }
+    const size_t escape = at_;  // where a lone surrogate is reported
+    at_ += 6;
+    uint32_t code = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      uint32_t low = 0;
+      if (json_.substr(at_, 2) != "\\u" || !readHex4(at_ + 2, low) || low < 0xDC00 ||
+          low > 0xDFFF) {
+        at_ = escape;
+        return fail("a high surrogate escape without its low one");
+      }
+      at_ += 6;
+      code = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      at_ = escape;
+      return fail("a low surrogate escape without its high one");
+    }
+    char utf8[4];
+    size_t length = 0;
+    if (code < 0x80) {
+      utf8[length++] = static_cast<char>(code);
+    } else if (code < 0x800) {
+      utf8[length++] = static_cast<char>(0xC0 | (code >> 6));
+      utf8[length++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      utf8[length++] = static_cast<char>(0xE0 | (code >> 12));
+      utf8[length++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      utf8[length++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      utf8[length++] = static_cast<char>(0xF0 | (code >> 18));
+      utf8[length++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      utf8[length++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      utf8[length++] = static_cast<char>(0x80 | (code & 0x3F));
+    }
+    text_.append(utf8, length);
+    return true;
+  }
+
+  bool readHex4(size_t from, uint32_t& value) {
+    if (from + 4 > json_.size()) {
+      at_ = std::min(from, json_.size());
+      return fail("unexpected end of input in a string");
+    }
+    value = 0;
+    for (size_t k = from; k < from + 4; ++k) {
+      char c = json_[k];
+      uint32_t digit = c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : 16;
+      if (digit == 16) {
+        at_ = k;
+        return fail("a \\u escape needs four hexadecimal digits");
+      }
+      value = value * 16 + digit;
+    }
+    return true;
+  }
+
+  // The number at at_, handed on as a whole number, a negative one or a fraction (also a whole
+  // number past 64 bits, which only a fraction could hold).
+  bool readNumber(bool& handed) {
+    auto digit = [this](size_t k) { return k < json_.size() && json_[k] >= '0' && json_[k] <= '9'; };
+    size_t k = at_;
+    bool negative = json_[k] == '-';
+    k += negative ? 1 : 0;
+    if (!digit(k)) {
+      at_ = k;
+      return fail("expected a digit");
+    }
+    bool fraction = false;
+    uint64_t value = 0;
+    bool overflow = false;
+    if (json_[k] == '0') {
+      ++k;
+    } else {
+      for (; digit(k); ++k) {
+        uint64_t d = static_cast<uint64_t>(json_[k] - '0');
+        overflow = overflow || value > (UINT64_MAX - d) / 10;
+        value = value * 10 + d;
+      }
+    }
+    if (k < json_.size() && json_[k] == '.') {
+      fraction = true;
+      if (!digit(++k)) {
+        at_ = k;
+        return fail("expected a digit after '.'");
+      }
+      while (digit(k)) {
+        ++k;
+      }
+    }
+    if (k < json_.size() && (json_[k] == 'e' || json_[k] == 'E')) {
+      fraction = true;
+      ++k;
+      if (k < json_.size() && (json_[k] == '+' || json_[k] == '-')) {
+        ++k;
+      }
+      if (!digit(k)) {
+        at_ = k;
+        return fail("expected a digit in the exponent");
+      }
+      while (digit(k)) {
+        ++k;
+      }
+    }
+    at_ = k;
+    if (fraction || overflow) {
+      handed = builder_.number_float();
+    } else if (negative) {
+      handed = builder_.number_integer();
+    } else {
+      handed = builder_.number_unsigned(value);
+    }
+    return true;
+  }
+
+  string_view json_;
+  DocumentBuilder& builder_;
+  size_t at_ = 0;
+  std::vector<bool> stack_;  // per open container: an object, or an array
+  std::string text_;         // the last string read, decoded
+  string_view raw_;          // its bytes in the text when it holds no escape, else empty
+};
+
+}  // namespace
+
+Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
   requireBoundedStrings(json, offset);
   Document doc;
-  DocumentBuilder builder(doc, offset);
-  if (!nlohmann::json::sax_parse(json.begin(), json.end(), &builder)) {
+  DocumentBuilder builder(doc, offset, viewsIntoJson);
+  if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());
   }
   if (doc.groups.empty()) {
@@ -558,19 +916,5 @@ Document readDocument(string_view json, size_t offset) {
   requireUniqueNames(doc);
   return doc;
 }
-
-#else
-
-bool canReadDocuments() {
-  return false;
-}
-
-Document readDocument(string_view, size_t) {
-  throw std::runtime_error(
-      "this vorlith was built without a JSON reader, so it cannot read documents (build it "
-      "with nlohmann-json installed, Debian package nlohmann-json3-dev), but it reads maps");
-}
-
-#endif
 
 }  // namespace vorlith

@@ -97,16 +97,17 @@ struct SizeTree;
 constexpr size_t kMaxDocumentString = size_t{16} << 20;
 
 // Reads a document's JSON (documentJson's result), which begins `offset` bytes into its file.
-// Throws std::runtime_error saying what is wrong (a string longer than kMaxDocumentString, a
-// member given twice in one object), or that this build cannot read documents.
-[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0);
+// Throws std::runtime_error saying what is wrong (not JSON, with the byte; a string longer than
+// kMaxDocumentString, a member given twice in one object).
+// With `viewsIntoJson`, names written without escapes are views into `json`, which must then
+// live as long as the document (no copy of what the text holds anyway); else all are copied.
+[[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0,
+                                    bool viewsIntoJson = false);
 
 // The first group, in document order, whose total is not the sum of its groups' totals and its
 // symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and
 // symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
 [[nodiscard]] std::string totalsDisagreement(const Document& doc);
 
-// Whether readDocument can read documents in this build (it needs a JSON library at build time).
-[[nodiscard]] bool canReadDocuments();
 
 }  // namespace vorlith

@@ -444,7 +444,13 @@ Base readBase(const CommandLine& line, std::ostream& out) {
     base.fileText = regular ? readFile(fileName) : std::move(text);
     try {
       string_view json = documentJson(base.fileText);
-      base.doc = readDocument(json, static_cast<size_t>(json.data() - base.fileText.data()));
+      // The page needs the text again: then the document's names are views into it. Else
+      // the document holds copies of its names, and the text goes.
+      bool page = !line.settings.html.empty();
+      base.doc = readDocument(json, static_cast<size_t>(json.data() - base.fileText.data()), page);
+      if (!page) {
+        std::string().swap(base.fileText);
+      }
     } catch (const std::runtime_error& wrong) {
       throw std::runtime_error(fileName + ": " + wrong.what());
     }

@@ -319,6 +319,85 @@ TEST(ReadDocument, SaysWhatIsWrong) {
   EXPECT_EQ(d.leaves[0].size, 5u);
 }
 
+TEST(ReadDocument, RefusesTextThatIsNotJsonAtTheByteWhereItGoesWrong) {
+  // The byte counts from 1 at the JSON's first byte, plus the offset of the JSON in its file.
+  const std::string leafOf = "'x':{'size':1,'address':2,'mangledName':";
+  struct Case {
+    std::string json;
+    size_t byte;
+    std::string why;
+  } cases[] = {
+      {"", 1, "unexpected end of input"},
+      {"{'total':1,", 12, "unexpected end of input"},
+      {"{'total' 1}", 10, "expected ':'"},
+      {"{'total':1 'children'}", 12, "expected ',' or '}'"},
+      {"{'v':[1 2]}", 9, "expected ',' or ']'"},
+      {"{total:1}", 2, "expected a member name"},
+      {"{'total':tru}", 10, "expected a value"},
+      {"{'total':01}", 11, "expected ',' or '}'"},
+      {"{'total':1.}", 12, "expected a digit after '.'"},
+      {"{'total':1e+}", 13, "expected a digit in the exponent"},
+      {"{'total':-}", 11, "expected a digit"},
+      {"{'total':0,'children':{},'leaves':{}} {}", 39, "unexpected text after the document"},
+      {"{'a\x01b':1}", 4, "a control character in a string must be escaped"},
+      {"{'a\\qb':1}", 4, "an unknown escape in a string"},
+      {"{'a\\u12G4':1}", 8, "a \\u escape needs four hexadecimal digits"},
+      {"{'a\\uD800x':1}", 4, "a high surrogate escape without its low one"},
+      {"{'a\\uDC00':1}", 4, "a low surrogate escape without its high one"},
+      {"{'a\xC3(':1}", 3, "a string is not valid UTF-8"},
+      {"{'abc", 6, "unexpected end of input in a string"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    std::string json = c.json;
+    std::replace(json.begin(), json.end(), '\'', '"');
+    expectThrowsWithMessage<std::runtime_error>(
+        [&] { (void)readDocument(json, 100); },
+        "it is not valid JSON (at byte " + std::to_string(100 + c.byte) + ": " + c.why + ")");
+  }
+}
+
+TEST(ReadDocument, DecodesEveryStringEscape) {
+  std::string json = "{\"total\":1,\"children\":{},\"leaves\":{\"k\\u00e9\\\"\":{\"size\":1,"
+                     "\"address\":18446744073709551615,\"mangledName\":"
+                     "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0041\\u20ac\\ud83d\\ude00\xE2\x80\xBA\"}}}";
+  Document d = readDocument(json);
+  ASSERT_EQ(d.leaves.size(), 1u);
+  EXPECT_EQ(d.leaves[0].key, "k\xC3\xA9\"");
+  EXPECT_EQ(d.leaves[0].address, UINT64_MAX);
+  EXPECT_EQ(d.leaves[0].mangledName,
+            "\"\\/\b\f\n\r\tA\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x80\xBA");
+  // One past the largest whole number is a fraction to JSON readers: refused as one.
+  std::string past = json;
+  past.replace(past.find("18446744073709551615"), 20, "18446744073709551616");
+  expectThrowsWithMessage<std::runtime_error>(
+      [&] { (void)readDocument(past); },
+      "\"address\" of symbol \"k\xC3\xA9\"\" in the root is a fraction");
+}
+
+TEST(ReadDocument, NamesAreViewsIntoTheTextOnlyWhereAskedAndWrittenWithoutEscapes) {
+  std::string json = "{\"total\":1,\"children\":{\"g\":{\"total\":1,\"children\":{},"
+                     "\"leaves\":{\"a\\u0062\":{\"size\":1,\"address\":2,\"mangledName\":\"m\","
+                     "\"demangledName\":\"d\\\"\"}}}},\"leaves\":{}}";
+  auto inText = [&json](std::string_view name) {
+    return name.data() >= json.data() && name.data() < json.data() + json.size();
+  };
+  for (bool views : {false, true}) {
+    SCOPED_TRACE(views);
+    Document d = readDocument(json, 0, views);
+    ASSERT_EQ(d.leaves.size(), 1u);
+    const DocLeaf& leaf = d.leaves[0];
+    EXPECT_EQ(leaf.key, "ab");
+    EXPECT_EQ(leaf.mangledName, "m");
+    EXPECT_EQ(leaf.demangledName, "d\"");
+    EXPECT_EQ(d.groups[1].name, "g");
+    EXPECT_EQ(inText(leaf.mangledName), views);
+    EXPECT_EQ(inText(d.groups[1].name), views);
+    EXPECT_FALSE(inText(leaf.key));  // escaped: decoded into a copy
+    EXPECT_FALSE(inText(leaf.demangledName));
+  }
+}
+
 TEST(ReadDocument, RefusesAStringLongerThanANameMayBeBeforeParsingIt) {
   std::string name(kMaxDocumentString, 'n');
   std::string json = "{\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"

@@ -20,7 +20,6 @@ ninja                               ninja-build
 clang++                             clang
 libfuzzer                           libclang-rt-dev
 /usr/include/gtest/gtest.h          libgtest-dev
-/usr/include/nlohmann/json.hpp      nlohmann-json3-dev
 /usr/include/sqlite3.h              libsqlite3-dev
 /usr/include/gelf.h                 libelf-dev
 soffice                             libreoffice-calc-nogui
