@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "zel/utils/text.h"
+
 namespace vorlith {
 
 using std::string;
@@ -12,9 +14,9 @@ using std::string_view;
 
 namespace {
 
-bool isIdentifierChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$';
+// A byte of an identifier in a demangled C++ name, where '$' may stand too.
+bool isNameChar(char c) {
+  return zel::utils::text::isIdentifierChar(c) || c == '$';
 }
 
 bool startsWith(string_view s, string_view prefix) {
@@ -23,7 +25,7 @@ bool startsWith(string_view s, string_view prefix) {
 
 // `s` begins with `word` as a whole word.
 bool startsWithWord(string_view s, string_view word) {
-  return startsWith(s, word) && (s.size() == word.size() || !isIdentifierChar(s[word.size()]));
+  return startsWith(s, word) && (s.size() == word.size() || !isNameChar(s[word.size()]));
 }
 
 // The phrases the demangler writes before an entity that is not the entity itself, and the
@@ -92,7 +94,7 @@ size_t versionStart(string_view s) {
     return string_view::npos;
   }
   for (char c : s.substr(at + 1)) {
-    if (!isIdentifierChar(c) && c != '.') {
+    if (!isNameChar(c) && c != '.') {
       return string_view::npos;
     }
   }
@@ -114,9 +116,9 @@ bool CxxNameSplitter::scan(string_view text) {
     char c = text[k];
     bool top = open_.empty();
     bool record = top && !conversion;
-    if (isIdentifierChar(c)) {
+    if (isNameChar(c)) {
       size_t end = k;
-      while (end < text.size() && isIdentifierChar(text[end])) {
+      while (end < text.size() && isNameChar(text[end])) {
         ++end;
       }
       if (text.substr(k, end - k) == "operator" && end < text.size()) {
@@ -139,7 +141,7 @@ bool CxxNameSplitter::scan(string_view text) {
           if (end < text.size() && text[end] == ' ') {
             ++end;
           }
-          while (end < text.size() && isIdentifierChar(text[end])) {
+          while (end < text.size() && isNameChar(text[end])) {
             ++end;
           }
         } else if (rest[0] == ' ' && (startsWithWord(rest.substr(1), "new") ||
@@ -283,7 +285,7 @@ bool CxxNameSplitter::splitEntity(string_view entity, std::vector<string>& out) 
       return false;
     }
     char c = scope[0];
-    if (!(isIdentifierChar(c) || c == '~' || c == '(' || c == '{') || (c >= '0' && c <= '9')) {
+    if (!(isNameChar(c) || c == '~' || c == '(' || c == '{') || (c >= '0' && c <= '9')) {
       return false;
     }
     out.emplace_back(scope);

@@ -38,6 +38,10 @@ struct DocLeaf {
 
 constexpr uint32_t kNoGroup = UINT32_MAX;
 
+// How the names of a group path are joined into one text, in the reports, the CSV and the size
+// history: "std › format › internal".
+constexpr std::string_view kPathSeparator = " \xE2\x80\xBA ";
+
 struct DocGroup {
   std::string_view name;  // empty for the root
   uint64_t total = 0;

@@ -14,8 +14,6 @@ using std::string_view;
 
 namespace {
 
-constexpr string_view kPathSeparator = " \xE2\x80\xBA ";  // " › "
-
 void appendHex(string& out, uint64_t n) {
   char digits[16];
   int count = 0;
