@@ -541,10 +541,6 @@ void requireBoundedStrings(string_view json, size_t offset) {
 
 }  // namespace
 
-bool canReadDocuments() {
-  return true;
-}
-
 Document readDocument(string_view json, size_t offset) {
   requireBoundedStrings(json, offset);
   Document doc;
@@ -560,10 +556,6 @@ Document readDocument(string_view json, size_t offset) {
 }
 
 #else
-
-bool canReadDocuments() {
-  return false;
-}
 
 Document readDocument(string_view, size_t) {
   throw std::runtime_error(

@@ -110,7 +110,4 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
 [[nodiscard]] std::string totalsDisagreement(const Document& doc);
 
-// Whether readDocument can read documents in this build (it needs a JSON library at build time).
-[[nodiscard]] bool canReadDocuments();
-
 }  // namespace vorlith
