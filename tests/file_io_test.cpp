@@ -13,6 +13,7 @@
 
 #include "support/expect.h"
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vorlith;
@@ -22,11 +23,7 @@ namespace {
 class FileIoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-io-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = freshTestDirectory("io");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
