@@ -16,9 +16,7 @@
 // names are found in copies of their string tables, which the image keeps.
 #include "elf_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>

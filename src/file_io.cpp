@@ -31,8 +31,9 @@ ReadResult readFully(int fd, char* at, size_t size, std::optional<uint64_t> offs
   ReadResult result;
   while (result.got < size) {
     size_t left = size - result.got;
-    ssize_t n = offset ? ::pread(fd, at + result.got, left, static_cast<off_t>(*offset + result.got))
-                       : ::read(fd, at + result.got, left);
+    ssize_t n = offset
+                    ? ::pread(fd, at + result.got, left, static_cast<off_t>(*offset + result.got))
+                    : ::read(fd, at + result.got, left);
     if (n < 0 && errno == EINTR) {
       continue;
     }

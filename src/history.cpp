@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <cstring>
-#include <ctime>
 #include <stdexcept>
 #include <unordered_map>
 

@@ -130,7 +130,8 @@ string shortenPath(string_view text, size_t width) {
     return string();
   }
   size_t separator = text.rfind(kPathSeparator);
-  string_view last = separator == string_view::npos ? text : text.substr(separator + kPathSeparator.size());
+  string_view last =
+      separator == string_view::npos ? text : text.substr(separator + kPathSeparator.size());
   bool cut = last.size() != text.size();
   size_t room = cut ? width - 1 : width;  // "…" in front when components go
   if (columns(last) <= room) {

@@ -1,8 +1,8 @@
 // Files read whole through short and interrupted reads, and the messages of files that cannot be.
 #include "file_io.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,9 +22,7 @@ namespace {
 
 class FileIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshTestDirectory("io");
-  }
+  void SetUp() override { dir_ = freshTestDirectory("io"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Bytes that differ from position to position, so that a piece read twice or skipped shows.
@@ -52,7 +50,8 @@ TEST_F(FileIoTest, ReadsWholeFilesOfEverySizeAroundTheStep) {
 TEST_F(FileIoTest, ALimitGivesAPrefixOfAtLeastThatMany) {
   std::string text = pattern(size_t{5} << 16);
   spit(dir_ / "f", text);
-  for (size_t limit : {size_t{0}, size_t{4}, size_t{4096}, size_t{1} << 16, (size_t{1} << 16) + 1}) {
+  for (size_t limit :
+       {size_t{0}, size_t{4}, size_t{4096}, size_t{1} << 16, (size_t{1} << 16) + 1}) {
     SCOPED_TRACE(limit);
     std::string head = readFile((dir_ / "f").string(), limit);
     EXPECT_GE(head.size(), limit);

@@ -251,24 +251,45 @@ TEST(MapFileNumbers, EveryNumericColumnOfEveryFormNamesItsBadByte) {
     std::string row;     // "{0}", "{1}", ... stand for the columns
     std::vector<Column> columns;
   } forms[] = {
-      {"segmented", false, kPublicsHeading,
+      {"segmented",
+       false,
+       kPublicsHeading,
        " 0001:00000000       _main                      {0} f   app.obj",
        {{"flat address", "0000000140001000", 16}}},
-      {"GNU ld", false, "", " .text          0x{0}       0x{1} foo.o",
+      {"GNU ld",
+       false,
+       "",
+       " .text          0x{0}       0x{1} foo.o",
        {{"address", "0000000000401000", 16}, {"size", "30", 16}}},
-      {"GNU ld, modern", true, "", " .text          0x{0}       0x{1} foo.o",
+      {"GNU ld, modern",
+       true,
+       "",
+       " .text          0x{0}       0x{1} foo.o",
        {{"address", "0000000000401000", 16}, {"size", "30", 16}}},
-      {"ld64", false, "", "0x{0}\t0x{1}\t[  1] _main",
+      {"ld64",
+       false,
+       "",
+       "0x{0}\t0x{1}\t[  1] _main",
        {{"address", "100003F30", 16}, {"size", "00000020", 16}}},
-      {"ld.lld", true, kLldHeader, "    {0}     {1}       {2}     {3} .text",
+      {"ld.lld",
+       true,
+       kLldHeader,
+       "    {0}     {1}       {2}     {3} .text",
        {{"VMA", "1000", 16}, {"LMA", "1000", 16}, {"Size", "10", 16}, {"Align", "1", 10}}},
-      {"mold", true, kMoldHeader, "    0x{0}        {1}     {2} .text",
+      {"mold",
+       true,
+       kMoldHeader,
+       "    0x{0}        {1}     {2} .text",
        {{"VMA", "1000", 16}, {"Size", "16", 10}, {"Align", "1", 10}}},
   };
   struct Bad {
     std::string byte, quoted;
   } bads[] = {
-      {std::string(1, '\0'), "\\0"}, {"g", "g"}, {"\xC3\xA9", "\xC3\xA9"}, {"+", "+"}, {"\x7F", "\x7F"},
+      {std::string(1, '\0'), "\\0"},
+      {"g", "g"},
+      {"\xC3\xA9", "\xC3\xA9"},
+      {"+", "+"},
+      {"\x7F", "\x7F"},
   };
   auto rowWith = [](const Form& form, size_t column, const std::string& text) {
     std::string row = form.row;
@@ -292,7 +313,8 @@ TEST(MapFileNumbers, EveryNumericColumnOfEveryFormNamesItsBadByte) {
         std::string first = rowWith(form, k, bad.byte + column.digits);
         expectThrowsWithMessage<ConvException>(
             [&] { read(before + first + "\n", form.modern, &echoed); },
-            "Unexpected '" + bad.quoted + "' when converting from type string to type uint64 in base " +
+            "Unexpected '" + bad.quoted +
+                "' when converting from type string to type uint64 in base " +
                 std::to_string(column.base));
         EXPECT_EQ(echoed, first + "\n");
         std::string after = rowWith(form, k, column.digits + bad.byte);

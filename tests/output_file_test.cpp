@@ -26,9 +26,7 @@ namespace {
 
 class OutputFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshTestDirectory("out");
-  }
+  void SetUp() override { dir_ = freshTestDirectory("out"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // The names in the test's directory: what a failed write must not leave behind.

@@ -22,9 +22,7 @@ namespace {
 
 class RunSafety : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshTestDirectory("safety");
-  }
+  void SetUp() override { dir_ = freshTestDirectory("safety"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   RunResult run(const std::vector<std::string>& argv) { return runVorlith(dir_, argv); }

@@ -26,9 +26,7 @@ using Result = RunResult;
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = freshTestDirectory("run");
-  }
+  void SetUp() override { dir_ = freshTestDirectory("run"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the executable with exactly `argv` (argument 0 included) in the test's directory.

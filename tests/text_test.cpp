@@ -145,10 +145,13 @@ TEST(FromDec, ReadsDigitsAndFailsAsTheHexadecimalReaderDoes) {
       {"18446744073709551616", "Overflow in integral conversion"},
       {"99999999999999999999x", "Overflow in integral conversion"},  // reported before the junk
       {"", "Unexpected end of input when converting from type string to type uint64 in base 10"},
-      {string("\0" "1", 2),
+      {string("\0"
+              "1",
+              2),
        "Unexpected '\\0' when converting from type string to type uint64 in base 10"},
       {"a1", "Unexpected 'a' when converting from type string to type uint64 in base 10"},
-      {"\xE2\x82\xAC" "1",
+      {"\xE2\x82\xAC"
+       "1",
        "Unexpected '\xE2\x82\xAC' when converting from type string to type uint64 in base 10"},
       {"-1", "Unexpected '-' when converting from type string to type uint64 in base 10"},
       {"12a", "Could not parse entire string"},
@@ -166,11 +169,14 @@ TEST(FromDec, ReadsDigitsAndFailsAsTheHexadecimalReaderDoes) {
 
 TEST(FromHex, QuotesOneByteOfASequenceThatIsNotUTF8) {
   // A lead byte whose sequence is cut short, or an invalid one, is quoted alone.
-  for (string text : {string("\xE2\x82"), string("\xF5\x80\x80\x80"), string("\x80" "1")}) {
+  for (string text : {string("\xE2\x82"), string("\xF5\x80\x80\x80"),
+                      string("\x80"
+                             "1")}) {
     SCOPED_TRACE(hexBytes(text));
     expectThrowsWithMessage<ConvException>(
         [&] { (void)fromHex<uint64_t>(text); },
-        "Unexpected '" + text.substr(0, 1) + "' when converting from type string to type uint64 in base 16");
+        "Unexpected '" + text.substr(0, 1) +
+            "' when converting from type string to type uint64 in base 16");
   }
 }
 

@@ -394,9 +394,8 @@ TEST(KeyedHash, IsSipHashUnderTheGivenKey) {
 
 // The checker that every test of a tree relies on finds what it is there to find.
 TEST(TreeFault, FindsAWrongTotalAndANameThatIsNotUTF8) {
-  std::vector<Symbol> symbols = {{0x1000, "_D3app4mainFZv", 0},
-                                 {0x1010, "_D3app5otherFZv", 1},
-                                 {0x1030, "last", 2}};
+  std::vector<Symbol> symbols = {
+      {0x1000, "_D3app4mainFZv", 0}, {0x1010, "_D3app5otherFZv", 1}, {0x1030, "last", 2}};
   {
     vorlith::SizeTree tree = buildTree(symbols);
     EXPECT_EQ(treeFault(tree.root), "");

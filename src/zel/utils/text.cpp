@@ -55,7 +55,8 @@ size_t validSequenceLength(const unsigned char* s, size_t i, size_t n) {
 
 // The failure of a number whose first byte is no digit: "Unexpected 'c' when converting from
 // type string to type uint64 in base 16".
-[[noreturn]] void throwUnexpected(std::string_view s, std::string_view target, std::string_view base) {
+[[noreturn]] void throwUnexpected(std::string_view s, std::string_view target,
+                                  std::string_view base) {
   std::string message = "Unexpected ";
   if (s.empty()) {
     message += "end of input";
@@ -65,7 +66,8 @@ size_t validSequenceLength(const unsigned char* s, size_t i, size_t n) {
       message += "\\0";  // messages travel as C strings, which a NUL would end
     } else {
       // Quote the whole character, not just its first byte.
-      size_t len = validSequenceLength(reinterpret_cast<const unsigned char*>(s.data()), 0, s.size());
+      size_t len =
+          validSequenceLength(reinterpret_cast<const unsigned char*>(s.data()), 0, s.size());
       message.append(s.substr(0, len == 0 ? 1 : len));
     }
     message += '\'';
