@@ -19,13 +19,9 @@ bool isNameChar(char c) {
   return zel::utils::text::isIdentifierChar(c) || c == '$';
 }
 
-bool startsWith(string_view s, string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
 // `s` begins with `word` as a whole word.
 bool startsWithWord(string_view s, string_view word) {
-  return startsWith(s, word) && (s.size() == word.size() || !isNameChar(s[word.size()]));
+  return s.starts_with(word) && (s.size() == word.size() || !isNameChar(s[word.size()]));
 }
 
 // The phrases the demangler writes before an entity that is not the entity itself, and the
@@ -64,7 +60,7 @@ constexpr std::array<string_view, 8> kQualifiers{
 
 bool isQualifier(string_view rest) {
   for (string_view q : kQualifiers) {
-    if (q[0] == '&' ? startsWith(rest, q) : startsWithWord(rest, q)) {
+    if (q[0] == '&' ? rest.starts_with(q) : startsWithWord(rest, q)) {
       return true;
     }
   }
@@ -125,7 +121,7 @@ bool CxxNameSplitter::scan(string_view text) {
         string_view rest = text.substr(end);
         bool token = false;
         for (string_view op : kOperatorTokens) {
-          if (startsWith(rest, op)) {
+          if (rest.starts_with(op)) {
             end += op.size();
             token = true;
             break;
@@ -136,7 +132,7 @@ bool CxxNameSplitter::scan(string_view text) {
           if (text.substr(end, 2) == " <") {
             ++end;
           }
-        } else if (startsWith(rest, "\"\"")) {
+        } else if (rest.starts_with("\"\"")) {
           end += 2;  // a literal operator: operator"" _km
           if (end < text.size() && text[end] == ' ') {
             ++end;
@@ -333,13 +329,13 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   string_view label;
   string labelText;
   for (const Phrase& phrase : kPhrases) {
-    if (startsWith(text, phrase.text)) {
+    if (text.starts_with(phrase.text)) {
       label = phrase.label;
       text.remove_prefix(phrase.text.size());
       break;
     }
   }
-  if (label.empty() && startsWith(text, "reference temporary #")) {
+  if (label.empty() && text.starts_with("reference temporary #")) {
     size_t digits = 21;
     while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
       ++digits;
@@ -361,7 +357,7 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   std::vector<string> segments{"C++ symbols"};
   if (!splitEntity(text, segments)) {
     // The type information of a type that is no name ("bool (*)(int)") is filed as the type.
-    if (!startsWith(label, "typeinfo") || text.empty() || !scan(text)) {
+    if (!label.starts_with("typeinfo") || text.empty() || !scan(text)) {
       return std::nullopt;
     }
     segments.resize(1);

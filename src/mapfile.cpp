@@ -94,10 +94,6 @@ string_view strip(string_view s) {
   return s.substr(begin, end - begin);
 }
 
-bool startsWith(string_view s, string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
 // Line parser state shared by the three forms.
 class LineParser {
  public:
@@ -219,7 +215,7 @@ class LineParser {
     uint64_t size = 0;
     size_t afterAddress = pos;
     string_view token = nextToken(fields, pos);
-    bool sized = startsWith(token, "0x");
+    bool sized = token.starts_with("0x");
     if (sized) {
       size = fromHex<uint64_t>(token.substr(2));
     } else {
@@ -229,7 +225,7 @@ class LineParser {
       section = {};  // a symbol line: the name before it was something else
     }
     string_view text = joinTokens(fields, pos);
-    if (startsWith(text, ". =") || startsWith(text, "_end =") || startsWith(text, "PROVIDE (")) {
+    if (text.starts_with(". =") || text.starts_with("_end =") || text.starts_with("PROVIDE (")) {
       return false;
     }
     if (modern_ && text.find(" = ") != string_view::npos) {
@@ -302,8 +298,8 @@ class LineParser {
     string_view addressField = line.substr(0, tab1);
     string_view sizeField = line.substr(tab1 + 1, tab2 - tab1 - 1);
     string_view nameField = line.substr(tab2 + 1);
-    if (!startsWith(addressField, "0x") || !startsWith(sizeField, "0x") ||
-        !startsWith(nameField, "[")) {
+    if (!addressField.starts_with("0x") || !sizeField.starts_with("0x") ||
+        !nameField.starts_with("[")) {
       return;
     }
     uint64_t address = fromHex<uint64_t>(addressField.substr(2));
@@ -381,7 +377,7 @@ class LineParser {
   // "0x" and up to 16 hexadecimal digits, without failing: lines that only look like a
   // section's are left to the forms that read them.
   static bool readHex(string_view token, uint64_t& value) {
-    if (!startsWith(token, "0x") || token.size() < 3 || token.size() > 18) {
+    if (!token.starts_with("0x") || token.size() < 3 || token.size() > 18) {
       return false;
     }
     value = 0;
