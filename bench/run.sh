@@ -11,6 +11,8 @@
 # The maps are linked once into the cache directory (default build-bench/maps, outside git):
 #   llvm.map       GNU ld map of a whole-archive link of /usr/lib/llvm-14/lib/libLLVM*.a (C++)
 #   gdc.map        GNU ld map of a whole-archive link of gdc's libgphobos.a and libgdruntime.a (D)
+#   gdc-lld.map    the same link by ld.lld (cc -fuse-ld=lld), read with --modern only: the
+#                  classic reading knows no ld.lld map
 #   synthetic.map  llvm.map repeated at rising addresses up to VORLITH_SYNTHETIC_MB (400) MB
 # vorlith is built with RelWithDebInfo (-O2) from the current tree in build-bench. The output
 # documents stay in build-bench/out and their SHA-256 is printed, to compare two versions.
@@ -31,15 +33,17 @@ sh bench/build.sh
 
 # Links a do-nothing main with whole archives and keeps only the map. Symbols the archives
 # need from elsewhere are left unresolved and duplicates allowed: only the map matters.
+#   link_map MAP LINKER-OPTION ARCHIVE...    (the option empty for the compiler's own linker)
 link_map() {
   map=$1
-  shift
+  linker=$2
+  shift 2
   [ -s "$map" ] && return 0
   dir=$(mktemp -d "${TMPDIR:-/tmp}/vorlith-bench.XXXXXX")
   printf 'int main(void) { return 0; }\n' >"$dir/main.c"
   # Compiled apart and linked by a relative name, so that no temporary path reaches the map
   # and every machine makes the same one.
-  if (cd "$dir" && ${CC:-cc} -c main.c -o main.o && ${CC:-cc} -o prog main.o \
+  if (cd "$dir" && ${CC:-cc} -c main.c -o main.o && ${CC:-cc} ${linker:+"$linker"} -o prog main.o \
     -Wl,--whole-archive "$@" -Wl,--no-whole-archive -Wl,--unresolved-symbols=ignore-all \
     -Wl,--allow-multiple-definition -Wl,--noinhibit-exec -Wl,-Map="$map.tmp") \
     >"$dir/link.log" 2>&1; then
@@ -56,7 +60,7 @@ maps=""
 set -- /usr/lib/llvm-14/lib/libLLVM*.a
 if [ -e "$1" ]; then
   echo "== llvm.map (whole-archive link of $# LLVM libraries)"
-  link_map "$cache/llvm.map" "$@"
+  link_map "$cache/llvm.map" "" "$@"
   [ -s "$cache/llvm.map" ] && maps="$maps llvm"
 else
   echo "== llvm.map skipped: no /usr/lib/llvm-14/lib/libLLVM*.a (Debian package llvm-14-dev)"
@@ -64,10 +68,17 @@ fi
 gcc_lib=/usr/lib/gcc/x86_64-linux-gnu/12
 if [ -e "$gcc_lib/libgphobos.a" ] && [ -e "$gcc_lib/libgdruntime.a" ]; then
   echo "== gdc.map (whole-archive link of libgphobos.a and libgdruntime.a)"
-  link_map "$cache/gdc.map" "$gcc_lib/libgphobos.a" "$gcc_lib/libgdruntime.a"
+  link_map "$cache/gdc.map" "" "$gcc_lib/libgphobos.a" "$gcc_lib/libgdruntime.a"
   [ -s "$cache/gdc.map" ] && maps="$maps gdc"
+  if command -v ld.lld >/dev/null 2>&1; then
+    echo "== gdc-lld.map (the same link by ld.lld)"
+    link_map "$cache/gdc-lld.map" -fuse-ld=lld "$gcc_lib/libgphobos.a" "$gcc_lib/libgdruntime.a"
+    [ -s "$cache/gdc-lld.map" ] && maps="$maps gdc-lld"
+  else
+    echo "== gdc-lld.map skipped: no ld.lld (Debian package lld)"
+  fi
 else
-  echo "== gdc.map skipped: no $gcc_lib/libgphobos.a (Debian package gdc-12)"
+  echo "== gdc.map and gdc-lld.map skipped: no $gcc_lib/libgphobos.a (Debian package gdc-12)"
 fi
 if [ -s "$cache/llvm.map" ]; then
   if [ ! -s "$cache/synthetic.map" ]; then
@@ -91,11 +102,18 @@ for name in $maps; do
   map=$cache/$name.map
   cat "$map" >/dev/null  # the first timed run must not pay for reading the disk
   bytes=$(wc -c <"$map")
+  # An ld.lld map is read under the modern rules only.
+  modes="default modern"
+  count=""
+  case $name in
+  *-lld) modes=modern count=--modern ;;
+  esac
   lines=$(build-bench/count_lines "$map")
-  symbols=$(build-bench/count_symbols "$map")
+  # shellcheck disable=SC2086  # $count is empty or one word
+  symbols=$(build-bench/count_symbols $count "$map")
   set -- $(python3 bench/measure.py "$runs" build-bench/count_lines "$map")
   lines_time=$1
-  for mode in default modern; do
+  for mode in $modes; do
     for jobs in $threads; do
       suffix=""
       flags=""

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "../tests/support/tree_check.h"
+#include "../tests/support/utf8_reference.h"
 #include "vorlith.h"
 #include "zel/utils/text.h"
 
@@ -33,81 +35,13 @@ inline void check(bool ok, const char* what, std::string_view detail = {}) {
   }
 }
 
-// Independent of zel::utils::text: decodes by the Unicode table of well-formed byte sequences.
-inline bool referenceValidUTF8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto b = static_cast<unsigned char>(s[i]);
-    size_t len = 0;
-    uint32_t cp = 0;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (s.size() - i < len) {
-      return false;
-    }
-    for (size_t k = 1; k < len; ++k) {
-      auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        return false;
-      }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += len;
-  }
-  return true;
-}
+// Independent of zel::utils::text.
+using ::referenceValidUTF8;
 
-// Every node's total is the sum, modulo 2^64 like the tree's own sums, of its groups' totals
-// and its leaves' sizes. Iterative, so that a deep tree cannot exhaust the checker's stack.
+// The tree's invariants, as the tests check them.
 inline void checkTree(const vorlith::TreeNode& root) {
-  struct Frame {
-    const vorlith::TreeNode* node;
-    size_t depth;
-  };
-  std::vector<Frame> pending{{&root, 0}};
-  while (!pending.empty()) {
-    auto [node, depth] = pending.back();
-    pending.pop_back();
-    // Filing makes no symbol deeper than the bound, whatever its name.
-    check(depth <= vorlith::kMaxGroupsPerSymbol, "a group lies deeper than the depth bound");
-    uint64_t sum = 0;
-    for (const auto& [name, child] : node->children) {
-      check(referenceValidUTF8(name), "group name is not UTF-8", name);
-      sum += child.total;
-      pending.push_back({&child, depth + 1});
-    }
-    for (const auto& [key, leaf] : node->leaves) {
-      check(referenceValidUTF8(key), "leaf key is not UTF-8", key);
-      check(referenceValidUTF8(leaf.mangledName), "mangled name is not UTF-8", leaf.mangledName);
-      check(referenceValidUTF8(leaf.demangledName), "demangled name is not UTF-8",
-            leaf.demangledName);
-      sum += leaf.size;
-    }
-    check(sum == node->total, "a group's total is not the sum below it");
-    // Every group is found again under its name: the keyed hash is the same at every lookup.
-    for (const auto& [name, child] : node->children) {
-      check(const_cast<vorlith::TreeNode*>(node)->children.find(name) == &child,
-            "a group is not found under its own name", name);
-    }
-  }
+  std::string fault = treeFault(root);
+  check(fault.empty(), "the size tree", fault);
 }
 
 // Reads one treemap document (the output of toJson on a TreeNode) by its grammar:

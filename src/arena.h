@@ -24,13 +24,11 @@ class TextArena {
   TextArena(TextArena&& other) noexcept
       : blocks_(std::move(other.blocks_)),
         next_(std::exchange(other.next_, nullptr)),
-        left_(std::exchange(other.left_, 0)),
-        blockBytes_(std::exchange(other.blockBytes_, 0)) {}
+        left_(std::exchange(other.left_, 0)) {}
   TextArena& operator=(TextArena&& other) noexcept {
     blocks_ = std::move(other.blocks_);
     next_ = std::exchange(other.next_, nullptr);
     left_ = std::exchange(other.left_, 0);
-    blockBytes_ = std::exchange(other.blockBytes_, 0);
     return *this;
   }
 
@@ -58,7 +56,6 @@ class TextArena {
     if (size > left_) {
       size_t block = size > kBlockSize / 4 ? size : kBlockSize;
       blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
-      blockBytes_ += block;
       if (block == size) {
         return blocks_.back().get();  // a large piece keeps a block of its own
       }
@@ -71,16 +68,12 @@ class TextArena {
     return at;
   }
 
-  // The bytes held in blocks: what the arena costs.
-  [[nodiscard]] size_t blockBytes() const { return blockBytes_; }
-
  private:
   static constexpr size_t kBlockSize = 1 << 20;
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* next_ = nullptr;
   size_t left_ = 0;
-  size_t blockBytes_ = 0;
 };
 
 }  // namespace vorlith

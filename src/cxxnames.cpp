@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "zel/utils/text.h"
+
 namespace vorlith {
 
 using std::string;
@@ -12,18 +14,14 @@ using std::string_view;
 
 namespace {
 
-bool isIdentifierChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$';
-}
-
-bool startsWith(string_view s, string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
+// A byte of an identifier in a demangled C++ name, where '$' may stand too.
+bool isNameChar(char c) {
+  return zel::utils::text::isIdentifierChar(c) || c == '$';
 }
 
 // `s` begins with `word` as a whole word.
 bool startsWithWord(string_view s, string_view word) {
-  return startsWith(s, word) && (s.size() == word.size() || !isIdentifierChar(s[word.size()]));
+  return s.starts_with(word) && (s.size() == word.size() || !isNameChar(s[word.size()]));
 }
 
 // The phrases the demangler writes before an entity that is not the entity itself, and the
@@ -62,7 +60,7 @@ constexpr std::array<string_view, 8> kQualifiers{
 
 bool isQualifier(string_view rest) {
   for (string_view q : kQualifiers) {
-    if (q[0] == '&' ? startsWith(rest, q) : startsWithWord(rest, q)) {
+    if (q[0] == '&' ? rest.starts_with(q) : startsWithWord(rest, q)) {
       return true;
     }
   }
@@ -92,7 +90,7 @@ size_t versionStart(string_view s) {
     return string_view::npos;
   }
   for (char c : s.substr(at + 1)) {
-    if (!isIdentifierChar(c) && c != '.') {
+    if (!isNameChar(c) && c != '.') {
       return string_view::npos;
     }
   }
@@ -114,16 +112,16 @@ bool CxxNameSplitter::scan(string_view text) {
     char c = text[k];
     bool top = open_.empty();
     bool record = top && !conversion;
-    if (isIdentifierChar(c)) {
+    if (isNameChar(c)) {
       size_t end = k;
-      while (end < text.size() && isIdentifierChar(text[end])) {
+      while (end < text.size() && isNameChar(text[end])) {
         ++end;
       }
       if (text.substr(k, end - k) == "operator" && end < text.size()) {
         string_view rest = text.substr(end);
         bool token = false;
         for (string_view op : kOperatorTokens) {
-          if (startsWith(rest, op)) {
+          if (rest.starts_with(op)) {
             end += op.size();
             token = true;
             break;
@@ -134,12 +132,12 @@ bool CxxNameSplitter::scan(string_view text) {
           if (text.substr(end, 2) == " <") {
             ++end;
           }
-        } else if (startsWith(rest, "\"\"")) {
+        } else if (rest.starts_with("\"\"")) {
           end += 2;  // a literal operator: operator"" _km
           if (end < text.size() && text[end] == ' ') {
             ++end;
           }
-          while (end < text.size() && isIdentifierChar(text[end])) {
+          while (end < text.size() && isNameChar(text[end])) {
             ++end;
           }
         } else if (rest[0] == ' ' && (startsWithWord(rest.substr(1), "new") ||
@@ -283,7 +281,7 @@ bool CxxNameSplitter::splitEntity(string_view entity, std::vector<string>& out) 
       return false;
     }
     char c = scope[0];
-    if (!(isIdentifierChar(c) || c == '~' || c == '(' || c == '{') || (c >= '0' && c <= '9')) {
+    if (!(isNameChar(c) || c == '~' || c == '(' || c == '{') || (c >= '0' && c <= '9')) {
       return false;
     }
     out.emplace_back(scope);
@@ -331,13 +329,13 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   string_view label;
   string labelText;
   for (const Phrase& phrase : kPhrases) {
-    if (startsWith(text, phrase.text)) {
+    if (text.starts_with(phrase.text)) {
       label = phrase.label;
       text.remove_prefix(phrase.text.size());
       break;
     }
   }
-  if (label.empty() && startsWith(text, "reference temporary #")) {
+  if (label.empty() && text.starts_with("reference temporary #")) {
     size_t digits = 21;
     while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
       ++digits;
@@ -359,7 +357,7 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   std::vector<string> segments{"C++ symbols"};
   if (!splitEntity(text, segments)) {
     // The type information of a type that is no name ("bool (*)(int)") is filed as the type.
-    if (!startsWith(label, "typeinfo") || text.empty() || !scan(text)) {
+    if (!label.starts_with("typeinfo") || text.empty() || !scan(text)) {
       return std::nullopt;
     }
     segments.resize(1);

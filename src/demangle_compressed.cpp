@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "demangle.h"
+#include "zel/utils/text.h"
 
 namespace vorlith {
 
@@ -17,10 +18,6 @@ namespace {
 constexpr size_t kMaxDecodedLength = size_t{1} << 20;
 constexpr size_t kExpansionPerByte = 16;
 constexpr size_t kFreeExpansion = 1024;
-
-bool isLiteral(unsigned char b) {
-  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
-}
 
 }  // namespace
 
@@ -45,7 +42,7 @@ std::string decodeDmdString(std::string_view compressed, size_t& position) {
       }
       auto b3 = static_cast<unsigned char>(compressed[position++]);
       distance = ((b & 0x07u) << 7) | (b3 & 0x7Fu);
-    } else if (isLiteral(b)) {
+    } else if (zel::utils::text::isIdentifierChar(static_cast<char>(b))) {
       text += static_cast<char>(b);
       continue;
     } else {

@@ -96,7 +96,6 @@ class CurrentParser {
   std::string parseTemplateArgument();
   std::string parseType();
   std::string parseTypeX();
-  std::string parseTypeUnqualified(char letter);
   std::string parseTypeFunctionPointer(std::string_view kind, std::string_view modifiers);
 
   struct Function {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "demangle_current_internal.h"
+#include "zel/utils/text.h"
 
 namespace vorlith::currentd {
 
@@ -34,26 +35,6 @@ int hexValue(char c) {
     return c - 'a' + 10;
   }
   return -1;
-}
-
-// Length of the well-formed UTF-8 sequence at the front of `bytes`, or 0.
-size_t utf8Length(std::string_view bytes) {
-  auto b = static_cast<unsigned char>(bytes[0]);
-  size_t length = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-  if (length == 0 || bytes.size() < length) {
-    return 0;
-  }
-  for (size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(bytes[k]) & 0xC0) != 0x80) {
-      return 0;
-    }
-  }
-  auto second = static_cast<unsigned char>(bytes[1]);
-  if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second >= 0xA0) ||
-      (b == 0xF0 && second < 0x90) || (b == 0xF4 && second >= 0x90)) {
-    return 0;  // overlong, surrogate or beyond U+10FFFF
-  }
-  return length;
 }
 
 // The escape D uses inside quotes for this ASCII byte, or empty when it stands as itself.
@@ -424,12 +405,10 @@ std::string CurrentParser::parseStringValue(char width) {
   std::string text = "\"";
   for (size_t k = 0; k < bytes.size();) {
     auto c = static_cast<unsigned char>(bytes[k]);
-    size_t sequence = c >= 0x80 && width != 'a' ? utf8Length(std::string_view(bytes).substr(k)) : 0;
+    size_t sequence =
+        c >= 0x80 && width != 'a' ? zel::utils::text::validUTF8SequenceLength(bytes, k) : 0;
     if (sequence > 0) {
-      uint32_t point = c & (0xFF >> (sequence + 1));
-      for (size_t n = 1; n < sequence; ++n) {
-        point = (point << 6) | (static_cast<unsigned char>(bytes[k + n]) & 0x3F);
-      }
+      uint32_t point = zel::utils::text::decodeUTF8(bytes, k, sequence);
       char buffer[16];
       std::snprintf(buffer, sizeof buffer, point <= 0xFFFF ? "\\u%04x" : "\\U%08x", point);
       text += buffer;

@@ -176,7 +176,6 @@ class Demangle {
   [[nodiscard]] size_t capacity() const { return target->size(); }
   [[nodiscard]] size_t workDone() const { return work; }
   [[nodiscard]] size_t workBound() const { return workLimit; }
-  [[nodiscard]] size_t bytesMoved() const { return moved; }
 
   std::string_view source;
   std::vector<char>* target;  // the lent buffer or ownBuffer; its size is the capacity

@@ -38,6 +38,10 @@ struct DocLeaf {
 
 constexpr uint32_t kNoGroup = UINT32_MAX;
 
+// How the names of a group path are joined into one text, in the reports, the CSV and the size
+// history: "std › format › internal".
+constexpr std::string_view kPathSeparator = " \xE2\x80\xBA ";
+
 struct DocGroup {
   std::string_view name;  // empty for the root
   uint64_t total = 0;
@@ -108,6 +112,5 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and
 // symbols add up to 12"; empty when every total agrees. A document vorlith wrote always agrees.
 [[nodiscard]] std::string totalsDisagreement(const Document& doc);
-
 
 }  // namespace vorlith

@@ -18,6 +18,7 @@ namespace vorlith {
 
 using std::string;
 using std::string_view;
+using zel::utils::text::isIdentifierChar;
 using Segments = std::vector<string>;
 
 namespace {
@@ -195,10 +196,6 @@ Segments objectPathSegments(string_view sym, bool relative = false) {
     }
   }
   return segments;
-}
-
-bool isIdentifierChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '_';
 }
 
 // "memcpy@@GLIBC_2.14", "LLVMRunPasses", "main": a C name as ELF writes it, with no leading

@@ -16,9 +16,7 @@
 // names are found in copies of their string tables, which the image keeps.
 #include "elf_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +27,7 @@
 #include <utility>
 
 #include "elf_file_internal.h"
+#include "file_io.h"
 
 #if defined(VORLITH_WITH_LIBELF)
 #include <gelf.h>
@@ -374,20 +373,12 @@ class Reader {
       return std::string(input_.memory + offset, length);
     }
     std::string bytes(length, '\0');
-    size_t got = 0;
-    while (got < length) {
-      ssize_t n =
-          ::pread(input_.fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n < 0) {
-        fail(std::strerror(errno));
-      }
-      if (n == 0) {
-        fail("the file shrank while it was read");
-      }
-      got += static_cast<size_t>(n);
+    ReadResult read = readFully(input_.fd, bytes.data(), length, offset);
+    if (read.error != 0) {
+      failOnFile(name_, read.error);
+    }
+    if (read.got < length) {
+      fail("the file shrank while it was read");
     }
     return bytes;
   }
@@ -663,17 +654,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 Image readElf(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    fail(path, std::strerror(errno));
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  InputFile file(path);
+  int fd = file.fd();
   struct stat before;
   if (::fstat(fd, &before) != 0) {
-    fail(path, std::strerror(errno));
+    failOnFile(path, errno);
   }
   if (!S_ISREG(before.st_mode)) {
     fail(path, "not a regular file");

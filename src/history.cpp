@@ -6,13 +6,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <cstring>
-#include <ctime>
 #include <stdexcept>
 #include <unordered_map>
+
+#include "file_io.h"
 
 #ifdef VORLITH_SQLITE
 #include <sqlite3.h>
@@ -40,7 +42,7 @@ FileHead readHead(const string& fileName, size_t limit) {
   int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) {
-      throw std::runtime_error(fileName + ": " + std::strerror(errno));
+      failOnFile(fileName, errno);
     }
     return head;
   }
@@ -48,23 +50,12 @@ FileHead readHead(const string& fileName, size_t limit) {
   if (::fstat(fd, &status) != 0) {
     int error = errno;
     ::close(fd);
-    throw std::runtime_error(fileName + ": " + std::strerror(error));
+    failOnFile(fileName, error);
   }
   head.size = status.st_size;
   head.bytes.resize(limit);
-  size_t got = 0;
-  while (got < limit) {
-    ssize_t n = ::pread(fd, head.bytes.data() + got, limit - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      break;
-    }
-    got += static_cast<size_t>(n);
-  }
+  head.bytes.resize(readFully(fd, head.bytes.data(), limit, 0).got);
   ::close(fd);
-  head.bytes.resize(got);
   return head;
 }
 
@@ -1027,7 +1018,7 @@ RecordedRun readLastRun(const string& dbFile, string_view options) {
 
 History read(const string& dbFile, const std::vector<string>& group, bool withSymbols) {
   if (readHead(dbFile, 0).size < 0) {
-    throw std::runtime_error(dbFile + ": " + std::strerror(ENOENT));
+    failOnFile(dbFile, ENOENT);
   }
   if (!looksLikeDatabase(dbFile)) {
     throw std::runtime_error(dbFile + ": not an SQLite database");

@@ -22,9 +22,6 @@ namespace vorlith::history {
 // recording (and read as it is); a newer one is refused.
 constexpr int kSchemaVersion = 2;
 
-// How group names are joined into a path's text: "std › format › internal".
-constexpr std::string_view kPathSeparator = " \xE2\x80\xBA ";
-
 // Whether this build can read and write histories (it needs SQLite at build time).
 [[nodiscard]] bool available();
 

@@ -21,13 +21,10 @@
 // filed with the patterned ones.
 #include "mapfile.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -35,6 +32,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "file_io.h"
 #include "mapfile_elf.h"
 #include "pages.h"
 #include "zel/utils/text.h"
@@ -46,18 +44,6 @@ using zel::utils::text::fromHex;
 
 namespace {
 
-// Code point of the UTF-8 character of `len` bytes at `p`.
-uint32_t decode(const unsigned char* p, size_t len) {
-  if (len == 1) {
-    return p[0];
-  }
-  uint32_t cp = p[0] & (0xFF >> (len + 1));
-  for (size_t k = 1; k < len; ++k) {
-    cp = (cp << 6) | (p[k] & 0x3F);
-  }
-  return cp;
-}
-
 // The Unicode White_Space property.
 bool isWhiteSpace(uint32_t cp) {
   return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
@@ -68,6 +54,7 @@ bool isWhiteSpace(uint32_t cp) {
 // Strips Unicode white space from both ends. The text is a cut of valid UTF-8, so a sequence
 // may be cut at either end; a cut sequence is not white space.
 string_view strip(string_view s) {
+  using zel::utils::text::decodeUTF8;
   using zel::utils::text::validUTF8SequenceLength;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   size_t begin = 0, end = s.size();
@@ -79,7 +66,7 @@ string_view strip(string_view s) {
       if (len == 0) {
         break;
       }
-      cp = decode(p + begin, len);
+      cp = decodeUTF8(s, begin, len);
     }
     if (!isWhiteSpace(cp)) {
       break;
@@ -99,16 +86,12 @@ string_view strip(string_view s) {
       --lead;
     }
     size_t len = validUTF8SequenceLength(s.substr(0, end), lead);
-    if (len != end - lead || !isWhiteSpace(decode(p + lead, len))) {
+    if (len != end - lead || !isWhiteSpace(decodeUTF8(s, lead, len))) {
       break;
     }
     end = lead;
   }
   return s.substr(begin, end - begin);
-}
-
-bool startsWith(string_view s, string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
 }
 
 // Line parser state shared by the three forms.
@@ -232,7 +215,7 @@ class LineParser {
     uint64_t size = 0;
     size_t afterAddress = pos;
     string_view token = nextToken(fields, pos);
-    bool sized = startsWith(token, "0x");
+    bool sized = token.starts_with("0x");
     if (sized) {
       size = fromHex<uint64_t>(token.substr(2));
     } else {
@@ -242,7 +225,7 @@ class LineParser {
       section = {};  // a symbol line: the name before it was something else
     }
     string_view text = joinTokens(fields, pos);
-    if (startsWith(text, ". =") || startsWith(text, "_end =") || startsWith(text, "PROVIDE (")) {
+    if (text.starts_with(". =") || text.starts_with("_end =") || text.starts_with("PROVIDE (")) {
       return false;
     }
     if (modern_ && text.find(" = ") != string_view::npos) {
@@ -315,8 +298,8 @@ class LineParser {
     string_view addressField = line.substr(0, tab1);
     string_view sizeField = line.substr(tab1 + 1, tab2 - tab1 - 1);
     string_view nameField = line.substr(tab2 + 1);
-    if (!startsWith(addressField, "0x") || !startsWith(sizeField, "0x") ||
-        !startsWith(nameField, "[")) {
+    if (!addressField.starts_with("0x") || !sizeField.starts_with("0x") ||
+        !nameField.starts_with("[")) {
       return;
     }
     uint64_t address = fromHex<uint64_t>(addressField.substr(2));
@@ -394,7 +377,7 @@ class LineParser {
   // "0x" and up to 16 hexadecimal digits, without failing: lines that only look like a
   // section's are left to the forms that read them.
   static bool readHex(string_view token, uint64_t& value) {
-    if (!startsWith(token, "0x") || token.size() < 3 || token.size() > 18) {
+    if (!token.starts_with("0x") || token.size() < 3 || token.size() > 18) {
       return false;
     }
     value = 0;
@@ -428,55 +411,6 @@ class LineParser {
   size_t index_ = 0;
   bool parsing_ = false;  // the "Publics by Value" heading has been seen
 };
-
-[[noreturn]] void failToRead(const std::string& fileName, int error) {
-  throw std::runtime_error(fileName + ": " + std::strerror(error));
-}
-
-// Reads what is left of `fd` into `text`, which may already hold a start.
-void readRest(int fd, std::string& text, const std::string& fileName) {
-  size_t size = text.size();
-  for (;;) {
-    if (text.size() - size < (1 << 16)) {
-      text.resize(size + std::max<size_t>(1 << 16, size));
-    }
-    ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      int error = errno;
-      ::close(fd);
-      failToRead(fileName, error);
-    }
-    if (got == 0) {
-      break;
-    }
-    size += static_cast<size_t>(got);
-  }
-  text.resize(size);
-}
-
-// Reads up to `size` bytes into `at`, stopping early only at the end of the file.
-size_t readSome(int fd, char* at, size_t size, const std::string& fileName) {
-  size_t got = 0;
-  while (got < size) {
-    ssize_t n = ::read(fd, at + got, size - got);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      failToRead(fileName, error);
-    }
-    if (n == 0) {
-      break;
-    }
-    got += static_cast<size_t>(n);
-  }
-  return got;
-}
 
 }  // namespace
 
@@ -536,27 +470,33 @@ MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings
 MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings& settings,
                  size_t* failedLine)
     : failedLine_(failedLine) {
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    failToRead(fileName, errno);
-  }
+  readText(fileName);
+  parse(echo, settings);
+}
+
+void MapFile::readText(const std::string& fileName) {
+  InputFile file(fileName);
   // Read, not mapped: a mapped file that another program shortens meanwhile kills the reader
   // with SIGBUS at the first page past its new end, and no handler can resume the parser
   // safely from there. Reading costs one copy, a small part of the run.
   struct stat info;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+  if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     size_t size = static_cast<size_t>(info.st_size);
     read_ = std::make_unique<ReadBuffer>(size);
-    size_t got = readSome(fd, read_->data(), size, fileName);
-    if (got < size) {
-      ::close(fd);
+    ReadResult read = readFully(file.fd(), read_->data(), size);
+    if (read.error != 0) {
+      failOnFile(fileName, read.error);
+    }
+    if (read.got < size) {
       throw std::runtime_error(fileName + ": the file shrank while it was read");
     }
     char probe;
-    if (readSome(fd, &probe, 1, fileName) == 0) {
-      ::close(fd);
+    read = readFully(file.fd(), &probe, 1);
+    if (read.error != 0) {
+      failOnFile(fileName, read.error);
+    }
+    if (read.got == 0) {
       text_ = std::string_view(read_->data(), size);
-      parse(echo, settings);
       return;
     }
     // It grew meanwhile: take what there is now, as from a pipe.
@@ -564,10 +504,8 @@ MapFile::MapFile(const std::string& fileName, std::ostream& echo, const Settings
     owned_ += probe;
     read_.reset();
   }
-  readRest(fd, owned_, fileName);  // pipes, devices, and files that grow while read
-  ::close(fd);
+  readToEnd(file.fd(), owned_, fileName);  // pipes, devices, and files that grow while read
   text_ = owned_;
-  parse(echo, settings);
 }
 
 MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings& settings,

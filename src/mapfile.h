@@ -10,20 +10,11 @@
 #include <vector>
 
 #include "arena.h"
+#include "map_line.h"
 #include "map_sections.h"
 #include "options.h"
 
 namespace vorlith {
-
-// One entry of the map. An end marker is named "END\t" and the name of what ends at `address`.
-struct Symbol {
-  uint64_t address = 0;
-  std::string_view name;  // owned by the MapFile that made it; always valid UTF-8
-  size_t index = 0;       // the map-file line it came from, counted from 0
-};
-
-// The prefix that marks a symbol as the end of a sized entry.
-inline constexpr std::string_view kEndMarker = "END\t";
 
 // The map forms this reader knows, in one line, for the user whose map gave no symbols.
 inline constexpr std::string_view kMapFormsRead =
@@ -76,6 +67,8 @@ class MapFile {
   void keepOnlyNames();
 
  private:
+  // Reads the whole file into read_ or owned_ and points text_ at it.
+  void readText(const std::string& fileName);
   void parse(std::ostream& echo, const Settings& settings);
 
   size_t* failedLine_ = nullptr;  // where the caller wants the number of a line that fails

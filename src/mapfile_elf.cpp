@@ -34,37 +34,9 @@
 namespace vorlith {
 
 using std::string_view;
+using zel::utils::text::fromDec;
 
 namespace {
-
-// Decimal digits, failing like the hexadecimal reader does.
-uint64_t fromDec(string_view s) {
-  using zel::utils::text::ConvException;
-  size_t i = 0;
-  uint64_t value = 0;
-  bool overflow = false;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    uint64_t digit = static_cast<uint64_t>(s[i] - '0');
-    if (value > (UINT64_MAX - digit) / 10) {
-      overflow = true;
-    }
-    value = value * 10 + digit;
-  }
-  if (i == 0) {
-    size_t len = s.empty() ? 0 : zel::utils::text::validUTF8SequenceLength(s, 0);
-    std::string what =
-        s.empty() ? "end of input" : "'" + std::string(s.substr(0, len ? len : 1)) + "'";
-    throw ConvException("Unexpected " + what +
-                        " when converting from type string to type uint64 in base 10");
-  }
-  if (overflow) {
-    throw zel::utils::text::ConvOverflowException("Overflow in integral conversion");
-  }
-  if (i != s.size()) {
-    throw ConvException("Could not parse entire string");
-  }
-  return value;
-}
 
 uint64_t fromHexWithPrefix(string_view s) {
   if (s.substr(0, 2) == "0x") {

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "file_io.h"
+
 namespace vorlith {
 
 using std::string;
@@ -165,7 +167,7 @@ void OutputFile::discard() {
 
 void OutputFile::fail(int error) {
   discard();
-  throw std::runtime_error(path_ + ": " + std::strerror(error));
+  failOnFile(path_, error);
 }
 
 void OutputFile::write(string_view text) {

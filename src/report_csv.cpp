@@ -19,8 +19,6 @@ using zel::utils::appender::ChunkedAppender;
 
 namespace {
 
-constexpr string_view kPathSeparator = " \xE2\x80\xBA ";  // " › "
-
 // Bytes that make a field quoted: a comma, a quote, CR, LF.
 constexpr std::array<bool, 256> kQuoted = [] {
   std::array<bool, 256> table{};

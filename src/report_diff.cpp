@@ -12,6 +12,7 @@
 #include "reports.h"
 #include "zel/utils/appender.h"
 #include "zel/utils/json.h"
+#include "zel/utils/text.h"
 
 namespace vorlith::report {
 
@@ -53,15 +54,10 @@ bool lessAsUtf16(string_view a, string_view b) {
   while (k > 0 && (static_cast<unsigned char>(a[k]) & 0xC0) == 0x80) {
     --k;
   }
-  auto codePoint = [k](string_view s) {
-    auto byte = [&s](size_t at) { return at < s.size() ? static_cast<unsigned char>(s[at]) : 0u; };
-    unsigned lead = byte(k);
-    int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    uint32_t cp = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (int i = 1; i < length; ++i) {
-      cp = (cp << 6) | (byte(k + static_cast<size_t>(i)) & 0x3Fu);
-    }
-    return cp;
+  auto codePoint = [k](string_view s) {  // names are valid UTF-8; a stray byte is its own value
+    size_t length = zel::utils::text::validUTF8SequenceLength(s, k);
+    return length == 0 ? uint32_t{static_cast<unsigned char>(s[k])}
+                       : zel::utils::text::decodeUTF8(s, k, length);
   };
   auto firstUnit = [](uint32_t cp) { return cp >= 0x10000 ? 0xD800 + ((cp - 0x10000) >> 10) : cp; };
   uint32_t x = codePoint(a);
@@ -97,9 +93,6 @@ bool isLetter(char c) {
 }
 bool isHex(char c) {
   return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-bool isIdentifierChar(char c) {
-  return isDigit(c) || isLetter(c) || c == '_';
 }
 
 // Names without their compiler-made numbers, made once per name that has any and kept for the
@@ -614,7 +607,7 @@ string numberlessName(string_view name) {
       continue;
     }
     if (!isDigit(c)) {
-      if (!isIdentifierChar(c)) {
+      if (!zel::utils::text::isIdentifierChar(c)) {
         identifierStart = k + 1;
       }
       out += c;

@@ -1,5 +1,7 @@
 #include "report_text.h"
 
+#include "document.h"
+
 namespace vorlith::report {
 
 using std::string;
@@ -9,8 +11,7 @@ namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
-constexpr string_view kSeparator = " \xE2\x80\xBA ";  // " › "
-constexpr string_view kEllipsis = "\xE2\x80\xA6";     // "…"
+constexpr string_view kEllipsis = "\xE2\x80\xA6";  // "…"
 
 string decimal(Wide n) {
   string digits;
@@ -128,22 +129,23 @@ string shortenPath(string_view text, size_t width) {
   if (width == 0) {
     return string();
   }
-  size_t separator = text.rfind(kSeparator);
-  string_view last = separator == string_view::npos ? text : text.substr(separator + kSeparator.size());
+  size_t separator = text.rfind(kPathSeparator);
+  string_view last =
+      separator == string_view::npos ? text : text.substr(separator + kPathSeparator.size());
   bool cut = last.size() != text.size();
   size_t room = cut ? width - 1 : width;  // "…" in front when components go
   if (columns(last) <= room) {
     // The earliest component boundary from which the rest fits: components are added from the
     // right while they fit, so a path of many components costs one pass, not one per component.
-    size_t from = separator + kSeparator.size();
+    size_t from = separator + kPathSeparator.size();
     size_t used = columns(last);
-    const size_t separatorColumns = columns(kSeparator);
+    const size_t separatorColumns = columns(kPathSeparator);
     for (size_t at = separator; at != 0;) {
-      size_t before = text.rfind(kSeparator, at - 1);
+      size_t before = text.rfind(kPathSeparator, at - 1);
       if (before == string_view::npos) {
         break;
       }
-      size_t start = before + kSeparator.size();
+      size_t start = before + kPathSeparator.size();
       used += columns(text.substr(start, at - start)) + separatorColumns;
       if (used > room) {
         break;
@@ -167,7 +169,7 @@ string printablePath(const std::vector<string_view>& groups, string_view key) {
   string path;
   for (string_view group : groups) {
     path += printable(group);
-    path += kSeparator;
+    path += kPathSeparator;
   }
   path += printable(key);
   return path;

@@ -24,6 +24,7 @@
 #include "history.h"
 #include "history_report.h"
 #include "elf_file.h"
+#include "file_io.h"
 #include "layout.h"
 #include "mapfile.h"
 #include "naming.h"
@@ -99,8 +100,10 @@ string_view within(string_view text, string_view piece) {
 constexpr string_view kStandardOutput = "-";
 
 [[noreturn]] void failStandardOutput(int error) {
-  throw std::runtime_error(std::string("standard output: ") +
-                           (error != 0 ? std::strerror(error) : "write failed"));
+  if (error != 0) {
+    failOnFile("standard output", error);
+  }
+  throw std::runtime_error("standard output: write failed");
 }
 
 // Writes to `out` (standard output), and fails as soon as any of it is lost.
@@ -130,33 +133,6 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
   ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
   fill(sink);
   file.commit();
-}
-
-// The file's first `limit` bytes, or all of it.
-std::string readFile(const std::string& fileName, size_t limit = SIZE_MAX) {
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw std::runtime_error(fileName + ": " + std::strerror(errno));
-  }
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      int error = errno;
-      ::close(fd);
-      throw std::runtime_error(fileName + ": " + std::strerror(error));
-    }
-    if (got == 0 || text.size() >= limit) {
-      break;
-    }
-    text.append(buffer, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  return text;
 }
 
 // What a run keeps until the process ends: tearing down millions of small allocations only to

@@ -188,6 +188,10 @@ TEST(DemangleCurrent, RendersAsDSourceReads) {
       {"_D3app__T1VVdeNANVdeNINFVeeAP1Z1xi", "int app.V!(nan, -inf, 20.0L).x"},
       {"_D3app__T1VVqc18P0c1P1Z1xi", "int app.V!((1.5F + 2.0Fi)).x"},
       {"_D3app__T1VVAyaa2_0aeeZQo1xi", "int app.V!(\"\\n\\xee\").V.x"},
+      // UTF-8 in a wstring as a code point; a byte that begins no UTF-8 sequence (0xF5 and up
+      // never do) as itself.
+      {"_D3app__T1VVAyuw3_e282acZ1xi", "int app.V!(\"\\u20ac\"w).x"},
+      {"_D3app__T1VVAyuw3_f58080Z1xi", "int app.V!(\"\\xf5\\x80\\x80\"w).x"},
       {"_D3app__T1VSQk1gHTiZ1xi", "int app.V!(app.g, int).x"},
       {"_D3app__T1VX3abcZ1xi", "int app.V!(abc).x"},
       {"_D3app10__anything01xi", "int app.__anything.__anonymous.x"},

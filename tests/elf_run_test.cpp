@@ -10,6 +10,7 @@
 #include "document.h"
 #include "elf_file.h"
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -32,11 +33,7 @@ class ElfRun : public ::testing::Test {
     if (!vorlith::elf::canReadElf()) {
       GTEST_SKIP() << "built without libelf";
     }
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-elf-run-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = freshTestDirectory("elf-run");
     for (const char* name : {"gdc-lld.elf", "gdc-lld.map", "gdc-bfd.elf", "gdc-bfd.map",
                              "gcc-bfd-stripped.elf", "gcc-bfd-stripped.map"}) {
       fs::copy_file(kElf / name, dir_ / name);

@@ -16,6 +16,7 @@
 
 #include "history_report.h"
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 #include "vorlith.h"
 
 namespace fs = std::filesystem;
@@ -157,11 +158,7 @@ class HistoryTest : public ::testing::Test {
     if (!history::available()) {
       GTEST_SKIP() << "built without SQLite";
     }
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-history-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = freshTestDirectory("history");
     db_ = dir_ / "size.db";
   }
   void TearDown() override { fs::remove_all(dir_); }

@@ -27,11 +27,12 @@
 #include <vector>
 
 #include "demangle.h"
-#include "dsym.h"
 #include "document.h"
+#include "dsym.h"
 #include "mapfile.h"
 #include "reports.h"
 #include "support/best_of.h"
+#include "support/tree_check.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 #include "zel/utils/text.h"
@@ -71,25 +72,6 @@ std::string repeat(std::string_view piece, size_t times) {
   return out;
 }
 
-// Every node's total is the sum of its groups' totals and its leaves' sizes. Iterative: these
-// trees are as deep as a name has segments, far deeper than a recursive checker's stack allows.
-void expectTotalsAddUp(const TreeNode& root) {
-  std::vector<const TreeNode*> pending{&root};
-  while (!pending.empty()) {
-    const TreeNode* node = pending.back();
-    pending.pop_back();
-    uint64_t sum = 0;
-    for (const auto& [name, child] : node->children) {
-      sum += child.total;
-      pending.push_back(&child);
-    }
-    for (const auto& [key, leaf] : node->leaves) {
-      sum += leaf.size;
-    }
-    ASSERT_EQ(node->total, sum);
-  }
-}
-
 // The whole run short of the file: reader, tree and document. Returns the symbol count.
 size_t runOnText(std::string text) {
   std::ostringstream echo;
@@ -97,7 +79,7 @@ size_t runOnText(std::string text) {
   if (map.symbols.size() >= 2) {
     vorlith::SizeTree tree = vorlith::buildTree(map.symbols);
     const TreeNode& root = tree.root;
-    expectTotalsAddUp(root);
+    EXPECT_EQ(treeFault(root), "");
     auto json = zel::utils::json::toJson(root);
     EXPECT_EQ(json.get().substr(0, 1), "{");
   }
@@ -272,7 +254,7 @@ TEST(Hostile, MillionSymbolsWithOneNameInOneGroup) {
     buildSeconds = bestOf(1, [&] { tree = vorlith::buildTree(symbols); });
     const TreeNode& root = tree.root;
     EXPECT_EQ(root.total, 16 * (count - 1));
-    expectTotalsAddUp(root);
+    EXPECT_EQ(treeFault(root), "");
     size_t length = 0;
     writeSeconds = bestOf(1, [&] { length = zel::utils::json::toJson(root).get().size(); });
     EXPECT_GT(length, count);
@@ -312,7 +294,7 @@ TEST(Hostile, ModulesAsManyAsSymbols) {
     settings.jobs = 1;
     vorlith::SizeTree tree;
     double took = bestOf(1, [&] { tree = vorlith::buildTree(symbols, settings); });
-    expectTotalsAddUp(tree.root);
+    EXPECT_EQ(treeFault(tree.root), "");
     return std::make_pair(took, tree.root.children.size());
   };
   auto [benign, plainGroups] = file(plain);
@@ -843,7 +825,7 @@ TEST(Hostile, TreeShapesCostInProportionToTheirSize) {
         length = zel::utils::json::toJson(tree.root).get().size();
       });
       EXPECT_GT(length, c.count);
-      expectTotalsAddUp(tree.root);
+      EXPECT_EQ(treeFault(tree.root), "");
       const size_t probe = longestProbeInTree(tree.root);
       EXPECT_LE(probe, 200u) << (text == &benign ? "benign" : "hostile");
       if (text == &hostile) {

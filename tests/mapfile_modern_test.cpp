@@ -57,6 +57,8 @@ const std::string kLldHeader =
     "             VMA              LMA     Size Align Out     In      Symbol";
 const std::string kLld32Header = "     VMA      LMA     Size Align Out     In      Symbol";
 const std::string kMoldHeader = "               VMA       Size Align Out     In      Symbol";
+const std::string kPublicsHeading =
+    "  Address         Publics by Value              Rva+Base       Lib:Object";
 
 // ld.lld, 64-bit: "%16llx %16llx %8llx %5u " and the indented name.
 std::string lld(uint64_t vma, uint64_t size, unsigned align, int indent, const std::string& name) {
@@ -229,6 +231,99 @@ TEST(MapFileElf, EchoesARowWithABadNumberAndFails) {
         },
         c.message);
     EXPECT_EQ(echoed, c.row + "\n");
+  }
+}
+
+// Every number reader of every form, with a byte that begins no number and with one after the
+// digits, in each numeric column. The message quotes the whole bad character, a NUL as "\0", so
+// that it is not cut short where it travels as a C string.
+TEST(MapFileNumbers, EveryNumericColumnOfEveryFormNamesItsBadByte) {
+  using zel::utils::text::ConvException;
+  struct Column {
+    const char* name;
+    std::string digits;
+    int base;
+  };
+  struct Form {
+    const char* name;
+    bool modern;
+    std::string before;  // the header or heading the row needs
+    std::string row;     // "{0}", "{1}", ... stand for the columns
+    std::vector<Column> columns;
+  } forms[] = {
+      {"segmented",
+       false,
+       kPublicsHeading,
+       " 0001:00000000       _main                      {0} f   app.obj",
+       {{"flat address", "0000000140001000", 16}}},
+      {"GNU ld",
+       false,
+       "",
+       " .text          0x{0}       0x{1} foo.o",
+       {{"address", "0000000000401000", 16}, {"size", "30", 16}}},
+      {"GNU ld, modern",
+       true,
+       "",
+       " .text          0x{0}       0x{1} foo.o",
+       {{"address", "0000000000401000", 16}, {"size", "30", 16}}},
+      {"ld64",
+       false,
+       "",
+       "0x{0}\t0x{1}\t[  1] _main",
+       {{"address", "100003F30", 16}, {"size", "00000020", 16}}},
+      {"ld.lld",
+       true,
+       kLldHeader,
+       "    {0}     {1}       {2}     {3} .text",
+       {{"VMA", "1000", 16}, {"LMA", "1000", 16}, {"Size", "10", 16}, {"Align", "1", 10}}},
+      {"mold",
+       true,
+       kMoldHeader,
+       "    0x{0}        {1}     {2} .text",
+       {{"VMA", "1000", 16}, {"Size", "16", 10}, {"Align", "1", 10}}},
+  };
+  struct Bad {
+    std::string byte, quoted;
+  } bads[] = {
+      {std::string(1, '\0'), "\\0"},
+      {"g", "g"},
+      {"\xC3\xA9", "\xC3\xA9"},
+      {"+", "+"},
+      {"\x7F", "\x7F"},
+  };
+  auto rowWith = [](const Form& form, size_t column, const std::string& text) {
+    std::string row = form.row;
+    for (size_t k = 0; k < form.columns.size(); ++k) {
+      std::string mark = "{" + std::to_string(k) + "}";
+      row.replace(row.find(mark), mark.size(), k == column ? text : form.columns[k].digits);
+    }
+    return row;
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    std::string before = form.before.empty() ? "" : form.before + "\n";
+    // The row as written reads, so that each failure below is the column's own.
+    EXPECT_FALSE(read(before + rowWith(form, SIZE_MAX, "") + "\n", form.modern).empty());
+    for (size_t k = 0; k < form.columns.size(); ++k) {
+      const Column& column = form.columns[k];
+      SCOPED_TRACE(column.name);
+      for (const Bad& bad : bads) {
+        SCOPED_TRACE(hexBytes(bad.byte));
+        std::string echoed;
+        std::string first = rowWith(form, k, bad.byte + column.digits);
+        expectThrowsWithMessage<ConvException>(
+            [&] { read(before + first + "\n", form.modern, &echoed); },
+            "Unexpected '" + bad.quoted +
+                "' when converting from type string to type uint64 in base " +
+                std::to_string(column.base));
+        EXPECT_EQ(echoed, first + "\n");
+        std::string after = rowWith(form, k, column.digits + bad.byte);
+        expectThrowsWithMessage<ConvException>(
+            [&] { read(before + after + "\n", form.modern, &echoed); },
+            "Could not parse entire string");
+        EXPECT_EQ(echoed, after + "\n");
+      }
+    }
   }
 }
 

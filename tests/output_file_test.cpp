@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 using vorlith::OutputFile;
@@ -25,13 +26,7 @@ namespace {
 
 class OutputFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-out-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = freshTestDirectory("out"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // The names in the test's directory: what a failed write must not leave behind.

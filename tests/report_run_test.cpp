@@ -12,6 +12,7 @@
 #include "document.h"
 #include "report_text.h"
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,11 +25,7 @@ using Result = RunResult;
 class ReportRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-report-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = freshTestDirectory("report");
     fs::copy_file(kBuilds / "before.map", dir_ / "before.map");
     fs::copy_file(kBuilds / "after.map", dir_ / "after.map");
   }

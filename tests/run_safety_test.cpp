@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -21,13 +22,7 @@ namespace {
 
 class RunSafety : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-safety-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = freshTestDirectory("safety"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   RunResult run(const std::vector<std::string>& argv) { return runVorlith(dir_, argv); }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/run_exe.h"
+#include "support/test_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -25,13 +26,7 @@ using Result = RunResult;
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vorlith-run-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = freshTestDirectory("run"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the executable with exactly `argv` (argument 0 included) in the test's directory.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -130,6 +131,94 @@ TEST(FromHex, NamesTheConversionInTheUnexpectedMessage) {
     FAIL();
   } catch (const ConvException& e) {
     EXPECT_NE(string(e.what()).find("16"), string::npos) << e.what();
+  }
+}
+
+TEST(FromDec, ReadsDigitsAndFailsAsTheHexadecimalReaderDoes) {
+  EXPECT_EQ(fromDec("0"), 0u);
+  EXPECT_EQ(fromDec("0016"), 16u);
+  EXPECT_EQ(fromDec("18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(fromDec("000000000000000000000000001"), 1u);  // leading zeros never overflow
+  struct Case {
+    string text, message;
+  } cases[] = {
+      {"18446744073709551616", "Overflow in integral conversion"},
+      {"99999999999999999999x", "Overflow in integral conversion"},  // reported before the junk
+      {"", "Unexpected end of input when converting from type string to type uint64 in base 10"},
+      {string("\0"
+              "1",
+              2),
+       "Unexpected '\\0' when converting from type string to type uint64 in base 10"},
+      {"a1", "Unexpected 'a' when converting from type string to type uint64 in base 10"},
+      {"\xE2\x82\xAC"
+       "1",
+       "Unexpected '\xE2\x82\xAC' when converting from type string to type uint64 in base 10"},
+      {"-1", "Unexpected '-' when converting from type string to type uint64 in base 10"},
+      {"12a", "Could not parse entire string"},
+      {string("12\0", 3), "Could not parse entire string"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(hexBytes(c.text));
+    if (c.message.starts_with("Overflow")) {
+      expectThrowsWithMessage<ConvOverflowException>([&] { (void)fromDec(c.text); }, c.message);
+    } else {
+      expectThrowsWithMessage<ConvException>([&] { (void)fromDec(c.text); }, c.message);
+    }
+  }
+}
+
+TEST(FromHex, QuotesOneByteOfASequenceThatIsNotUTF8) {
+  // A lead byte whose sequence is cut short, or an invalid one, is quoted alone.
+  for (string text : {string("\xE2\x82"), string("\xF5\x80\x80\x80"),
+                      string("\x80"
+                             "1")}) {
+    SCOPED_TRACE(hexBytes(text));
+    expectThrowsWithMessage<ConvException>(
+        [&] { (void)fromHex<uint64_t>(text); },
+        "Unexpected '" + text.substr(0, 1) +
+            "' when converting from type string to type uint64 in base 16");
+  }
+}
+
+// Encodes `cp` as UTF-8 by the table of the standard, independently of the code under test.
+string encodeUTF8(uint32_t cp) {
+  string out;
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+TEST(DecodeUTF8, GivesBackEveryCodePointAfterText) {
+  // Every code point outside the surrogates, each behind a prefix so that the offset counts.
+  for (uint32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
+      continue;
+    }
+    string text = "ab" + encodeUTF8(cp) + "z";
+    size_t length = validUTF8SequenceLength(text, 2);
+    ASSERT_EQ(length, text.size() - 3) << std::hex << cp;
+    ASSERT_EQ(decodeUTF8(text, 2, length), cp) << std::hex << cp;
+  }
+}
+
+TEST(IsIdentifierChar, IsAsciiLettersDigitsAndUnderscore) {
+  for (int b = 0; b < 256; ++b) {
+    char c = static_cast<char>(b);
+    bool expected = std::isalnum(b) != 0 || c == '_';  // the C locale: ASCII only
+    EXPECT_EQ(isIdentifierChar(c), expected) << b;
   }
 }
 

@@ -68,7 +68,7 @@ TEST(SizeTree, FilesLeavesUnderGroupsWithTotals) {
   fileSymbol(tree, {"a", "b", "f"}, 7, 0x20, "f1", "f1");
   fileSymbol(tree, {"a", "c", "f"}, 11, 0x30, "f2", "f2");
   fileSymbol(tree, {"a", "b"}, 13, 0x40, "b", "b");  // a leaf beside the group of its name
-  expectTotalsAddUp(root);
+  EXPECT_EQ(treeFault(root), "");
   EXPECT_EQ(root.total, 36u);
   EXPECT_EQ(keysOf(root), std::vector<std::string>{"solo"});
   const TreeNode& a = child(root, "a");
@@ -86,7 +86,7 @@ TEST(SizeTree, NumbersRepeatedLeafNames) {
   }
   EXPECT_EQ(keysOf(child(root, "grp")), (std::vector<std::string>{"f", "f#1", "f#2", "f#1#1", "g#2",
                                                                   "g", "g#1", "g#3", "g#4"}));
-  expectTotalsAddUp(root);
+  EXPECT_EQ(treeFault(root), "");
 }
 
 TEST(SizeTree, ManyRepeatedNamesKeepProbingCheap) {
@@ -117,7 +117,7 @@ TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
   EXPECT_EQ(leaf(root, "y").demangledName, "abd");
   EXPECT_EQ(leaf(root, "z").demangledName, "abcd");
   EXPECT_EQ(leaf(root, "e").demangledName, "");
-  expectTotalsAddUp(root);
+  EXPECT_EQ(treeFault(root), "");
 }
 
 TEST(SizeTree, KeysShareTheBytesOfTheNamesWhereTheyHoldThem) {
@@ -164,7 +164,7 @@ TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
   };
   vorlith::SizeTree tree = buildTree(symbols);
   const TreeNode& root = tree.root;
-  expectTotalsAddUp(root);
+  EXPECT_EQ(treeFault(root), "");
   EXPECT_EQ(keysOf(root), (std::vector<std::string>{"main", "late"}));
   EXPECT_EQ(leaf(root, "main").size, 0x10u);
   EXPECT_EQ(leaf(root, "late").size, 0x20u);
@@ -184,7 +184,7 @@ TEST(BuildTree, ShowsGapsAfterSizedEntriesAsPadding) {
   };
   vorlith::SizeTree tree = buildTree(symbols);
   const TreeNode& root = tree.root;
-  expectTotalsAddUp(root);
+  EXPECT_EQ(treeFault(root), "");
   EXPECT_EQ(groupsOf(root), (std::vector<std::string>{"C symbols", "Afterpadding"}));
   const TreeLeaf& pad = leaf(child(root, "Afterpadding"), "foo.o (.text)");
   EXPECT_EQ(pad.size, 12u);
@@ -338,7 +338,7 @@ TEST(SizeTree, FilesAtMostTheBoundOfGroupsAndJoinsTheRestIntoTheLeaf) {
     auto [depth, key] = deepestLeaf(root);
     EXPECT_EQ(depth, c.depth);
     EXPECT_EQ(key, c.leaf);
-    expectTotalsAddUp(root);
+    EXPECT_EQ(treeFault(root), "");
   }
 }
 
@@ -390,4 +390,30 @@ TEST(KeyedHash, IsSipHashUnderTheGivenKey) {
   EXPECT_EQ(vorlith::keyedHash("app"), vorlith::keyedHash("app"));
   const vorlith::HashKey drawn = vorlith::drawHashKey();
   EXPECT_FALSE(drawn.k0 == vorlith::runHashKey().k0 && drawn.k1 == vorlith::runHashKey().k1);
+}
+
+// The checker that every test of a tree relies on finds what it is there to find.
+TEST(TreeFault, FindsAWrongTotalAndANameThatIsNotUTF8) {
+  std::vector<Symbol> symbols = {
+      {0x1000, "_D3app4mainFZv", 0}, {0x1010, "_D3app5otherFZv", 1}, {0x1030, "last", 2}};
+  {
+    vorlith::SizeTree tree = buildTree(symbols);
+    EXPECT_EQ(treeFault(tree.root), "");
+    tree.root.total += 1;
+    EXPECT_NE(treeFault(tree.root).find("is not the sum below it"), std::string::npos);
+  }
+  {
+    vorlith::SizeTree tree = buildTree(symbols);
+    ASSERT_NE(tree.root.children.size(), 0u);
+    TreeNode& group = tree.root.children.begin()->second;
+    group.total += 1;  // the group itself no longer agrees, nor does the root
+    EXPECT_NE(treeFault(tree.root), "");
+  }
+  {
+    vorlith::SizeTree tree = buildTree(symbols);
+    TreeNode& app = tree.root.children.begin()->second;
+    ASSERT_NE(app.leaves.size(), 0u);
+    app.leaves.begin()->second.demangledName = "\xC3";
+    EXPECT_NE(treeFault(tree.root).find("not UTF-8"), std::string::npos);
+  }
 }

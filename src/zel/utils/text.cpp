@@ -53,32 +53,29 @@ size_t validSequenceLength(const unsigned char* s, size_t i, size_t n) {
   return len;
 }
 
-[[noreturn]] void throwUnexpected(std::string_view s, std::string_view target) {
+// The failure of a number whose first byte is no digit: "Unexpected 'c' when converting from
+// type string to type uint64 in base 16".
+[[noreturn]] void throwUnexpected(std::string_view s, std::string_view target,
+                                  std::string_view base) {
   std::string message = "Unexpected ";
   if (s.empty()) {
     message += "end of input";
   } else {
-    // Quote the whole character, not just its first byte.
-    size_t len = 1;
-    unsigned char b = static_cast<unsigned char>(s[0]);
-    if (b >= 0xF0) {
-      len = 4;
-    } else if (b >= 0xE0) {
-      len = 3;
-    } else if (b >= 0xC0) {
-      len = 2;
-    }
     message += '\'';
     if (s[0] == '\0') {
       message += "\\0";  // messages travel as C strings, which a NUL would end
     } else {
-      message.append(s.substr(0, len));
+      // Quote the whole character, not just its first byte.
+      size_t len =
+          validSequenceLength(reinterpret_cast<const unsigned char*>(s.data()), 0, s.size());
+      message.append(s.substr(0, len == 0 ? 1 : len));
     }
     message += '\'';
   }
   message += " when converting from type string to type ";
   message += target;
-  message += " in base 16";
+  message += " in base ";
+  message += base;
   throw ConvException(message);
 }
 
@@ -233,7 +230,7 @@ UInt fromHex(std::string_view s) {
     value = static_cast<UInt>((value << 4) | static_cast<UInt>(digit));
   }
   if (i == 0) {
-    throwUnexpected(s, kTarget);
+    throwUnexpected(s, kTarget, "16");
   }
   if (overflow) {
     throw ConvOverflowException("Overflow in integral conversion");
@@ -246,5 +243,28 @@ UInt fromHex(std::string_view s) {
 
 template uint32_t fromHex<uint32_t>(std::string_view s);
 template uint64_t fromHex<uint64_t>(std::string_view s);
+
+uint64_t fromDec(std::string_view s) {
+  size_t i = 0;
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    auto digit = static_cast<uint64_t>(s[i] - '0');
+    if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
+      overflow = true;  // keep scanning, as fromHex does
+    }
+    value = value * 10 + digit;
+  }
+  if (i == 0) {
+    throwUnexpected(s, "uint64", "10");
+  }
+  if (overflow) {
+    throw ConvOverflowException("Overflow in integral conversion");
+  }
+  if (i != s.size()) {
+    throw ConvException("Could not parse entire string");
+  }
+  return value;
+}
 
 }  // namespace zel::utils::text

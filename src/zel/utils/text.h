@@ -36,6 +36,25 @@ class ConvOverflowException : public ConvException {
 // Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
 [[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
 
+// The code point of the well-formed UTF-8 sequence of `length` bytes (validUTF8SequenceLength's
+// answer, 1 to 4) that begins at s[i].
+[[nodiscard]] inline uint32_t decodeUTF8(std::string_view s, size_t i, size_t length) {
+  auto byte = [&s, i](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  if (length == 1) {
+    return byte(0);
+  }
+  uint32_t cp = byte(0) & (0xFFu >> (length + 1));
+  for (size_t k = 1; k < length; ++k) {
+    cp = (cp << 6) | (byte(k) & 0x3Fu);
+  }
+  return cp;
+}
+
+// An ASCII letter, digit or underscore: a byte of an identifier in C, C++ and D names.
+[[nodiscard]] constexpr bool isIdentifierChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 // Reads every byte of `s` as Latin-1 and encodes it as UTF-8.
 [[nodiscard]] std::string rawToUTF8(std::string_view s);
 
@@ -89,6 +108,10 @@ template <typename UInt>
 
 extern template uint32_t fromHex<uint32_t>(std::string_view s);
 extern template uint64_t fromHex<uint64_t>(std::string_view s);
+
+// Reads decimal digits (no sign) into a uint64_t, failing as fromHex does; the message of an
+// unexpected first byte ends "in base 10".
+[[nodiscard]] uint64_t fromDec(std::string_view s);
 
 // Writes the decimal digits of `n` right-aligned at the end of `buf` and returns a view of them.
 inline std::string_view toDec(uint64_t n, std::array<char, 20>& buf) {
