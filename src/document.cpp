@@ -4,7 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "vorlith.h"
+#include "size_tree.h"
 
 #ifdef VORLITH_JSON_READER
 #include <nlohmann/json.hpp>
