@@ -30,12 +30,16 @@ std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name
   if (!name.ends_with("12__ModuleInfoZ")) {
     return std::nullopt;
   }
-  std::optional<CurrentDSymbol> symbol = classifyCurrentD(name);
-  if (!symbol || symbol->segments.size() < 2 || !symbol->segments.back().ends_with(" (ModuleInfo)")) {
+  NameBuilder out;
+  out.start(name);
+  if (!classifyCurrentD(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
     return std::nullopt;
   }
-  symbol->segments.pop_back();
-  return std::move(symbol->segments);
+  std::vector<std::string> module;
+  for (size_t k = 0; k + 1 < out.size(); ++k) {
+    module.emplace_back(out.segment(k));
+  }
+  return module;
 }
 
 }  // namespace

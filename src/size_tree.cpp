@@ -1,6 +1,7 @@
 #include "size_tree.h"
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "zel/utils/chunked_appender.h"
@@ -45,21 +46,11 @@ string_view keptValidUTF8(string_view name, TextArena& text) {
   return text.copy(zel::utils::text::rawToUTF8(name));
 }
 
-// The first place in `text` that holds the bytes of `piece`, or an empty view. Linear in
-// both lengths (glibc's memmem), so that no name can make it quadratic. Without glibc it
-// finds none, and keys are copied.
-string_view within(string_view text, string_view piece) {
-#if defined(__GLIBC__)
-  if (!piece.empty() && piece.size() <= text.size()) {
-    if (const void* at = ::memmem(text.data(), text.size(), piece.data(), piece.size())) {
-      return string_view(static_cast<const char*>(at), piece.size());
-    }
-  }
-#else
-  (void)text;
-  (void)piece;
-#endif
-  return {};
+// Whether the bytes of `piece` lie within those of `text` (as addresses: `piece` may lie anywhere).
+bool liesWithin(string_view piece, string_view text) {
+  std::less_equal<const char*> notAfter;
+  return !piece.empty() && notAfter(text.data(), piece.data()) &&
+         notAfter(piece.data() + piece.size(), text.data() + text.size());
 }
 
 }  // namespace
@@ -80,7 +71,7 @@ TreeNode::~TreeNode() {
   }
 }
 
-TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
                      uint64_t address, string_view name, string_view demangledName,
                      TreeAllowance* allowance) {
   auto affordable = [allowance](uint64_t bytes) {
@@ -92,7 +83,7 @@ TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, u
   size_t k = 0;
   // Totals wrap like every sum of sizes.
   for (; k < groups; ++k) {
-    string_view key = forceValidUTF8(segments[k], repaired);
+    string_view key = forceValidUTF8(segments[k].text, repaired);
     TreeNode* child = node->children.find(key);
     if (child == nullptr) {
       if (!affordable(kGroupCost + key.size())) {
@@ -107,32 +98,41 @@ TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, u
   string_view mangledName = keptValidUTF8(name, tree.text);  // lives as long as the tree
   string_view base;
   std::string joined;
+  const NameSegment* leafSegment = nullptr;
   if (k + 1 == segments.size()) {
-    base = forceValidUTF8(segments.back(), repaired);
+    leafSegment = &segments.back();
+    base = forceValidUTF8(leafSegment->text, repaired);
   } else {
     // Past a bound: what is left of the path stays visible in the leaf's name.
     for (size_t j = k; j < segments.size(); ++j) {
       if (j != k) {
         joined += '/';
       }
-      joined.append(forceValidUTF8(segments[j], repaired));
+      joined.append(forceValidUTF8(segments[j].text, repaired));
     }
     base = joined;
   }
   // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
   bool whole = base == mangledName || !affordable(base.size());
   string_view shown;
+  bool shownAsGiven = false;  // `shown` holds the bytes of demangledName as they are
   if (demangledName != name && affordable(demangledName.size())) {
     std::string repairedShown;  // `base` may be a view of `repaired`
-    shown = tree.text.copy(forceValidUTF8(demangledName, repairedShown));
+    string_view valid = forceValidUTF8(demangledName, repairedShown);
+    shownAsGiven = valid.data() == demangledName.data();
+    shown = tree.text.copy(valid);
   }
   string_view key = whole ? mangledName : base;
   bool shared = whole;
-  // Most keys are a piece of the name or of the readable name, whose bytes the tree keeps
-  // anyway: sharing them spares a third of the tree's text on a D program's map.
-  for (string_view holder : {mangledName, shown}) {
-    if (string_view found = shared ? string_view() : within(holder, key); !found.empty()) {
-      key = found;
+  // A leaf's key that is a piece of the name or of the readable name, whose bytes the tree keeps
+  // anyway, shares them: that spares a third of the tree's text on a D program's map.
+  if (!shared && leafSegment != nullptr && base.data() == leafSegment->text.data()) {
+    if (leafSegment->origin == SegmentOrigin::Name && mangledName.data() == name.data() &&
+        liesWithin(base, name)) {
+      shared = true;  // a view of `name`, which the tree keeps
+    } else if (leafSegment->origin == SegmentOrigin::Shown && shownAsGiven &&
+               liesWithin(base, demangledName)) {
+      key = shown.substr(static_cast<size_t>(base.data() - demangledName.data()), base.size());
       shared = true;
     }
   }
@@ -142,6 +142,17 @@ TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, u
   leaf.mangledName = mangledName;
   leaf.demangledName = shown;
   return leaf;
+}
+
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, string_view name, string_view demangledName,
+                     TreeAllowance* allowance) {
+  std::vector<NameSegment> made;
+  made.reserve(segments.size());
+  for (const std::string& segment : segments) {
+    made.push_back({segment, SegmentOrigin::Made});
+  }
+  return fileSymbol(tree, made, size, address, name, demangledName, allowance);
 }
 
 void writeDocument(ChunkedAppender& sink, const TreeNode& tree,

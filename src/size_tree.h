@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "arena.h"
 #include "keyed_hash.h"
 #include "layout.h"
+#include "name_result.h"
 
 namespace zel::utils::appender {
 class ChunkedAppender;
@@ -237,8 +239,14 @@ class TreeAllowance {
 // Files one symbol under `segments` (at least one: the groups, then the leaf's name), adding
 // `size` to the total of every node on the way. A leaf name already taken in its group gets
 // "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
-// live as long as the tree; keys, repaired and demangled names are copied. At most
-// kMaxGroupsPerSymbol groups are made; `allowance`, when given, bounds what the symbol adds.
+// live as long as the tree; keys, repaired and demangled names are copied once into the tree's
+// arena, except a leaf's key that is a piece of `name` or of `demangledName` as its origin says:
+// that shares the bytes the leaf keeps anyway. At most kMaxGroupsPerSymbol groups are made;
+// `allowance`, when given, bounds what the symbol adds.
+TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
+                     uint64_t address, std::string_view name, std::string_view demangledName,
+                     TreeAllowance* allowance = nullptr);
+// The same with segments of text of their own (each is copied where the tree keeps it).
 TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
                      uint64_t address, std::string_view name, std::string_view demangledName,
                      TreeAllowance* allowance = nullptr);

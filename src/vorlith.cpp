@@ -458,8 +458,8 @@ int runReports(const CommandLine& line, const Document& doc, string_view json, c
 }
 
 // Files every entry of `source` in order, with the segments and shown name that
-// `nameOf(index, place)` gives (a NameResult, or a Naming of views). Each entry is granted its
-// name's bytes before it is filed.
+// `nameOf(index, place)` gives (a NameResult). Each entry is granted its name's bytes before it is
+// filed.
 // D main goes under its module when the map tells it, and D variables that ld.lld wrote
 // demangled ("app.calls") under their qualified names rather than "Other symbols".
 template <typename NameOf>
@@ -467,6 +467,8 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
   const std::optional<std::vector<std::string>>& dMainModule = modules.mainModule;
   SizeTree tree;
   TreeAllowance allowance;
+  std::vector<NameSegment> refiled;
+  std::vector<std::string> variable;  // the text of refiled segments of a D variable
   for (size_t i = 0; i < source.size(); ++i) {
     Placement place = source.place(i);
     if (!place.counted) {
@@ -476,31 +478,31 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
     if (!place.filed) {
       continue;
     }
-    auto named = nameOf(i, place);
-    const std::vector<std::string>* segments = &named.segments;
-    std::vector<std::string> refiled;
+    NameResult named = nameOf(i, place);
+    std::span<const NameSegment> segments = named.segments;
     // Its symbol, or its section of its own ("app.o (.text._Dmain)", leaf "D main (.text)").
     bool dMain = isDMainName(place.name) || place.name.ends_with("._Dmain)");
-    if (dMainModule && dMain && named.segments.back().starts_with(kDMain) &&
-        named.segments.size() == (place.endMarker ? 3 : 2)) {
-      if (place.endMarker) {
-        refiled.emplace_back("Afterpadding");
+    const size_t groups = place.endMarker ? 1 : 0;  // "Afterpadding" before the rest
+    if (dMainModule && dMain && segments.back().text.starts_with(kDMain) &&
+        segments.size() == groups + 2) {
+      refiled.assign(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(groups));
+      for (const std::string& part : *dMainModule) {
+        refiled.push_back({part, SegmentOrigin::Made});
       }
-      refiled.insert(refiled.end(), dMainModule->begin(), dMainModule->end());
-      refiled.push_back(named.segments.back());
-      segments = &refiled;
-    } else if (!modules.packages.empty() &&
-               named.segments.size() == 2 + (place.endMarker ? 1 : 0) &&
-               named.segments[place.endMarker ? 1 : 0] == "Other symbols") {
+      refiled.push_back(segments.back());
+      segments = refiled;
+    } else if (!modules.packages.empty() && segments.size() == groups + 2 &&
+               segments[groups].text == "Other symbols") {
       if (auto parts = demangledDVariable(place.name, modules.packages)) {
-        if (place.endMarker) {
-          parts->insert(parts->begin(), "Afterpadding");
+        variable = std::move(*parts);
+        refiled.assign(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(groups));
+        for (const std::string& part : variable) {
+          refiled.push_back({part, SegmentOrigin::Made});
         }
-        refiled = std::move(*parts);
-        segments = &refiled;
+        segments = refiled;
       }
     }
-    TreeLeaf& leaf = fileSymbol(tree, *segments, place.size, place.address, place.name,
+    TreeLeaf& leaf = fileSymbol(tree, segments, place.size, place.address, place.name,
                                 named.shown, &allowance);
     leaf.section = place.section;
     leaf.object = place.object;
@@ -516,7 +518,10 @@ SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
     // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
     // is counted in the windows that a pool's chunks would be, so the tree is the same.
     Classifier classifier(settings);
-    auto classify = [&classifier](string_view name) { return classifier.classify(name); };
+    auto classify = [&classifier](string_view name, NameBuilder& out) {
+      classifier.classify(name, out);
+    };
+    NameBuilder builder;
     std::optional<NamingWindow> window;
     size_t windowEnd = 0;
     return fileSymbols(
@@ -528,13 +533,15 @@ SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
             window.reset();
             window.emplace(extent.nameBytes);
           }
-          return namePlacement(place, classify);
+          namePlacement(place, classify, builder);
+          return builder.result();
         },
         modules);
   }
   NamingPool pool(source, threads, chunks, [&settings] {
     auto classifier = std::make_shared<Classifier>(settings);
-    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+    return NameFunction(
+        [classifier](string_view name, NameBuilder& out) { classifier->classify(name, out); });
   });
   return fileSymbols(
       source, [&pool](size_t index, const Placement& place) { return pool.next(index, place); },
