@@ -219,6 +219,7 @@ bool remangledDPhrase(string_view sym, string& mangled) {
 struct Rules {
   NameBuilder& out;
   std::vector<string_view>& parts;
+  std::vector<string_view>& more;  // parts set aside while `parts` is used again
   std::vector<string_view>& levels;
   string& text;
   std::vector<size_t>& positions;
@@ -306,7 +307,8 @@ void mangledDSegments(string_view sym, Rules& r) {
     return;
   }
   // The rest of the parts are views of `sym`: they outlive the split of the type.
-  std::vector<string_view> rest(r.parts.begin() + 1, r.parts.end());
+  std::vector<string_view>& rest = r.more;
+  rest.assign(r.parts.begin() + 1, r.parts.end());
   string_view type = r.parts[0].substr(9);
   rlSplitForceInto(type, r.parts, r.levels);
   if (r.parts.size() > 1) {
@@ -748,7 +750,7 @@ std::optional<Classifier::Prefix> Classifier::classifyPart(string_view passed, N
       return std::nullopt;
     }
   }
-  Rules rules{out, parts_, levels_, text_, positions_, cxx};
+  Rules rules{out, parts_, moreParts_, levels_, text_, positions_, cxx};
   size_t prefixEnd = string_view::npos;
   Ruled ruled = nameRuleSegments(sym, rules, prefixEnd);
   if (ruled == Ruled::Prefix) {

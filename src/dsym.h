@@ -43,6 +43,7 @@ class Classifier {
   CxxNameSplitter cxx_;
   // Scratch that the rules reuse from name to name.
   std::vector<std::string_view> parts_;
+  std::vector<std::string_view> moreParts_;
   std::vector<std::string_view> levels_;
   std::string text_;
   std::vector<size_t> positions_;
