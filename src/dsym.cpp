@@ -222,7 +222,6 @@ struct Rules {
   std::vector<string_view>& more;  // parts set aside while `parts` is used again
   std::vector<string_view>& levels;
   string& text;
-  std::vector<size_t>& positions;
   CxxNameSplitter* cxx;
 };
 
@@ -376,37 +375,43 @@ void cSymbolSegments(string_view sym, NameBuilder& out) {
 // "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section. A relative path
 // ("obj/app.o (.text)") goes under ".", the directory the linker ran in.
 void objectPathSegments(string_view sym, Rules& r, bool relative = false) {
-  // The path with its brackets made separators, and where each byte of it stands in `sym`: a
-  // part whose bytes stand together there is a piece of the name.
-  string& t = r.text;
-  t.clear();
-  r.positions.clear();
-  for (size_t k = 0; k < sym.size(); ++k) {
-    char c = sym[k];
-    if (c == ' ' && k + 1 < sym.size() && sym[k + 1] == '(') {
-      continue;  // " (" is "(", which is "/"
-    }
-    if (c == ')') {
-      continue;
-    }
-    t += c == '(' ? '/' : c;
-    r.positions.push_back(k);
-  }
-  auto pieceOf = [&](size_t begin, size_t end) {
-    if (end > begin && r.positions[end - 1] - r.positions[begin] == end - 1 - begin) {
-      return sym.substr(r.positions[begin], end - begin);
-    }
-    return string_view(t).substr(begin, end - begin);
-  };
+  // The path is cut at "/" and "(", and its ")" and the space before each "(" go: a part is a
+  // piece of the name unless a ")" stands inside it, when it is made without them (in `made`,
+  // which is reserved so that it never moves).
   std::vector<string_view>& parts = r.parts;
   parts.clear();
-  if (!t.empty()) {
+  string& made = r.text;
+  made.clear();
+  made.reserve(sym.size());
+  if (sym.find_first_not_of(')') != string_view::npos) {
     size_t begin = 0;
-    for (size_t end = 0; end <= t.size(); ++end) {
-      if (end == t.size() || t[end] == '/') {
-        parts.push_back(pieceOf(begin, end));
-        begin = end + 1;
+    for (size_t k = 0; k <= sym.size(); ++k) {
+      if (k < sym.size() && sym[k] != '/' && sym[k] != '(') {
+        continue;
       }
+      size_t end = k;
+      if (k < sym.size() && sym[k] == '(' && end > begin && sym[end - 1] == ' ') {
+        --end;  // " (" is "(", which is "/"
+      }
+      while (begin < end && sym[begin] == ')') {
+        ++begin;
+      }
+      while (end > begin && sym[end - 1] == ')') {
+        --end;
+      }
+      string_view piece = sym.substr(begin, end - begin);
+      if (piece.find(')') == string_view::npos) {
+        parts.push_back(piece);
+      } else {
+        size_t at = made.size();
+        for (char c : piece) {
+          if (c != ')') {
+            made += c;
+          }
+        }
+        parts.push_back(string_view(made).substr(at));
+      }
+      begin = k + 1;
     }
   }
   NameBuilder& out = r.out;
@@ -750,7 +755,7 @@ std::optional<Classifier::Prefix> Classifier::classifyPart(string_view passed, N
       return std::nullopt;
     }
   }
-  Rules rules{out, parts_, moreParts_, levels_, text_, positions_, cxx};
+  Rules rules{out, parts_, moreParts_, levels_, text_, cxx};
   size_t prefixEnd = string_view::npos;
   Ruled ruled = nameRuleSegments(sym, rules, prefixEnd);
   if (ruled == Ruled::Prefix) {

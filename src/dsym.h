@@ -46,7 +46,6 @@ class Classifier {
   std::vector<std::string_view> moreParts_;
   std::vector<std::string_view> levels_;
   std::string text_;
-  std::vector<size_t> positions_;
   std::vector<std::pair<size_t, size_t>> spans_;
   std::string prefixText_;
   NameBuilder own_;

@@ -177,6 +177,8 @@ TEST(Classifier, SaysWhereEachSegmentComesFrom) {
        "MNNNNN",
        "="},
       {false, "/a/b(c)d.o (.text)", {"/", "a", "b", "cd.o", ".text"}, "MNNMN", "="},
+      {false, "/p/a) )(m.o)", {"/", "p", "a ", "m.o"}, "MNMN", "="},
+      {false, "/p/q/../r.o ((.text))", {"/", "p", "r.o", "", ".text"}, "MNNMN", "="},
       {false, "app.obj: _main", {"app.obj", "C symbols", "main"}, "NMN", "="},
       {false,
        "app.obj: _D3app3runFZv",
