@@ -17,8 +17,9 @@ namespace vorlith {
 namespace {
 
 // The module a ModuleInfo names: "_D3pkg3app12__ModuleInfoZ" or, as ld.lld writes it,
-// "ModuleInfo for pkg.app". Nothing for any other name.
-std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name) {
+// "ModuleInfo for pkg.app". Nothing for any other name. `out` is the builder to name it with.
+std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name,
+                                                           NameBuilder& out) {
   constexpr std::string_view kPhrase = "ModuleInfo for ";
   if (name.starts_with(kPhrase)) {
     auto parts = dottedDIdentifiers(name.substr(kPhrase.size()));
@@ -30,7 +31,6 @@ std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name
   if (!name.ends_with("12__ModuleInfoZ")) {
     return std::nullopt;
   }
-  NameBuilder out;
   out.start(name);
   if (!classifyCurrentD(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
     return std::nullopt;
@@ -73,6 +73,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   std::string_view mainObject;  // where D main lies
   bool mainFound = false;
   std::vector<std::pair<std::string_view, std::vector<std::string>>> modules;
+  NameBuilder builder;
   for (const Symbol& symbol : symbols) {
     std::string_view name = symbol.name;
     if (name.starts_with(kEndMarker)) {
@@ -99,7 +100,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
     if (object.empty() || !(carrier.ends_with("__ModuleInfoZ") || carrier.starts_with("ModuleInfo for "))) {
       continue;
     }
-    if (auto module = moduleOfModuleInfo(carrier)) {
+    if (auto module = moduleOfModuleInfo(carrier, builder)) {
       modules.emplace_back(object, std::move(*module));
     }
   }
