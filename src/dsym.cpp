@@ -469,13 +469,21 @@ Ruled nameRuleSegments(string_view sym, Rules& r, size_t& prefixEnd) {
     mangledDSegments(sym, r);
     return Ruled::FiledShown;
   }
-  if (startsWith(sym, "__d_")) {
-    groupAndRest(out, "D internals", sym.substr(4));
-    return Ruled::Filed;
-  }
-  if (startsWith(sym, "_d_")) {
-    groupAndRest(out, "D internals", sym.substr(3));
-    return Ruled::Filed;
+  // Prefixes that name a group, the rest of the name its leaf (none begins another).
+  struct PrefixGroup {
+    string_view prefix;
+    string_view group;
+  };
+  static constexpr PrefixGroup kPrefixGroups[] = {{"__d_", "D internals"},
+                                                  {"_d_", "D internals"},
+                                                  {"__imp__", "Imports"},
+                                                  {"_TMP", "TMP"},
+                                                  {"__HandlerTable", "Exception handler tables"}};
+  for (const PrefixGroup& rule : kPrefixGroups) {
+    if (startsWith(sym, rule.prefix)) {
+      groupAndRest(out, rule.group, sym.substr(rule.prefix.size()));
+      return Ruled::Filed;
+    }
   }
   if (startsWith(sym, "?")) {
     return microsoftSegments(sym, r);
@@ -483,18 +491,6 @@ Ruled nameRuleSegments(string_view sym, Rules& r, size_t& prefixEnd) {
   if (startsWith(sym, "_Z")) {
     itaniumSegments(sym, r);
     return Ruled::FiledShown;
-  }
-  if (startsWith(sym, "__imp__")) {
-    groupAndRest(out, "Imports", sym.substr(7));
-    return Ruled::Filed;
-  }
-  if (startsWith(sym, "_TMP")) {
-    groupAndRest(out, "TMP", sym.substr(4));
-    return Ruled::Filed;
-  }
-  if (startsWith(sym, "__HandlerTable")) {
-    groupAndRest(out, "Exception handler tables", sym.substr(14));
-    return Ruled::Filed;
   }
   size_t colon = sym.find(": ");
   if (colon != string_view::npos && colon > 0) {
