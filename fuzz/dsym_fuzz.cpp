@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorlith::Settings settings;
     settings.modern = modern;
     vorlith::Classifier classifier(settings);
-    vorlith::NameResult result = classifier.classify(name);
+    vorlith::NameText result = toText(classifier.classify(name));
     check(!result.segments.empty(), "the classifier gave no segment", name);
     if (modern) {
       // Nothing loose at the top but what the D rules file there ("D main").
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)classifier.classify("_D3app3fooFZv");
     (void)classifier.classify("std::vector<int>::at(unsigned long) const");
-    vorlith::NameResult again = classifier.classify(name);
+    vorlith::NameText again = toText(classifier.classify(name));
     check(again.segments == result.segments, "the classifier is not deterministic", name);
     check(again.shown == result.shown, "the shown name is not deterministic", name);
   }

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // its buffers must not change the next name's result.
   static vorlith::Classifier shared(vorlith::readingSettings(true));
   vorlith::Classifier fresh(vorlith::readingSettings(true));
-  vorlith::NameResult result = shared.classify(name);
-  vorlith::NameResult again = fresh.classify(name);
+  vorlith::NameText result = toText(shared.classify(name));
+  vorlith::NameText again = toText(fresh.classify(name));
   check(again.segments == result.segments, "the classifier depends on earlier names", name);
   check(again.shown == result.shown, "the shown name depends on earlier names", name);
   bool dName = name.substr(0, 2) == "_D" || name.substr(0, 3) == "__D";

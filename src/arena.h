@@ -5,12 +5,16 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "pages.h"
 
 namespace vorlith {
 
@@ -24,11 +28,13 @@ class TextArena {
   TextArena(TextArena&& other) noexcept
       : blocks_(std::move(other.blocks_)),
         next_(std::exchange(other.next_, nullptr)),
-        left_(std::exchange(other.left_, 0)) {}
+        left_(std::exchange(other.left_, 0)),
+        nextBlock_(std::exchange(other.nextBlock_, kFirstBlockSize)) {}
   TextArena& operator=(TextArena&& other) noexcept {
     blocks_ = std::move(other.blocks_);
     next_ = std::exchange(other.next_, nullptr);
     left_ = std::exchange(other.left_, 0);
+    nextBlock_ = std::exchange(other.nextBlock_, kFirstBlockSize);
     return *this;
   }
 
@@ -54,8 +60,11 @@ class TextArena {
   // Room for `size` bytes that stay where they are until the arena goes.
   char* allocate(size_t size) {
     if (size > left_) {
-      size_t block = size > kBlockSize / 4 ? size : kBlockSize;
-      blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
+      size_t block = size > nextBlock_ / 4 ? size : nextBlock_;
+      blocks_.push_back(newBlock(block));
+      if (block == nextBlock_) {
+        nextBlock_ = std::min(nextBlock_ * 2, kBlockSize);
+      }
       if (block == size) {
         return blocks_.back().get();  // a large piece keeps a block of its own
       }
@@ -69,11 +78,40 @@ class TextArena {
   }
 
  private:
-  static constexpr size_t kBlockSize = 1 << 20;
+  // Blocks double in size from the first to kBlockSize, so that an arena that holds little
+  // takes little. A block of kBlockSize is one huge page where the system offers them: filled
+  // from end to end, it takes one page fault rather than 512.
+  static constexpr size_t kFirstBlockSize = size_t{64} << 10;
+  static constexpr size_t kBlockSize = size_t{2} << 20;
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  struct BlockDelete {
+    bool aligned = false;  // as a huge page
+    void operator()(char* block) const {
+      if (aligned) {
+        ::operator delete[](block, std::align_val_t{kBlockSize});
+      } else {
+        ::operator delete[](block);
+      }
+    }
+  };
+  using Block = std::unique_ptr<char[], BlockDelete>;
+
+  // Room for `size` bytes; from kBlockSize on aligned as a huge page and asked to be backed by
+  // huge pages.
+  static Block newBlock(size_t size) {
+    if (size < kBlockSize) {
+      return Block(new char[size], BlockDelete{false});
+    }
+    Block block(static_cast<char*>(::operator new[](size, std::align_val_t{kBlockSize})),
+                BlockDelete{true});
+    adviseHugePages(block.get(), size);
+    return block;
+  }
+
+  std::vector<Block> blocks_;
   char* next_ = nullptr;
   size_t left_ = 0;
+  size_t nextBlock_ = kFirstBlockSize;  // the size of the next block
 };
 
 }  // namespace vorlith

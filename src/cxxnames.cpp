@@ -240,7 +240,7 @@ bool CxxNameSplitter::scan(string_view text) {
   return open_.empty();
 }
 
-bool CxxNameSplitter::splitEntity(string_view entity, std::vector<string>& out) {
+bool CxxNameSplitter::splitEntity(string_view entity, std::vector<string_view>& out) {
   if (entity.empty() || !scan(entity)) {
     return false;
   }
@@ -307,7 +307,7 @@ bool CxxNameSplitter::splitEntity(string_view entity, std::vector<string>& out) 
   return out.size() > first;
 }
 
-std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
+std::optional<CxxNameSplitter::Scopes> CxxNameSplitter::scopes(string_view name) {
   string_view text = name;
   size_t version = versionStart(text);
   if (version != string_view::npos) {
@@ -327,7 +327,6 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
   }
   string_view suffix = name.substr(text.size());  // clones and version, as written
   string_view label;
-  string labelText;
   for (const Phrase& phrase : kPhrases) {
     if (text.starts_with(phrase.text)) {
       label = phrase.label;
@@ -341,8 +340,7 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
       ++digits;
     }
     if (digits > 21 && text.substr(digits, 5) == " for ") {
-      labelText.assign(text.substr(0, digits));
-      label = labelText;
+      label = text.substr(0, digits);
       text.remove_prefix(digits + 5);
     }
   }
@@ -354,19 +352,20 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
     }
     text.remove_prefix(in + 4);
   }
-  std::vector<string> segments{"C++ symbols"};
+  std::vector<string_view>& segments = scopes_;
+  segments.clear();
   if (!splitEntity(text, segments)) {
     // The type information of a type that is no name ("bool (*)(int)") is filed as the type.
     if (!label.starts_with("typeinfo") || text.empty() || !scan(text)) {
       return std::nullopt;
     }
-    segments.resize(1);
+    segments.clear();
     segments.emplace_back(text);
   }
   if (label.empty()) {
     // Without a phrase, only a scope, a parameter list, template arguments or an ABI tag tell
     // C++ from a plain C name.
-    bool structured = segments.size() > 2;
+    bool structured = segments.size() > 1;
     for (const Event& event : events_) {
       structured = structured || event.mark == Mark::Params || event.mark == Mark::Angle ||
                    (event.mark == Mark::Square && text.substr(event.at, 5) == "[abi:");
@@ -375,11 +374,21 @@ std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
       return std::nullopt;
     }
   }
-  string& leaf = segments.back();
-  if (!label.empty()) {
-    leaf.append(" (").append(label).append(")");
+  return Scopes{segments, label, suffix};
+}
+
+std::optional<std::vector<string>> CxxNameSplitter::split(string_view name) {
+  std::optional<Scopes> found = scopes(name);
+  if (!found) {
+    return std::nullopt;
   }
-  leaf.append(suffix);
+  std::vector<string> segments{"C++ symbols"};
+  segments.insert(segments.end(), found->scopes.begin(), found->scopes.end());
+  string& leaf = segments.back();
+  if (!found->label.empty()) {
+    leaf.append(" (").append(found->label).append(")");
+  }
+  leaf.append(found->suffix);
   return segments;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,16 @@ class CxxNameSplitter {
   // recursion, so nesting of any depth is safe.
   [[nodiscard]] std::optional<std::vector<std::string>> split(std::string_view name);
 
+  // The same in pieces, without a copy: the scopes (views into `name`), the special phrase's
+  // label ("vtable", or a view into `name`) and the clone suffixes and version as written. Valid
+  // until the next call.
+  struct Scopes {
+    std::span<const std::string_view> scopes;  // at least one
+    std::string_view label;
+    std::string_view suffix;
+  };
+  [[nodiscard]] std::optional<Scopes> scopes(std::string_view name);
+
  private:
   enum class Mark : unsigned char { Scope, Space, Params, Angle, Square };
   struct Event {
@@ -44,10 +55,11 @@ class CxxNameSplitter {
   // False when the text cannot be a C++ name.
   bool scan(std::string_view text);
   // Appends the scopes of an entity (a name without phrase, clones or version) to `out`.
-  bool splitEntity(std::string_view entity, std::vector<std::string>& out);
+  bool splitEntity(std::string_view entity, std::vector<std::string_view>& out);
 
   std::vector<char> open_;  // the brackets open at the byte being read
   std::vector<Event> events_;
+  std::vector<std::string_view> scopes_;
 };
 
 }  // namespace vorlith

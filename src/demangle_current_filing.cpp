@@ -62,27 +62,25 @@ bool isIdentifierByteAscii(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// The path a qualified name is filed along: one step per component, named by the identifier,
-// and for a template instance its template's name, then the instance's own text, so that every
-// instance of a template shares one group and has one of its own below it. An eponymous member
-// right after its instance is the instance itself, as D refers to it, and adds no step:
+// The path a qualified name is filed along, added to `out`: one step per component, named by
+// the identifier, and for a template instance its template's name, then the instance's own text,
+// so that every instance of a template shares one group and has one of its own below it. An
+// eponymous member right after its instance is the instance itself, as D refers to it, and adds
+// no step:
 //   shop.stock.Stock!(int, 8).Stock.put  ->  shop, stock, Stock, "Stock!(int, 8)", put
 //   pkg.mod.twice!(int).twice            ->  pkg, mod, twice, "twice!(int)"
-std::vector<std::string> stepsOf(const std::vector<Component>& path, size_t count) {
-  std::vector<std::string> steps;
-  steps.reserve(count + 2);
+void addSteps(const std::vector<Component>& path, size_t count, NameBuilder& out) {
   for (size_t k = 0; k < count; ++k) {
     const Component& component = path[k];
     if (k > 0 && path[k - 1].instance && !component.instance &&
         component.name == path[k - 1].name) {
       continue;
     }
-    steps.push_back(component.name);
+    out.add(component.name);
     if (component.instance) {
-      steps.push_back(component.text);
+      out.add(component.text);
     }
   }
-  return steps;
 }
 
 // The internal symbols that compilers make for an aggregate or a module ("_D3app5Shape6__vtblZ"),
@@ -111,32 +109,30 @@ std::string_view internalKind(std::string_view name) {
 // (ModuleInfo)". Classes of the runtime that the compilers mangle without their module
 // ("_D14TypeInfo_Class6__vtblZ", "_D9Exception6__vtblZ") go under object, where the language
 // declares them, not each in a group at the top.
-std::vector<std::string> segmentsOf(const DecodedSymbol& symbol) {
+void addSegmentsOf(const DecodedSymbol& symbol, NameBuilder& out) {
   const std::vector<Component>& path = symbol.path;
   std::string_view kind = path.size() >= 2 ? internalKind(path.back().name) : std::string_view();
   if (kind.empty()) {
-    return stepsOf(path, path.size());
+    addSteps(path, path.size(), out);
+    return;
   }
-  std::vector<std::string> segments = stepsOf(path, path.size() - 1);
+  const size_t base = out.size();
+  addSteps(path, path.size() - 1, out);
   const Component& owner = path[path.size() - 2];
-  std::string leaf = owner.name;
-  leaf += " (";
-  leaf += kind;
-  leaf += ')';
   if (path.size() == 2 && kind != "ModuleInfo" && !owner.instance) {
-    segments.insert(segments.begin(), "object");
+    out.insert(base, "object");
   }
-  segments.push_back(std::move(leaf));
-  return segments;
+  out.addJoined({owner.name, " (", kind, ")"});
 }
 
 // "_D12TypeInfo_Ai6__initZ": the type behind a TypeInfo's name, or nullopt when the name is an
-// ordinary symbol (TypeInfo_Struct is a class of the runtime, not a TypeInfo of a type).
-std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& budget) {
+// ordinary symbol (TypeInfo_Struct is a class of the runtime, not a TypeInfo of a type). Files
+// it into `out` and returns true, or returns false and adds nothing.
+bool typeInfoOf(const DecodedSymbol& symbol, Budget& budget, NameBuilder& out) {
   constexpr std::string_view kPrefix = "TypeInfo_";
   if (symbol.path.size() != 2 || symbol.path[0].instance || symbol.path[1].name != "__init" ||
       !symbol.path[0].name.starts_with(kPrefix)) {
-    return std::nullopt;
+    return false;
   }
   std::string_view mangledType = symbol.path[0].name;
   mangledType.remove_prefix(kPrefix.size());
@@ -144,41 +140,44 @@ std::optional<CurrentDSymbol> typeInfoOf(const DecodedSymbol& symbol, Budget& bu
   CurrentParser parser(mangledType, budget);
   std::string type = parser.parseWholeType(&named);
   if (parser.failed) {
-    return std::nullopt;
+    return false;
   }
-  CurrentDSymbol result;
-  result.segments = stepsOf(named, named.size());
+  constexpr std::string_view kShownBefore = "typeid(";
+  out.show(type);
+  out.prependToShown(kShownBefore);
+  out.appendToShown(")");
+  const size_t base = out.size();
+  addSteps(named, named.size(), out);
   if (named.size() == 1 && !named[0].instance) {
     // Only the members of module object are mangled without their module (C6Object).
-    result.segments.insert(result.segments.begin(), "object");
+    out.insert(base, "object");
   }
-  result.segments.push_back("TypeInfo");
-  result.segments.push_back(type);
-  result.shown = "typeid(" + type + ")";
-  return result;
+  out.add("TypeInfo");
+  out.addPieceOfShown(kShownBefore.size(), type.size());
+  return true;
 }
 
-// A name of the current ABI without thunk or clone suffix.
-std::optional<CurrentDSymbol> classifyPlain(std::string_view name, Budget& budget) {
+// A name of the current ABI without thunk or clone suffix, into `out`; false, and nothing
+// added, when it cannot be read.
+bool classifyPlain(std::string_view name, Budget& budget, NameBuilder& out) {
   if (name.size() < 3 || name[0] != '_' || name[1] != 'D') {
-    return std::nullopt;
+    return false;
   }
   CurrentParser parser(name.substr(2), budget);
   DecodedSymbol symbol = parser.parseSymbol();
   if (parser.failed) {
-    return std::nullopt;
+    return false;
   }
-  if (auto typeInfo = typeInfoOf(symbol, budget)) {
-    return typeInfo;
+  if (typeInfoOf(symbol, budget, out)) {
+    return true;
   }
-  CurrentDSymbol result;
-  result.segments = segmentsOf(symbol);
-  result.shown = std::move(symbol.text);
-  return result;
+  addSegmentsOf(symbol, out);
+  out.show(symbol.text);
+  return true;
 }
 
 // "_DThn16_3app1C3fooMFZv": a this-adjusting thunk; the rest is the target without its "_D".
-std::optional<CurrentDSymbol> classifyThunk(std::string_view name, Budget& budget) {
+bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
   size_t at = 3;  // after "_DT"
   while (at < name.size() && name[at] >= 'a' && name[at] <= 'z') {
     ++at;
@@ -188,7 +187,7 @@ std::optional<CurrentDSymbol> classifyThunk(std::string_view name, Budget& budge
     ++at;
   }
   if (at == digits || at >= name.size() || name[at] != '_') {
-    return std::nullopt;
+    return false;
   }
   // ldc2 writes the target without its "_D" ("_DThn16_3app..."), gdc with it ("_DTi16_D3app...").
   std::string_view rest = name.substr(at + 1);
@@ -197,13 +196,12 @@ std::optional<CurrentDSymbol> classifyThunk(std::string_view name, Budget& budge
   }
   std::string target = "_D";
   target += rest;
-  auto symbol = classifyPlain(target, budget);
-  if (!symbol) {
-    return std::nullopt;
+  if (!classifyPlain(target, budget, out)) {
+    return false;
   }
-  symbol->segments.back() += " (thunk)";
-  symbol->shown.insert(0, "thunk for ");
-  return symbol;
+  out.appendToLast(" (thunk)");
+  out.prependToShown("thunk for ");
+  return true;
 }
 
 // ".isra.0.constprop.1" -> " [clone .isra.0] [clone .constprop.1]"; empty when `suffix` is
@@ -242,12 +240,12 @@ std::string cloneText(std::string_view suffix) {
 
 }  // namespace
 
-std::optional<CurrentDSymbol> classifyCurrentD(std::string_view name) {
+bool classifyCurrentD(std::string_view name, NameBuilder& out) {
   if (name.starts_with("__D")) {
     name.remove_prefix(1);  // Mach-O and 32-bit Windows put one more underscore in front
   }
   if (!name.starts_with("_D")) {
-    return std::nullopt;
+    return false;
   }
   std::string_view suffix;
   if (size_t dot = name.find('.'); dot != std::string_view::npos) {
@@ -256,33 +254,48 @@ std::optional<CurrentDSymbol> classifyCurrentD(std::string_view name) {
   }
   std::string clone = cloneText(suffix);
   if (!suffix.empty() && clone.empty()) {
-    return std::nullopt;
+    return false;
   }
-  std::optional<CurrentDSymbol> symbol;
   if (name == "_Dmain") {
-    symbol = CurrentDSymbol{{std::string(kDMainGroup), std::string(kDMain)}, std::string(kDMain)};
+    out.add(kDMainGroup);
+    out.add(kDMain);
+    out.show(kDMain);
   } else {
     if (NamingWindow::spent()) {
-      return std::nullopt;  // the run's allowance for these names is spent (naming_budget.h)
+      return false;  // the run's allowance for these names is spent (naming_budget.h)
     }
     Budget budget(name.size());
     NamingWindow::clamp(budget.workLimit, budget.outputLimit);
-    symbol = name.starts_with("_DT") ? classifyThunk(name, budget) : classifyPlain(name, budget);
+    bool filed = name.starts_with("_DT") ? classifyThunk(name, budget, out)
+                                         : classifyPlain(name, budget, out);
     NamingWindow::spend(budget.work, budget.output);
+    if (!filed) {
+      return false;
+    }
   }
-  if (symbol && !suffix.empty()) {
-    symbol->segments.back() += suffix;
-    symbol->shown += clone;
+  if (!suffix.empty()) {
+    out.appendToLast(suffix);
+    out.appendToShown(clone);
   }
-  return symbol;
+  return true;
+}
+
+std::optional<NameText> classifyCurrentD(std::string_view name) {
+  NameBuilder out;
+  out.start(name);
+  if (!classifyCurrentD(name, out)) {
+    return std::nullopt;
+  }
+  return toText(out.result());
 }
 
 std::optional<std::string> demangleCurrent(std::string_view name) {
-  auto symbol = classifyCurrentD(name);
-  if (!symbol) {
+  NameBuilder out;
+  out.start(name);
+  if (!classifyCurrentD(name, out)) {
     return std::nullopt;
   }
-  return std::move(symbol->shown);
+  return std::string(out.shown());
 }
 
 }  // namespace vorlith

@@ -17,8 +17,9 @@ namespace vorlith {
 namespace {
 
 // The module a ModuleInfo names: "_D3pkg3app12__ModuleInfoZ" or, as ld.lld writes it,
-// "ModuleInfo for pkg.app". Nothing for any other name.
-std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name) {
+// "ModuleInfo for pkg.app". Nothing for any other name. `out` is the builder to name it with.
+std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name,
+                                                           NameBuilder& out) {
   constexpr std::string_view kPhrase = "ModuleInfo for ";
   if (name.starts_with(kPhrase)) {
     auto parts = dottedDIdentifiers(name.substr(kPhrase.size()));
@@ -30,12 +31,15 @@ std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name
   if (!name.ends_with("12__ModuleInfoZ")) {
     return std::nullopt;
   }
-  std::optional<CurrentDSymbol> symbol = classifyCurrentD(name);
-  if (!symbol || symbol->segments.size() < 2 || !symbol->segments.back().ends_with(" (ModuleInfo)")) {
+  out.start(name);
+  if (!classifyCurrentD(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
     return std::nullopt;
   }
-  symbol->segments.pop_back();
-  return std::move(symbol->segments);
+  std::vector<std::string> module;
+  for (size_t k = 0; k + 1 < out.size(); ++k) {
+    module.emplace_back(out.segment(k));
+  }
+  return module;
 }
 
 }  // namespace
@@ -69,6 +73,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   std::string_view mainObject;  // where D main lies
   bool mainFound = false;
   std::vector<std::pair<std::string_view, std::vector<std::string>>> modules;
+  NameBuilder builder;
   for (const Symbol& symbol : symbols) {
     std::string_view name = symbol.name;
     if (name.starts_with(kEndMarker)) {
@@ -95,7 +100,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
     if (object.empty() || !(carrier.ends_with("__ModuleInfoZ") || carrier.starts_with("ModuleInfo for "))) {
       continue;
     }
-    if (auto module = moduleOfModuleInfo(carrier)) {
+    if (auto module = moduleOfModuleInfo(carrier, builder)) {
       modules.emplace_back(object, std::move(*module));
     }
   }

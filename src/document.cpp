@@ -5,7 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "vorlith.h"
+#include "size_tree.h"
 
 #include "zel/utils/text.h"
 

@@ -19,7 +19,6 @@ namespace vorlith {
 using std::string;
 using std::string_view;
 using zel::utils::text::isIdentifierChar;
-using Segments = std::vector<string>;
 
 namespace {
 
@@ -51,21 +50,6 @@ void appendSplit(string_view s, char d, Out& out) {
   out.emplace_back(s.substr(begin));
 }
 
-string join(const std::vector<string_view>& parts, string_view separator) {
-  string out;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    if (k != 0) {
-      out.append(separator);
-    }
-    out.append(parts[k]);
-  }
-  return out;
-}
-
-Segments toStrings(const std::vector<string_view>& parts) {
-  return Segments(parts.begin(), parts.end());
-}
-
 // Reads the length prefix at the front of `str`, removing the digits it reads. Fails (returns
 // false) when `str` does not begin with a digit, when the number would pass 2^32 - 1, and at
 // a byte that begins no well-formed UTF-8 character; the digits already read stay removed.
@@ -91,111 +75,6 @@ bool readLengthPrefix(string_view& str, uint32_t& len) {
   }
   len = static_cast<uint32_t>(value);
   return true;
-}
-
-// The mangled D rule: the length-prefixed pieces of the name, with type information filed
-// under the type it describes.
-Segments mangledDSegments(string_view sym, std::optional<string>& dem) {
-  std::vector<string_view> parts = rlSplit(sym.substr(2));
-  dem = join(parts, ".");  // before the type information is moved about
-  if (parts.empty() || !startsWith(parts[0], "TypeInfo_")) {
-    return toStrings(parts);
-  }
-  std::vector<string_view> typeParts = rlSplitForce(parts[0].substr(9));
-  Segments segments;
-  if (typeParts.size() > 1) {
-    segments = toStrings(typeParts);
-    segments.emplace_back("TypeInfo");
-  } else {
-    segments.emplace_back("TypeInfo");
-    segments.insert(segments.end(), typeParts.begin(), typeParts.end());
-  }
-  segments.insert(segments.end(), parts.begin() + 1, parts.end());
-  return segments;
-}
-
-// "?bar@Foo@@QAEXXZ" is Foo::bar.
-Segments microsoftSegments(string_view sym, std::optional<string>& dem) {
-  if (sym.find("@@") == string_view::npos) {
-    return {"C++ symbols", string(sym)};
-  }
-  string_view s = sym;
-  while (!s.empty() && s[0] == '?') {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && isDigit(s[0])) {
-    s.remove_prefix(1);
-  }
-  s = s.substr(0, s.find("@@"));
-  std::vector<string_view> parts;
-  appendSplit(s, '@', parts);
-  std::vector<string_view> reversed(parts.rbegin(), parts.rend());
-  dem = join(reversed, "::");
-  Segments segments{"C++ symbols"};
-  segments.insert(segments.end(), reversed.begin(), reversed.end());
-  return segments;
-}
-
-// "_ZN3foo3barEv" is foo::bar; the last piece holds the signature and is dropped.
-Segments itaniumSegments(string_view sym, std::optional<string>& dem) {
-  std::vector<string_view> parts = rlSplitForce(sym.substr(2));
-  if (parts.empty()) {
-    dem.emplace();  // the parts, joined: none ("_Z0")
-    return {};
-  }
-  parts.pop_back();
-  dem = join(parts, "::");
-  Segments segments{"C++ symbols"};
-  segments.insert(segments.end(), parts.begin(), parts.end());
-  return segments;
-}
-
-Segments cSymbolSegments(string_view sym) {
-  string_view s = sym;
-  while (!s.empty() && s[0] == '_') {
-    s.remove_prefix(1);
-  }
-  size_t underscore = s.find('_');
-  if (underscore == string_view::npos) {
-    return {"C symbols", string(s)};
-  }
-  return {"C symbols", string(s.substr(0, underscore)), string(s.substr(underscore + 1))};
-}
-
-// "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section. A relative path
-// ("obj/app.o (.text)") goes under ".", the directory the linker ran in.
-Segments objectPathSegments(string_view sym, bool relative = false) {
-  string t;
-  t.reserve(sym.size());
-  for (size_t k = 0; k < sym.size(); ++k) {
-    char c = sym[k];
-    if (c == ' ' && k + 1 < sym.size() && sym[k + 1] == '(') {
-      continue;  // " (" is "(", which is "/"
-    }
-    if (c == '(') {
-      t += '/';
-    } else if (c != ')') {
-      t += c;
-    }
-  }
-  std::vector<string_view> parts;
-  appendSplit(t, '/', parts);
-  Segments segments{relative ? "." : "/"};
-  // A ".." removes the part before it; at the root it only goes itself, as in a file system.
-  // Above the linker's directory there is more, so a relative path keeps its leading "..".
-  for (size_t k = relative ? 0 : 1; k < parts.size(); ++k) {
-    if (relative && parts[k] == "." && k + 1 < parts.size()) {
-      continue;
-    }
-    if (parts[k] != "..") {
-      segments.emplace_back(parts[k]);
-    } else if (segments.size() > 1 && segments.back() != "..") {
-      segments.pop_back();
-    } else if (relative) {
-      segments.emplace_back(parts[k]);
-    }
-  }
-  return segments;
 }
 
 // "memcpy@@GLIBC_2.14", "LLVMRunPasses", "main": a C name as ELF writes it, with no leading
@@ -262,83 +141,6 @@ bool isRelativeObjectPath(string_view sym) {
          endsWith(path, ".obj") || endsWith(path, ".a") || endsWith(path, ".lib");
 }
 
-// The names no classic rule takes, under the modern rules: C names, relative object paths, and
-// a group for the rest, so that nothing is loose at the top.
-Segments otherNameSegments(string_view sym) {
-  if (size_t name = plainCNameLength(sym); name != 0) {
-    size_t underscore = sym.substr(0, name).find('_');
-    if (underscore == string_view::npos) {
-      return {"C symbols", string(sym)};
-    }
-    return {"C symbols", string(sym.substr(0, underscore)), string(sym.substr(underscore + 1))};
-  }
-  if (isRelativeObjectPath(sym)) {
-    return objectPathSegments(sym, true);
-  }
-  return {"Other symbols", string(sym)};
-}
-
-// The rules on the name itself, for names the demangler did not decode. Sets `dem` where a rule
-// makes a name of its own. Sets `prefixEnd` and returns nothing when the name holds a prefix
-// before ": ", which the caller peels off.
-// `cxx` is given under the modern rules only.
-Segments nameRuleSegments(string_view sym, std::optional<string>& dem, size_t& prefixEnd,
-                          CxxNameSplitter* cxx) {
-  if (sym.size() >= 4 && startsWith(sym, "_D") && isDigit(sym[2])) {
-    return mangledDSegments(sym, dem);
-  }
-  if (startsWith(sym, "__d_")) {
-    return {"D internals", string(sym.substr(4))};
-  }
-  if (startsWith(sym, "_d_")) {
-    return {"D internals", string(sym.substr(3))};
-  }
-  if (startsWith(sym, "?")) {
-    return microsoftSegments(sym, dem);
-  }
-  if (startsWith(sym, "_Z")) {
-    return itaniumSegments(sym, dem);
-  }
-  if (startsWith(sym, "__imp__")) {
-    return {"Imports", string(sym.substr(7))};
-  }
-  if (startsWith(sym, "_TMP")) {
-    return {"TMP", string(sym.substr(4))};
-  }
-  if (startsWith(sym, "__HandlerTable")) {
-    return {"Exception handler tables", string(sym.substr(14))};
-  }
-  size_t colon = sym.find(": ");
-  if (colon != string_view::npos && colon > 0) {
-    prefixEnd = colon;
-    return {};
-  }
-  if (cxx != nullptr) {
-    if (std::optional<Segments> scopes = cxx->split(sym)) {
-      return std::move(*scopes);
-    }
-  }
-  if (startsWith(sym, "_")) {
-    return cSymbolSegments(sym);
-  }
-  if (startsWith(sym, "gc_")) {
-    return {"gc", string(sym)};
-  }
-  if (startsWith(sym, "/")) {
-    return objectPathSegments(sym);
-  }
-  if (endsWith(sym, " (*fill*)")) {
-    return {"(*fill*)", string(sym)};
-  }
-  if (sym == "internal" || sym == "anon") {
-    return {string(sym), string()};
-  }
-  if (cxx != nullptr) {
-    return otherNameSegments(sym);
-  }
-  return {string(sym)};
-}
-
 bool mayBeMangledD(string_view s) {
   if (!s.empty() && s[0] == '_') {
     s.remove_prefix(1);
@@ -363,10 +165,12 @@ bool mayBeCompressed(string_view s) {
 
 // The names ld.lld writes already demangled from D internal symbols ("vtable for app.Shape",
 // "ModuleInfo for app", "D main", "app.__moduleRef"), mangled again ("_D3app5Shape6__vtblZ"),
-// so that they are filed exactly where the mangled name is. Nothing when `sym` is no such name.
-std::optional<string> remangledDPhrase(string_view sym) {
+// so that they are filed exactly where the mangled name is, into `mangled`. False when `sym` is no
+// such name.
+bool remangledDPhrase(string_view sym, string& mangled) {
   if (sym == "D main") {
-    return string("_Dmain");
+    mangled = "_Dmain";
+    return true;
   }
   struct Phrase {
     string_view lead;
@@ -389,151 +193,43 @@ std::optional<string> remangledDPhrase(string_view sym) {
   if (internal.empty()) {
     constexpr string_view kModuleRef = ".__moduleRef";
     if (!endsWith(sym, kModuleRef)) {
-      return std::nullopt;
+      return false;
     }
     qualified = sym.substr(0, sym.size() - kModuleRef.size());
     internal = "11__moduleRefZ";
   }
   auto parts = dottedDIdentifiers(qualified);
   if (!parts) {
-    return std::nullopt;
+    return false;
   }
-  string mangled = "_D";
+  mangled = "_D";
   for (string_view part : *parts) {
     mangled += std::to_string(part.size());
     mangled += part;
   }
   mangled += internal;
-  return mangled;
+  return true;
 }
 
-// "app.o (.text._D3app3runFZv)": an input section named after a D function or variable, as
-// -ffunction-sections and -fdata-sections make them, whose bytes no symbol line of the map
-// covers (GNU ld lists no local symbols). Filed like the symbol it is named after, the section's
-// kind in the leaf ("run (.text)"), and shown as that symbol with where its bytes come from:
-// "void app.run() in app.o (.text)". Nothing for any other name, relocation sections included.
-std::optional<CurrentDSymbol> dSectionSymbol(string_view sym) {
-  string_view object = contributionObject(sym);
-  if (object.empty()) {
-    return std::nullopt;
-  }
-  string_view section = sym.substr(object.size() + 2, sym.size() - object.size() - 3);
-  size_t at = section.find("._D");
-  if (at == 0 || at == string_view::npos || section[0] != '.') {
-    return std::nullopt;
-  }
-  string_view kind = section.substr(0, at);
-  if (startsWith(kind, ".rel")) {
-    return std::nullopt;  // relocations (in .rela.dyn), which GNU ld lists under the first object
-  }
-  std::optional<CurrentDSymbol> symbol = classifyCurrentD(section.substr(at + 1));
-  if (!symbol) {
-    return std::nullopt;
-  }
-  string& leaf = symbol->segments.back();
-  leaf.append(" (").append(kind).append(")");
-  symbol->shown.append(" in ").append(object).append(" (").append(kind).append(")");
-  return symbol;
-}
+// What the name rules work with: the builder the segments go to, and scratch kept from name to
+// name. `cxx` is given under the modern rules only.
+struct Rules {
+  NameBuilder& out;
+  std::vector<string_view>& parts;
+  std::vector<string_view>& more;  // parts set aside while `parts` is used again
+  std::vector<string_view>& levels;
+  string& text;
+  CxxNameSplitter* cxx;
+};
 
-// One name without its ": " prefixes. When the name has such a prefix, returns nothing and sets
-// `prefix` and `after` to the text before and after the ": ". `storage` keeps expanded names.
-// `cxx` is given under the modern rules only.
-Segments classify(string_view passed, string& dem, std::optional<string_view>& prefix,
-                  string_view& after, std::deque<string>& storage,
-                  std::vector<char>& demangleBuffer, CxxNameSplitter* cxx) {
-  string_view sym = passed;
-  // A name of letters, digits and "_" only is its own expansion, and one with another byte
-  // below 0x80 is never taken: only names with a byte of 0x80 or above need the decoder.
-  if (mayBeCompressed(sym)) {
-    size_t position = 0;
-    string decoded = decodeDmdString(sym, position);
-    if (!decoded.empty() && position == sym.size()) {
-      sym = storage.emplace_back(std::move(decoded));
-    }
-  }
-  if (startsWith(sym, "__D")) {
-    sym.remove_prefix(1);
-  }
-  if (cxx != nullptr && startsWith(sym, "_D")) {
-    if (std::optional<CurrentDSymbol> d = classifyCurrentD(sym)) {
-      dem = std::move(d->shown);
-      return std::move(d->segments);
-    }
-  }
-  if (cxx != nullptr && endsWith(sym, ")")) {
-    if (std::optional<CurrentDSymbol> d = dSectionSymbol(sym)) {
-      dem = std::move(d->shown);
-      return std::move(d->segments);
-    }
-  }
-  if (cxx != nullptr) {
-    if (std::optional<string> mangled = remangledDPhrase(sym)) {
-      if (std::optional<CurrentDSymbol> d = classifyCurrentD(*mangled)) {
-        dem = std::move(d->shown);
-        return std::move(d->segments);
-      }
-    }
-  }
-  // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar
-  // takes neither byte), so most names skip the demangler, and a name made of many prefixes
-  // costs no copy of its rest per prefix.
-  string_view demangled = sym;
-  bool decoded = false;
-  if (mayBeMangledD(sym) && sym.find(": ") == string_view::npos) {
-    demangled = demangle(sym, demangleBuffer);
-    decoded = demangled != sym;
-  }
-  if (decoded) {
-    if (std::optional<Segments> segments = splitDemangled(demangled)) {
-      dem.assign(demangled);
-      if (cxx != nullptr && segments->size() < 2) {
-        segments->insert(segments->begin(), "Other symbols");  // nothing loose at the top
-      }
-      return std::move(*segments);
-    }
-  }
-  size_t prefixEnd = string_view::npos;
-  std::optional<string> ruleDem;
-  Segments segments = nameRuleSegments(sym, ruleDem, prefixEnd, cxx);
-  if (prefixEnd != string_view::npos) {
-    prefix = sym.substr(0, prefixEnd);
-    after = sym.substr(prefixEnd + 2);
-    return segments;  // `dem` comes from the text after the prefix
-  }
-  if (ruleDem) {
-    dem = std::move(*ruleDem);
-  } else {
-    dem.assign(demangled);
-  }
-  if (segments.empty()) {
-    // Nothing readable was left ("_D0Z", "_Z0"): the name itself is the leaf.
-    segments.emplace_back(passed);
-  }
-  if (cxx != nullptr && segments.size() < 2) {
-    // Nothing loose at the top: a leaf named after its group ("_Zfoo" gives only "C++ symbols")
-    // gets the name as its leaf, any other goes under "Other symbols".
-    if (segments[0] == "C++ symbols") {
-      segments.emplace_back(passed);
-      dem.assign(passed);  // the rule read no name out of it: nothing to show either
-    } else {
-      segments.insert(segments.begin(), "Other symbols");
-    }
-  }
-  return segments;
-}
-
-}  // namespace
-
-bool isMangledTemplateInstance(string_view s) {
-  return s.size() > 4 && startsWith(s, "__T") && isDigit(s[3]);
-}
-
-std::vector<string_view> rlSplit(string_view str) {
-  std::vector<string_view> segments;
-  // Template instances nest inside pieces; an explicit stack keeps hostile nesting off the
-  // call stack. Each entry is the unread rest of one level.
-  std::vector<string_view> levels{str};
+// All length-prefixed pieces of `str` into `parts` (emptied first), as rlSplit gives them.
+// `levels` is the stack of the template instances open.
+void rlSplitInto(string_view str, std::vector<string_view>& parts,
+                 std::vector<string_view>& levels) {
+  parts.clear();
+  levels.assign(1, str);
+  // Template instances nest inside pieces; an explicit stack keeps hostile nesting off the call
+  // stack. Each entry is the unread rest of one level.
   while (!levels.empty()) {
     string_view& rest = levels.back();
     if (rest.empty()) {
@@ -543,7 +239,7 @@ std::vector<string_view> rlSplit(string_view str) {
     uint32_t len = 0;
     if (!readLengthPrefix(rest, len) || len > rest.size()) {
       if (rest != "Z") {
-        segments.push_back(rest);
+        parts.push_back(rest);
       }
       levels.pop_back();
       continue;
@@ -553,10 +249,418 @@ std::vector<string_view> rlSplit(string_view str) {
     if (isMangledTemplateInstance(piece)) {
       levels.push_back(piece.substr(3));  // invalidates `rest`, which is not used again
     } else {
-      appendSplit(piece, '/', segments);
+      appendSplit(piece, '/', parts);
     }
   }
-  return segments;
+}
+
+// rlSplitInto after skipping everything before the first digit; `str` alone when it has none.
+void rlSplitForceInto(string_view str, std::vector<string_view>& parts,
+                      std::vector<string_view>& levels) {
+  size_t firstDigit = 0;
+  while (firstDigit < str.size() && !isDigit(str[firstDigit])) {
+    ++firstDigit;
+  }
+  if (firstDigit == str.size()) {
+    parts.assign(1, str);
+    return;
+  }
+  rlSplitInto(str.substr(firstDigit), parts, levels);
+}
+
+// What the rules on the name itself did with a part of a name.
+enum class Ruled {
+  Filed,       // segments added; the shown name is left to the caller
+  FiledShown,  // segments added, and the rule set the name to show
+  Prefix,      // nothing added: the part holds a prefix before ": "
+};
+
+// Shows the parts joined by `separator`.
+void showJoined(Rules& r, const std::vector<string_view>& parts, string_view separator) {
+  r.text.clear();
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k != 0) {
+      r.text.append(separator);
+    }
+    r.text.append(parts[k]);
+  }
+  r.out.show(r.text);
+}
+
+void addAll(NameBuilder& out, const std::vector<string_view>& parts, size_t from = 0) {
+  for (size_t k = from; k < parts.size(); ++k) {
+    out.add(parts[k]);
+  }
+}
+
+// The mangled D rule: the length-prefixed pieces of the name, with type information filed
+// under the type it describes.
+void mangledDSegments(string_view sym, Rules& r) {
+  rlSplitInto(sym.substr(2), r.parts, r.levels);
+  showJoined(r, r.parts, ".");  // before the type information is moved about
+  if (r.parts.empty() || !startsWith(r.parts[0], "TypeInfo_")) {
+    addAll(r.out, r.parts);
+    return;
+  }
+  // The rest of the parts are views of `sym`: they outlive the split of the type.
+  std::vector<string_view>& rest = r.more;
+  rest.assign(r.parts.begin() + 1, r.parts.end());
+  string_view type = r.parts[0].substr(9);
+  rlSplitForceInto(type, r.parts, r.levels);
+  if (r.parts.size() > 1) {
+    addAll(r.out, r.parts);
+    r.out.add("TypeInfo");
+  } else {
+    r.out.add("TypeInfo");
+    addAll(r.out, r.parts);
+  }
+  addAll(r.out, rest);
+}
+
+// "?bar@Foo@@QAEXXZ" is Foo::bar.
+Ruled microsoftSegments(string_view sym, Rules& r) {
+  if (sym.find("@@") == string_view::npos) {
+    r.out.add("C++ symbols");
+    r.out.add(sym);
+    return Ruled::Filed;
+  }
+  string_view s = sym;
+  while (!s.empty() && s[0] == '?') {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && isDigit(s[0])) {
+    s.remove_prefix(1);
+  }
+  s = s.substr(0, s.find("@@"));
+  r.parts.clear();
+  appendSplit(s, '@', r.parts);
+  std::reverse(r.parts.begin(), r.parts.end());
+  showJoined(r, r.parts, "::");
+  r.out.add("C++ symbols");
+  addAll(r.out, r.parts);
+  return Ruled::FiledShown;
+}
+
+// "_ZN3foo3barEv" is foo::bar; the last piece holds the signature and is dropped.
+void itaniumSegments(string_view sym, Rules& r) {
+  rlSplitForceInto(sym.substr(2), r.parts, r.levels);
+  if (r.parts.empty()) {
+    r.out.show({});  // the parts, joined: none ("_Z0")
+    return;
+  }
+  r.parts.pop_back();
+  showJoined(r, r.parts, "::");
+  r.out.add("C++ symbols");
+  addAll(r.out, r.parts);
+}
+
+void cSymbolSegments(string_view sym, NameBuilder& out) {
+  string_view s = sym;
+  while (!s.empty() && s[0] == '_') {
+    s.remove_prefix(1);
+  }
+  out.add("C symbols");
+  size_t underscore = s.find('_');
+  if (underscore == string_view::npos) {
+    out.add(s);
+    return;
+  }
+  out.add(s.substr(0, underscore));
+  out.add(s.substr(underscore + 1));
+}
+
+// "/usr/lib/libc.a(printf.o) (.text)": directories, archive, member and section. A relative path
+// ("obj/app.o (.text)") goes under ".", the directory the linker ran in.
+void objectPathSegments(string_view sym, Rules& r, bool relative = false) {
+  // The path is cut at "/" and "(", and its ")" and the space before each "(" go: a part is a
+  // piece of the name unless a ")" stands inside it, when it is made without them (in `made`,
+  // which is reserved so that it never moves).
+  std::vector<string_view>& parts = r.parts;
+  parts.clear();
+  string& made = r.text;
+  made.clear();
+  made.reserve(sym.size());
+  if (sym.find_first_not_of(')') != string_view::npos) {
+    size_t begin = 0;
+    for (size_t k = 0; k <= sym.size(); ++k) {
+      if (k < sym.size() && sym[k] != '/' && sym[k] != '(') {
+        continue;
+      }
+      size_t end = k;
+      if (k < sym.size() && sym[k] == '(' && end > begin && sym[end - 1] == ' ') {
+        --end;  // " (" is "(", which is "/"
+      }
+      while (begin < end && sym[begin] == ')') {
+        ++begin;
+      }
+      while (end > begin && sym[end - 1] == ')') {
+        --end;
+      }
+      string_view piece = sym.substr(begin, end - begin);
+      if (piece.find(')') == string_view::npos) {
+        parts.push_back(piece);
+      } else {
+        size_t at = made.size();
+        for (char c : piece) {
+          if (c != ')') {
+            made += c;
+          }
+        }
+        parts.push_back(string_view(made).substr(at));
+      }
+      begin = k + 1;
+    }
+  }
+  NameBuilder& out = r.out;
+  const size_t root = out.size();
+  out.add(relative ? "." : "/");
+  // A ".." removes the part before it; at the root it only goes itself, as in a file system.
+  // Above the linker's directory there is more, so a relative path keeps its leading "..".
+  for (size_t k = relative ? 0 : 1; k < parts.size(); ++k) {
+    if (relative && parts[k] == "." && k + 1 < parts.size()) {
+      continue;
+    }
+    if (parts[k] != "..") {
+      out.add(parts[k]);
+    } else if (out.size() > root + 1 && out.last() != "..") {
+      out.removeLast();
+    } else if (relative) {
+      out.add(parts[k]);
+    }
+  }
+}
+
+// The names no classic rule takes, under the modern rules: C names, relative object paths, and
+// a group for the rest, so that nothing is loose at the top.
+void otherNameSegments(string_view sym, Rules& r) {
+  if (size_t name = plainCNameLength(sym); name != 0) {
+    size_t underscore = sym.substr(0, name).find('_');
+    r.out.add("C symbols");
+    if (underscore == string_view::npos) {
+      r.out.add(sym);
+      return;
+    }
+    r.out.add(sym.substr(0, underscore));
+    r.out.add(sym.substr(underscore + 1));
+    return;
+  }
+  if (isRelativeObjectPath(sym)) {
+    objectPathSegments(sym, r, true);
+    return;
+  }
+  r.out.add("Other symbols");
+  r.out.add(sym);
+}
+
+// Adds a group and a piece of the name after the group's prefix.
+void groupAndRest(NameBuilder& out, string_view group, string_view rest) {
+  out.add(group);
+  out.add(rest);
+}
+
+// The rules on the name itself, for names the demangler did not decode. On Ruled::Prefix,
+// `prefixEnd` is where the name's prefix ends.
+Ruled nameRuleSegments(string_view sym, Rules& r, size_t& prefixEnd) {
+  NameBuilder& out = r.out;
+  if (sym.size() >= 4 && startsWith(sym, "_D") && isDigit(sym[2])) {
+    mangledDSegments(sym, r);
+    return Ruled::FiledShown;
+  }
+  // Prefixes that name a group, the rest of the name its leaf (none begins another).
+  struct PrefixGroup {
+    string_view prefix;
+    string_view group;
+  };
+  static constexpr PrefixGroup kPrefixGroups[] = {{"__d_", "D internals"},
+                                                  {"_d_", "D internals"},
+                                                  {"__imp__", "Imports"},
+                                                  {"_TMP", "TMP"},
+                                                  {"__HandlerTable", "Exception handler tables"}};
+  for (const PrefixGroup& rule : kPrefixGroups) {
+    if (startsWith(sym, rule.prefix)) {
+      groupAndRest(out, rule.group, sym.substr(rule.prefix.size()));
+      return Ruled::Filed;
+    }
+  }
+  if (startsWith(sym, "?")) {
+    return microsoftSegments(sym, r);
+  }
+  if (startsWith(sym, "_Z")) {
+    itaniumSegments(sym, r);
+    return Ruled::FiledShown;
+  }
+  size_t colon = sym.find(": ");
+  if (colon != string_view::npos && colon > 0) {
+    prefixEnd = colon;
+    return Ruled::Prefix;
+  }
+  if (r.cxx != nullptr) {
+    if (std::optional<CxxNameSplitter::Scopes> scopes = r.cxx->scopes(sym)) {
+      out.add("C++ symbols");
+      for (string_view scope : scopes->scopes) {
+        out.add(scope);
+      }
+      if (!scopes->label.empty()) {
+        out.appendToLast(" (");
+        out.appendToLast(scopes->label);
+        out.appendToLast(")");
+      }
+      if (!scopes->suffix.empty()) {
+        out.appendToLast(scopes->suffix);
+      }
+      return Ruled::Filed;
+    }
+  }
+  if (startsWith(sym, "_")) {
+    cSymbolSegments(sym, out);
+    return Ruled::Filed;
+  }
+  if (startsWith(sym, "gc_")) {
+    groupAndRest(out, "gc", sym);
+    return Ruled::Filed;
+  }
+  if (startsWith(sym, "/")) {
+    objectPathSegments(sym, r);
+    return Ruled::Filed;
+  }
+  if (endsWith(sym, " (*fill*)")) {
+    groupAndRest(out, "(*fill*)", sym);
+    return Ruled::Filed;
+  }
+  if (sym == "internal" || sym == "anon") {
+    out.add(sym);
+    out.add({});
+    return Ruled::Filed;
+  }
+  if (r.cxx != nullptr) {
+    otherNameSegments(sym, r);
+    return Ruled::Filed;
+  }
+  out.add(sym);
+  return Ruled::Filed;
+}
+
+// "app.o (.text._D3app3runFZv)": an input section named after a D function or variable, as
+// -ffunction-sections and -fdata-sections make them, whose bytes no symbol line of the map
+// covers (GNU ld lists no local symbols). Filed like the symbol it is named after, the section's
+// kind in the leaf ("run (.text)"), and shown as that symbol with where its bytes come from:
+// "void app.run() in app.o (.text)". False, and nothing added, for any other name, relocation
+// sections included.
+bool dSectionSymbol(string_view sym, NameBuilder& out) {
+  string_view object = contributionObject(sym);
+  if (object.empty()) {
+    return false;
+  }
+  string_view section = sym.substr(object.size() + 2, sym.size() - object.size() - 3);
+  size_t at = section.find("._D");
+  if (at == 0 || at == string_view::npos || section[0] != '.') {
+    return false;
+  }
+  string_view kind = section.substr(0, at);
+  if (startsWith(kind, ".rel")) {
+    return false;  // relocations (in .rela.dyn), which GNU ld lists under the first object
+  }
+  if (!classifyCurrentD(section.substr(at + 1), out)) {
+    return false;
+  }
+  for (string_view piece : {string_view(" ("), kind, string_view(")")}) {
+    out.appendToLast(piece);
+  }
+  for (string_view piece :
+       {string_view(" in "), object, string_view(" ("), kind, string_view(")")}) {
+    out.appendToShown(piece);
+  }
+  return true;
+}
+
+// The segments of demangled text as spans (offset, length) of it into `spans`; false when a
+// component is a raw template instance. `text` is scratch. A segment is the span's bytes but for
+// the stand-in bytes of protected spaces and dots that `dem` holds already: those come out as the
+// space and the dot (madeOfStandIns).
+bool splitDemangledInto(string_view dem, string& text,
+                        std::vector<std::pair<size_t, size_t>>& spans) {
+  text.assign(dem);
+  spans.clear();
+  // Spaces and dots inside parentheses belong to parameter lists and template arguments.
+  int plevel = 0;
+  for (char& c : text) {
+    if (c == '(') {
+      ++plevel;
+    } else if (c == ')') {
+      --plevel;
+    } else if (plevel != 0 && c == ' ') {
+      c = kProtectedSpace;
+    } else if (plevel != 0 && c == '.') {
+      c = kProtectedDot;
+    }
+  }
+  for (size_t at = 0; (at = text.find("...", at)) != string::npos; at += 3) {
+    text.replace(at, 3, 3, kProtectedDot);
+  }
+  // The components, each a span of `text` (and so of `dem`, which has the same bytes but for
+  // the protected ones).
+  const string_view whole(text);
+  size_t begin = 0;
+  for (size_t at = 0;; ++at) {
+    if (at != whole.size() && whole[at] != '.') {
+      continue;
+    }
+    spans.emplace_back(begin, at - begin);
+    begin = at + 1;
+    if (at == whole.size()) {
+      break;
+    }
+  }
+  for (auto [offset, length] : spans) {
+    if (isMangledTemplateInstance(whole.substr(offset, length))) {
+      return false;
+    }
+  }
+  for (auto& [offset, length] : spans) {
+    string_view component = whole.substr(offset, length);
+    if (startsWith(component, "extern (C) ")) {
+      component.remove_prefix(11);
+    }
+    size_t lastSpace = component.rfind(' ');
+    if (lastSpace != string_view::npos) {
+      component.remove_prefix(lastSpace + 1);
+    }
+    component = component.substr(0, component.find('('));
+    component = component.substr(0, component.find('!'));
+    offset = static_cast<size_t>(component.data() - whole.data());
+    length = component.size();
+  }
+  return true;
+}
+
+// Whether `piece` holds the stand-in bytes that splitDemangledInto converts.
+bool madeOfStandIns(string_view piece) {
+  return piece.find_first_of(string_view("\xFE\xFF", 2)) != string_view::npos;
+}
+
+// `piece` with its stand-in bytes converted, into `out`.
+void convertStandIns(string_view piece, string& out) {
+  out.assign(piece);
+  for (char& c : out) {
+    if (c == kProtectedSpace) {
+      c = ' ';
+    } else if (c == kProtectedDot) {
+      c = '.';
+    }
+  }
+}
+
+}  // namespace
+
+bool isMangledTemplateInstance(string_view s) {
+  return s.size() > 4 && startsWith(s, "__T") && isDigit(s[3]);
+}
+
+std::vector<string_view> rlSplit(string_view str) {
+  std::vector<string_view> parts;
+  std::vector<string_view> levels;
+  rlSplitInto(str, parts, levels);
+  return parts;
 }
 
 std::vector<string_view> rlSplitForce(string_view str) {
@@ -579,90 +683,117 @@ std::vector<string_view> rlSubSplit(string_view s) {
   return parts;
 }
 
-std::optional<Segments> splitDemangled(string_view dem) {
-  string text(dem);
-  // Spaces and dots inside parentheses belong to parameter lists and template arguments.
-  int plevel = 0;
-  for (char& c : text) {
-    if (c == '(') {
-      ++plevel;
-    } else if (c == ')') {
-      --plevel;
-    } else if (plevel != 0 && c == ' ') {
-      c = kProtectedSpace;
-    } else if (plevel != 0 && c == '.') {
-      c = kProtectedDot;
-    }
+std::optional<std::vector<string>> splitDemangled(string_view dem) {
+  string text;
+  std::vector<std::pair<size_t, size_t>> spans;
+  if (!splitDemangledInto(dem, text, spans)) {
+    return std::nullopt;
   }
-  for (size_t at = 0; (at = text.find("...", at)) != string::npos; at += 3) {
-    text.replace(at, 3, 3, kProtectedDot);
-  }
-  std::vector<string_view> components;
-  size_t begin = 0;
-  for (size_t at; (at = text.find('.', begin)) != string::npos; begin = at + 1) {
-    components.emplace_back(string_view(text).substr(begin, at - begin));
-  }
-  components.emplace_back(string_view(text).substr(begin));
-  for (string_view component : components) {
-    if (isMangledTemplateInstance(component)) {
-      return std::nullopt;
-    }
-  }
-  Segments segments;
-  for (string_view component : components) {
-    if (startsWith(component, "extern (C) ")) {
-      component.remove_prefix(11);
-    }
-    size_t lastSpace = component.rfind(' ');
-    if (lastSpace != string_view::npos) {
-      component.remove_prefix(lastSpace + 1);
-    }
-    component = component.substr(0, component.find('('));
-    component = component.substr(0, component.find('!'));
-    string& segment = segments.emplace_back(component);
-    for (char& c : segment) {
-      if (c == kProtectedSpace) {
-        c = ' ';
-      } else if (c == kProtectedDot) {
-        c = '.';
-      }
-    }
+  std::vector<string> segments;
+  for (auto [offset, length] : spans) {
+    convertStandIns(dem.substr(offset, length), segments.emplace_back());
   }
   return segments;
 }
 
 Classifier::Classifier(const Settings& settings) : modern_(settings.modern) {}
 
-NameResult Classifier::classify(string_view sym) {
-  NameResult result;
-  string& dem = result.shown;
-  expanded_.clear();
+std::optional<Classifier::Prefix> Classifier::classifyPart(string_view passed, NameBuilder& out) {
+  string_view sym = passed;
+  // A name of letters, digits and "_" only is its own expansion, and one with another byte
+  // below 0x80 is never taken: only names with a byte of 0x80 or above need the decoder.
+  if (mayBeCompressed(sym)) {
+    size_t position = 0;
+    string decoded = decodeDmdString(sym, position);
+    if (!decoded.empty() && position == sym.size()) {
+      sym = expanded_.emplace_back(std::move(decoded));
+    }
+  }
+  if (startsWith(sym, "__D")) {
+    sym.remove_prefix(1);
+  }
   CxxNameSplitter* cxx = modern_ ? &cxx_ : nullptr;
+  if (cxx != nullptr) {
+    if (startsWith(sym, "_D") && classifyCurrentD(sym, out)) {
+      return std::nullopt;
+    }
+    if (endsWith(sym, ")") && dSectionSymbol(sym, out)) {
+      return std::nullopt;
+    }
+    if (remangledDPhrase(sym, text_) && classifyCurrentD(text_, out)) {
+      return std::nullopt;
+    }
+  }
+  const size_t base = out.size();
+  // Only "_D" or "D" and a digit can begin a D name, and no D name holds ": " (the grammar
+  // takes neither byte), so most names skip the demangler, and a name made of many prefixes
+  // costs no copy of its rest per prefix.
+  string_view demangled = sym;
+  if (mayBeMangledD(sym) && sym.find(": ") == string_view::npos) {
+    demangled = demangle(sym, demangleBuffer_);
+    if (demangled != sym && splitDemangledInto(demangled, text_, spans_)) {
+      out.show(demangled);
+      for (auto [offset, length] : spans_) {
+        string_view piece = demangled.substr(offset, length);
+        if (madeOfStandIns(piece)) {
+          convertStandIns(piece, text_);
+          out.add(text_);
+        } else {
+          out.addPieceOfShown(offset, length);
+        }
+      }
+      if (cxx != nullptr && out.size() - base < 2) {
+        out.insert(base, "Other symbols");  // nothing loose at the top
+      }
+      return std::nullopt;
+    }
+  }
+  Rules rules{out, parts_, moreParts_, levels_, text_, cxx};
+  size_t prefixEnd = string_view::npos;
+  Ruled ruled = nameRuleSegments(sym, rules, prefixEnd);
+  if (ruled == Ruled::Prefix) {
+    return Prefix{sym.substr(0, prefixEnd), sym.substr(prefixEnd + 2)};  // shown from the rest
+  }
+  if (ruled == Ruled::Filed) {
+    out.show(demangled);
+  }
+  if (out.size() == base) {
+    // Nothing readable was left ("_D0Z", "_Z0"): the name itself is the leaf.
+    out.add(passed);
+  }
+  if (cxx != nullptr && out.size() - base < 2) {
+    // Nothing loose at the top: a leaf named after its group ("_Zfoo" gives only "C++ symbols")
+    // gets the name as its leaf, any other goes under "Other symbols".
+    if (out.segment(base) == "C++ symbols") {
+      out.add(passed);
+      out.show(passed);  // the rule read no name out of it: nothing to show either
+    } else {
+      out.insert(base, "Other symbols");
+    }
+  }
+  return std::nullopt;
+}
+
+void Classifier::classify(string_view name, NameBuilder& out) {
+  out.start(name);
+  expanded_.clear();
+  prefixText_.clear();
   // "app.obj: _main" files _main under the group app.obj. Prefixes are peeled in a loop, not
   // by recursion, so that a name of many prefixes cannot exhaust the stack.
-  Segments prefixes;
-  string demPrefix;
-  string_view rest = sym;
-  for (;;) {
-    std::optional<string_view> prefix;
-    string_view after;
-    Segments segments =
-        vorlith::classify(rest, dem, prefix, after, expanded_, demangleBuffer_, cxx);
-    if (!prefix) {
-      if (prefixes.empty()) {
-        result.segments = std::move(segments);
-        return result;
-      }
-      dem.insert(0, demPrefix);
-      prefixes.insert(prefixes.end(), std::make_move_iterator(segments.begin()),
-                      std::make_move_iterator(segments.end()));
-      result.segments = std::move(prefixes);
-      return result;
-    }
-    prefixes.emplace_back(*prefix);
-    demPrefix.append(*prefix).append(": ");
-    rest = after;
+  string_view rest = name;
+  while (std::optional<Prefix> prefix = classifyPart(rest, out)) {
+    out.add(prefix->prefix);
+    prefixText_.append(prefix->prefix).append(": ");
+    rest = prefix->after;
   }
+  if (!prefixText_.empty()) {
+    out.prependToShown(prefixText_);
+  }
+}
+
+NameResult Classifier::classify(string_view name) {
+  classify(name, own_);
+  return own_.result();
 }
 
 }  // namespace vorlith

@@ -3,23 +3,16 @@
 
 #include <deque>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cxxnames.h"
+#include "name_result.h"
 #include "options.h"
 
 namespace vorlith {
-
-// Where a symbol is filed and what is shown beside it.
-struct NameResult {
-  std::vector<std::string>
-      segments;  // the groups, outermost first, then the leaf's name; never empty
-  // The name to show. Equal to the name classified, byte for byte, when there is nothing more to
-  // show; it may differ even when nothing was demangled (an expanded compressed name).
-  std::string shown;
-};
 
 // Files symbol names. With default settings it applies the classic rules; with `modern` it also
 // decodes D names of the current ABI, files the C++ names that linkers write demangled by scope,
@@ -29,14 +22,33 @@ class Classifier {
  public:
   explicit Classifier(const Settings& settings);
 
-  // Never fails; the result is a value of its own.
+  // Names `name` into `out`, which it starts afresh. Never fails but for want of memory.
+  void classify(std::string_view name, NameBuilder& out);
+  // The same into the classifier's own builder: valid until the next call.
   [[nodiscard]] NameResult classify(std::string_view name);
 
  private:
+  // A part of a name that begins with a prefix before ": ", which is a group of its own.
+  struct Prefix {
+    std::string_view prefix;
+    std::string_view after;
+  };
+  // Names one part of a name (the name, or what follows its ": " prefixes) into `out`, or
+  // returns its prefix and adds nothing.
+  std::optional<Prefix> classifyPart(std::string_view part, NameBuilder& out);
+
   bool modern_;
   std::vector<char> demangleBuffer_;  // the demangler's output, grown to the longest name
   std::deque<std::string> expanded_;  // expanded compressed names; a deque never moves them
   CxxNameSplitter cxx_;
+  // Scratch that the rules reuse from name to name.
+  std::vector<std::string_view> parts_;
+  std::vector<std::string_view> moreParts_;
+  std::vector<std::string_view> levels_;
+  std::string text_;
+  std::vector<std::pair<size_t, size_t>> spans_;
+  std::string prefixText_;
+  NameBuilder own_;
 };
 
 // The segments of demangled text: its dot-separated qualified-name components, cleaned of

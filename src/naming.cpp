@@ -124,7 +124,7 @@ NamingPool::~NamingPool() {
   }
 }
 
-Naming NamingPool::next(size_t index, const Placement& place) {
+NameResult NamingPool::next(size_t index, const Placement& place) {
   while (reading_ == nullptr || index >= reading_->end) {
     if (reading_ != nullptr) {
       release();
@@ -134,15 +134,31 @@ Naming NamingPool::next(size_t index, const Placement& place) {
     nextPiece_ = 0;
   }
   const Chunk& chunk = *reading_;
-  auto text = [&chunk](Span span) {
-    return string_view(chunk.text).substr(span.offset, span.length);
-  };
-  segments_.resize(chunk.counts[nextCount_++]);
-  for (std::string& segment : segments_) {
-    segment.assign(text(chunk.pieces[nextPiece_++]));
+  const Span* spans = chunk.pieces.data() + nextPiece_;
+  const size_t count = chunk.counts[nextCount_++];
+  nextPiece_ += count + 1;
+  const Span shownSpan = spans[count];
+  string_view shown = shownSpan.offset == kItsName
+                          ? place.name
+                          : string_view(chunk.text).substr(shownSpan.offset, shownSpan.length);
+  segments_.clear();
+  for (size_t k = 0; k < count; ++k) {
+    const Span& span = spans[k];
+    string_view text;
+    switch (span.origin) {
+      case SegmentOrigin::Name:
+        text = place.name.substr(span.offset, span.length);
+        break;
+      case SegmentOrigin::Shown:
+        text = shown.substr(span.offset, span.length);
+        break;
+      case SegmentOrigin::Made:
+        text = string_view(chunk.text).substr(span.offset, span.length);
+        break;
+    }
+    segments_.push_back({text, span.origin});
   }
-  Span shown = chunk.pieces[nextPiece_++];
-  return {segments_, shown.offset == kItsName ? place.name : text(shown)};
+  return {segments_, shown};
 }
 
 bool NamingPool::allClaimed() const {
@@ -169,25 +185,38 @@ void NamingPool::nameChunk(Chunk& chunk, const NameFunction& name) {
   chunk.text.clear();
   chunk.pieces.clear();
   chunk.counts.clear();
-  auto add = [&chunk](string_view piece) {
-    chunk.pieces.push_back({chunk.text.size(), piece.size()});
-    chunk.text.append(piece);
-  };
   NamingWindow window(chunk.nameBytes);  // the chunk's share of naming's allowance
+  NameBuilder& builder = chunk.builder;
   for (size_t i = chunk.begin; i < chunk.end; ++i) {
     Placement place = source_.place(i);
     if (!place.filed) {
       continue;
     }
-    NameResult named = namePlacement(place, name);
+    namePlacement(place, name, builder);
+    NameResult named = builder.result();
     chunk.counts.push_back(static_cast<uint32_t>(named.segments.size()));
-    for (const std::string& segment : named.segments) {
-      add(segment);
+    for (const NameSegment& segment : named.segments) {
+      const string_view text = segment.text;
+      switch (segment.origin) {
+        case SegmentOrigin::Name:
+          chunk.pieces.push_back(
+              {static_cast<size_t>(text.data() - place.name.data()), text.size(), segment.origin});
+          break;
+        case SegmentOrigin::Shown:
+          chunk.pieces.push_back(
+              {static_cast<size_t>(text.data() - named.shown.data()), text.size(), segment.origin});
+          break;
+        case SegmentOrigin::Made:
+          chunk.pieces.push_back({chunk.text.size(), text.size(), segment.origin});
+          chunk.text.append(text);
+          break;
+      }
     }
     if (named.shown == place.name) {
-      chunk.pieces.push_back({kItsName, 0});  // most names show as they are: no copy
+      chunk.pieces.push_back({kItsName, 0, SegmentOrigin::Name});  // most names show as they are
     } else {
-      add(named.shown);
+      chunk.pieces.push_back({chunk.text.size(), named.shown.size(), SegmentOrigin::Made});
+      chunk.text.append(named.shown);
     }
   }
 }

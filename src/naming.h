@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "dsym.h"
+#include "name_result.h"
 #include "layout.h"
 #include "mapfile.h"
 
@@ -112,37 +112,31 @@ class PiecePlacements : public PlacementSource {
   const PieceLayout& layout_;
 };
 
-// The segments and shown name of a filed placement, `classify` naming its name where its role
+// Names a filed placement into `out`, `classify` (a NameFunction) naming its name where its role
 // asks for it (an entry, or the padding behind one).
 template <typename Classify>
-NameResult namePlacement(const Placement& place, Classify&& classify) {
+void namePlacement(const Placement& place, Classify&& classify, NameBuilder& out) {
   switch (place.role) {
     case PieceRole::SectionOwn:
-      return {{std::string(kUnattributedGroup),
-               std::string(place.sectionName) + std::string(kUnattributedSuffix)},
-              std::string(place.name)};
+      out.start(place.name);
+      out.add(kUnattributedGroup);
+      out.addJoined({place.sectionName, kUnattributedSuffix});
+      return;
     case PieceRole::LinkerMade:
-      return {{std::string(kLinkerGroup), std::string(place.sectionName)}, std::string(place.name)};
-    case PieceRole::Padding: {
-      NameResult named = classify(place.name);
-      named.segments.insert(named.segments.begin(), "Afterpadding");
-      return named;
-    }
+      out.start(place.name);
+      out.add(kLinkerGroup);
+      out.add(place.sectionName);
+      return;
+    case PieceRole::Padding:
+      classify(place.name, out);
+      out.insert(0, "Afterpadding");
+      return;
     case PieceRole::Entry:
       break;
   }
-  return classify(place.name);
+  classify(place.name, out);
 }
 
-// Where one symbol is filed: the groups, then the leaf's name ("Afterpadding" first for an end
-// marker), and the name to show. Views into storage of whoever returned it.
-struct Naming {
-  const std::vector<std::string>& segments;
-  std::string_view shown;
-};
-
-// Names one symbol, as Classifier::classify does. Each thread calls its own.
-using NameFunction = std::function<NameResult(std::string_view)>;
 // Makes a NameFunction; called once on each naming thread, so scratch stays per thread.
 using NamerFactory = std::function<NameFunction()>;
 
@@ -184,23 +178,27 @@ class NamingPool {
   ~NamingPool();
 
   // The naming of symbol `index`, whose placement is `place` (filed). Symbols must be asked for
-  // in increasing order. The views stay valid until the next call. Rethrows what naming threw,
-  // on whichever thread it ran.
-  [[nodiscard]] Naming next(size_t index, const Placement& place);
+  // in increasing order. The views stay valid until the next call: they are pieces of the
+  // placement's name and of the chunk's text. Rethrows what naming threw, on whichever thread it
+  // ran.
+  [[nodiscard]] NameResult next(size_t index, const Placement& place);
 
  private:
-  // Offsets into a chunk's text; kItsName stands for the symbol's own name.
+  // Where a segment or a shown name is: offsets into the symbol's name, its shown name or the
+  // chunk's text, as `origin` says; a shown name at kItsName is the symbol's own name.
   struct Span {
     size_t offset;
     size_t length;
+    SegmentOrigin origin;
   };
   static constexpr size_t kItsName = SIZE_MAX;
 
   enum class State { Free, Claimed, Named };
 
   // The results of symbols [begin, end), packed: for each filed symbol its segment count in
-  // `counts`, then its segments and shown name as spans of `text` in `pieces`. One buffer per
-  // chunk rather than a string per segment; the buffers are reused by later chunks.
+  // `counts`, then its segments and shown name as spans in `pieces`; what the naming made is
+  // copied into `text`, pieces of the name stay where they are. One buffer per chunk rather than
+  // a string per segment; the buffers are reused by later chunks.
   struct Chunk {
     State state = State::Free;
     size_t begin = 0;
@@ -209,6 +207,7 @@ class NamingPool {
     std::string text;
     std::vector<Span> pieces;
     std::vector<uint32_t> counts;
+    NameBuilder builder;  // the naming thread's, while it names the chunk
   };
 
   void startWorkers(uint32_t threads, const NamerFactory& makeNamer);
@@ -239,7 +238,7 @@ class NamingPool {
   Chunk* reading_ = nullptr;
   size_t nextCount_ = 0;
   size_t nextPiece_ = 0;
-  std::vector<std::string> segments_;  // the current symbol's segments, reused
+  std::vector<NameSegment> segments_;  // the current symbol's segments, reused
 
   std::vector<std::thread> workers_;  // last: started once everything above is ready
 };

@@ -47,55 +47,6 @@ using zel::utils::text::forceValidUTF8;
 
 namespace {
 
-constexpr string_view kDocumentPrefix = "var treeData = ";
-
-// Stores a new leaf under the first key of base, base#1, base#2 ... that `node` does not hold
-// yet, copying the key into `text` unless `kept` says that the bytes of `base` outlive the tree.
-TreeLeaf& insertLeaf(TreeNode& node, TextArena& text, string_view base, bool kept) {
-  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept ? nullptr : &text); inserted) {
-    return *leaf;
-  }
-  if (!node.lastLeafNumber) {
-    node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
-  }
-  uint64_t& n = node.lastLeafNumber->at(base, text);
-  std::string candidate;
-  for (;;) {
-    ++n;
-    candidate.assign(base);
-    candidate += '#';
-    candidate += std::to_string(n);
-    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate, &text); inserted) {
-      return *leaf;
-    }
-  }
-}
-
-// `name` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy in `text`.
-string_view keptValidUTF8(string_view name, TextArena& text) {
-  if (zel::utils::text::isValidUTF8(name)) {
-    return name;
-  }
-  return text.copy(zel::utils::text::rawToUTF8(name));
-}
-
-// The first place in `text` that holds the bytes of `piece`, or an empty view. Linear in
-// both lengths (glibc's memmem), so that no name can make it quadratic. Without glibc it
-// finds none, and keys are copied.
-string_view within(string_view text, string_view piece) {
-#if defined(__GLIBC__)
-  if (!piece.empty() && piece.size() <= text.size()) {
-    if (const void* at = ::memmem(text.data(), text.size(), piece.data(), piece.size())) {
-      return string_view(static_cast<const char*>(at), piece.size());
-    }
-  }
-#else
-  (void)text;
-  (void)piece;
-#endif
-  return {};
-}
-
 // The output path that means standard output.
 constexpr string_view kStandardOutput = "-";
 
@@ -503,8 +454,8 @@ int runReports(const CommandLine& line, const Document& doc, const SizeTree& tre
 }
 
 // Files every entry of `source` in order, with the segments and shown name that
-// `nameOf(index, place)` gives (a NameResult, or a Naming of views). Each entry is granted its
-// name's bytes before it is filed.
+// `nameOf(index, place)` gives (a NameResult). Each entry is granted its name's bytes before it is
+// filed.
 // D main goes under its module when the map tells it, and D variables that ld.lld wrote
 // demangled ("app.calls") under their qualified names rather than "Other symbols".
 template <typename NameOf>
@@ -512,6 +463,8 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
   const std::optional<std::vector<std::string>>& dMainModule = modules.mainModule;
   SizeTree tree;
   TreeAllowance allowance;
+  std::vector<NameSegment> refiled;
+  std::vector<std::string> variable;  // the text of refiled segments of a D variable
   for (size_t i = 0; i < source.size(); ++i) {
     Placement place = source.place(i);
     if (!place.counted) {
@@ -521,31 +474,31 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
     if (!place.filed) {
       continue;
     }
-    auto named = nameOf(i, place);
-    const std::vector<std::string>* segments = &named.segments;
-    std::vector<std::string> refiled;
+    NameResult named = nameOf(i, place);
+    std::span<const NameSegment> segments = named.segments;
     // Its symbol, or its section of its own ("app.o (.text._Dmain)", leaf "D main (.text)").
     bool dMain = isDMainName(place.name) || place.name.ends_with("._Dmain)");
-    if (dMainModule && dMain && named.segments.back().starts_with(kDMain) &&
-        named.segments.size() == (place.endMarker ? 3 : 2)) {
-      if (place.endMarker) {
-        refiled.emplace_back("Afterpadding");
+    const size_t groups = place.endMarker ? 1 : 0;  // "Afterpadding" before the rest
+    if (dMainModule && dMain && segments.back().text.starts_with(kDMain) &&
+        segments.size() == groups + 2) {
+      refiled.assign(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(groups));
+      for (const std::string& part : *dMainModule) {
+        refiled.push_back({part, SegmentOrigin::Made});
       }
-      refiled.insert(refiled.end(), dMainModule->begin(), dMainModule->end());
-      refiled.push_back(named.segments.back());
-      segments = &refiled;
-    } else if (!modules.packages.empty() &&
-               named.segments.size() == 2 + (place.endMarker ? 1 : 0) &&
-               named.segments[place.endMarker ? 1 : 0] == "Other symbols") {
+      refiled.push_back(segments.back());
+      segments = refiled;
+    } else if (!modules.packages.empty() && segments.size() == groups + 2 &&
+               segments[groups].text == "Other symbols") {
       if (auto parts = demangledDVariable(place.name, modules.packages)) {
-        if (place.endMarker) {
-          parts->insert(parts->begin(), "Afterpadding");
+        variable = std::move(*parts);
+        refiled.assign(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(groups));
+        for (const std::string& part : variable) {
+          refiled.push_back({part, SegmentOrigin::Made});
         }
-        refiled = std::move(*parts);
-        segments = &refiled;
+        segments = refiled;
       }
     }
-    TreeLeaf& leaf = fileSymbol(tree, *segments, place.size, place.address, place.name,
+    TreeLeaf& leaf = fileSymbol(tree, segments, place.size, place.address, place.name,
                                 named.shown, &allowance);
     leaf.section = place.section;
     leaf.object = place.object;
@@ -561,7 +514,10 @@ SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
     // Named inline, one symbol at a time: no chunk buffers to go through. Naming's allowance
     // is counted in the windows that a pool's chunks would be, so the tree is the same.
     Classifier classifier(settings);
-    auto classify = [&classifier](string_view name) { return classifier.classify(name); };
+    auto classify = [&classifier](string_view name, NameBuilder& out) {
+      classifier.classify(name, out);
+    };
+    NameBuilder builder;
     std::optional<NamingWindow> window;
     size_t windowEnd = 0;
     return fileSymbols(
@@ -573,13 +529,15 @@ SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
             window.reset();
             window.emplace(extent.nameBytes);
           }
-          return namePlacement(place, classify);
+          namePlacement(place, classify, builder);
+          return builder.result();
         },
         modules);
   }
   NamingPool pool(source, threads, chunks, [&settings] {
     auto classifier = std::make_shared<Classifier>(settings);
-    return NameFunction([classifier](string_view name) { return classifier->classify(name); });
+    return NameFunction(
+        [classifier](string_view name, NameBuilder& out) { classifier->classify(name, out); });
   });
   return fileSymbols(
       source, [&pool](size_t index, const Placement& place) { return pool.next(index, place); },
@@ -587,86 +545,6 @@ SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
 }
 
 }  // namespace
-
-TreeNode::~TreeNode() {
-  // Children are moved out into a list before they go, so no destructor runs another.
-  std::vector<TreeNode> pending;
-  auto adopt = [&pending](TreeNode& node) {
-    for (auto& entry : node.children) {
-      pending.push_back(std::move(entry.second));
-    }
-  };
-  adopt(*this);
-  while (!pending.empty()) {
-    TreeNode node = std::move(pending.back());
-    pending.pop_back();
-    adopt(node);
-  }
-}
-
-TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
-                     uint64_t address, string_view name, string_view demangledName,
-                     TreeAllowance* allowance) {
-  auto affordable = [allowance](uint64_t bytes) {
-    return allowance == nullptr || allowance->spend(bytes);
-  };
-  TreeNode* node = &tree.root;
-  std::string repaired;
-  const size_t groups = std::min(segments.size() - 1, kMaxGroupsPerSymbol);
-  size_t k = 0;
-  // Totals wrap like every sum of sizes.
-  for (; k < groups; ++k) {
-    string_view key = forceValidUTF8(segments[k], repaired);
-    TreeNode* child = node->children.find(key);
-    if (child == nullptr) {
-      if (!affordable(kGroupCost + key.size())) {
-        break;
-      }
-      child = node->children.tryEmplace(key, &tree.text).first;
-    }
-    node->total += size;
-    node = child;
-  }
-  node->total += size;
-  string_view mangledName = keptValidUTF8(name, tree.text);  // lives as long as the tree
-  string_view base;
-  std::string joined;
-  if (k + 1 == segments.size()) {
-    base = forceValidUTF8(segments.back(), repaired);
-  } else {
-    // Past a bound: what is left of the path stays visible in the leaf's name.
-    for (size_t j = k; j < segments.size(); ++j) {
-      if (j != k) {
-        joined += '/';
-      }
-      joined.append(forceValidUTF8(segments[j], repaired));
-    }
-    base = joined;
-  }
-  // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
-  bool whole = base == mangledName || !affordable(base.size());
-  string_view shown;
-  if (demangledName != name && affordable(demangledName.size())) {
-    std::string repairedShown;  // `base` may be a view of `repaired`
-    shown = tree.text.copy(forceValidUTF8(demangledName, repairedShown));
-  }
-  string_view key = whole ? mangledName : base;
-  bool shared = whole;
-  // Most keys are a piece of the name or of the readable name, whose bytes the tree keeps
-  // anyway: sharing them spares a third of the tree's text on a D program's map.
-  for (string_view holder : {mangledName, shown}) {
-    if (string_view found = shared ? string_view() : within(holder, key); !found.empty()) {
-      key = found;
-      shared = true;
-    }
-  }
-  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
-  leaf.size = size;
-  leaf.address = address;
-  leaf.mangledName = mangledName;
-  leaf.demangledName = shown;
-  return leaf;
-}
 
 void dropSymbolsOfNoSize(std::vector<Symbol>& symbols) {
   auto takesSpace = [&symbols](size_t i) {
@@ -754,22 +632,6 @@ SizeTree buildTree(const PlacementSource& source, const std::vector<LayoutSectio
     tree.objects.push_back(tree.text.copy(forceValidUTF8(object, repaired)));
   }
   return tree;
-}
-
-void writeDocument(ChunkedAppender& sink, const TreeNode& tree,
-                   const std::vector<std::string>& options) {
-  sink.put(kDocumentPrefix);
-  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
-  writeTreeJson(writer, tree, nullptr, options);
-  sink.flush();
-}
-
-void writeDocument(ChunkedAppender& sink, const SizeTree& tree,
-                   const std::vector<std::string>& options) {
-  sink.put(kDocumentPrefix);
-  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
-  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, options);
-  sink.flush();
 }
 
 int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& err) {

@@ -101,7 +101,7 @@ std::vector<std::string> comparable(std::vector<std::string> names) {
 // The identifiers the filing put a symbol under, leaf included, as the qualified name has them.
 // An instance's own group ("Stock!(int, 8)") reads as its template's name, and the leaf of an
 // internal symbol ("Shape (vtable)") as its owner's name and the internal name (__vtbl).
-std::vector<std::string> filedNames(const CurrentDSymbol& symbol) {
+std::vector<std::string> filedNames(const NameText& symbol) {
   static const std::regex internal("(.*) \\((vtable|initializer|ClassInfo|Interface|ModuleInfo)\\)");
   static const std::vector<std::pair<std::string, std::string>> kinds = {
       {"vtable", "__vtbl"},

@@ -9,7 +9,8 @@
 
 using vorlith::Classifier;
 using vorlith::isMangledTemplateInstance;
-using vorlith::NameResult;
+using vorlith::NameText;
+using vorlith::toText;
 using vorlith::rlSplit;
 using vorlith::rlSplitForce;
 using vorlith::rlSubSplit;
@@ -28,7 +29,7 @@ struct Classified {
 void expectClassified(const Classified& c) {
   SCOPED_TRACE(hexBytes(c.name) + " " + std::string(c.name));
   Classifier classifier{vorlith::Settings{}};
-  NameResult result = classifier.classify(c.name);
+  NameText result = toText(classifier.classify(c.name));
   EXPECT_EQ(result.segments, c.segments);
   EXPECT_EQ(result.shown, c.dem == "=" ? c.name : c.dem);
 }
@@ -207,13 +208,13 @@ TEST(Classifier, HandlesHostileLengthsAndDepths) {
   }
   nested += "x";
   Classifier classifier{vorlith::Settings{}};
-  EXPECT_EQ(classifier.classify("_D" + std::to_string(nested.size()) + nested).segments,
+  EXPECT_EQ(toText(classifier.classify("_D" + std::to_string(nested.size()) + nested)).segments,
             Segments{"x"});
   std::string prefixes;
   for (int k = 0; k < 100000; ++k) {
     prefixes += "p: ";
   }
-  NameResult result = classifier.classify(prefixes + "main");
+  NameText result = toText(classifier.classify(prefixes + "main"));
   EXPECT_EQ(result.segments.size(), 100001u);
   EXPECT_EQ(result.segments.back(), "main");
   EXPECT_EQ(result.shown, prefixes + "main");

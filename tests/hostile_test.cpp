@@ -178,8 +178,8 @@ TEST(Hostile, NameOf1MB) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     for (vorlith::Classifier* classifier : {&classic, &modern}) {
-      vorlith::NameResult result;
-      double took = bestOf(3, [&] { result = classifier->classify(c.name); });
+      vorlith::NameText result;
+      double took = bestOf(3, [&] { result = vorlith::toText(classifier->classify(c.name)); });
       expectNotFarSlower(
           std::string(c.label) + (classifier == &modern ? " (classify, modern)" : " (classify)"),
           took, classifier == &modern ? benignModern : benignClassify);
@@ -351,8 +351,8 @@ TEST(Hostile, TemplateArgumentsNested100000Deep) {
     std::string_view viaBuffer = vorlith::demangle(c.name, buffer);
     EXPECT_EQ(viaBuffer, demangled);
     for (vorlith::Classifier* classifier : {&classic, &modern}) {
-      vorlith::NameResult result;
-      took = bestOf(3, [&] { result = classifier->classify(c.name); });
+      vorlith::NameText result;
+      took = bestOf(3, [&] { result = vorlith::toText(classifier->classify(c.name)); });
       expectNotFarSlower(
           std::string(c.label) + (classifier == &modern ? " (classify, modern)" : " (classify)"),
           took, bestOf(3, [&] { (void)classifier->classify(plain); }));

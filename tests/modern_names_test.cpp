@@ -15,7 +15,8 @@
 #include "vorlith.h"
 
 using vorlith::Classifier;
-using vorlith::NameResult;
+using vorlith::NameText;
+using vorlith::toText;
 using vorlith::readingSettings;
 using vorlith::Settings;
 using vorlith::TreeNode;
@@ -34,7 +35,7 @@ void expectModern(const std::vector<Case>& cases) {
   Classifier classifier(kModern);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name));
-    NameResult result = classifier.classify(c.name);
+    NameText result = toText(classifier.classify(c.name));
     EXPECT_EQ(result.segments, c.segments);
     EXPECT_EQ(result.shown, c.name);  // none of these names has anything more to show
   }
@@ -115,7 +116,7 @@ TEST(ModernNames, PutsWhatNoRuleTakesUnderOtherSymbols) {
   // The classic demangler reads "D" and a digit without the underscore; one component alone
   // would be a leaf at the top.
   Classifier classifier(kModern);
-  NameResult oneComponent = classifier.classify("D7app7fibFiZi");
+  NameText oneComponent = toText(classifier.classify("D7app7fibFiZi"));
   EXPECT_EQ(oneComponent.segments, (Segments{"Other symbols", "app7fib"}));
   EXPECT_EQ(oneComponent.shown, "int app7fib(int)");
 }
@@ -147,8 +148,8 @@ TEST(ModernNames, FilesTheDNamesLldWritesDemangledLikeTheirMangledNames) {
   Classifier classifier(kModern);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.phrase));
-    NameResult phrase = classifier.classify(c.phrase);
-    NameResult mangled = classifier.classify(c.mangled);
+    NameText phrase = toText(classifier.classify(c.phrase));
+    NameText mangled = toText(classifier.classify(c.mangled));
     EXPECT_EQ(phrase.segments, c.segments);
     EXPECT_EQ(mangled.segments, c.segments);
     EXPECT_EQ(phrase.shown, mangled.shown);
@@ -206,7 +207,7 @@ TEST(ModernNames, FilesSectionsNamedAfterDSymbolsLikeThoseSymbols) {
   });
   // Classic rules file them by the object, as before.
   Classifier classic(Settings{});
-  EXPECT_EQ(classic.classify("right.o (.text._D3dup5tools__T5twiceTiZQjFNaNbNiNfiZi)").segments,
+  EXPECT_EQ(toText(classic.classify("right.o (.text._D3dup5tools__T5twiceTiZQjFNaNbNiNfiZi)")).segments,
             (Segments{"right.o (.text._D3dup5tools__T5twiceTiZQjFNaNbNiNfiZi)"}));
   // Relocation sections and names that do not decode stay where they were.
   expectModern({
@@ -244,7 +245,7 @@ TEST(ModernNames, LeaveNoLeafAtTheTopOfAnyRealMap) {
 TEST(ModernNames, FilesAnItaniumNameOfNoPartsWithNothingToShow) {
   // The Itanium rule shows its joined parts, none here; a prefix before it is still shown.
   Classifier classifier(kModern);
-  NameResult bare = classifier.classify("_Z0");
+  NameText bare = toText(classifier.classify("_Z0"));
   EXPECT_EQ(bare.segments, (Segments{"Other symbols", "_Z0"}));
   EXPECT_EQ(bare.shown, "");
   EXPECT_EQ(classifier.classify("x: _Z0").shown, "x: ");
@@ -265,9 +266,9 @@ TEST(ModernNames, DefaultSettingsKeepTheClassicRules) {
   for (std::string_view name : {"main", "memcpy@@GLIBC_2.14", "foo::bar(int)", "app.o (.text)",
                                 "gdc.dso_ctor", "vtable for llvm::Pass"}) {
     SCOPED_TRACE(std::string(name));
-    EXPECT_EQ(classic.classify(name).segments, Segments{std::string(name)});
+    EXPECT_EQ(toText(classic.classify(name)).segments, Segments{std::string(name)});
   }
-  EXPECT_EQ(classic.classify("_Dmain").segments, (Segments{"C symbols", "Dmain"}));
+  EXPECT_EQ(toText(classic.classify("_Dmain")).segments, (Segments{"C symbols", "Dmain"}));
 }
 
 // Every D name of the project's real maps: the current-ABI filing where it decodes the name,
@@ -280,16 +281,16 @@ TEST(ModernNames, HandsDNamesToTheCurrentAbiFilingAndFallsBack) {
   for (std::string name; std::getline(in, name);) {
     SCOPED_TRACE(name);
     ++names;
-    NameResult got = modern.classify(name);
+    NameText got = toText(modern.classify(name));
     std::string_view plain = name;
     if (plain.substr(0, 3) == "__D") {
       plain.remove_prefix(1);
     }
-    if (std::optional<vorlith::CurrentDSymbol> d = vorlith::classifyCurrentD(plain)) {
+    if (std::optional<NameText> d = vorlith::classifyCurrentD(plain)) {
       EXPECT_EQ(got.segments, d->segments);
       EXPECT_EQ(got.shown, d->shown);
     } else {
-      NameResult old = classic.classify(name);
+      NameText old = toText(classic.classify(name));
       EXPECT_EQ(got.segments, old.segments);
       EXPECT_EQ(got.shown, old.shown);
     }
@@ -389,8 +390,8 @@ TEST(ModernNames, AClassifierCarriesNothingFromOneNameToTheNext) {
       for (const std::string& name : names) {
         SCOPED_TRACE(name);
         Classifier fresh(readingSettings(modern));
-        NameResult expected = fresh.classify(name);
-        NameResult got = reused.classify(name);
+        NameText expected = toText(fresh.classify(name));
+        NameText got = toText(reused.classify(name));
         EXPECT_EQ(got.segments, expected.segments);
         EXPECT_EQ(got.shown, expected.shown);
       }

@@ -121,35 +121,41 @@ TEST(SizeTree, StoresNamesRepairedAndDemangledOnlyWhenItDiffers) {
 }
 
 TEST(SizeTree, KeysShareTheBytesOfTheNamesWhereTheyHoldThem) {
-  // A key found in the map's name or the readable name points there; others are copies. The
-  // bytes of `name` outlive the tree, so the key must lie inside them, not in a temporary.
-#if !defined(__GLIBC__)
-  GTEST_SKIP() << "keys are shared only where memmem is at hand";
-#endif
+  // A leaf's key that its segment says is a piece of the map's name or of the readable name
+  // points there; others are copies, even when the same bytes stand in the name. The bytes of
+  // `name` outlive the tree, so the key must lie inside them, not in a temporary.
+  using vorlith::NameSegment;
+  using vorlith::SegmentOrigin;
   const std::string name = "_D3app6widgetFZv", readable = "void app.render()";
+  const std::string_view nameView(name), readableView(readable);
+  const std::string widget = "widget";  // the same bytes as in the name, made elsewhere
   struct Case {
     const char* label;
-    std::vector<std::string> segments;
-    const std::string* holder;  // null: a copy
+    NameSegment leaf;
+    const std::string* holder;  // null: a copy in the tree
   } cases[] = {
-      {"in the name", {"app", "widget"}, &name},
-      {"in the readable name only", {"app", "render"}, nullptr},
-      {"in neither", {"app", "other"}, nullptr},
-      {"a repeat, numbered", {"app", "widget"}, nullptr},
+      {"a piece of the name", {nameView.substr(6, 6), SegmentOrigin::Name}, &name},
+      {"a piece of the readable name", {readableView.substr(9, 6), SegmentOrigin::Shown}, nullptr},
+      {"made text", {std::string_view(widget), SegmentOrigin::Made}, nullptr},
+      {"a piece of the name, repeated", {nameView.substr(6, 6), SegmentOrigin::Name}, nullptr},
   };
   vorlith::SizeTree tree;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    fileSymbol(tree, c.segments, 1, 1, name, readable);
+    const NameSegment segments[] = {{"app", SegmentOrigin::Made}, c.leaf};
+    fileSymbol(tree, segments, 1, 1, name, readable);
     const TreeNode& app = child(tree.root, "app");
     std::string_view key = (app.leaves.end() - 1)->first;
-    EXPECT_TRUE(key.substr(0, c.segments.back().size()) == c.segments.back()) << key;
+    EXPECT_TRUE(key.substr(0, c.leaf.text.size()) == c.leaf.text) << key;
     bool inName = key.data() >= name.data() && key.data() + key.size() <= name.data() + name.size();
     EXPECT_EQ(inName, c.holder == &name) << key;
+    EXPECT_FALSE(key.data() >= widget.data() && key.data() < widget.data() + widget.size());
   }
-  // The readable name is itself a copy in the tree: a key found there shares that copy.
+  EXPECT_EQ(child(tree.root, "app").leaves.size(), 4u);  // widget, render, widget#1, widget#2
+  // The readable name is itself a copy in the tree: a key read out of it shares that copy.
   const TreeLeaf& render = leaf(child(tree.root, "app"), "render");
   std::string_view key = (child(tree.root, "app").leaves.begin() + 1)->first;
+  EXPECT_EQ(key, "render");
   EXPECT_TRUE(key.data() >= render.demangledName.data() &&
               key.data() + key.size() <= render.demangledName.data() + render.demangledName.size());
 }

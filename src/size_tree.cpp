@@ -1,0 +1,174 @@
+#include "size_tree.h"
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "zel/utils/chunked_appender.h"
+#include "zel/utils/json.h"
+#include "zel/utils/text.h"
+
+namespace vorlith {
+
+using std::string_view;
+using zel::utils::appender::ChunkedAppender;
+using zel::utils::text::forceValidUTF8;
+
+namespace {
+
+// Stores a new leaf under the first key of base, base#1, base#2 ... that `node` does not hold
+// yet, copying the key into `text` unless `kept` says that the bytes of `base` outlive the tree.
+TreeLeaf& insertLeaf(TreeNode& node, TextArena& text, string_view base, bool kept) {
+  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept ? nullptr : &text); inserted) {
+    return *leaf;
+  }
+  if (!node.lastLeafNumber) {
+    node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
+  }
+  uint64_t& n = node.lastLeafNumber->at(base, text);
+  std::string candidate;
+  for (;;) {
+    ++n;
+    candidate.assign(base);
+    candidate += '#';
+    candidate += std::to_string(n);
+    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate, &text); inserted) {
+      return *leaf;
+    }
+  }
+}
+
+// `name` itself when it is valid UTF-8 (the caller keeps it), else a repaired copy in `text`.
+string_view keptValidUTF8(string_view name, TextArena& text) {
+  if (zel::utils::text::isValidUTF8(name)) {
+    return name;
+  }
+  return text.copy(zel::utils::text::rawToUTF8(name));
+}
+
+// Whether the bytes of `piece` lie within those of `text` (as addresses: `piece` may lie anywhere).
+bool liesWithin(string_view piece, string_view text) {
+  std::less_equal<const char*> notAfter;
+  return !piece.empty() && notAfter(text.data(), piece.data()) &&
+         notAfter(piece.data() + piece.size(), text.data() + text.size());
+}
+
+}  // namespace
+
+TreeNode::~TreeNode() {
+  // Children are moved out into a list before they go, so no destructor runs another.
+  std::vector<TreeNode> pending;
+  auto adopt = [&pending](TreeNode& node) {
+    for (auto& entry : node.children) {
+      pending.push_back(std::move(entry.second));
+    }
+  };
+  adopt(*this);
+  while (!pending.empty()) {
+    TreeNode node = std::move(pending.back());
+    pending.pop_back();
+    adopt(node);
+  }
+}
+
+TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
+                     uint64_t address, string_view name, string_view demangledName,
+                     TreeAllowance* allowance) {
+  auto affordable = [allowance](uint64_t bytes) {
+    return allowance == nullptr || allowance->spend(bytes);
+  };
+  TreeNode* node = &tree.root;
+  std::string repaired;
+  const size_t groups = std::min(segments.size() - 1, kMaxGroupsPerSymbol);
+  size_t k = 0;
+  // Totals wrap like every sum of sizes.
+  for (; k < groups; ++k) {
+    string_view key = forceValidUTF8(segments[k].text, repaired);
+    TreeNode* child = node->children.find(key);
+    if (child == nullptr) {
+      if (!affordable(kGroupCost + key.size())) {
+        break;
+      }
+      child = node->children.tryEmplace(key, &tree.text).first;
+    }
+    node->total += size;
+    node = child;
+  }
+  node->total += size;
+  string_view mangledName = keptValidUTF8(name, tree.text);  // lives as long as the tree
+  string_view base;
+  std::string joined;
+  const NameSegment* leafSegment = nullptr;
+  if (k + 1 == segments.size()) {
+    leafSegment = &segments.back();
+    base = forceValidUTF8(leafSegment->text, repaired);
+  } else {
+    // Past a bound: what is left of the path stays visible in the leaf's name.
+    for (size_t j = k; j < segments.size(); ++j) {
+      if (j != k) {
+        joined += '/';
+      }
+      joined.append(forceValidUTF8(segments[j].text, repaired));
+    }
+    base = joined;
+  }
+  // A name filed whole (a C++ name as GNU ld writes it) is its own key: no second copy.
+  bool whole = base == mangledName || !affordable(base.size());
+  string_view shown;
+  bool shownAsGiven = false;  // `shown` holds the bytes of demangledName as they are
+  if (demangledName != name && affordable(demangledName.size())) {
+    std::string repairedShown;  // `base` may be a view of `repaired`
+    string_view valid = forceValidUTF8(demangledName, repairedShown);
+    shownAsGiven = valid.data() == demangledName.data();
+    shown = tree.text.copy(valid);
+  }
+  string_view key = whole ? mangledName : base;
+  bool shared = whole;
+  // A leaf's key that is a piece of the name or of the readable name, whose bytes the tree keeps
+  // anyway, shares them: that spares a third of the tree's text on a D program's map.
+  if (!shared && leafSegment != nullptr && base.data() == leafSegment->text.data()) {
+    if (leafSegment->origin == SegmentOrigin::Name && mangledName.data() == name.data() &&
+        liesWithin(base, name)) {
+      shared = true;  // a view of `name`, which the tree keeps
+    } else if (leafSegment->origin == SegmentOrigin::Shown && shownAsGiven &&
+               liesWithin(base, demangledName)) {
+      key = shown.substr(static_cast<size_t>(base.data() - demangledName.data()), base.size());
+      shared = true;
+    }
+  }
+  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
+  leaf.size = size;
+  leaf.address = address;
+  leaf.mangledName = mangledName;
+  leaf.demangledName = shown;
+  return leaf;
+}
+
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, string_view name, string_view demangledName,
+                     TreeAllowance* allowance) {
+  std::vector<NameSegment> made;
+  made.reserve(segments.size());
+  for (const std::string& segment : segments) {
+    made.push_back({segment, SegmentOrigin::Made});
+  }
+  return fileSymbol(tree, made, size, address, name, demangledName, allowance);
+}
+
+void writeDocument(ChunkedAppender& sink, const TreeNode& tree,
+                   const std::vector<std::string>& options) {
+  sink.put(kDocumentPrefix);
+  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+  writeTreeJson(writer, tree, nullptr, options);
+  sink.flush();
+}
+
+void writeDocument(ChunkedAppender& sink, const SizeTree& tree,
+                   const std::vector<std::string>& options) {
+  sink.put(kDocumentPrefix);
+  zel::utils::json::CustomJsonWriter<ChunkedAppender&> writer{sink};
+  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, options);
+  sink.flush();
+}
+
+}  // namespace vorlith

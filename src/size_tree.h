@@ -1,0 +1,376 @@
+// The size tree: groups of symbols by name, their sizes summed up the tree, the bounds that keep
+// it in proportion to the map, and its JSON.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "arena.h"
+#include "keyed_hash.h"
+#include "layout.h"
+#include "name_result.h"
+
+namespace zel::utils::appender {
+class ChunkedAppender;
+}
+
+namespace vorlith {
+
+// What a document begins with, before the tree's JSON.
+inline constexpr std::string_view kDocumentPrefix = "var treeData = ";
+
+// A hash map from text that enumerates its entries in the order they were first inserted, so
+// that two runs on one map write byte-identical documents. Keys are copied into the arena of
+// the tree that holds the map. A map of more than a few entries has an index: an
+// open-addressing table of entry numbers, with no allocation per entry.
+// Keys come from the map file, so the hash is keyed afresh in every run (keyed_hash.h): names
+// cannot be chosen to fall into one probe chain.
+template <typename Value>
+class OrderedMap {
+ public:
+  using Entry = std::pair<std::string_view, Value>;
+
+  [[nodiscard]] Value* find(std::string_view key) {
+    size_t at = entryOf(key);
+    return at == kNone ? nullptr : &entries_[at].second;
+  }
+  [[nodiscard]] bool contains(std::string_view key) const { return entryOf(key) != kNone; }
+
+  // Returns the value under `key`, inserting a default one first if there is none. A new key
+  // is copied into `text`, the arena of the tree that holds the map.
+  Value& at(std::string_view key, TextArena& text) { return *tryEmplace(key, &text).first; }
+
+  // The value under `key` and whether it was inserted now, as a default value; at most one
+  // hash. A new
+  // key is copied into `text`, or kept as it is when `text` is null: its bytes outlive the map.
+  std::pair<Value*, bool> tryEmplace(std::string_view key, TextArena* text) {
+    if (slots_.empty()) {
+      if (size_t at = scan(key); at != kNone) {
+        return {&entries_[at].second, false};
+      }
+      if (entries_.size() < kScanned) {
+        return {&append(key, text), true};
+      }
+      grow();  // indexes the entries so far
+    }
+    uint64_t h = hash(key);
+    size_t slot = slotOf(key, h);
+    if (slots_[slot] != 0) {
+      return {&entries_[index(slots_[slot])].second, false};
+    }
+    if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
+      grow();
+      slot = slotOf(key, h);
+    }
+    slots_[slot] = pack(h, entries_.size());
+    return {&append(key, text), true};
+  }
+
+  [[nodiscard]] size_t size() const { return entries_.size(); }
+
+  // The most slots a lookup of a present key probes: the work a hash that clusters would
+  // show. For tests; it walks the whole index.
+  [[nodiscard]] size_t longestProbe() const {
+    if (slots_.empty()) {
+      return entries_.size();  // a scan compares every entry
+    }
+    size_t longest = 0;
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = 0; slot < slots_.size(); ++slot) {
+      if (slots_[slot] != 0) {
+        size_t home = static_cast<size_t>(hash(entries_[index(slots_[slot])].first)) & mask;
+        longest = std::max(longest, ((slot - home) & mask) + 1);
+      }
+    }
+    return longest;
+  }
+  [[nodiscard]] auto begin() const { return entries_.begin(); }
+  [[nodiscard]] auto end() const { return entries_.end(); }
+  // Values may change in place; keys may not (the index hashes them).
+  [[nodiscard]] auto begin() { return entries_.begin(); }
+  [[nodiscard]] auto end() { return entries_.end(); }
+
+ private:
+  static uint64_t hash(std::string_view key) { return keyedHash(key); }
+  // A slot holds the upper half of the key's hash and the entry's number plus one; 0 is empty.
+  static uint64_t pack(uint64_t h, size_t entry) { return (h & ~0xFFFFFFFFull) | (entry + 1); }
+  static size_t index(uint64_t slot) { return static_cast<size_t>((slot & 0xFFFFFFFFu) - 1); }
+
+  static constexpr size_t kNone = SIZE_MAX;
+  // Up to this many entries a map has no index: comparing a few keys costs less than hashing,
+  // and most groups hold only a handful, so their slot tables would be most of their memory.
+  static constexpr size_t kScanned = 8;
+
+  Value& append(std::string_view key, TextArena* text) {
+    return entries_.emplace_back(text != nullptr ? text->copy(key) : key, Value()).second;
+  }
+
+  // The number of the entry under `key`, or kNone.
+  size_t entryOf(std::string_view key) const {
+    if (slots_.empty()) {
+      return scan(key);
+    }
+    uint64_t s = slots_[slotOf(key, hash(key))];
+    return s == 0 ? kNone : index(s);
+  }
+  size_t scan(std::string_view key) const {
+    for (size_t at = 0; at < entries_.size(); ++at) {
+      if (entries_[at].first == key) {
+        return at;
+      }
+    }
+    return kNone;
+  }
+
+  // The slot that holds `key`, or the empty slot where it would go; the index must exist.
+  size_t slotOf(std::string_view key, uint64_t h) const {
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
+      uint64_t s = slots_[slot];
+      if (s == 0 || ((s ^ h) >> 32 == 0 && entries_[index(s)].first == key)) {
+        return slot;
+      }
+    }
+  }
+
+  // Doubles the index, or makes it for a map that outgrows scanning.
+  void grow() {
+    slots_.assign(slots_.empty() ? 2 * kScanned : slots_.size() * 2, 0);
+    size_t mask = slots_.size() - 1;
+    for (size_t entry = 0; entry < entries_.size(); ++entry) {
+      uint64_t h = hash(entries_[entry].first);
+      size_t slot = static_cast<size_t>(h) & mask;
+      while (slots_[slot] != 0) {
+        slot = (slot + 1) & mask;
+      }
+      slots_[slot] = pack(h, entry);
+    }
+  }
+
+  std::vector<Entry> entries_;
+  std::vector<uint64_t> slots_;  // none, or a power of two in size at most three quarters full
+};
+
+// One symbol of the tree.
+struct TreeLeaf {
+  uint64_t size = 0;
+  uint64_t address = 0;
+  std::string_view mangledName;    // the name in the map, made valid UTF-8
+  std::string_view demangledName;  // empty when it equals the name
+  // Under the modern rules, where known: indexes into the tree's sections and objects.
+  uint32_t section = kNoSection;
+  uint32_t object = kNoObject;
+};
+
+// One group: the sum of all sizes below it, its sub-groups and its own leaves.
+struct TreeNode {
+  TreeNode() = default;
+  TreeNode(TreeNode&&) noexcept = default;
+  TreeNode& operator=(TreeNode&&) noexcept = default;
+  // Tears down without recursion: one symbol can make a chain of groups as long as its name.
+  ~TreeNode();
+
+  uint64_t total = 0;
+  OrderedMap<TreeNode> children;
+  OrderedMap<TreeLeaf> leaves;
+  // The last number given to each repeated leaf name here; keys are never removed, so probing
+  // may resume from it. Not part of the document; made on the first repeat.
+  std::unique_ptr<OrderedMap<uint64_t>> lastLeafNumber;
+};
+
+// A whole size tree: its root and the text its keys and names are copied into, which lives
+// exactly as long as the tree. Moving it keeps every view valid (the arena's blocks move along).
+struct SizeTree {
+  TextArena text;
+  TreeNode root;
+  // The sections and object files that leaves name, copied into `text`: under the modern
+  // rules, for maps that list their sections and for binaries.
+  struct Section {
+    std::string_view name;
+    SectionKind kind = SectionKind::Data;
+  };
+  std::vector<Section> sections;
+  std::vector<std::string_view> objects;
+  KindTotals totals;  // all sections' sizes by kind, both measures
+  bool hasSections = false;
+};
+
+// Bounds that keep the tree, and so the document, in proportion to the map (docs/bounds.md).
+// Real maps stay far below them: their names make a group or two per hundred bytes, and the
+// deepest real symbol seen is filed nine groups deep.
+//
+// A symbol is filed at most this many groups deep; the rest of its segments are joined with
+// "/" into the leaf's name.
+inline constexpr size_t kMaxGroupsPerSymbol = 256;
+
+// The tree's growth, in bytes of an estimate: every new group counts kGroupCost (the node in
+// the tree and its share of the document) and its key, every copied leaf name or demangled
+// name its length. Filing a whole map may spend kFreeTreeBytes plus kTreeBytesPerNameByte for
+// each byte of the symbols' names. A symbol that finds it spent files no new group (the rest
+// of its segments go into the leaf's name, as past the depth bound), takes its name from the
+// map as the leaf's name when the joined one would not fit, and shows no demangled name.
+inline constexpr uint64_t kGroupCost = 320;
+inline constexpr uint64_t kFreeTreeBytes = uint64_t{64} << 20;
+inline constexpr uint64_t kTreeBytesPerNameByte = 8;
+
+class TreeAllowance {
+ public:
+  void grant(uint64_t nameBytes) { left_ += kTreeBytesPerNameByte * nameBytes; }
+  // Takes `bytes` if that many are left.
+  [[nodiscard]] bool spend(uint64_t bytes) {
+    if (bytes > left_) {
+      return false;
+    }
+    left_ -= bytes;
+    return true;
+  }
+  [[nodiscard]] uint64_t left() const { return left_; }
+
+ private:
+  uint64_t left_ = kFreeTreeBytes;
+};
+
+// Files one symbol under `segments` (at least one: the groups, then the leaf's name), adding
+// `size` to the total of every node on the way. A leaf name already taken in its group gets
+// "#1", "#2" and so on. The leaf refers to `name` itself when it is valid UTF-8, so `name` must
+// live as long as the tree; keys, repaired and demangled names are copied once into the tree's
+// arena, except a leaf's key that is a piece of `name` or of `demangledName` as its origin says:
+// that shares the bytes the leaf keeps anyway. At most kMaxGroupsPerSymbol groups are made;
+// `allowance`, when given, bounds what the symbol adds.
+TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
+                     uint64_t address, std::string_view name, std::string_view demangledName,
+                     TreeAllowance* allowance = nullptr);
+// The same with segments of text of their own (each is copied where the tree keeps it).
+TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
+                     uint64_t address, std::string_view name, std::string_view demangledName,
+                     TreeAllowance* allowance = nullptr);
+
+// Writes the document, "var treeData = " and the tree's JSON, into `sink` as it is made, and
+// flushes it. Throws what the sink's drain throws.
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const TreeNode& tree,
+                   const std::vector<std::string>& options = {});
+// The same with the leaves' sections, kinds and objects, where the tree has them.
+void writeDocument(zel::utils::appender::ChunkedAppender& sink, const SizeTree& tree,
+                   const std::vector<std::string>& options = {});
+
+// A leaf's members; its section's name and kind ("section", "kind") and its object file
+// ("object") follow the classic four where `tree` knows them.
+template <typename Writer>
+void writeLeafJson(Writer& writer, const TreeLeaf& leaf, const SizeTree* tree) {
+  bool first = true;
+  writer.beginObject();
+  writer.putMember(first, "size", leaf.size);
+  writer.putMember(first, "address", leaf.address);
+  writer.putMember(first, "mangledName", leaf.mangledName);
+  writer.putMember(first, "demangledName", leaf.demangledName);
+  if (tree != nullptr && leaf.section != kNoSection) {
+    const SizeTree::Section& section = tree->sections[leaf.section];
+    writer.putMember(first, "section", section.name);
+    writer.putMember(first, "kind", kindId(section.kind));
+    if (leaf.object != kNoObject) {
+      writer.putMember(first, "object", tree->objects[leaf.object]);
+    }
+  }
+  writer.endObject();
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const TreeLeaf& leaf) {
+  writeLeafJson(writer, leaf, nullptr);
+}
+
+template <typename Writer, typename Value>
+void writeJson(Writer& writer, const OrderedMap<Value>& map) {
+  bool first = true;
+  writer.beginObject();
+  for (const auto& [key, value] : map) {
+    writer.putMember(first, key, value);
+  }
+  writer.endObject();
+}
+
+// The tree and, when `options` is not empty, the record of the options that made it, as the
+// root's first member: {"options":["--modern"],"total":...}. Written with an explicit stack
+// rather than by recursion, for the same reason as ~TreeNode.
+template <typename Writer>
+void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree,
+                   const std::vector<std::string>& options) {
+  auto open = [&writer, &root, &options](const TreeNode& node) {
+    bool first = true;
+    writer.beginObject();
+    if (&node == &root && !options.empty()) {
+      writer.putString("options");
+      writer.output.put(':');
+      writer.output.put('[');
+      for (size_t k = 0; k < options.size(); ++k) {
+        if (k != 0) {
+          writer.output.put(',');
+        }
+        writer.putString(options[k]);
+      }
+      writer.output.put(']');
+      writer.output.put(',');
+    }
+    writer.putMember(first, "total", node.total);
+    writer.output.put(',');
+    writer.putString("children");
+    writer.output.put(':');
+    writer.beginObject();
+  };
+  struct Frame {
+    const TreeNode* node;
+    size_t next;  // the next child to write
+  };
+  std::vector<Frame> stack{{&root, 0}};
+  open(root);
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next < frame.node->children.size()) {
+      const auto& [key, child] = *(frame.node->children.begin() + frame.next);
+      if (frame.next++ != 0) {
+        writer.output.put(',');
+      }
+      writer.putString(key);
+      writer.output.put(':');
+      open(child);
+      stack.push_back({&child, 0});  // invalidates `frame`
+      continue;
+    }
+    writer.endObject();
+    writer.output.put(',');
+    writer.putString("leaves");
+    writer.output.put(':');
+    bool first = true;
+    writer.beginObject();
+    for (const auto& [key, leaf] : frame.node->leaves) {
+      if (!std::exchange(first, false)) {
+        writer.output.put(',');
+      }
+      writer.putString(key);
+      writer.output.put(':');
+      writeLeafJson(writer, leaf, tree);
+    }
+    writer.endObject();
+    writer.endObject();
+    stack.pop_back();
+  }
+}
+
+// The classic document's tree, with no record of options.
+template <typename Writer>
+void writeJson(Writer& writer, const TreeNode& root) {
+  writeTreeJson(writer, root, nullptr, {});
+}
+
+template <typename Writer>
+void writeJson(Writer& writer, const SizeTree& tree) {
+  writeTreeJson(writer, tree.root, tree.hasSections ? &tree : nullptr, {});
+}
+
+}  // namespace vorlith
