@@ -225,7 +225,7 @@ class DocumentBuilder {
       (top.key == "size" ? leaf.size : leaf.address) = n;
       top.seen |= top.key == "size" ? unsigned{kSize} : unsigned{kAddress};
     } else {
-      return misplaced("a number");
+      return scalar("a number");  // skipped as the value of a member the format does not have
     }
     return true;
   }
@@ -254,7 +254,7 @@ class DocumentBuilder {
                             : leaf.object) = keep(s, raw_);
       return true;
     }
-    return misplaced("a string");
+    return scalar("a string");  // skipped as the value of a member the format does not have
   }
   bool start_object() {
     if (inOptions()) {

@@ -312,11 +312,13 @@ TEST(ReadDocument, SaysWhatIsWrong) {
     expectThrowsWithMessage<std::runtime_error>([&] { (void)doc(c.json); }, c.message,
                                                 c.message.back() == ' ');
   }
-  // Members the format does not have are skipped, whatever they hold.
-  Document d = doc("{'version':[1,{'a':[]}],'total':5,'children':{},'leaves':{" + leaf("x", 5) +
-                   "},'extra':null}");
+  // Members the format does not have are skipped, whatever they hold: a string or a number too.
+  Document d = doc("{'version':[1,{'a':[]}],'tool':'vorlith','built':20261208,'total':5,"
+                   "'children':{},'leaves':{'x':{'size':5,'address':2,'mangledName':'x',"
+                   "'note':'kept apart','line':12,'flag':true}},'extra':null}");
   ASSERT_EQ(d.leaves.size(), 1u);
   EXPECT_EQ(d.leaves[0].size, 5u);
+  EXPECT_EQ(d.leaves[0].mangledName, "x");
 }
 
 TEST(ReadDocument, RefusesTextThatIsNotJsonAtTheByteWhereItGoesWrong) {
