@@ -39,7 +39,7 @@ using std::string_view;
 
 namespace {
 
-// The values of the ELF specification this file needs, so that it compiles where no <elf.h> is.
+// The values of the ELF format this file needs, so that it compiles where no <elf.h> is.
 constexpr uint32_t kShtNull = 0;
 constexpr uint32_t kShtSymtab = 2;
 constexpr uint32_t kShtStrtab = 3;

@@ -17,6 +17,7 @@
 #include "elf_file.h"
 #include "layout.h"
 #include "mapfile.h"
+#include "support/best_of.h"
 #include "support/elf_builder.h"
 #include "vorlith.h"
 
@@ -24,18 +25,6 @@ namespace {
 
 constexpr double kWideRatio = 100;
 constexpr double kBenignFloor = 0.02;
-
-template <typename Fn>
-double bestOf(int runs, Fn&& fn) {
-  double best = 1e300;
-  for (int k = 0; k < runs; ++k) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
 
 void expectNotFarSlower(const std::string& label, double hostile, double benign) {
   std::cout << "[ hostile  ] " << label << ": " << hostile << " s (benign " << benign << " s)\n";
