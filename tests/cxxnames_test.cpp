@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/best_of.h"
+
 using vorlith::CxxNameSplitter;
 using Segments = std::vector<std::string>;
 
@@ -273,14 +275,7 @@ TEST(CxxNames, HostileBracketsTakeLinearTime) {
   // Time: the worst of the hostile names against the benign name, best of three runs each, so
   // that a busy machine does not decide the outcome.
   auto best = [&splitter](const std::string& name) {
-    double fastest = 1e9;
-    for (int run = 0; run < 3; ++run) {
-      auto start = std::chrono::steady_clock::now();
-      (void)splitter.split(name);
-      std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-      fastest = std::min(fastest, took.count());
-    }
-    return fastest / static_cast<double>(name.size());
+    return bestOf(3, [&] { (void)splitter.split(name); }) / static_cast<double>(name.size());
   };
   double benignPerByte = best(benign);
   for (const Hostile& c : cases) {
