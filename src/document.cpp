@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "pages.h"
 #include "size_tree.h"
 
 #include "zel/utils/text.h"
@@ -86,6 +87,22 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
   Document doc;
   doc.recordsOptions = true;  // this run knows its options, none included
   doc.options = std::move(options);
+  // Room for every group and leaf at once: the leaves of a large map fill tens of megabytes,
+  // which growing by doubling would copy and fault in again several times.
+  size_t groups = 1;
+  size_t leaves = 0;
+  for (std::vector<const TreeNode*> pending{&root}; !pending.empty();) {
+    const TreeNode* node = pending.back();
+    pending.pop_back();
+    groups += node->children.size();
+    leaves += node->leaves.size();
+    for (const auto& entry : node->children) {
+      pending.push_back(&entry.second);
+    }
+  }
+  doc.groups.reserve(groups);
+  doc.leaves.reserve(leaves);
+  adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
   doc.groups.emplace_back();
   // Depth first with an explicit stack, as the tree's own writer does: names nest very deep.
   struct Frame {

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "file_io.h"
+#include "pages.h"
 
 #ifdef VORLITH_SQLITE
 #include <sqlite3.h>
@@ -523,6 +524,44 @@ struct TwoLaneHash {
   }
 };
 
+// Sorts `items` by `less`, where `lead(item)` is the top word of each item's hash, evenly spread
+// as hashes are: a counting pass on its top bits puts the items in buckets, in order, of a few
+// items each, and each bucket is then sorted whole. Linear in the count, where a comparison sort
+// of a run's symbols cost as much as the rest of recording together.
+template <typename T, typename Lead, typename Less>
+void sortByHash(std::vector<T>& items, Lead lead, Less less) {
+  size_t n = items.size();
+  if (n < 64 || n > UINT32_MAX) {
+    std::sort(items.begin(), items.end(), less);
+    return;
+  }
+  unsigned bits = 1;
+  while (bits < 20 && (size_t{4} << bits) < n) {
+    ++bits;
+  }
+  std::vector<uint32_t> starts((size_t{1} << bits) + 1, 0);
+  for (const T& item : items) {
+    ++starts[(lead(item) >> (64 - bits)) + 1];
+  }
+  for (size_t b = 1; b < starts.size(); ++b) {
+    starts[b] += starts[b - 1];
+  }
+  std::vector<T> sorted;
+  sorted.reserve(n);
+  adviseHugePages(sorted.data(), n * sizeof(T));
+  sorted.resize(n);
+  std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+  for (T& item : items) {
+    sorted[next[lead(item) >> (64 - bits)]++] = std::move(item);
+  }
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    if (starts[b + 1] - starts[b] > 1) {
+      std::sort(sorted.begin() + starts[b], sorted.begin() + starts[b + 1], less);
+    }
+  }
+  items = std::move(sorted);
+}
+
 // The mangled name is hashed only where it differs from the key (C++ names that the linker
 // wrote demangled are their own keys): the table stores it as NULL there, and reads it back so.
 SymbolHash symbolHash(int64_t path, string_view key, std::optional<string_view> mangled) {
@@ -569,6 +608,7 @@ class SymbolIndex {
     Statement bytes(db, "SELECT ifnull(sum(length(entries)), 0) FROM symbol_index WHERE part >= 0");
     bytes.step();
     entries_.reserve(static_cast<size_t>(bytes.integer(0)) / kEntryBytes);
+    adviseHugePages(entries_.data(), entries_.capacity() * sizeof(IndexEntry));
     Statement parts(db, "SELECT part, last_run, last_symbol, entries FROM symbol_index ORDER BY part");
     bool inStep = false;
     while (parts.step()) {
@@ -599,7 +639,7 @@ class SymbolIndex {
 
   // Writes the parts that changed, with the symbols `added` by run `run`.
   void save(int64_t run, std::vector<IndexEntry>& added) {
-    std::sort(added.begin(), added.end(), byHash);
+    sortByHash(added, leadOf, byHash);
     for (const IndexEntry& entry : added) {
       touch(entry.hash);
     }
@@ -647,6 +687,7 @@ class SymbolIndex {
   }
   static size_t partOf(const SymbolHash& hash) { return static_cast<size_t>(hash.a >> 58); }
   static bool byHash(const IndexEntry& x, const IndexEntry& y) { return x.hash < y.hash; }
+  static uint64_t leadOf(const IndexEntry& e) { return e.hash.a; }
 
   // From the tables: every symbol, and its size in its latest row.
   void rebuild() {
@@ -666,7 +707,7 @@ class SymbolIndex {
       entries_.push_back({symbolHash(all.integer(1), all.text(2), mangled), all.integer(0),
                           size == lastSizes.end() ? 0 : size->second});
     }
-    std::sort(entries_.begin(), entries_.end(), byHash);
+    sortByHash(entries_, leadOf, byHash);
     db_.exec("DELETE FROM symbol_index");
     dirty_.assign(kParts, true);
   }
@@ -705,18 +746,23 @@ void recordSymbols(Database& db, int64_t runId, const Document& doc,
     SymbolHash hash;
     uint32_t leaf;
   };
-  std::vector<Probe> probes(doc.leaves.size());
+  std::vector<Probe> probes;
+  probes.reserve(doc.leaves.size());
+  adviseHugePages(probes.data(), doc.leaves.size() * sizeof(Probe));
+  probes.resize(doc.leaves.size());
   for (size_t k = 0; k < doc.leaves.size(); ++k) {
     const DocLeaf& leaf = doc.leaves[k];
     probes[k] = {symbolHash(pathIds[leaf.group], leaf.key, distinctMangled(leaf)),
                  static_cast<uint32_t>(k)};
   }
-  std::sort(probes.begin(), probes.end(), [](const Probe& x, const Probe& y) {
-    if (x.hash.a != y.hash.a) {
-      return x.hash.a < y.hash.a;
-    }
-    return x.hash.b != y.hash.b ? x.hash.b < y.hash.b : x.leaf < y.leaf;
-  });
+  sortByHash(
+      probes, [](const Probe& p) { return p.hash.a; },
+      [](const Probe& x, const Probe& y) {
+        if (x.hash.a != y.hash.a) {
+          return x.hash.a < y.hash.a;
+        }
+        return x.hash.b != y.hash.b ? x.hash.b < y.hash.b : x.leaf < y.leaf;
+      });
   std::vector<IndexEntry>& entries = index.entries();
   std::vector<char> seen(entries.size());
   std::vector<Probe> fresh;
@@ -786,7 +832,7 @@ void recordInto(const string& dbFile, const RunInfo& info, const Document& doc) 
   // SQLite's default rollback journal, not WAL: the committed history is always this one file,
   // which CI caches and copies as it is, while WAL would keep recent runs in a second file beside
   // it. (Setting the mode anyway would make each process try to delete the journal of another.)
-  db.exec("PRAGMA cache_size = -65536; PRAGMA page_size = 65536");
+  db.exec("PRAGMA cache_size = -4096; PRAGMA page_size = 65536");
   begin(db, true);
   try {
     upgrade(db, schemaVersion(db));

@@ -246,6 +246,37 @@ TEST_F(HistoryTest, AnUnchangedBuildAddsGroupRowsButNoSymbolRows) {
             "one|8192\ntwo|8192\n");
 }
 
+// Thousands of symbols, as real maps have: the run's symbols are matched to the index in bulk,
+// not one by one, and every one must still find its own row, including symbols whose keys are
+// equal in other groups and whose mangled names differ from their keys.
+TEST_F(HistoryTest, MatchesEverySymbolOfALargeBuildToItsOwnRow) {
+  auto symbolsOf = [](uint64_t growth) {
+    std::vector<Sym> symbols;
+    for (uint64_t k = 0; k < 6000; ++k) {
+      std::string group = "g" + std::to_string(k % 37);
+      std::string key = "f" + std::to_string(k / 37);
+      uint64_t size = 16 + k % 97 + (k % 11 == 0 ? growth : 0);
+      symbols.push_back({{"top", group, key}, size, k % 5 == 0 ? "_Z" + key + group : ""});
+    }
+    return symbols;
+  };
+  Build first = build(symbolsOf(0));
+  Build grown = build(symbolsOf(8));
+  record(first, "one");
+  record(first, "two");
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM symbols"), "6000\n");
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM symbol_sizes"), "6000\n");
+  record(grown, "three");
+  // One row for each symbol that grew (every eleventh), none for the rest, no symbol added.
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM symbols"), "6000\n");
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM symbol_sizes WHERE run = 3"), "546\n");
+  History h = history::read(db_, {}, true);
+  ASSERT_EQ(h.runs.size(), 3u);
+  std::vector<std::map<std::string, uint64_t>> got = sizesOf(h);
+  EXPECT_EQ(got[1], withoutZeros(sizesOf(first.doc, true)));
+  EXPECT_EQ(got[2], withoutZeros(sizesOf(grown.doc, true)));
+}
+
 // The index that recording keeps beside the symbols is a copy: lost, stale or damaged, it is
 // rebuilt from the tables and the history stays exact.
 TEST_F(HistoryTest, RebuildsTheSymbolIndexFromTheTables) {
