@@ -28,6 +28,7 @@ py:yaml                             python3-yaml
 man                                 man-db
 dpkg-shlibdeps                      dpkg-dev
 readelf                             binutils
+/usr/share/doc/binutils-multiarch   binutils-multiarch
 lintian                             lintian
 chromium                            chromium
 node                                nodejs

@@ -230,6 +230,7 @@ def main():
                 checker.check_document(f"{label}, {measure}", run_args, measure, sections, table,
                                        tls_base, scratch)
         stripped = os.path.join(scratch, "stripped")
+        # binutils-multiarch: the strip of this machine knows the other machines' files too.
         subprocess.run(["strip", "-o", stripped, args.binary], check=True)
         checker.check_refused("stripped", [stripped], "stripped", scratch)
         if args.map:
