@@ -27,26 +27,35 @@
 namespace vorlith {
 namespace currentd {
 
-std::string leafName(const std::vector<Component>& path) {
-  size_t innermost = path.size();
-  for (size_t k = path.size(); k-- > 0;) {
-    if (path[k].instance) {
+void appendLeafName(Workspace& work, Path path) {
+  size_t innermost = path.count;
+  for (size_t k = path.count; k-- > 0;) {
+    if (work.at(path, k).instance) {
       innermost = k;
       break;
     }
   }
-  if (innermost == path.size()) {
-    return path.back().name;
+  std::string& text = work.text;
+  // Copied by offset from the text's own bytes, as it may move while it grows.
+  auto appendText = [&](const Component& component) {
+    if (component.instance) {
+      text.append(text, component.text.offset, component.text.length);
+    } else {
+      text += component.name;
+    }
+  };
+  if (innermost == path.count) {
+    text += work.at(path, path.count - 1).name;
+    return;
   }
-  std::string leaf = path[innermost].text;
-  for (size_t k = innermost + 1; k < path.size(); ++k) {
-    if (k == innermost + 1 && path[k].name == path[innermost].name) {
+  appendText(work.at(path, innermost));
+  for (size_t k = innermost + 1; k < path.count; ++k) {
+    if (k == innermost + 1 && work.at(path, k).name == work.at(path, innermost).name) {
       continue;  // the eponymous member: D calls it by the instance's name
     }
-    leaf += '.';
-    leaf += path[k].fullText();
+    text += '.';
+    appendText(work.at(path, k));
   }
-  return leaf;
 }
 
 }  // namespace currentd
@@ -57,6 +66,8 @@ using currentd::Budget;
 using currentd::Component;
 using currentd::CurrentParser;
 using currentd::DecodedSymbol;
+using currentd::Path;
+using currentd::Workspace;
 
 bool isIdentifierByteAscii(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -69,16 +80,16 @@ bool isIdentifierByteAscii(char c) {
 // no step:
 //   shop.stock.Stock!(int, 8).Stock.put  ->  shop, stock, Stock, "Stock!(int, 8)", put
 //   pkg.mod.twice!(int).twice            ->  pkg, mod, twice, "twice!(int)"
-void addSteps(const std::vector<Component>& path, size_t count, NameBuilder& out) {
+void addSteps(const Workspace& work, Path path, size_t count, NameBuilder& out) {
   for (size_t k = 0; k < count; ++k) {
-    const Component& component = path[k];
-    if (k > 0 && path[k - 1].instance && !component.instance &&
-        component.name == path[k - 1].name) {
+    const Component& component = work.at(path, k);
+    if (k > 0 && work.at(path, k - 1).instance && !component.instance &&
+        component.name == work.at(path, k - 1).name) {
       continue;
     }
     out.add(component.name);
     if (component.instance) {
-      out.add(component.text);
+      out.add(work.view(component.text));
     }
   }
 }
@@ -109,17 +120,18 @@ std::string_view internalKind(std::string_view name) {
 // (ModuleInfo)". Classes of the runtime that the compilers mangle without their module
 // ("_D14TypeInfo_Class6__vtblZ", "_D9Exception6__vtblZ") go under object, where the language
 // declares them, not each in a group at the top.
-void addSegmentsOf(const DecodedSymbol& symbol, NameBuilder& out) {
-  const std::vector<Component>& path = symbol.path;
-  std::string_view kind = path.size() >= 2 ? internalKind(path.back().name) : std::string_view();
+void addSegmentsOf(const Workspace& work, const DecodedSymbol& symbol, NameBuilder& out) {
+  const Path path = symbol.path;
+  std::string_view kind =
+      path.count >= 2 ? internalKind(work.at(path, path.count - 1).name) : std::string_view();
   if (kind.empty()) {
-    addSteps(path, path.size(), out);
+    addSteps(work, path, path.count, out);
     return;
   }
   const size_t base = out.size();
-  addSteps(path, path.size() - 1, out);
-  const Component& owner = path[path.size() - 2];
-  if (path.size() == 2 && kind != "ModuleInfo" && !owner.instance) {
+  addSteps(work, path, path.count - 1, out);
+  const Component& owner = work.at(path, path.count - 2);
+  if (path.count == 2 && kind != "ModuleInfo" && !owner.instance) {
     out.insert(base, "object");
   }
   out.addJoined({owner.name, " (", kind, ")"});
@@ -128,56 +140,58 @@ void addSegmentsOf(const DecodedSymbol& symbol, NameBuilder& out) {
 // "_D12TypeInfo_Ai6__initZ": the type behind a TypeInfo's name, or nullopt when the name is an
 // ordinary symbol (TypeInfo_Struct is a class of the runtime, not a TypeInfo of a type). Files
 // it into `out` and returns true, or returns false and adds nothing.
-bool typeInfoOf(const DecodedSymbol& symbol, Budget& budget, NameBuilder& out) {
+bool typeInfoOf(Workspace& work, const DecodedSymbol& symbol, Budget& budget, NameBuilder& out) {
   constexpr std::string_view kPrefix = "TypeInfo_";
-  if (symbol.path.size() != 2 || symbol.path[0].instance || symbol.path[1].name != "__init" ||
-      !symbol.path[0].name.starts_with(kPrefix)) {
+  const Path path = symbol.path;
+  if (path.count != 2 || work.at(path, 0).instance || work.at(path, 1).name != "__init" ||
+      !work.at(path, 0).name.starts_with(kPrefix)) {
     return false;
   }
-  std::string_view mangledType = symbol.path[0].name;
+  std::string_view mangledType = work.at(path, 0).name;
   mangledType.remove_prefix(kPrefix.size());
-  std::vector<Component> named;
-  CurrentParser parser(mangledType, budget);
-  std::string type = parser.parseWholeType(&named);
+  Path named;
+  CurrentParser parser(mangledType, budget, work);
+  currentd::Span type = parser.parseWholeType(&named);
   if (parser.failed) {
     return false;
   }
   constexpr std::string_view kShownBefore = "typeid(";
-  out.show(type);
+  out.show(work.view(type));
   out.prependToShown(kShownBefore);
   out.appendToShown(")");
   const size_t base = out.size();
-  addSteps(named, named.size(), out);
-  if (named.size() == 1 && !named[0].instance) {
+  addSteps(work, named, named.count, out);
+  if (named.count == 1 && !work.at(named, 0).instance) {
     // Only the members of module object are mangled without their module (C6Object).
     out.insert(base, "object");
   }
   out.add("TypeInfo");
-  out.addPieceOfShown(kShownBefore.size(), type.size());
+  out.addPieceOfShown(kShownBefore.size(), type.length);
   return true;
 }
 
-// A name of the current ABI without thunk or clone suffix, into `out`; false, and nothing
-// added, when it cannot be read.
-bool classifyPlain(std::string_view name, Budget& budget, NameBuilder& out) {
-  if (name.size() < 3 || name[0] != '_' || name[1] != 'D') {
+// A mangled name of the current ABI without its "_D" and without thunk or clone suffix, into
+// `out`; false, and nothing added, when it cannot be read.
+bool classifyMangled(std::string_view mangled, Workspace& work, Budget& budget,
+                     NameBuilder& out) {
+  if (mangled.empty()) {
     return false;
   }
-  CurrentParser parser(name.substr(2), budget);
+  CurrentParser parser(mangled, budget, work);
   DecodedSymbol symbol = parser.parseSymbol();
   if (parser.failed) {
     return false;
   }
-  if (typeInfoOf(symbol, budget, out)) {
+  if (typeInfoOf(work, symbol, budget, out)) {
     return true;
   }
-  addSegmentsOf(symbol, out);
-  out.show(symbol.text);
+  addSegmentsOf(work, symbol, out);
+  out.show(work.view(symbol.text));
   return true;
 }
 
 // "_DThn16_3app1C3fooMFZv": a this-adjusting thunk; the rest is the target without its "_D".
-bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
+bool classifyThunk(std::string_view name, Workspace& work, Budget& budget, NameBuilder& out) {
   size_t at = 3;  // after "_DT"
   while (at < name.size() && name[at] >= 'a' && name[at] <= 'z') {
     ++at;
@@ -194,9 +208,7 @@ bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
   if (rest.starts_with("D")) {
     rest.remove_prefix(1);
   }
-  std::string target = "_D";
-  target += rest;
-  if (!classifyPlain(target, budget, out)) {
+  if (!classifyMangled(rest, work, budget, out)) {
     return false;
   }
   out.appendToLast(" (thunk)");
@@ -204,13 +216,13 @@ bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
   return true;
 }
 
-// ".isra.0.constprop.1" -> " [clone .isra.0] [clone .constprop.1]"; empty when `suffix` is
-// not made of the pieces compilers append (a word with an optional number, or a number).
-std::string cloneText(std::string_view suffix) {
-  std::string text;
+// ".isra.0.constprop.1" is shown " [clone .isra.0] [clone .constprop.1]". Whether `suffix` is
+// made of the pieces compilers append (a word with an optional number, or a number); with `out`,
+// also appends what is shown for it.
+bool cloneSuffix(std::string_view suffix, NameBuilder* out) {
   while (!suffix.empty()) {
     if (suffix[0] != '.') {
-      return {};
+      return false;
     }
     size_t end = 1;
     while (end < suffix.size() && suffix[end] != '.') {
@@ -218,7 +230,7 @@ std::string cloneText(std::string_view suffix) {
     }
     std::string_view word = suffix.substr(1, end - 1);
     if (word.empty() || !std::all_of(word.begin(), word.end(), isIdentifierByteAscii)) {
-      return {};
+      return false;
     }
     if (!CurrentParser::isDigit(word[0]) && end < suffix.size()) {
       // A word takes the number after it: ".isra.0".
@@ -230,17 +242,22 @@ std::string cloneText(std::string_view suffix) {
         end = next;
       }
     }
-    text += " [clone ";
-    text += suffix.substr(0, end);
-    text += ']';
+    if (out != nullptr) {
+      out->appendToShown(" [clone ");
+      out->appendToShown(suffix.substr(0, end));
+      out->appendToShown("]");
+    }
     suffix.remove_prefix(end);
   }
-  return text;
+  return true;
 }
 
 }  // namespace
 
-bool classifyCurrentD(std::string_view name, NameBuilder& out) {
+CurrentDNames::CurrentDNames() : work_(std::make_unique<Workspace>()) {}
+CurrentDNames::~CurrentDNames() = default;
+
+bool CurrentDNames::classify(std::string_view name, NameBuilder& out) {
   if (name.starts_with("__D")) {
     name.remove_prefix(1);  // Mach-O and 32-bit Windows put one more underscore in front
   }
@@ -252,8 +269,7 @@ bool classifyCurrentD(std::string_view name, NameBuilder& out) {
     suffix = name.substr(dot);
     name = name.substr(0, dot);
   }
-  std::string clone = cloneText(suffix);
-  if (!suffix.empty() && clone.empty()) {
+  if (!cloneSuffix(suffix, nullptr)) {
     return false;
   }
   if (name == "_Dmain") {
@@ -266,8 +282,10 @@ bool classifyCurrentD(std::string_view name, NameBuilder& out) {
     }
     Budget budget(name.size());
     NamingWindow::clamp(budget.workLimit, budget.outputLimit);
-    bool filed = name.starts_with("_DT") ? classifyThunk(name, budget, out)
-                                         : classifyPlain(name, budget, out);
+    work_->clear();
+    bool filed = name.starts_with("_DT") ? classifyThunk(name, *work_, budget, out)
+                 : name.size() >= 3     ? classifyMangled(name.substr(2), *work_, budget, out)
+                                        : false;
     NamingWindow::spend(budget.work, budget.output);
     if (!filed) {
       return false;
@@ -275,24 +293,26 @@ bool classifyCurrentD(std::string_view name, NameBuilder& out) {
   }
   if (!suffix.empty()) {
     out.appendToLast(suffix);
-    out.appendToShown(clone);
+    (void)cloneSuffix(suffix, &out);
   }
   return true;
 }
 
 std::optional<NameText> classifyCurrentD(std::string_view name) {
+  CurrentDNames names;
   NameBuilder out;
   out.start(name);
-  if (!classifyCurrentD(name, out)) {
+  if (!names.classify(name, out)) {
     return std::nullopt;
   }
   return toText(out.result());
 }
 
 std::optional<std::string> demangleCurrent(std::string_view name) {
+  CurrentDNames names;
   NameBuilder out;
   out.start(name);
-  if (!classifyCurrentD(name, out)) {
+  if (!names.classify(name, out)) {
     return std::nullopt;
   }
   return std::string(out.shown());

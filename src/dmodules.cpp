@@ -17,8 +17,9 @@ namespace vorlith {
 namespace {
 
 // The module a ModuleInfo names: "_D3pkg3app12__ModuleInfoZ" or, as ld.lld writes it,
-// "ModuleInfo for pkg.app". Nothing for any other name. `out` is the builder to name it with.
+// "ModuleInfo for pkg.app". Nothing for any other name. `names` and `out` name it.
 std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name,
+                                                           CurrentDNames& names,
                                                            NameBuilder& out) {
   constexpr std::string_view kPhrase = "ModuleInfo for ";
   if (name.starts_with(kPhrase)) {
@@ -32,7 +33,7 @@ std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name
     return std::nullopt;
   }
   out.start(name);
-  if (!classifyCurrentD(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
+  if (!names.classify(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
     return std::nullopt;
   }
   std::vector<std::string> module;
@@ -73,6 +74,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   std::string_view mainObject;  // where D main lies
   bool mainFound = false;
   std::vector<std::pair<std::string_view, std::vector<std::string>>> modules;
+  CurrentDNames names;
   NameBuilder builder;
   for (const Symbol& symbol : symbols) {
     std::string_view name = symbol.name;
@@ -100,7 +102,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
     if (object.empty() || !(carrier.ends_with("__ModuleInfoZ") || carrier.starts_with("ModuleInfo for "))) {
       continue;
     }
-    if (auto module = moduleOfModuleInfo(carrier, builder)) {
+    if (auto module = moduleOfModuleInfo(carrier, names, builder)) {
       modules.emplace_back(object, std::move(*module));
     }
   }

@@ -221,7 +221,19 @@ TEST(Classifier, SaysWhereEachSegmentComesFrom) {
       {true, "llvm::Pass::run(int)", {"C++ symbols", "llvm", "Pass", "run"}, "MNNN", "="},
       {true, "vtable for llvm::Pass", {"C++ symbols", "llvm", "Pass (vtable)"}, "MNM", "="},
       {true, "main", {"C symbols", "main"}, "MN", "="},
-      {true, "_D3app3runFZv", {"app", "run"}, "MM", "void app.run()"},
+      // The identifiers of a D name are pieces of it, read through back references too; an
+      // instance's text is made.
+      {true, "_D3app3runFZv", {"app", "run"}, "NN", "void app.run()"},
+      {true,
+       "_D3pkg3mod__T5twiceTiZQjFNaNbNiNfiZi",
+       {"pkg", "mod", "twice", "twice!(int)"},
+       "NNNM",
+       "pure nothrow @nogc @safe int pkg.mod.twice!(int).twice(int)"},
+      {true,
+       "_DThn16_3app1C4areaMxFZd",
+       {"app", "C", "area (thunk)"},
+       "NNM",
+       "thunk for double app.C.area() const"},
       {true, "_D11TypeInfo_Ai6__initZ", {"TypeInfo", "int[]"}, "MS", "typeid(int[])"},
   };
   for (const Case& c : cases) {
