@@ -133,8 +133,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   return result;
 }
 
-std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view name) {
-  std::vector<std::string_view> parts;
+bool isDottedDIdentifiers(std::string_view name) {
   for (size_t begin = 0;;) {
     size_t dot = name.find('.', begin);
     std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
@@ -143,9 +142,23 @@ std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view
           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                  c == '_' || static_cast<unsigned char>(c) >= 0x80;
         })) {
-      return std::nullopt;
+      return false;
     }
-    parts.push_back(part);
+    if (dot == std::string_view::npos) {
+      return true;
+    }
+    begin = dot + 1;
+  }
+}
+
+std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view name) {
+  if (!isDottedDIdentifiers(name)) {
+    return std::nullopt;
+  }
+  std::vector<std::string_view> parts;
+  for (size_t begin = 0;;) {
+    size_t dot = name.find('.', begin);
+    parts.push_back(name.substr(begin, dot == std::string_view::npos ? dot : dot - begin));
     if (dot == std::string_view::npos) {
       return parts;
     }

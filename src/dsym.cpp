@@ -5,6 +5,7 @@
 //   /usr/lib/libc.a(printf.o) (.text)   /, usr, lib, libc.a, printf.o, .text
 #include "dsym.h"
 
+#include <charconv>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -198,14 +199,21 @@ bool remangledDPhrase(string_view sym, string& mangled) {
     qualified = sym.substr(0, sym.size() - kModuleRef.size());
     internal = "11__moduleRefZ";
   }
-  auto parts = dottedDIdentifiers(qualified);
-  if (!parts) {
+  if (!isDottedDIdentifiers(qualified)) {
     return false;
   }
   mangled = "_D";
-  for (string_view part : *parts) {
-    mangled += std::to_string(part.size());
+  for (size_t begin = 0;;) {
+    size_t dot = qualified.find('.', begin);
+    string_view part = qualified.substr(begin, dot == string_view::npos ? dot : dot - begin);
+    char digits[24];
+    auto written = std::to_chars(digits, digits + sizeof digits, part.size());
+    mangled.append(digits, written.ptr);
     mangled += part;
+    if (dot == string_view::npos) {
+      break;
+    }
+    begin = dot + 1;
   }
   mangled += internal;
   return true;

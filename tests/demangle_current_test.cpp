@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "demangle_current_internal.h"
+#include "support/allocations_counted.h"
 
 namespace vorlith {
 namespace {
@@ -455,5 +457,60 @@ TEST(ClassifyCurrentD, NamesTypeInfoByTheTypeAsTheCompilersWriteIt) {
   EXPECT_GE(exact + 4, types) << exact << " of " << types;
 }
 
+// The names the compilers made (the tables above and the long names), and the special rows,
+// named twice by one CurrentDNames: the first round grows its buffers, the second must make no
+// allocation at all and give the same results.
+TEST(CurrentDNames, AllocatesNothingOnceItsBuffersHaveGrown) {
+  std::vector<std::string> names = {"_Dmain", "_D3app3runFZv.isra.0.constprop.1",
+                                    "_DThn16_3app1C4areaMxFZd", "_D3app5Shape6__vtblZ"};
+  for (const char* table : {"d-current-names.tsv", "d-modern-truth.tsv"}) {
+    for (TableRow& row : readTable(table)) {
+      names.push_back(std::move(row.mangled));
+    }
+  }
+  std::ifstream in(std::string(VORLITH_TEST_DATA) + "/d-long-names.txt");
+  for (std::string name; std::getline(in, name);) {
+    names.push_back(name);
+  }
+  CurrentDNames current;
+  NameBuilder out;
+  // What each round made of the names, summed up without allocating: how many were filed, and
+  // a hash of the segments and shown names.
+  auto round = [&](size_t& filed) {
+    uint64_t hash = 14695981039346656037u;
+    auto mix = [&hash](std::string_view text) {
+      for (char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+      }
+      hash = (hash ^ 0xFF) * 1099511628211u;
+    };
+    filed = 0;
+    for (const std::string& name : names) {
+      out.start(name);
+      if (!current.classify(name, out)) {
+        continue;
+      }
+      ++filed;
+      NameResult result = out.result();
+      for (const NameSegment& segment : result.segments) {
+        mix(segment.text);
+      }
+      mix(result.shown);
+    }
+    return hash;
+  };
+  size_t filedFirst = 0;
+  size_t before = allocationsOnThisThread();
+  uint64_t first = round(filedFirst);
+  size_t growing = allocationsOnThisThread() - before;
+  size_t filedAgain = 0;
+  before = allocationsOnThisThread();
+  uint64_t again = round(filedAgain);
+  EXPECT_EQ(allocationsOnThisThread() - before, 0u) << names.size() << " names";
+  EXPECT_GT(growing, 0u) << "the counter counts";
+  EXPECT_GT(filedFirst, 2500u) << "of " << names.size();
+  EXPECT_EQ(filedAgain, filedFirst);
+  EXPECT_EQ(again, first);
+}
 }  // namespace
 }  // namespace vorlith
