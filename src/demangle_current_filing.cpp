@@ -479,6 +479,7 @@ bool CurrentDNames::classify(std::string_view name, NameBuilder& out) {
                    : name.size() >= 3     ? classifyMangled(name.substr(2), *work_, budget, out)
                                           : false;
       NamingWindow::spend(budget.work, budget.output);
+      work_->trim();
       if (remembered_ != nullptr) {
         remembered_->remember(
             {budget.workLimit, budget.outputLimit, budget.work, budget.output, filed}, name, hash,

@@ -86,6 +86,20 @@ struct Workspace {
     text.clear();
     components.clear();
   }
+  // Gives back what a name far beyond real ones grew (real names make a few KiB of text), so
+  // that the buffers do not keep it for the rest of the run.
+  void trim() {
+    constexpr size_t kKeptBytes = size_t{1} << 20;
+    if (text.capacity() > kKeptBytes) {
+      std::string().swap(text);
+    }
+    if (components.capacity() * sizeof(Component) > kKeptBytes) {
+      std::vector<Component>().swap(components);
+    }
+    if (bytes.capacity() > kKeptBytes) {
+      std::string().swap(bytes);
+    }
+  }
   [[nodiscard]] std::string_view view(Span span) const {
     return std::string_view(text).substr(span.offset, span.length);
   }
