@@ -103,10 +103,6 @@ struct Workspace {
   [[nodiscard]] std::string_view view(Span span) const {
     return std::string_view(text).substr(span.offset, span.length);
   }
-  // The component as the rendering writes it: its text for an instance, else its name.
-  [[nodiscard]] std::string_view fullText(const Component& component) const {
-    return component.instance ? view(component.text) : component.name;
-  }
   [[nodiscard]] const Component& at(Path path, size_t k) const {
     return components[path.first + k];
   }
@@ -253,7 +249,7 @@ class CurrentParser {
       return false;
     }
     if (length > budget.textLimit - held) {
-      fail();  // no text grows past the bound; no text ever holds more than textLimit
+      fail();  // no text is taken past the bound
       return false;
     }
     return true;
