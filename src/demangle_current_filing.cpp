@@ -180,9 +180,9 @@ class Remembered {
     char* p = ring_.data() + at % kRingBytes;
     char* pieces = p + sizeof(Header);
     char* text = pieces + header.pieces * sizeof(Piece);
-    std::memcpy(text, name.data(), name.size());
+    copyBytes(text, name);
     text += name.size();  // from here on, offsets of made text are counted from the shown name
-    std::memcpy(text, shown.data(), shown.size());
+    copyBytes(text, shown);
     size_t madeAt = shown.size();
     for (size_t k = 0; k < header.pieces; ++k) {
       std::string_view segment = out.segment(base + k);
@@ -196,7 +196,7 @@ class Remembered {
       } else {
         piece.origin = SegmentOrigin::Made;
         piece.offset = madeAt;
-        std::memcpy(text + madeAt, segment.data(), segment.size());
+        copyBytes(text + madeAt, segment);
         madeAt += segment.size();
       }
       std::memcpy(pieces + k * sizeof(Piece), &piece, sizeof piece);
@@ -222,6 +222,12 @@ class Remembered {
   };
 
   [[nodiscard]] const char* bytesAt(Position at) const { return ring_.data() + at % kRingBytes; }
+  // An empty view may have no bytes at all to copy from.
+  static void copyBytes(char* to, std::string_view from) {
+    if (!from.empty()) {
+      std::memcpy(to, from.data(), from.size());
+    }
+  }
   [[nodiscard]] Header headerAt(Position at) const {
     Header header;
     std::memcpy(&header, bytesAt(at), sizeof header);
