@@ -28,8 +28,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <charconv>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "demangle_current_internal.h"
 
@@ -172,7 +174,7 @@ bool CurrentParser::startsSymbolName() const {
   }
   // Decode the reference without moving: a digit at its target means an identifier. Not a
   // reference at all: the caller's rule decides what it is.
-  CurrentParser probe(source, budget);
+  CurrentParser probe(source, budget, work);
   probe.pos = pos;
   size_t target = probe.parseBackReference();
   return !probe.failed && isDigit(source[target]);
@@ -183,13 +185,14 @@ bool CurrentParser::referencesFunction() const {
   if (peek() != 'Q') {
     return false;
   }
-  CurrentParser probe(source, budget);
+  CurrentParser probe(source, budget, work);
   probe.pos = pos;
   size_t target = probe.parseBackReference();
   return !probe.failed && isCallConvention(source[target]);
 }
 
 // SymbolName := LName | TemplateInstanceName | IdentifierBackRef | 0
+// A plain name is a piece of the mangled name and writes no text; an instance writes its own.
 Component CurrentParser::parseSymbolName() {
   Level level(*this);
   if (failed) {
@@ -210,9 +213,9 @@ Component CurrentParser::parseSymbolName() {
   }
   if (c == '0') {
     advance();
-    Component anonymous{"__anonymous", {}, false};
-    spend(anonymous.name.size());
-    return anonymous;
+    constexpr std::string_view kAnonymous = "__anonymous";
+    spend(kAnonymous.size());
+    return Component{kAnonymous, {}, false};
   }
   uint64_t length = parseNumber();
   if (failed || length > end - pos) {
@@ -229,15 +232,15 @@ Component CurrentParser::parseSymbolName() {
     return {};
   }
   advance(body.size());
-  spend(2 * body.size());
+  spend(2 * body.size());  // paid as the name and its copy in the text around it
   if (failed) {
     return {};
   }
-  return Component{std::string(body), {}, false};
+  return Component{body, {}, false};
 }
 
 // LName := Number Name | IdentifierBackRef   (a template's own name)
-std::string CurrentParser::parseLName() {
+std::string_view CurrentParser::parseLName() {
   Level level(*this);
   if (failed) {
     return {};
@@ -266,7 +269,7 @@ std::string CurrentParser::parseLName() {
   if (failed) {
     return {};
   }
-  return std::string(body);
+  return body;
 }
 
 // TemplateInstanceName := (__T | __U) LName TemplateArg+ Z     ("__T5twiceTiZ")
@@ -289,18 +292,19 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
   if (failed) {
     return {};
   }
-  // The arguments go straight into the text: a nested instance's text is copied once per level
-  // it passes through, and real names nest ten levels and more.
-  instance.text = instance.name;
-  append(instance.text, "!(");
+  // The arguments are written straight after the name, each where it is read.
+  const size_t start = mark();
+  work.text += instance.name;
+  append(start, "!(");
   bool first = true;
   while (peek() != 'Z') {
     if (!first) {
-      append(instance.text, ", ");
+      append(start, ", ");
     }
     first = false;
-    append(instance.text, parseTemplateArgument());
-    if (failed) {
+    size_t at = mark();
+    parseTemplateArgument();
+    if (failed || !chargeJoined(start, at)) {
       return {};
     }
   }
@@ -309,29 +313,38 @@ Component CurrentParser::parseTemplateInstance(size_t end) {
     fail();
     return {};
   }
-  append(instance.text, ")");
+  append(start, ")");
+  instance.text = since(start);
   return instance;
 }
 
 // TemplateArg := [H] (T Type | V Type Value | S QualifiedName | X Number ExternallyMangledName)
-std::string CurrentParser::parseTemplateArgument() {
+Span CurrentParser::parseTemplateArgument() {
   Level level(*this);
   if (failed) {
     return {};
   }
   consume('H');  // matched a specialised parameter; reads the same
+  const size_t start = mark();
   char c = peek();
   advance();
   switch (c) {
     case 'T':
       return parseType();
     case 'V': {
+      // The value alone stands: its type's text is read for the value's sake, then dropped.
       size_t typeAt = pos;
-      std::string type = parseType();
+      Span type = parseType();
       if (failed) {
         return {};
       }
-      return parseValue(typeAt, type);
+      size_t value = mark();
+      parseValue(typeAt, type);
+      if (failed) {
+        return {};
+      }
+      drop(start, value);
+      return since(start);
     }
     case 'S': {
       // 2.064 wrote a whole mangled name with its length: "S18_D3app3fooFZv".
@@ -345,21 +358,33 @@ std::string CurrentParser::parseTemplateArgument() {
           fail();
           return {};
         }
-        CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget);
+        const size_t base = work.components.size();
+        CurrentParser inner(source.substr(pos + 2, static_cast<size_t>(length) - 2), budget, work);
         DecodedSymbol symbol = inner.parseSymbol();
         if (inner.failed) {
           fail();
           return {};
         }
         advance(static_cast<size_t>(length));
-        std::string text;
-        for (const Component& component : symbol.path) {
-          if (!text.empty()) {
-            append(text, ".");
+        // Its qualified name, written after the symbol's text, which then goes.
+        size_t joined = mark();
+        for (size_t k = 0; k < symbol.path.count; ++k) {
+          const Component& component = work.at(symbol.path, k);
+          if (mark() > joined) {
+            append(joined, ".");
           }
-          append(text, component.fullText());
+          if (component.instance) {
+            appendOwn(joined, component.text);
+          } else {
+            append(joined, component.name);
+          }
         }
-        return text;
+        work.components.resize(base);
+        if (failed) {
+          return {};
+        }
+        drop(start, joined);
+        return since(start);
       }
       if (peek() == '_' && peek(1) == 'D') {
         return parseInlineSymbol();  // a function: its whole mangled name
@@ -372,10 +397,11 @@ std::string CurrentParser::parseTemplateArgument() {
         fail();
         return {};
       }
-      std::string raw(source.substr(pos, static_cast<size_t>(length)));
+      std::string_view raw = source.substr(pos, static_cast<size_t>(length));
       advance(raw.size());
       spend(raw.size());
-      return raw;
+      work.text += raw;
+      return since(start);
     }
     default:
       fail();  // kEnd included: the end of the name, or a failure before
@@ -387,51 +413,60 @@ std::string CurrentParser::parseTemplateArgument() {
 // SymbolFunctionName := SymbolName [[M [TypeModifiers]] TypeFunctionNoReturn]
 // A function type after a name belongs to a parent function only when another name follows;
 // otherwise it is the symbol's own type, left for the caller.
-std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold fold,
-                                              bool* onePlain) {
+Span CurrentParser::parseQualifiedName(Path* path, Fold fold, bool* onePlain, bool keepPending) {
   Level level(*this);
   if (failed) {
     return {};
   }
-  std::string text;
-  // The last component read: the path's last, or `previous` when no path keeps them.
-  Component previous;
-  size_t first = 0;
-  if (path != nullptr) {
-    path->reserve(8);  // most names have fewer components; spares the first regrowths
-    first = path->size();
-  }
-  auto last = [&]() -> const Component& {
-    return path != nullptr && path->size() > first ? path->back() : previous;
-  };
+  const size_t start = mark();
+  size_t nameEnd = start;  // the name's text ends here; a kept function type's follows
+  const size_t first = work.components.size();
+  size_t kept = 0;
+  Component previous;  // the last component read
   // A caller that asks what the name was made of is paid for as one that keeps its path.
   bool keeps = path != nullptr || onePlain != nullptr;
   size_t components = 0;
   bool lastInstance = false;
   do {
+    // An instance writes its text here, right after the name's so far.
+    const size_t at = mark();
     Component component = parseSymbolName();
     if (failed) {
       return {};
     }
     ++components;
     lastInstance = component.instance;
-    bool eponymous = fold == Fold::Yes && last().instance && !component.instance &&
-                     component.name == last().name;
+    bool eponymous = fold == Fold::Yes && previous.instance && !component.instance &&
+                     component.name == previous.name;
     if (!eponymous) {
-      if (!text.empty()) {
-        append(text, ".");
-        append(text, component.fullText());
-      } else if (!keeps && component.instance) {
-        text = std::move(component.text);  // not needed again: nothing to copy
+      const size_t held = at - start;
+      if (held > 0) {
+        if (!charge(held, 1)) {
+          return {};
+        }
+        if (component.instance) {
+          work.text.insert(at, 1, '.');
+          ++component.text.offset;
+          chargeJoined(start, at + 1);
+        } else {
+          work.text += '.';
+          append(start, component.name);
+        }
       } else if (!keeps) {
-        text = component.name;  // the name stays: the next component is compared with it
+        // The first component, never needed apart: written as it stands, without a copy.
+        if (!component.instance) {
+          work.text += component.name;
+        }
+      } else if (component.instance) {
+        chargeJoined(start, at);
       } else {
-        append(text, component.fullText());
+        append(start, component.name);
       }
       if (failed) {
         return {};
       }
     }
+    nameEnd = mark();
     // Left out: 'V' (Pascal), which after an alias argument is the next value argument, and
     // 'Y' (Objective-C), which after a type's name is the close of a C-variadic parameter list
     // ("PUS3app1SYv", extern (C) void function(app.S, ...)); no D symbol nests in either.
@@ -439,83 +474,121 @@ std::string CurrentParser::parseQualifiedName(std::vector<Component>* path, Fold
     if (c == 'M' || (isCallConvention(c) && c != 'V' && c != 'Y')) {
       size_t saved = pos;
       bool parent = false;
-      std::string modifiers;
+      bool pendingKept = false;
+      Modifiers modifiers;
       if (consume('M')) {
         modifiers = parseModifiers();
       }
       if (isCallConvention(peek())) {
+        // The parameters are written right after the name, where a parent function shows them.
         Function function = parseFunctionNoReturn();
         if (!failed && startsSymbolName()) {
-          append(text, function.parameters);
-          parent = !failed;
-        } else if (!failed) {
-          pending = Pending{saved, pos, end, std::move(modifiers), std::move(function)};
+          parent = chargeJoined(start, nameEnd);
+        } else if (!failed && keepPending) {
+          pending = Pending{saved, pos, end, modifiers, function};
+          pendingKept = true;
         }
       }
       // Not a function type at all (or one past the budget's bound): whatever follows the name
       // reads it. The costs spent on the attempt stay spent.
       failed = false;
-      if (!parent) {
+      if (parent) {
+        nameEnd = mark();
+      } else {
         pos = saved;
+        if (!pendingKept) {
+          cut(nameEnd);
+        }
       }
     }
     if (path != nullptr) {
-      path->push_back(std::move(component));
-    } else {
-      previous = std::move(component);
+      work.components.resize(first + kept);  // what a failed attempt may have left
+      work.components.push_back(component);
+      ++kept;
     }
+    previous = component;
   } while (startsSymbolName());
   if (onePlain != nullptr) {
     *onePlain = components == 1 && !lastInstance;
   }
-  return text;
+  if (path != nullptr) {
+    *path = Path{first, kept};
+  }
+  return Span{start, nameEnd - start};
 }
 
-// TypeModifiers := x | Ng | Ng x | O | O x | O Ng | O Ng x | y   -> the words, space-separated
-std::string CurrentParser::parseModifiers() {
-  std::string words;
-  auto add = [&](std::string_view word) {
-    if (!words.empty()) {
-      words += ' ';
-    }
-    words += word;
-  };
+// TypeModifiers := x | Ng | Ng x | O | O x | O Ng | O Ng x | y
+Modifiers CurrentParser::parseModifiers() {
+  Modifiers modifiers;
   if (consume('y')) {
-    add("immutable");
-    return words;
+    modifiers.flags = Modifiers::kImmutable;
+  } else {
+    if (consume('O')) {
+      modifiers.flags |= Modifiers::kShared;
+    }
+    if (peek() == 'N' && peek(1) == 'g') {
+      advance(2);
+      modifiers.flags |= Modifiers::kInout;
+    }
+    if (consume('x')) {
+      modifiers.flags |= Modifiers::kConst;
+    }
   }
-  if (consume('O')) {
-    add("shared");
+  // Paid as the words (immutable alone never was).
+  if (modifiers.flags != Modifiers::kImmutable) {
+    spend(modifiers.size());
   }
-  if (peek() == 'N' && peek(1) == 'g') {
-    advance(2);
-    add("inout");
-  }
-  if (consume('x')) {
-    add("const");
-  }
-  spend(words.size());
-  return words;
+  return modifiers;
 }
 
-// "shared const" -> "shared(const(" with as many closing parentheses to come.
-std::string CurrentParser::modifierText(std::string_view modifiers) {
-  std::string open;
-  size_t start = 0;
-  while (start < modifiers.size()) {
-    size_t space = modifiers.find(' ', start);
-    if (space == std::string_view::npos) {
-      space = modifiers.size();
+namespace {
+
+constexpr std::pair<unsigned, std::string_view> kModifierWords[] = {
+    {Modifiers::kImmutable, "immutable"},
+    {Modifiers::kShared, "shared"},
+    {Modifiers::kInout, "inout"},
+    {Modifiers::kConst, "const"}};
+
+}  // namespace
+
+size_t Modifiers::words() const {
+  return static_cast<size_t>(std::popcount(flags));
+}
+
+size_t Modifiers::size() const {
+  size_t size = 0;
+  for (auto [flag, word] : kModifierWords) {
+    if ((flags & flag) != 0) {
+      size += (size == 0 ? 0 : 1) + word.size();
     }
-    open += modifiers.substr(start, space - start);
-    open += '(';
-    start = space + 1;
   }
-  return open;
+  return size;
+}
+
+void Modifiers::appendWords(std::string& to) const {
+  bool first = true;
+  for (auto [flag, word] : kModifierWords) {
+    if ((flags & flag) != 0) {
+      if (!first) {
+        to += ' ';
+      }
+      first = false;
+      to += word;
+    }
+  }
+}
+
+void Modifiers::appendOpening(std::string& to) const {
+  for (auto [flag, word] : kModifierWords) {
+    if ((flags & flag) != 0) {
+      to += word;
+      to += '(';
+    }
+  }
 }
 
 // Type := [TypeModifiers] TypeX | TypeBackRef
-std::string CurrentParser::parseType() {
+Span CurrentParser::parseType() {
   Level level(*this);
   if (failed) {
     return {};
@@ -534,75 +607,94 @@ std::string CurrentParser::parseType() {
   if (!modified) {
     return parseTypeX();
   }
-  std::string modifiers = parseModifiers();
+  Modifiers modifiers = parseModifiers();
   if (failed) {
     return {};
   }
-  std::string text = modifierText(modifiers);
-  append(text, parseType());
-  if (failed) {
+  const size_t start = mark();
+  modifiers.appendOpening(work.text);
+  size_t at = mark();
+  parseType();
+  if (failed || !chargeJoined(start, at)) {
     return {};
   }
-  auto closing = static_cast<size_t>(std::count(modifiers.begin(), modifiers.end(), ' ')) + 1;
-  append(text, std::string(closing, ')'));
-  return text;
+  size_t closing = modifiers.words();
+  if (charge(mark() - start, closing)) {
+    work.text.append(closing, ')');
+  }
+  return since(start);
 }
 
-std::string CurrentParser::parseTypeX() {
+Span CurrentParser::parseTypeX() {
   char c = peek();
   advance();
   if (failed) {
     return {};
   }
+  const size_t start = mark();
   switch (c) {
     case 'A': {
-      std::string element = parseType();
+      parseType();
       if (failed) {
         return {};
       }
       // What the compilers print for these arrays.
+      std::string_view element = work.view(since(start));
       std::string_view alias = element == "immutable(char)"    ? "string"
                                : element == "immutable(wchar)" ? "wstring"
                                : element == "immutable(dchar)" ? "dstring"
                                                                : "";
       if (!alias.empty()) {
         spend(alias.size());
-        return std::string(alias);
+        cut(start);
+        work.text += alias;
+        return since(start);
       }
-      append(element, "[]");
-      return element;
+      append(start, "[]");
+      return since(start);
     }
     case 'G': {
       uint64_t length = parseNumber();
-      std::string element = parseType();
+      parseType();
       if (failed) {
         return {};
       }
-      append(element, "[" + std::to_string(length) + "]");
-      return element;
+      char digits[24];
+      auto written = std::to_chars(digits, digits + sizeof digits, length);
+      size_t count = static_cast<size_t>(written.ptr - digits);
+      if (charge(mark() - start, count + 2)) {
+        work.text += '[';
+        work.text.append(digits, count);
+        work.text += ']';
+      }
+      return since(start);
     }
     case 'H': {
-      std::string key = parseType();
-      std::string value = parseType();
+      // Read key first, written value[key].
+      Span key = parseType();
+      Span value = parseType();
       if (failed) {
         return {};
       }
-      append(value, "[");
-      append(value, key);
-      append(value, "]");
-      return value;
+      if (!charge(value.length, 1) || !charge(value.length + 1, key.length) ||
+          !charge(value.length + 1 + key.length, 1)) {
+        return {};
+      }
+      std::rotate(work.text.begin() + static_cast<std::ptrdiff_t>(start),
+                  work.text.begin() + static_cast<std::ptrdiff_t>(value.offset), work.text.end());
+      work.text.insert(start + value.length, 1, '[');
+      work.text += ']';
+      return since(start);
     }
     case 'P':
       if (isCallConvention(peek()) || referencesFunction()) {
-        return parseTypeFunctionPointer("function", "");
+        return parseTypeFunctionPointer("function", {});
       }
-      {
-        std::string target = parseType();
-        append(target, "*");
-        return target;
-      }
+      parseType();
+      append(start, "*");
+      return since(start);
     case 'D': {
-      std::string modifiers = parseModifiers();
+      Modifiers modifiers = parseModifiers();
       if (failed || (!isCallConvention(peek()) && !referencesFunction())) {
         fail();
         return {};
@@ -611,15 +703,21 @@ std::string CurrentParser::parseTypeX() {
     }
     case 'N':
       if (consume('h')) {
-        std::string text = "__vector(";
-        spend(text.size());
-        append(text, parseType());
-        append(text, ")");
-        return text;
+        constexpr std::string_view kVector = "__vector(";
+        work.text += kVector;
+        spend(kVector.size());
+        size_t at = mark();
+        parseType();
+        if (failed || !chargeJoined(start, at)) {
+          return {};
+        }
+        append(start, ")");
+        return since(start);
       }
       if (consume('n')) {
         spend(8);
-        return "noreturn";
+        work.text += "noreturn";
+        return since(start);
       }
       fail();
       return {};
@@ -629,47 +727,51 @@ std::string CurrentParser::parseTypeX() {
     case 'E':
     case 'T': {
       bool onePlain = false;
-      std::string name = parseQualifiedName(nullptr, Fold::Yes, &onePlain);
+      parseQualifiedName(nullptr, Fold::Yes, &onePlain);
       if (failed) {
         return {};
       }
       if (onePlain) {
         // Only the members of module object are mangled without their module (C6Object).
-        name.insert(0, "object.");
+        work.text.insert(start, "object.");
         spend(7);
       }
-      return name;
+      return since(start);
     }
     case 'B': {
       // Tuple: its parameters in parentheses. 2.064 wrote their count first.
       if (isDigit(peek())) {
         parseNumber();
       }
-      std::string text = "(";
+      work.text += '(';
       while (peek() != 'Z') {
-        if (text.size() > 1) {
-          append(text, ", ");
+        if (mark() - start > 1) {
+          append(start, ", ");
         }
-        append(text, parseParameter());
-        if (failed) {
+        size_t at = mark();
+        parseParameter();
+        if (failed || !chargeJoined(start, at)) {
           return {};
         }
       }
       advance();
-      append(text, ")");
-      return text;
+      append(start, ")");
+      return since(start);
     }
     case 'n':
       spend(12);
-      return "typeof(null)";
+      work.text += "typeof(null)";
+      return since(start);
     case 'z':
       if (consume('i')) {
         spend(4);
-        return "cent";
+        work.text += "cent";
+        return since(start);
       }
       if (consume('k')) {
         spend(5);
-        return "ucent";
+        work.text += "ucent";
+        return since(start);
       }
       fail();
       return {};
@@ -677,29 +779,37 @@ std::string CurrentParser::parseTypeX() {
       break;
   }
   if (isCallConvention(c)) {
-    // A bare function type, as D prints one: "pure int(int)".
+    // A bare function type, as D prints one: "pure int(int)". Read parameters first, written
+    // after the return type: composed after what was read, which then goes.
     --pos;  // reread the convention letter; its byte was counted once already
     Function function = parseFunctionNoReturn();
     function.result = parseType();
     if (failed) {
       return {};
     }
-    std::string text(function.convention);
-    appendAttributes(text, function.attributes, Attributes::Prefix);
-    append(text, function.result);
-    append(text, function.parameters);
-    appendAttributes(text, function.attributes, Attributes::Suffix);
-    return text;
+    size_t composed = mark();
+    work.text += function.convention;
+    appendAttributes(composed, function.attributes, Attributes::Prefix);
+    appendOwn(composed, function.result);
+    appendOwn(composed, function.parameters);
+    appendAttributes(composed, function.attributes, Attributes::Suffix);
+    if (failed) {
+      return {};
+    }
+    drop(start, composed);
+    return since(start);
   }
   if (c >= 'a' && c <= 'z' && !kBasicTypes[c - 'a'].empty()) {
     spend(kBasicTypes[c - 'a'].size());
-    return std::string(kBasicTypes[c - 'a']);
+    work.text += kBasicTypes[c - 'a'];
+    return since(start);
   }
   fail();
   return {};
 }
 
-// TypeFunction | TypeBackRef to one: the whole function type, its return type included.
+// TypeFunction | TypeBackRef to one: the whole function type, its return type included. The
+// parameters' text comes first, then the return type's.
 CurrentParser::Function CurrentParser::parseFunctionType() {
   Level level(*this);
   if (failed) {
@@ -724,23 +834,31 @@ CurrentParser::Function CurrentParser::parseFunctionType() {
 }
 
 // "int function(int) pure nothrow", "void delegate() const @safe"
-std::string CurrentParser::parseTypeFunctionPointer(std::string_view kind,
-                                                    std::string_view modifiers) {
+Span CurrentParser::parseTypeFunctionPointer(std::string_view kind, Modifiers modifiers) {
+  const size_t start = mark();
   Function function = parseFunctionType();
   if (failed) {
     return {};
   }
-  std::string text(function.convention);
-  append(text, function.result);
-  append(text, " ");
-  append(text, kind);
-  append(text, function.parameters);
+  // Read parameters first, written after the return type: composed after what was read.
+  size_t composed = mark();
+  work.text += function.convention;
+  appendOwn(composed, function.result);
+  append(composed, " ");
+  append(composed, kind);
+  appendOwn(composed, function.parameters);
   if (!modifiers.empty()) {
-    append(text, " ");
-    append(text, modifiers);
+    append(composed, " ");
+    if (charge(mark() - composed, modifiers.size())) {
+      modifiers.appendWords(work.text);
+    }
   }
-  appendAttributes(text, function.attributes, Attributes::Postfix);
-  return text;
+  appendAttributes(composed, function.attributes, Attributes::Postfix);
+  if (failed) {
+    return {};
+  }
+  drop(start, composed);
+  return since(start);
 }
 
 // TypeFunctionNoReturn := CallConvention FuncAttr* Parameter* ParamClose
@@ -776,10 +894,9 @@ CurrentParser::Function CurrentParser::parseFunctionNoReturn() {
   }
   spend(function.convention.size());
   parseFunctionAttributes(function);
-  function.parameters = parseParameters(function);
+  function.parameters = parseParameters();
   return function;
 }
-
 namespace {
 
 enum : unsigned {
@@ -824,15 +941,11 @@ size_t CurrentParser::attributesSize(unsigned attributes, Attributes form) {
   return size;
 }
 
-// Costs what appending the words as one text costs; they are written straight into `to`.
-void CurrentParser::appendAttributes(std::string& to, unsigned attributes, Attributes form) {
+// Costs what appending the words as one text costs; they are written straight after the text
+// that begins at `start`.
+void CurrentParser::appendAttributes(size_t start, unsigned attributes, Attributes form) {
   size_t size = attributesSize(attributes, form);
-  spend(size);
-  if (failed) {
-    return;
-  }
-  if (size > budget.textLimit - to.size()) {
-    fail();
+  if (!charge(mark() - start, size)) {
     return;
   }
   for (const AttributeWord& word : kAttributeOrder) {
@@ -840,11 +953,11 @@ void CurrentParser::appendAttributes(std::string& to, unsigned attributes, Attri
       continue;
     }
     if (form == Attributes::Prefix) {
-      to += word.text;
-      to += ' ';
+      work.text += word.text;
+      work.text += ' ';
     } else {
-      to += ' ';
-      to += word.text;
+      work.text += ' ';
+      work.text += word.text;
     }
   }
 }
@@ -911,8 +1024,9 @@ void CurrentParser::parseFunctionAttributes(Function& function) {
 }
 
 // Parameter* ParamClose  ->  "(int, ref long...)"
-std::string CurrentParser::parseParameters(Function& /*function*/) {
-  std::string text = "(";
+Span CurrentParser::parseParameters() {
+  const size_t start = mark();
+  work.text += '(';
   spend(1);
   bool any = false;
   for (;;) {
@@ -920,27 +1034,28 @@ std::string CurrentParser::parseParameters(Function& /*function*/) {
     if (c == 'Z' || c == 'X' || c == 'Y') {
       advance();
       if (c == 'X') {
-        append(text, "...");  // T t...: the dots follow the last parameter
+        append(start, "...");  // T t...: the dots follow the last parameter
       } else if (c == 'Y') {
-        append(text, any ? ", ..." : "...");
+        append(start, any ? ", ..." : "...");
       }
       break;
     }
     if (any) {
-      append(text, ", ");
+      append(start, ", ");
     }
-    append(text, parseParameter());
-    if (failed) {
+    size_t at = mark();
+    parseParameter();
+    if (failed || !chargeJoined(start, at)) {
       return {};
     }
     any = true;
   }
-  append(text, ")");
-  return text;
+  append(start, ")");
+  return since(start);
 }
 
 // Parameter := [M] [Nk] (Type | I Type | IK Type | J Type | K Type | L Type)
-std::string CurrentParser::parseParameter() {
+Span CurrentParser::parseParameter() {
   Level level(*this);
   if (failed) {
     return {};
@@ -957,35 +1072,37 @@ std::string CurrentParser::parseParameter() {
       break;
     }
   }
-  std::string text;
+  const size_t start = mark();
   if (returns) {
-    append(text, "return ");
+    append(start, "return ");
   }
   if (scope) {
-    append(text, "scope ");
+    append(start, "scope ");
   }
   switch (peek()) {
     case 'I':
       advance();
-      append(text, consume('K') ? "in ref " : "in ");
+      append(start, consume('K') ? "in ref " : "in ");
       break;
     case 'J':
       advance();
-      append(text, "out ");
+      append(start, "out ");
       break;
     case 'K':
       advance();
-      append(text, "ref ");
+      append(start, "ref ");
       break;
     case 'L':
       advance();
-      append(text, "lazy ");
+      append(start, "lazy ");
       break;
     default:
       break;
   }
-  append(text, parseType());
-  return text;
+  size_t at = mark();
+  parseType();
+  chargeJoined(start, at);
+  return since(start);
 }
 
 // MangledName without "_D": QualifiedName (Z | Type)
@@ -995,13 +1112,13 @@ DecodedSymbol CurrentParser::parseSymbol() {
     return {};
   }
   DecodedSymbol symbol;
-  std::string name = parseQualifiedName(&symbol.path, Fold::No);
+  Span name = parseQualifiedName(&symbol.path, Fold::No, nullptr, true);
   if (failed) {
     return {};
   }
   if (peek() == 'Z' && pos + 1 == end) {
     advance();
-    symbol.text = std::move(name);
+    symbol.text = name;
     return symbol;
   }
   // The symbol's own type: a function (M for one with a context or `this`), else a variable.
@@ -1010,14 +1127,15 @@ DecodedSymbol CurrentParser::parseSymbol() {
   if (c == 'Q' && referencesFunction()) {
     c = 'F';
   }
+  // The rendering is composed after the pieces read, which stay where the path refers to them.
   if (c == 'M' || isCallConvention(c)) {
-    std::string modifiers;
+    Modifiers modifiers;
     Function function;
     if (pending && pending->start == pos && pending->window == end) {
       // Read already while looking for a parent function; only the return type is left.
       pos = pending->end;
-      modifiers = std::move(pending->modifiers);
-      function = std::move(pending->function);
+      modifiers = pending->modifiers;
+      function = pending->function;
       function.result = parseType();
     } else {
       if (consume('M')) {
@@ -1028,29 +1146,28 @@ DecodedSymbol CurrentParser::parseSymbol() {
     if (failed) {
       return {};
     }
-    // The rendering's length is known: one allocation rather than one per doubling.
-    std::string text;
-    text.reserve(function.convention.size() +
-                 attributesSize(function.attributes, Attributes::Prefix) + function.result.size() +
-                 1 + name.size() + function.parameters.size() + 1 + modifiers.size() +
-                 attributesSize(function.attributes, Attributes::Suffix));
-    text.assign(function.convention);
-    appendAttributes(text, function.attributes, Attributes::Prefix);
-    append(text, function.result);
-    append(text, " ");
-    append(text, name);
-    append(text, function.parameters);
+    const size_t start = mark();
+    work.text += function.convention;
+    appendAttributes(start, function.attributes, Attributes::Prefix);
+    appendOwn(start, function.result);
+    append(start, " ");
+    appendOwn(start, name);
+    appendOwn(start, function.parameters);
     if (!modifiers.empty()) {
-      append(text, " ");
-      append(text, modifiers);
+      append(start, " ");
+      if (charge(mark() - start, modifiers.size())) {
+        modifiers.appendWords(work.text);
+      }
     }
-    appendAttributes(text, function.attributes, Attributes::Suffix);
-    symbol.text = std::move(text);
+    appendAttributes(start, function.attributes, Attributes::Suffix);
+    symbol.text = since(start);
   } else {
-    symbol.text = parseType();
-    symbol.text.reserve(symbol.text.size() + 1 + name.size());
-    append(symbol.text, " ");
-    append(symbol.text, name);
+    Span type = parseType();
+    const size_t start = mark();
+    work.text.append(work.text, type.offset, type.length);
+    append(start, " ");
+    appendOwn(start, name);
+    symbol.text = since(start);
   }
   if (!atEnd()) {
     fail();
@@ -1059,7 +1176,7 @@ DecodedSymbol CurrentParser::parseSymbol() {
 }
 
 // A whole type (the text after "TypeInfo_"), and the path of the aggregate it names.
-std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
+Span CurrentParser::parseWholeType(Path* path) {
   size_t at = 0;
   for (;;) {
     at = resolveType(at);
@@ -1084,6 +1201,7 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
       at += 2;
     } else {
       if (c == 'S' || c == 'C' || c == 'E' || c == 'I' || c == 'T') {
+        // The path's instances keep their text where this reading wrote it.
         readAt(at + 1, [&] { return parseQualifiedName(path); });
         if (failed) {
           return {};
@@ -1093,7 +1211,7 @@ std::string CurrentParser::parseWholeType(std::vector<Component>* path) {
     }
   }
   pos = 0;
-  std::string text = parseType();
+  Span text = parseType();
   if (!atEnd()) {
     fail();
   }

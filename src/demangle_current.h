@@ -2,10 +2,10 @@
 // instances without a length prefix): demangled into text as D source reads, and filed.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "name_result.h"
 
@@ -21,14 +21,39 @@ inline constexpr std::string_view kDMainGroup = "Other symbols";
 // Never throws a parse failure; linear time and output in the name's length.
 [[nodiscard]] std::optional<std::string> demangleCurrent(std::string_view name);
 
-// Files a D symbol as the modern rules say: the demangled text's qualified-name components
+namespace currentd {
+struct Workspace;
+class Remembered;
+}  // namespace currentd
+
+// Files D symbols as the modern rules say: the demangled text's qualified-name components
 // (template arguments and parameter lists left out, so every instance of a template lands in one
 // group named after the template), plus the special rows: TypeInfo, this-adjusting thunks, _Dmain,
-// clone suffixes. Adds the groups and the leaf to `out` after the segments it holds, and shows the
-// demangled name ("void pkg.mod.Bar.baz() const"). False, with `out` as it was, when the name is
-// not a D name it decodes (the caller then falls back to the classic rules).
-[[nodiscard]] bool classifyCurrentD(std::string_view name, NameBuilder& out);
-// The same as text of its own (tests, tools).
+// clone suffixes. Keeps the buffers it demangles into from name to name, so that a name costs
+// no allocation once they have grown: one per thread. Remembers what it made of the names met
+// lately (a GNU ld map names a function's section two lines before the function): a name met
+// again is filed as it was, its cost charged again to the run's allowance, without being
+// decoded again.
+class CurrentDNames {
+ public:
+  // `remember`: whether names met again are filed from memory (tests turn it off to see the
+  // decoder at work on every name).
+  explicit CurrentDNames(bool remember = true);
+  ~CurrentDNames();
+  CurrentDNames(const CurrentDNames&) = delete;
+  CurrentDNames& operator=(const CurrentDNames&) = delete;
+
+  // Adds the groups and the leaf to `out` after the segments it holds, and shows the demangled
+  // name ("void pkg.mod.Bar.baz() const"). False, with `out` as it was, when the name is not a
+  // D name it decodes (the caller then falls back to the classic rules).
+  [[nodiscard]] bool classify(std::string_view name, NameBuilder& out);
+
+ private:
+  std::unique_ptr<currentd::Workspace> work_;
+  std::unique_ptr<currentd::Remembered> remembered_;  // null when not remembering
+};
+
+// One name filed as text of its own (tests, tools).
 [[nodiscard]] std::optional<NameText> classifyCurrentD(std::string_view name);
 
 }  // namespace vorlith

@@ -15,6 +15,9 @@
 // group of its own, named by its text, which holds its members under their own names. An
 // instance that is the symbol itself (a template function, an eponymous member) is the leaf.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,27 +30,214 @@
 namespace vorlith {
 namespace currentd {
 
-std::string leafName(const std::vector<Component>& path) {
-  size_t innermost = path.size();
-  for (size_t k = path.size(); k-- > 0;) {
-    if (path[k].instance) {
+void appendLeafName(Workspace& work, Path path) {
+  size_t innermost = path.count;
+  for (size_t k = path.count; k-- > 0;) {
+    if (work.at(path, k).instance) {
       innermost = k;
       break;
     }
   }
-  if (innermost == path.size()) {
-    return path.back().name;
+  std::string& text = work.text;
+  // Copied by offset from the text's own bytes, as it may move while it grows.
+  auto appendText = [&](const Component& component) {
+    if (component.instance) {
+      text.append(text, component.text.offset, component.text.length);
+    } else {
+      text += component.name;
+    }
+  };
+  if (innermost == path.count) {
+    text += work.at(path, path.count - 1).name;
+    return;
   }
-  std::string leaf = path[innermost].text;
-  for (size_t k = innermost + 1; k < path.size(); ++k) {
-    if (k == innermost + 1 && path[k].name == path[innermost].name) {
+  appendText(work.at(path, innermost));
+  for (size_t k = innermost + 1; k < path.count; ++k) {
+    if (k == innermost + 1 && work.at(path, k).name == work.at(path, innermost).name) {
       continue;  // the eponymous member: D calls it by the instance's name
     }
-    leaf += '.';
-    leaf += path[k].fullText();
+    text += '.';
+    appendText(work.at(path, k));
   }
-  return leaf;
 }
+
+// What filing the names met lately did, each kept with the limits it was decoded within (the
+// same bytes within the same limits decode the same way at the same cost): the segments added,
+// as pieces of the name, pieces of the name shown or text of their own, the name shown, and
+// the cost. Real maps meet a name again soon: a GNU ld map names a function's section before
+// the function, and the objects of a whole archive hold copies of the same template instances.
+//
+// The filings are written one after the other into a ring of kRingBytes, the oldest giving way
+// to the newest, and found through an index of kIndexSlots positions by hash, a newer name
+// taking the slot of an older one. So it holds a fixed amount, allocates once, and a name it no
+// longer holds, or whose hash meets another's, costs one decoding, as without it.
+class Remembered {
+ public:
+  static constexpr size_t kRingBytes = size_t{2} << 20;
+  static constexpr size_t kIndexSlots = size_t{16} << 10;
+  static constexpr size_t kMostBytes = 4096;  // larger filings are decoded each time
+
+  // What a filing cost, and whether it filed the name.
+  struct Cost {
+    size_t workLimit = 0;
+    size_t outputLimit = 0;
+    size_t work = 0;
+    size_t output = 0;
+    bool filed = false;
+  };
+
+  // Where an entry of the ring begins, as counted since the ring was made.
+  using Position = uint64_t;
+  static constexpr Position kNowhere = UINT64_MAX;
+
+  // The entry for `name` decoded within these limits, or kNowhere.
+  [[nodiscard]] Position find(std::string_view name, uint64_t hash, size_t workLimit,
+                              size_t outputLimit) const {
+    if (index_.empty()) {
+      return kNowhere;
+    }
+    Position at = index_[hash & (kIndexSlots - 1)];
+    if (at == kNowhere || at + kRingBytes < written_) {
+      return kNowhere;  // overwritten since
+    }
+    Header header = headerAt(at);
+    bool same = header.hash == hash && header.nameLength == name.size() &&
+                header.cost.workLimit == workLimit && header.cost.outputLimit == outputLimit &&
+                std::string_view(bytesAt(at) + sizeof(Header) + header.pieces * sizeof(Piece),
+                                 name.size()) == name;
+    return same ? at : kNowhere;
+  }
+
+  [[nodiscard]] Cost costAt(Position at) const { return headerAt(at).cost; }
+
+  // Files `name` as the entry at `at` says, into `out`, as decoding it did.
+  void replay(Position at, std::string_view name, NameBuilder& out) const {
+    Header header = headerAt(at);
+    if (!header.cost.filed) {
+      return;
+    }
+    const char* pieces = bytesAt(at) + sizeof(Header);
+    const char* text = pieces + header.pieces * sizeof(Piece) + header.nameLength;
+    out.show(std::string_view(text, header.shownLength));
+    for (size_t k = 0; k < header.pieces; ++k) {
+      Piece piece;
+      std::memcpy(&piece, pieces + k * sizeof(Piece), sizeof piece);
+      switch (piece.origin) {
+        case SegmentOrigin::Name:
+          out.add(name.substr(piece.offset, piece.length));
+          break;
+        case SegmentOrigin::Shown:
+          out.addPieceOfShown(piece.offset, piece.length);
+          break;
+        case SegmentOrigin::Made:
+          out.add(std::string_view(text + piece.offset, piece.length));
+          break;
+      }
+    }
+  }
+
+  // Keeps what filing `name` did: its cost, and when it filed it the segments of `out` from
+  // `base` on and the shown name. Nothing for a filing larger than kMostBytes, or with a
+  // segment it could not tell again.
+  void remember(const Cost& cost, std::string_view name, uint64_t hash, const NameBuilder& out,
+                size_t base) {
+    Header header{hash, cost, name.size(), 0, 0};
+    size_t made = 0;
+    std::string_view shown;
+    std::less_equal<const char*> notAfter;
+    auto ofName = [&](std::string_view text) {
+      return !text.empty() && notAfter(name.data(), text.data()) &&
+             notAfter(text.data() + text.size(), name.data() + name.size());
+    };
+    if (cost.filed) {
+      shown = out.shown();
+      header.shownLength = shown.size();
+      header.pieces = out.size() - base;
+      for (size_t k = base; k < out.size(); ++k) {
+        std::string_view text = out.segment(k);
+        SegmentOrigin origin = out.origin(k);
+        if (origin == SegmentOrigin::Name && !ofName(text)) {
+          return;  // a piece of some other name: not told again
+        }
+        if (origin == SegmentOrigin::Made && !ofName(text)) {
+          made += text.size();
+        }
+      }
+    }
+    size_t size = sizeof(Header) + header.pieces * sizeof(Piece) + name.size() + shown.size() +
+                  made;
+    if (size > kMostBytes) {
+      return;
+    }
+    if (ring_.empty()) {
+      ring_.resize(kRingBytes);
+      index_.assign(kIndexSlots, kNowhere);
+    }
+    if (written_ % kRingBytes + size > kRingBytes) {
+      written_ += kRingBytes - written_ % kRingBytes;  // the rest of the ring stays unused
+    }
+    Position at = written_;
+    char* p = ring_.data() + at % kRingBytes;
+    char* pieces = p + sizeof(Header);
+    char* text = pieces + header.pieces * sizeof(Piece);
+    copyBytes(text, name);
+    text += name.size();  // from here on, offsets of made text are counted from the shown name
+    copyBytes(text, shown);
+    size_t madeAt = shown.size();
+    for (size_t k = 0; k < header.pieces; ++k) {
+      std::string_view segment = out.segment(base + k);
+      Piece piece{out.origin(base + k), 0, segment.size()};
+      if (piece.origin == SegmentOrigin::Shown) {
+        piece.offset = static_cast<size_t>(segment.data() - shown.data());
+      } else if (ofName(segment)) {
+        // A view of the name, whoever keeps it: filed again, it is a view of that name.
+        piece.origin = SegmentOrigin::Name;
+        piece.offset = static_cast<size_t>(segment.data() - name.data());
+      } else {
+        piece.origin = SegmentOrigin::Made;
+        piece.offset = madeAt;
+        copyBytes(text + madeAt, segment);
+        madeAt += segment.size();
+      }
+      std::memcpy(pieces + k * sizeof(Piece), &piece, sizeof piece);
+    }
+    std::memcpy(p, &header, sizeof header);
+    written_ += size;
+    index_[hash & (kIndexSlots - 1)] = at;
+  }
+
+ private:
+  struct Header {
+    uint64_t hash;
+    Cost cost;
+    size_t nameLength;
+    size_t shownLength;
+    size_t pieces;
+  };
+  struct Piece {
+    SegmentOrigin origin;  // Name: bytes of the name; Shown: of the shown name; Made: of the
+                           // text kept after the shown name, counted from it
+    size_t offset;
+    size_t length;
+  };
+
+  [[nodiscard]] const char* bytesAt(Position at) const { return ring_.data() + at % kRingBytes; }
+  // An empty view may have no bytes at all to copy from.
+  static void copyBytes(char* to, std::string_view from) {
+    if (!from.empty()) {
+      std::memcpy(to, from.data(), from.size());
+    }
+  }
+  [[nodiscard]] Header headerAt(Position at) const {
+    Header header;
+    std::memcpy(&header, bytesAt(at), sizeof header);
+    return header;
+  }
+
+  std::vector<char> ring_;        // kRingBytes once a name is kept
+  std::vector<Position> index_;   // by hash: where the last name with it was kept
+  Position written_ = 0;          // bytes written into the ring since it was made
+};
 
 }  // namespace currentd
 
@@ -57,6 +247,8 @@ using currentd::Budget;
 using currentd::Component;
 using currentd::CurrentParser;
 using currentd::DecodedSymbol;
+using currentd::Path;
+using currentd::Workspace;
 
 bool isIdentifierByteAscii(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -69,16 +261,16 @@ bool isIdentifierByteAscii(char c) {
 // no step:
 //   shop.stock.Stock!(int, 8).Stock.put  ->  shop, stock, Stock, "Stock!(int, 8)", put
 //   pkg.mod.twice!(int).twice            ->  pkg, mod, twice, "twice!(int)"
-void addSteps(const std::vector<Component>& path, size_t count, NameBuilder& out) {
+void addSteps(const Workspace& work, Path path, size_t count, NameBuilder& out) {
   for (size_t k = 0; k < count; ++k) {
-    const Component& component = path[k];
-    if (k > 0 && path[k - 1].instance && !component.instance &&
-        component.name == path[k - 1].name) {
+    const Component& component = work.at(path, k);
+    if (k > 0 && work.at(path, k - 1).instance && !component.instance &&
+        component.name == work.at(path, k - 1).name) {
       continue;
     }
     out.add(component.name);
     if (component.instance) {
-      out.add(component.text);
+      out.add(work.view(component.text));
     }
   }
 }
@@ -109,17 +301,18 @@ std::string_view internalKind(std::string_view name) {
 // (ModuleInfo)". Classes of the runtime that the compilers mangle without their module
 // ("_D14TypeInfo_Class6__vtblZ", "_D9Exception6__vtblZ") go under object, where the language
 // declares them, not each in a group at the top.
-void addSegmentsOf(const DecodedSymbol& symbol, NameBuilder& out) {
-  const std::vector<Component>& path = symbol.path;
-  std::string_view kind = path.size() >= 2 ? internalKind(path.back().name) : std::string_view();
+void addSegmentsOf(const Workspace& work, const DecodedSymbol& symbol, NameBuilder& out) {
+  const Path path = symbol.path;
+  std::string_view kind =
+      path.count >= 2 ? internalKind(work.at(path, path.count - 1).name) : std::string_view();
   if (kind.empty()) {
-    addSteps(path, path.size(), out);
+    addSteps(work, path, path.count, out);
     return;
   }
   const size_t base = out.size();
-  addSteps(path, path.size() - 1, out);
-  const Component& owner = path[path.size() - 2];
-  if (path.size() == 2 && kind != "ModuleInfo" && !owner.instance) {
+  addSteps(work, path, path.count - 1, out);
+  const Component& owner = work.at(path, path.count - 2);
+  if (path.count == 2 && kind != "ModuleInfo" && !owner.instance) {
     out.insert(base, "object");
   }
   out.addJoined({owner.name, " (", kind, ")"});
@@ -128,56 +321,58 @@ void addSegmentsOf(const DecodedSymbol& symbol, NameBuilder& out) {
 // "_D12TypeInfo_Ai6__initZ": the type behind a TypeInfo's name, or nullopt when the name is an
 // ordinary symbol (TypeInfo_Struct is a class of the runtime, not a TypeInfo of a type). Files
 // it into `out` and returns true, or returns false and adds nothing.
-bool typeInfoOf(const DecodedSymbol& symbol, Budget& budget, NameBuilder& out) {
+bool typeInfoOf(Workspace& work, const DecodedSymbol& symbol, Budget& budget, NameBuilder& out) {
   constexpr std::string_view kPrefix = "TypeInfo_";
-  if (symbol.path.size() != 2 || symbol.path[0].instance || symbol.path[1].name != "__init" ||
-      !symbol.path[0].name.starts_with(kPrefix)) {
+  const Path path = symbol.path;
+  if (path.count != 2 || work.at(path, 0).instance || work.at(path, 1).name != "__init" ||
+      !work.at(path, 0).name.starts_with(kPrefix)) {
     return false;
   }
-  std::string_view mangledType = symbol.path[0].name;
+  std::string_view mangledType = work.at(path, 0).name;
   mangledType.remove_prefix(kPrefix.size());
-  std::vector<Component> named;
-  CurrentParser parser(mangledType, budget);
-  std::string type = parser.parseWholeType(&named);
+  Path named;
+  CurrentParser parser(mangledType, budget, work);
+  currentd::Span type = parser.parseWholeType(&named);
   if (parser.failed) {
     return false;
   }
   constexpr std::string_view kShownBefore = "typeid(";
-  out.show(type);
+  out.show(work.view(type));
   out.prependToShown(kShownBefore);
   out.appendToShown(")");
   const size_t base = out.size();
-  addSteps(named, named.size(), out);
-  if (named.size() == 1 && !named[0].instance) {
+  addSteps(work, named, named.count, out);
+  if (named.count == 1 && !work.at(named, 0).instance) {
     // Only the members of module object are mangled without their module (C6Object).
     out.insert(base, "object");
   }
   out.add("TypeInfo");
-  out.addPieceOfShown(kShownBefore.size(), type.size());
+  out.addPieceOfShown(kShownBefore.size(), type.length);
   return true;
 }
 
-// A name of the current ABI without thunk or clone suffix, into `out`; false, and nothing
-// added, when it cannot be read.
-bool classifyPlain(std::string_view name, Budget& budget, NameBuilder& out) {
-  if (name.size() < 3 || name[0] != '_' || name[1] != 'D') {
+// A mangled name of the current ABI without its "_D" and without thunk or clone suffix, into
+// `out`; false, and nothing added, when it cannot be read.
+bool classifyMangled(std::string_view mangled, Workspace& work, Budget& budget,
+                     NameBuilder& out) {
+  if (mangled.empty()) {
     return false;
   }
-  CurrentParser parser(name.substr(2), budget);
+  CurrentParser parser(mangled, budget, work);
   DecodedSymbol symbol = parser.parseSymbol();
   if (parser.failed) {
     return false;
   }
-  if (typeInfoOf(symbol, budget, out)) {
+  if (typeInfoOf(work, symbol, budget, out)) {
     return true;
   }
-  addSegmentsOf(symbol, out);
-  out.show(symbol.text);
+  addSegmentsOf(work, symbol, out);
+  out.show(work.view(symbol.text));
   return true;
 }
 
 // "_DThn16_3app1C3fooMFZv": a this-adjusting thunk; the rest is the target without its "_D".
-bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
+bool classifyThunk(std::string_view name, Workspace& work, Budget& budget, NameBuilder& out) {
   size_t at = 3;  // after "_DT"
   while (at < name.size() && name[at] >= 'a' && name[at] <= 'z') {
     ++at;
@@ -194,9 +389,7 @@ bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
   if (rest.starts_with("D")) {
     rest.remove_prefix(1);
   }
-  std::string target = "_D";
-  target += rest;
-  if (!classifyPlain(target, budget, out)) {
+  if (!classifyMangled(rest, work, budget, out)) {
     return false;
   }
   out.appendToLast(" (thunk)");
@@ -204,13 +397,13 @@ bool classifyThunk(std::string_view name, Budget& budget, NameBuilder& out) {
   return true;
 }
 
-// ".isra.0.constprop.1" -> " [clone .isra.0] [clone .constprop.1]"; empty when `suffix` is
-// not made of the pieces compilers append (a word with an optional number, or a number).
-std::string cloneText(std::string_view suffix) {
-  std::string text;
+// ".isra.0.constprop.1" is shown " [clone .isra.0] [clone .constprop.1]". Whether `suffix` is
+// made of the pieces compilers append (a word with an optional number, or a number); with `out`,
+// also appends what is shown for it.
+bool cloneSuffix(std::string_view suffix, NameBuilder* out) {
   while (!suffix.empty()) {
     if (suffix[0] != '.') {
-      return {};
+      return false;
     }
     size_t end = 1;
     while (end < suffix.size() && suffix[end] != '.') {
@@ -218,7 +411,7 @@ std::string cloneText(std::string_view suffix) {
     }
     std::string_view word = suffix.substr(1, end - 1);
     if (word.empty() || !std::all_of(word.begin(), word.end(), isIdentifierByteAscii)) {
-      return {};
+      return false;
     }
     if (!CurrentParser::isDigit(word[0]) && end < suffix.size()) {
       // A word takes the number after it: ".isra.0".
@@ -230,17 +423,24 @@ std::string cloneText(std::string_view suffix) {
         end = next;
       }
     }
-    text += " [clone ";
-    text += suffix.substr(0, end);
-    text += ']';
+    if (out != nullptr) {
+      out->appendToShown(" [clone ");
+      out->appendToShown(suffix.substr(0, end));
+      out->appendToShown("]");
+    }
     suffix.remove_prefix(end);
   }
-  return text;
+  return true;
 }
 
 }  // namespace
 
-bool classifyCurrentD(std::string_view name, NameBuilder& out) {
+CurrentDNames::CurrentDNames(bool remember)
+    : work_(std::make_unique<Workspace>()),
+      remembered_(remember ? std::make_unique<currentd::Remembered>() : nullptr) {}
+CurrentDNames::~CurrentDNames() = default;
+
+bool CurrentDNames::classify(std::string_view name, NameBuilder& out) {
   if (name.starts_with("__D")) {
     name.remove_prefix(1);  // Mach-O and 32-bit Windows put one more underscore in front
   }
@@ -252,8 +452,7 @@ bool classifyCurrentD(std::string_view name, NameBuilder& out) {
     suffix = name.substr(dot);
     name = name.substr(0, dot);
   }
-  std::string clone = cloneText(suffix);
-  if (!suffix.empty() && clone.empty()) {
+  if (!cloneSuffix(suffix, nullptr)) {
     return false;
   }
   if (name == "_Dmain") {
@@ -266,33 +465,59 @@ bool classifyCurrentD(std::string_view name, NameBuilder& out) {
     }
     Budget budget(name.size());
     NamingWindow::clamp(budget.workLimit, budget.outputLimit);
-    bool filed = name.starts_with("_DT") ? classifyThunk(name, budget, out)
-                                         : classifyPlain(name, budget, out);
-    NamingWindow::spend(budget.work, budget.output);
-    if (!filed) {
-      return false;
+    uint64_t hash = 0;
+    currentd::Remembered::Position at = currentd::Remembered::kNowhere;
+    if (remembered_ != nullptr) {
+      hash = std::hash<std::string_view>()(name);
+      at = remembered_->find(name, hash, budget.workLimit, budget.outputLimit);
+    }
+    if (at != currentd::Remembered::kNowhere) {
+      currentd::Remembered::Cost cost = remembered_->costAt(at);
+      NamingWindow::spend(cost.work, cost.output);
+      if (!cost.filed) {
+        return false;
+      }
+      remembered_->replay(at, name, out);
+    } else {
+      const size_t base = out.size();
+      work_->clear();
+      bool filed = name.starts_with("_DT") ? classifyThunk(name, *work_, budget, out)
+                   : name.size() >= 3     ? classifyMangled(name.substr(2), *work_, budget, out)
+                                          : false;
+      NamingWindow::spend(budget.work, budget.output);
+      work_->trim();
+      if (remembered_ != nullptr) {
+        remembered_->remember(
+            {budget.workLimit, budget.outputLimit, budget.work, budget.output, filed}, name, hash,
+            out, base);
+      }
+      if (!filed) {
+        return false;
+      }
     }
   }
   if (!suffix.empty()) {
     out.appendToLast(suffix);
-    out.appendToShown(clone);
+    (void)cloneSuffix(suffix, &out);
   }
   return true;
 }
 
 std::optional<NameText> classifyCurrentD(std::string_view name) {
+  CurrentDNames names;
   NameBuilder out;
   out.start(name);
-  if (!classifyCurrentD(name, out)) {
+  if (!names.classify(name, out)) {
     return std::nullopt;
   }
   return toText(out.result());
 }
 
 std::optional<std::string> demangleCurrent(std::string_view name) {
+  CurrentDNames names;
   NameBuilder out;
   out.start(name);
-  if (!classifyCurrentD(name, out)) {
+  if (!names.classify(name, out)) {
     return std::nullopt;
   }
   return std::string(out.shown());

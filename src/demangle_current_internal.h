@@ -1,8 +1,11 @@
 // The parser of current-ABI D names, shared by demangle_current*.cpp and their tests.
 //
-// One `CurrentParser` reads one mangled name (without its "_D") and returns text; pieces are
-// std::string values joined as the grammar closes them. A back reference is read again where it
-// points, so the cost of a name is bounded by a shared `Budget` rather than by its length.
+// One `CurrentParser` reads one mangled name (without its "_D") and writes its text into a
+// `Workspace` that the thread keeps from name to name: each piece is appended where the piece
+// around it goes on, so most text is written once, in place, and none is allocated once the
+// buffers have grown. A back reference is read again where it points, so the cost of a name is
+// bounded by a shared `Budget` rather than by its length; the budget counts the bytes of text as
+// if each piece were copied into the piece around it, whether or not it moves.
 //
 // A name that cannot be read, or one that costs more than its budget, sets `failed`: every step
 // returns at once (with empty text) and so does each caller, up to the entry points and the few
@@ -48,75 +51,136 @@ struct Budget {
   size_t textLimit;
 };
 
-// One component of a qualified name: `name` is the identifier (a template's own name for an
-// instance), `text` for an instance the same with its arguments ("twice!(int)"), empty for a
-// plain name, which would be its copy.
-struct Component {
-  std::string name;
-  std::string text;
-  bool instance = false;
+// A stretch of the workspace's text: bytes [offset, offset + length).
+struct Span {
+  size_t offset = 0;
+  size_t length = 0;
+};
 
-  // The component as the rendering writes it: `text` for an instance, else `name`.
-  [[nodiscard]] std::string_view fullText() const { return instance ? text : name; }
+// One component of a qualified name: `name` is the identifier (a template's own name for an
+// instance), a piece of the mangled name or a constant; `text` for an instance the same with its
+// arguments ("twice!(int)") in the workspace's text, nothing for a plain name.
+struct Component {
+  std::string_view name;
+  Span text;
+  bool instance = false;
+};
+
+// Components [first, first + count) of the workspace's stack of components.
+struct Path {
+  size_t first = 0;
+  size_t count = 0;
+};
+
+// What the parsers of one thread write into, kept from name to name so that a name costs no
+// allocation once the buffers have grown to the names seen. Every step appends its text at the
+// end of `text` and changes nothing before the point where it began, so a caller keeps offsets
+// into it (never views: the text moves as it grows). Paths are pushed on `components` and taken
+// off again by whoever asked for them.
+struct Workspace {
+  std::string text;
+  std::vector<Component> components;
+  std::string bytes;  // a string value's bytes, before they are written as D writes them
+
+  void clear() {
+    text.clear();
+    components.clear();
+  }
+  // Gives back what a name far beyond real ones grew (real names make a few KiB of text), so
+  // that the buffers do not keep it for the rest of the run.
+  void trim() {
+    constexpr size_t kKeptBytes = size_t{1} << 20;
+    if (text.capacity() > kKeptBytes) {
+      std::string().swap(text);
+    }
+    if (components.capacity() * sizeof(Component) > kKeptBytes) {
+      std::vector<Component>().swap(components);
+    }
+    if (bytes.capacity() > kKeptBytes) {
+      std::string().swap(bytes);
+    }
+  }
+  [[nodiscard]] std::string_view view(Span span) const {
+    return std::string_view(text).substr(span.offset, span.length);
+  }
+  [[nodiscard]] const Component& at(Path path, size_t k) const {
+    return components[path.first + k];
+  }
 };
 
 // A decoded symbol: its qualified name's components and its whole rendering.
 struct DecodedSymbol {
-  std::vector<Component> path;
-  std::string text;
+  Path path;
+  Span text;
 };
 
-// The leaf a symbol with this path is filed under: the last name, or the text from the innermost
-// template instance on, an eponymous member folded into its instance ("twice!(int)").
-[[nodiscard]] std::string leafName(const std::vector<Component>& path);
+// Appends the leaf a symbol with this path is filed under: the last name, or the text from the
+// innermost template instance on, an eponymous member folded into its instance ("twice!(int)").
+void appendLeafName(Workspace& work, Path path);
+
+// The modifiers of a type or of `this`, as flags; written as words ("shared const").
+struct Modifiers {
+  enum : unsigned { kImmutable = 1, kShared = 2, kInout = 4, kConst = 8 };
+  unsigned flags = 0;
+  [[nodiscard]] bool empty() const { return flags == 0; }
+  [[nodiscard]] size_t words() const;  // how many
+  [[nodiscard]] size_t size() const;   // of the words, space-separated
+  // "shared const"
+  void appendWords(std::string& to) const;
+  // "shared(const(", with as many closing parentheses to come as there are words
+  void appendOpening(std::string& to) const;
+};
 
 class CurrentParser {
  public:
-  CurrentParser(std::string_view source, Budget& budget)
-      : source(source), end(source.size()), budget(budget) {}
+  CurrentParser(std::string_view source, Budget& budget, Workspace& work)
+      : source(source), end(source.size()), budget(budget), work(work) {}
 
   // MangledName without its "_D": QualifiedName, then Z (internal symbol) or the type. On a
   // failure `failed` is set and the result is to be ignored; so for every parse step.
   DecodedSymbol parseSymbol();
   // A type spanning all of `source` ("Ai" in TypeInfo_Ai). `path` receives the components of
   // the aggregate the type names, if any (arrays, pointers and modifiers looked through).
-  std::string parseWholeType(std::vector<Component>* path);
+  Span parseWholeType(Path* path);
 
-  // Grammar.
+  // Grammar. Each step appends its text to the workspace's and returns where it lies.
   // `fold` drops an eponymous member after its instance, as D writes types and aliases
   // ("Box!(int)", not "Box!(int).Box"); a symbol's own name keeps it.
   enum class Fold { No, Yes };
   // `onePlain`, when given, is set to whether the name was a single component that is no
-  // template instance (only the members of module object are mangled so).
-  std::string parseQualifiedName(std::vector<Component>* path, Fold fold = Fold::Yes,
-                                 bool* onePlain = nullptr);
+  // template instance (only the members of module object are mangled so). `keepPending` keeps
+  // a function type found after the last name (see Pending), its parameters' text after the
+  // name's.
+  Span parseQualifiedName(Path* path, Fold fold = Fold::Yes, bool* onePlain = nullptr,
+                          bool keepPending = false);
   Component parseSymbolName();
-  std::string parseLName();
+  std::string_view parseLName();
   Component parseTemplateInstance(size_t end);
-  std::string parseTemplateArgument();
-  std::string parseType();
-  std::string parseTypeX();
-  std::string parseTypeFunctionPointer(std::string_view kind, std::string_view modifiers);
+  Span parseTemplateArgument();
+  Span parseType();
+  Span parseTypeX();
+  Span parseTypeFunctionPointer(std::string_view kind, Modifiers modifiers);
 
   struct Function {
     std::string_view convention;  // "extern (C) " and the like
     unsigned attributes = 0;      // the attributes read, as flags; written by appendAttributes
-    std::string parameters;       // "(int, ref long)"
-    std::string result;           // the return type
+    Span parameters;              // "(int, ref long)"
+    Span result;                  // the return type
   };
   // Where a function's attributes are written, and how: before the return type ("pure "),
   // after the parameters (" return scope", a symbol's), or all after the parameters
   // (" pure return", as function and delegate types write them).
   enum class Attributes { Prefix, Suffix, Postfix };
   [[nodiscard]] static size_t attributesSize(unsigned attributes, Attributes form);
-  void appendAttributes(std::string& to, unsigned attributes, Attributes form);
+  // Appends the words to the text that begins at `start` and ends the workspace's.
+  void appendAttributes(size_t start, unsigned attributes, Attributes form);
   // A function type found after the last name of a qualified name: the symbol's own type,
   // kept so that parseSymbol does not read it twice.
   struct Pending {
     size_t start;
     size_t end;
     size_t window;  // the reading window it was read in
-    std::string modifiers;
+    Modifiers modifiers;
     Function function;
   };
   std::optional<Pending> pending;
@@ -124,19 +188,18 @@ class CurrentParser {
   Function parseFunctionNoReturn();
   Function parseFunctionType();
   void parseFunctionAttributes(Function& function);
-  std::string parseParameter();
-  std::string parseParameters(Function& function);
-  [[nodiscard]] static std::string modifierText(std::string_view modifiers);
-  std::string parseModifiers();
+  Span parseParameter();
+  Span parseParameters();
+  Modifiers parseModifiers();
 
   // Values (demangle_current_values.cpp). `typeAt` is where the value's type begins in
-  // `source`, or kNoType when it is not known (fields of struct literals).
+  // `source`, or kNoType when it is not known (fields of struct literals); `typeText` its text.
   static constexpr size_t kNoType = SIZE_MAX;
-  std::string parseValue(size_t typeAt, std::string_view typeText);
-  std::string parseIntegerValue(bool negative, size_t typeAt, std::string_view typeText);
-  std::string parseFloatValue(char kind);
-  std::string parseStringValue(char width);
-  std::string parseListValue(size_t typeAt, std::string_view typeText);
+  Span parseValue(size_t typeAt, Span typeText);
+  Span parseIntegerValue(bool negative, size_t typeAt, Span typeText);
+  Span parseFloatValue(char kind);
+  Span parseStringValue(char width);
+  Span parseListValue(size_t typeAt, Span typeText);
   [[nodiscard]] size_t resolveType(size_t at);
   size_t skipType(size_t at);
 
@@ -161,25 +224,51 @@ class CurrentParser {
   size_t parseBackReference();
   [[nodiscard]] bool startsSymbolName() const;
   [[nodiscard]] bool referencesFunction() const;
-  std::string parseInlineSymbol();
+  Span parseInlineSymbol();
   [[nodiscard]] static bool isDigit(char c) { return c >= '0' && c <= '9'; }
   static bool isCallConvention(char c) {
     return c == 'F' || c == 'U' || c == 'W' || c == 'V' || c == 'R' || c == 'Y';
   }
 
+  // The text. Every step writes at the end of the workspace's text: `mark` is where the next
+  // byte goes, `since` the text from a mark on, `cut` drops what follows a mark.
+  [[nodiscard]] size_t mark() const { return work.text.size(); }
+  [[nodiscard]] Span since(size_t start) const { return {start, work.text.size() - start}; }
+  void cut(size_t at) { work.text.resize(at); }
+  // Drops the text [from, to), moving what follows down; for scratch a step made before its
+  // own text.
+  void drop(size_t from, size_t to) { work.text.erase(from, to - from); }
+
   // Costs and failure.
   void spend(size_t bytes);  // text made
-  void append(std::string& to, std::string_view piece) {
-    spend(piece.size());
+  // Pays for `length` bytes joined to a text that holds `held` bytes, as the grammar joins its
+  // pieces: the bytes are text made, and no one text grows past the bound. False once failed.
+  bool charge(size_t held, size_t length) {
+    spend(length);
     if (failed) {
-      return;
+      return false;
     }
-    if (piece.size() > budget.textLimit - to.size()) {
-      fail();  // no text grows past the bound; `to` never holds more than textLimit
-      return;
+    if (length > budget.textLimit - held) {
+      fail();  // no text is taken past the bound
+      return false;
     }
-    to += piece;
+    return true;
   }
+  // Appends `piece` to the text that begins at `start` and ends the workspace's, paid for.
+  void append(size_t start, std::string_view piece) {
+    if (charge(work.text.size() - start, piece.size())) {
+      work.text += piece;
+    }
+  }
+  // The same with text that lies in the workspace already: copied by offset, as the text may
+  // move while it grows.
+  void appendOwn(size_t start, Span piece) {
+    if (charge(work.text.size() - start, piece.length)) {
+      work.text.append(work.text, piece.offset, piece.length);
+    }
+  }
+  // Pays for the piece just written at `at` by a step, joined to the text from `start` on.
+  bool chargeJoined(size_t start, size_t at) { return charge(at - start, work.text.size() - at); }
   void fail() { failed = true; }
 
   // Opens one parse level for the life of the object; fails the parse past kMaxDepth.
@@ -231,6 +320,7 @@ class CurrentParser {
   size_t pos = 0;
   size_t end;  // reading stops here: the end of the name, or the reference being read
   Budget& budget;
+  Workspace& work;
   bool failed = false;
 };
 

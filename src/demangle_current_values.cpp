@@ -6,6 +6,7 @@
 //
 // A value is read with the position of its type, so that arrays can hand their element type
 // to their elements; struct literals do not name their fields' types, so fields are untyped.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -66,8 +67,8 @@ void appendHexByte(std::string& text, unsigned char c) {
 }
 
 // A character of type char ('a'), wchar ('u') or dchar ('w') as a D literal.
-std::string characterLiteral(uint64_t value, char kind) {
-  std::string text = "'";
+void appendCharacterLiteral(std::string& text, uint64_t value, char kind) {
+  text += '\'';
   if (value < 0x80) {
     auto c = static_cast<unsigned char>(value);
     if (std::string_view escape = namedEscape(c, '\''); !escape.empty()) {
@@ -88,18 +89,19 @@ std::string characterLiteral(uint64_t value, char kind) {
     text += buffer;
   }
   text += '\'';
-  return text;
 }
 
 // Fewest significant digits that read back to the same value in the value's own precision,
 // with ".0" on whole numbers as D writes them: 0.1, 1.5, 2.0, 1e+100.
-std::string formatFloat(long double value, char kind) {
+void appendFloat(std::string& text, long double value, char kind) {
   char buffer[64];
   if (std::isnan(value)) {
-    return "nan";
+    text += "nan";
+    return;
   }
   if (std::isinf(value)) {
-    return value < 0 ? "-inf" : "inf";
+    text += value < 0 ? "-inf" : "inf";
+    return;
   }
   int most = kind == 'f' ? 9 : kind == 'd' ? 17 : 21;
   for (int precision = 1; precision <= most; ++precision) {
@@ -117,11 +119,11 @@ std::string formatFloat(long double value, char kind) {
   if (std::strchr(buffer, 'e') != nullptr && exponent >= 0 && exponent < 17) {
     std::snprintf(buffer, sizeof buffer, "%.*Lg", exponent + 1 > most ? most : exponent + 1, value);
   }
-  std::string text = buffer;
-  if (text.find_first_of(".en") == std::string::npos) {
+  std::string_view written = buffer;
+  text += written;
+  if (written.find_first_of(".en") == std::string_view::npos) {
     text += ".0";
   }
-  return text;
 }
 
 }  // namespace
@@ -148,17 +150,19 @@ size_t CurrentParser::resolveType(size_t at) {
   }
 }
 
-// The position just after the type at `at`.
+// The position just after the type at `at`; its text is not kept.
 size_t CurrentParser::skipType(size_t at) {
   return readAt(at, [&] {
+    size_t start = mark();
     parseType();
+    cut(start);
     return pos;
   });
 }
 
 // Value := n | i Number | N Number | e HexFloat | c HexFloat c HexFloat | (a|w|d) Number _ Hex
 //        | A Number Value* | S Number Value* | f MangledName
-std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) {
+Span CurrentParser::parseValue(size_t typeAt, Span typeText) {
   Level level(*this);
   if (failed) {
     return {};
@@ -176,10 +180,12 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
   if (failed) {
     return {};
   }
+  const size_t start = mark();
   switch (c) {
     case 'n':
       spend(4);
-      return "null";
+      work.text += "null";
+      return since(start);
     case 'i':
       return parseIntegerValue(false, typeAt, typeText);
     case 'N':
@@ -189,13 +195,21 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
     case 'c': {
       // Complex: the real part, then c and the imaginary part.
       char part = kind == 'q' ? 'f' : kind == 'c' ? 'e' : 'd';
-      std::string text = "(";
-      append(text, parseFloatValue(part));
+      work.text += '(';
+      size_t at = mark();
+      parseFloatValue(part);
+      if (!chargeJoined(start, at)) {
+        return {};
+      }
       expect('c');
-      append(text, " + ");
-      append(text, parseFloatValue(part));
-      append(text, "i)");
-      return text;  // empty after a failure, as every step's text
+      append(start, " + ");
+      at = mark();
+      parseFloatValue(part);
+      if (!chargeJoined(start, at)) {
+        return {};
+      }
+      append(start, "i)");
+      return since(start);
     }
     case 'a':
     case 'w':
@@ -205,30 +219,37 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
       return parseListValue(typeAt, typeText);
     case 'S': {
       uint64_t fields = parseNumber();
-      std::string text(typeText);
       if (kind == 'S') {
-        // Named as the compilers name it: without its module ("Item(3)").
-        std::vector<Component> path;
+        // Named as the compilers name it: without its module ("Item(3)"). The name's text is
+        // read for its path, then gives way to the leaf written after it.
+        const size_t base = work.components.size();
+        Path path;
         size_t at = resolveType(typeAt);
         readAt(at + 1, [&] { return parseQualifiedName(&path); });
         if (failed) {
           return {};
         }
-        text = leafName(path);
+        size_t leaf = mark();
+        appendLeafName(work, path);
+        work.components.resize(base);
+        drop(start, leaf);
+      } else {
+        work.text.append(work.text, typeText.offset, typeText.length);
       }
-      spend(text.size());
-      append(text, "(");
+      spend(mark() - start);
+      append(start, "(");
       for (uint64_t k = 0; k < fields; ++k) {
         if (k > 0) {
-          append(text, ", ");
+          append(start, ", ");
         }
-        append(text, parseValue(kNoType, {}));
-        if (failed) {
+        size_t at = mark();
+        parseValue(kNoType, {});
+        if (failed || !chargeJoined(start, at)) {
           return {};
         }
       }
-      append(text, ")");
-      return text;
+      append(start, ")");
+      return since(start);
     }
     case 'f':
       return parseInlineSymbol();  // a function literal
@@ -240,14 +261,15 @@ std::string CurrentParser::parseValue(size_t typeAt, std::string_view typeText) 
 
 // _D QualifiedName Type, inside another name (function literals and alias arguments that name a
 // function): shown by its qualified name, as D writes such an argument.
-std::string CurrentParser::parseInlineSymbol() {
+Span CurrentParser::parseInlineSymbol() {
   Level level(*this);
   if (failed) {
     return {};
   }
   expect('_');
   expect('D');
-  std::string name = parseQualifiedName(nullptr);
+  Span name = parseQualifiedName(nullptr);
+  size_t after = mark();
   if (consume('M')) {
     parseModifiers();
   }
@@ -255,18 +277,18 @@ std::string CurrentParser::parseInlineSymbol() {
     parseFunctionNoReturn();
   }
   parseType();
+  cut(after);
   return name;
 }
 
 // i Number | N Number, with the type deciding how D writes it.
-std::string CurrentParser::parseIntegerValue(bool negative, size_t typeAt,
-                                             std::string_view typeText) {
-  size_t start = pos;
+Span CurrentParser::parseIntegerValue(bool negative, size_t typeAt, Span typeText) {
+  size_t first = pos;
   uint64_t value = parseNumber();
   if (failed) {
     return {};
   }
-  std::string digits(source.substr(start, pos - start));
+  std::string_view digits = source.substr(first, pos - first);
   char kind = kEnd;
   if (typeAt != kNoType) {
     size_t at = resolveType(typeAt);
@@ -277,58 +299,80 @@ std::string CurrentParser::parseIntegerValue(bool negative, size_t typeAt,
   }
   // A negative value of an unsigned type is what D writes as its two's complement.
   unsigned bits = kind == 'h' ? 8 : kind == 't' ? 16 : kind == 'k' ? 32 : kind == 'm' ? 64 : 0;
+  char complement[24];
   if (negative && bits != 0) {
     uint64_t mask = bits == 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
-    digits = std::to_string((0 - value) & mask);
+    auto written = std::to_chars(complement, complement + sizeof complement, (0 - value) & mask);
+    digits = std::string_view(complement, static_cast<size_t>(written.ptr - complement));
     negative = false;
   }
-  std::string text;
-  std::string sign = negative ? "-" : "";
+  const size_t start = mark();
+  std::string& text = work.text;
+  std::string_view sign = negative ? "-" : "";
+  auto cast = [&](std::string_view type, std::string_view suffix) {
+    text += type;
+    text += sign;
+    text += digits;
+    text += suffix;
+  };
   switch (kind) {
     case 'b':
-      text = negative || value > 1 ? "cast(bool)" + sign + digits : value ? "true" : "false";
+      if (negative || value > 1) {
+        cast("cast(bool)", "");
+      } else {
+        text += value ? "true" : "false";
+      }
       break;
     case 'a':
     case 'u':
     case 'w':
-      text = negative ? "cast(" + std::string(typeText) + ")-" + digits
-                      : characterLiteral(value, kind);
+      if (negative) {
+        text += "cast(";
+        text.append(text, typeText.offset, typeText.length);
+        text += ")-";
+        text += digits;
+      } else {
+        appendCharacterLiteral(text, value, kind);
+      }
       break;
     case 'g':
-      text = "cast(byte)" + sign + digits;
+      cast("cast(byte)", "");
       break;
     case 'h':
-      text = "cast(ubyte)" + sign + digits + "u";
+      cast("cast(ubyte)", "u");
       break;
     case 's':
-      text = "cast(short)" + sign + digits;
+      cast("cast(short)", "");
       break;
     case 't':
-      text = "cast(ushort)" + sign + digits + "u";
+      cast("cast(ushort)", "u");
       break;
     case 'k':
-      text = sign + digits + "u";
+      cast("", "u");
       break;
     case 'l':
-      text = sign + digits + "L";
+      cast("", "L");
       break;
     case 'm':
-      text = sign + digits + "LU";
+      cast("", "LU");
       break;
     case 'E':
-      text = "cast(" + std::string(typeText) + ")" + sign + digits;
+      text += "cast(";
+      text.append(text, typeText.offset, typeText.length);
+      text += ')';
+      cast("", "");
       break;
     default:
-      text = sign + digits;
+      cast("", "");
       break;
   }
-  spend(text.size());
-  return text;
+  spend(mark() - start);
+  return since(start);
 }
 
 // HexFloat := NAN | INF | NINF | [N] HexDigits P [N] Number. The first hex digit is the whole
 // part: ldc2 writes 1.5 as 18P0, gdc as 0CP1. `kind` is the type's letter.
-std::string CurrentParser::parseFloatValue(char kind) {
+Span CurrentParser::parseFloatValue(char kind) {
   long double value = 0;
   if (source.substr(pos).starts_with("NAN")) {
     advance(3);
@@ -366,30 +410,31 @@ std::string CurrentParser::parseFloatValue(char kind) {
     }
   }
   // float, double, real; the imaginary types read like them with an i after the suffix.
+  const size_t start = mark();
   char precision = kind == 'f' || kind == 'o' ? 'f' : kind == 'e' || kind == 'j' ? 'e' : 'd';
-  std::string text = formatFloat(value, precision);
+  appendFloat(work.text, value, precision);
   if (precision == 'f') {
-    text += 'F';
+    work.text += 'F';
   } else if (precision == 'e') {
-    text += 'L';
+    work.text += 'L';
   }
   if (kind == 'o' || kind == 'p' || kind == 'j') {
-    text += 'i';
+    work.text += 'i';
   }
-  spend(text.size());
-  return text;
+  spend(mark() - start);
+  return since(start);
 }
 
 // (a|w|d) Number _ HexDigits: the bytes of the string in UTF-8 whatever its character type.
-std::string CurrentParser::parseStringValue(char width) {
+Span CurrentParser::parseStringValue(char width) {
   uint64_t length = parseNumber();
   expect('_');
   if (failed || length > (end - pos) / 2) {
     fail();
     return {};
   }
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(length));
+  std::string& bytes = work.bytes;
+  bytes.clear();
   for (uint64_t k = 0; k < length; ++k) {
     int high = hexValue(peek());
     int low = hexValue(peek(1));
@@ -402,7 +447,9 @@ std::string CurrentParser::parseStringValue(char width) {
   }
   // As the compilers print string arguments: ASCII as itself, other UTF-8 as \x bytes in char
   // strings and as \u code points in wstring and dstring.
-  std::string text = "\"";
+  const size_t start = mark();
+  std::string& text = work.text;
+  text += '"';
   for (size_t k = 0; k < bytes.size();) {
     auto c = static_cast<unsigned char>(bytes[k]);
     size_t sequence =
@@ -428,12 +475,14 @@ std::string CurrentParser::parseStringValue(char width) {
   if (width != 'a') {
     text += width;
   }
-  spend(text.size());
-  return text;
+  spend(mark() - start);
+  return since(start);
 }
 
 // A Number Value*: an array literal, or an associative one (Number pairs) when the type is one.
-std::string CurrentParser::parseListValue(size_t typeAt, std::string_view /*typeText*/) {
+// The key's and the element's type texts are written first, for the values' sake, and go at the
+// end.
+Span CurrentParser::parseListValue(size_t typeAt, Span /*typeText*/) {
   uint64_t count = parseNumber();
   size_t keyAt = kNoType;
   size_t elementAt = kNoType;
@@ -455,29 +504,36 @@ std::string CurrentParser::parseListValue(size_t typeAt, std::string_view /*type
       }
     }
   }
+  const size_t types = mark();
   auto typeTextAt = [&](size_t at) {
-    return at == kNoType ? std::string() : readAt(at, [&] { return parseType(); });
+    return at == kNoType ? Span{} : readAt(at, [&] { return parseType(); });
   };
-  std::string keyType = typeTextAt(keyAt);
-  std::string elementType = typeTextAt(elementAt);
+  Span keyType = typeTextAt(keyAt);
+  Span elementType = typeTextAt(elementAt);
   bool pairs = keyAt != kNoType;
-  std::string text = "[";
+  const size_t start = mark();
+  work.text += '[';
   spend(1);
   for (uint64_t k = 0; k < count && !failed; ++k) {
     if (k > 0) {
-      append(text, ", ");
+      append(start, ", ");
     }
     if (pairs) {
-      append(text, parseValue(keyAt, keyType));
-      append(text, ":");
+      size_t at = mark();
+      parseValue(keyAt, keyType);
+      chargeJoined(start, at);
+      append(start, ":");
     }
-    append(text, parseValue(elementAt, elementType));
+    size_t at = mark();
+    parseValue(elementAt, elementType);
+    chargeJoined(start, at);
   }
   if (failed) {
     return {};
   }
-  append(text, "]");
-  return text;
+  append(start, "]");
+  drop(types, start);
+  return since(types);
 }
 
 }  // namespace vorlith::currentd

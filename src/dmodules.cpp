@@ -17,8 +17,9 @@ namespace vorlith {
 namespace {
 
 // The module a ModuleInfo names: "_D3pkg3app12__ModuleInfoZ" or, as ld.lld writes it,
-// "ModuleInfo for pkg.app". Nothing for any other name. `out` is the builder to name it with.
+// "ModuleInfo for pkg.app". Nothing for any other name. `names` and `out` name it.
 std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name,
+                                                           CurrentDNames& names,
                                                            NameBuilder& out) {
   constexpr std::string_view kPhrase = "ModuleInfo for ";
   if (name.starts_with(kPhrase)) {
@@ -32,7 +33,7 @@ std::optional<std::vector<std::string>> moduleOfModuleInfo(std::string_view name
     return std::nullopt;
   }
   out.start(name);
-  if (!classifyCurrentD(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
+  if (!names.classify(name, out) || out.size() < 2 || !out.last().ends_with(" (ModuleInfo)")) {
     return std::nullopt;
   }
   std::vector<std::string> module;
@@ -73,6 +74,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   std::string_view mainObject;  // where D main lies
   bool mainFound = false;
   std::vector<std::pair<std::string_view, std::vector<std::string>>> modules;
+  CurrentDNames names;
   NameBuilder builder;
   for (const Symbol& symbol : symbols) {
     std::string_view name = symbol.name;
@@ -100,7 +102,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
     if (object.empty() || !(carrier.ends_with("__ModuleInfoZ") || carrier.starts_with("ModuleInfo for "))) {
       continue;
     }
-    if (auto module = moduleOfModuleInfo(carrier, builder)) {
+    if (auto module = moduleOfModuleInfo(carrier, names, builder)) {
       modules.emplace_back(object, std::move(*module));
     }
   }
@@ -131,8 +133,7 @@ DModules dModulesOf(const std::vector<Symbol>& symbols) {
   return result;
 }
 
-std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view name) {
-  std::vector<std::string_view> parts;
+bool isDottedDIdentifiers(std::string_view name) {
   for (size_t begin = 0;;) {
     size_t dot = name.find('.', begin);
     std::string_view part = name.substr(begin, dot == std::string_view::npos ? dot : dot - begin);
@@ -141,9 +142,23 @@ std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view
           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                  c == '_' || static_cast<unsigned char>(c) >= 0x80;
         })) {
-      return std::nullopt;
+      return false;
     }
-    parts.push_back(part);
+    if (dot == std::string_view::npos) {
+      return true;
+    }
+    begin = dot + 1;
+  }
+}
+
+std::optional<std::vector<std::string_view>> dottedDIdentifiers(std::string_view name) {
+  if (!isDottedDIdentifiers(name)) {
+    return std::nullopt;
+  }
+  std::vector<std::string_view> parts;
+  for (size_t begin = 0;;) {
+    size_t dot = name.find('.', begin);
+    parts.push_back(name.substr(begin, dot == std::string_view::npos ? dot : dot - begin));
     if (dot == std::string_view::npos) {
       return parts;
     }

@@ -14,6 +14,8 @@
 
 namespace vorlith {
 
+// Whether `name` is D identifiers joined by dots ("pkg.app"), as dottedDIdentifiers takes it.
+[[nodiscard]] bool isDottedDIdentifiers(std::string_view name);
 // The components of "app.Shape" when each is a D identifier (letters, digits, "_", bytes from
 // 0x80 up, not starting with a digit); nothing otherwise. Views into `name`.
 [[nodiscard]] std::optional<std::vector<std::string_view>> dottedDIdentifiers(

@@ -5,6 +5,7 @@
 //   /usr/lib/libc.a(printf.o) (.text)   /, usr, lib, libc.a, printf.o, .text
 #include "dsym.h"
 
+#include <charconv>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -198,14 +199,21 @@ bool remangledDPhrase(string_view sym, string& mangled) {
     qualified = sym.substr(0, sym.size() - kModuleRef.size());
     internal = "11__moduleRefZ";
   }
-  auto parts = dottedDIdentifiers(qualified);
-  if (!parts) {
+  if (!isDottedDIdentifiers(qualified)) {
     return false;
   }
   mangled = "_D";
-  for (string_view part : *parts) {
-    mangled += std::to_string(part.size());
+  for (size_t begin = 0;;) {
+    size_t dot = qualified.find('.', begin);
+    string_view part = qualified.substr(begin, dot == string_view::npos ? dot : dot - begin);
+    char digits[24];
+    auto written = std::to_chars(digits, digits + sizeof digits, part.size());
+    mangled.append(digits, written.ptr);
     mangled += part;
+    if (dot == string_view::npos) {
+      break;
+    }
+    begin = dot + 1;
   }
   mangled += internal;
   return true;
@@ -546,7 +554,7 @@ Ruled nameRuleSegments(string_view sym, Rules& r, size_t& prefixEnd) {
 // kind in the leaf ("run (.text)"), and shown as that symbol with where its bytes come from:
 // "void app.run() in app.o (.text)". False, and nothing added, for any other name, relocation
 // sections included.
-bool dSectionSymbol(string_view sym, NameBuilder& out) {
+bool dSectionSymbol(string_view sym, CurrentDNames& names, NameBuilder& out) {
   string_view object = contributionObject(sym);
   if (object.empty()) {
     return false;
@@ -560,7 +568,7 @@ bool dSectionSymbol(string_view sym, NameBuilder& out) {
   if (startsWith(kind, ".rel")) {
     return false;  // relocations (in .rela.dyn), which GNU ld lists under the first object
   }
-  if (!classifyCurrentD(section.substr(at + 1), out)) {
+  if (!names.classify(section.substr(at + 1), out)) {
     return false;
   }
   for (string_view piece : {string_view(" ("), kind, string_view(")")}) {
@@ -714,13 +722,13 @@ std::optional<Classifier::Prefix> Classifier::classifyPart(string_view passed, N
   }
   CxxNameSplitter* cxx = modern_ ? &cxx_ : nullptr;
   if (cxx != nullptr) {
-    if (startsWith(sym, "_D") && classifyCurrentD(sym, out)) {
+    if (startsWith(sym, "_D") && currentD_.classify(sym, out)) {
       return std::nullopt;
     }
-    if (endsWith(sym, ")") && dSectionSymbol(sym, out)) {
+    if (endsWith(sym, ")") && dSectionSymbol(sym, currentD_, out)) {
       return std::nullopt;
     }
-    if (remangledDPhrase(sym, text_) && classifyCurrentD(text_, out)) {
+    if (remangledDPhrase(sym, text_) && currentD_.classify(text_, out)) {
       return std::nullopt;
     }
   }

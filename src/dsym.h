@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cxxnames.h"
+#include "demangle_current.h"
 #include "name_result.h"
 #include "options.h"
 
@@ -41,6 +42,7 @@ class Classifier {
   std::vector<char> demangleBuffer_;  // the demangler's output, grown to the longest name
   std::deque<std::string> expanded_;  // expanded compressed names; a deque never moves them
   CxxNameSplitter cxx_;
+  CurrentDNames currentD_;  // D names of the current ABI (with `modern`)
   // Scratch that the rules reuse from name to name.
   std::vector<std::string_view> parts_;
   std::vector<std::string_view> moreParts_;

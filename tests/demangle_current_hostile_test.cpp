@@ -103,7 +103,8 @@ TEST(DemangleCurrentHostile, StopsExpansionAtTheBudget) {
     SCOPED_TRACE(levels);
     std::string name = doublingName(levels);
     currentd::Budget budget(name.size());
-    currentd::CurrentParser parser(std::string_view(name).substr(2), budget);
+    currentd::Workspace work;
+    currentd::CurrentParser parser(std::string_view(name).substr(2), budget, work);
     (void)parser.parseSymbol();
     EXPECT_TRUE(parser.failed);
     EXPECT_LE(budget.work, budget.workLimit);

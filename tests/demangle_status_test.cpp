@@ -152,7 +152,8 @@ TEST(DemangleStatus, CurrentFailuresAreReturned) {
   for (const CurrentCase& c : currentCases()) {
     SCOPED_TRACE(c.what);
     currentd::Budget budget(c.name.size());
-    currentd::CurrentParser parser(std::string_view(c.name).substr(2), budget);
+    currentd::Workspace work;
+    currentd::CurrentParser parser(std::string_view(c.name).substr(2), budget, work);
     (void)parser.parseSymbol();
     if (!c.name.starts_with("_D12TypeInfo_")) {
       EXPECT_TRUE(parser.failed);
