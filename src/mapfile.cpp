@@ -517,18 +517,69 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
 MapFile::~MapFile() = default;
 
 void MapFile::keepOnlyNames() {
+  // A sized entry and its end marker were read from one line, and the reader made the marker
+  // "END\t" + name with the name as its tail: the copies keep sharing those bytes. A symbol
+  // shares when the marker of its line (the last one, if a line made several) holds its bytes
+  // right behind the prefix; the marker comes after it in the list (it lies at a higher
+  // address) unless its address wrapped, and then each is copied apart.
+  size_t lines = 0;
+  for (const Symbol& symbol : symbols) {
+    lines = std::max(lines, symbol.index + 1);
+  }
+  constexpr uint32_t kNone = UINT32_MAX;
+  std::vector<uint32_t> markerOfLine;
+  if (symbols.size() < kNone) {
+    markerOfLine.assign(lines, kNone);
+    for (size_t k = 0; k < symbols.size(); ++k) {
+      if (symbols[k].name.starts_with(kEndMarker)) {
+        markerOfLine[symbols[k].index] = static_cast<uint32_t>(k);
+      }
+    }
+  }
+  // The marker at a later place whose tail `k`'s name is, or kNone.
+  auto sharedMarker = [&](size_t k) -> uint32_t {
+    const Symbol& symbol = symbols[k];
+    if (markerOfLine.empty() || symbol.name.empty() || symbol.name.starts_with(kEndMarker)) {
+      return kNone;
+    }
+    uint32_t m = markerOfLine[symbol.index];
+    if (m == kNone || m <= k) {
+      return kNone;
+    }
+    string_view marker = symbols[m].name;
+    return marker.data() + kEndMarker.size() == symbol.name.data() &&
+                   marker.size() == kEndMarker.size() + symbol.name.size()
+               ? m
+               : kNone;
+  };
+  // Room for every name apart: the room that sharing leaves at the end is never touched, and
+  // a block this large comes straight from the system, so those pages take no memory.
   size_t bytes = 0;
   for (const Symbol& symbol : symbols) {
     bytes += symbol.name.size();
   }
   auto names = std::make_unique_for_overwrite<char[]>(bytes + 1);
-  char* at = names.get();
-  for (Symbol& symbol : symbols) {
-    if (!symbol.name.empty()) {
-      std::memcpy(at, symbol.name.data(), symbol.name.size());
+  char* const begin = names.get();
+  char* at = begin;
+  auto copied = [&](string_view name) {
+    return std::less_equal<>()(begin, name.data()) && std::less<>()(name.data(), at);
+  };
+  auto copy = [&at](string_view name) {
+    if (!name.empty()) {
+      std::memcpy(at, name.data(), name.size());
     }
-    symbol.name = string_view(at, symbol.name.size());
-    at += symbol.name.size();
+    string_view kept(at, name.size());
+    at += name.size();
+    return kept;
+  };
+  for (size_t k = 0; k < symbols.size(); ++k) {
+    Symbol& symbol = symbols[k];
+    if (uint32_t m = sharedMarker(k); m != kNone) {
+      symbols[m].name = copy(symbols[m].name);
+      symbol.name = symbols[m].name.substr(kEndMarker.size());
+    } else if (symbol.name.empty() || !copied(symbol.name)) {
+      symbol.name = copy(symbol.name);
+    }
   }
   kept_ = std::move(names);
   made_ = TextArena();

@@ -242,10 +242,11 @@ class TreeAllowance {
 // live as long as the tree; keys, repaired and demangled names are copied once into the tree's
 // arena, except a leaf's key that is a piece of `name` or of `demangledName` as its origin says:
 // that shares the bytes the leaf keeps anyway. At most kMaxGroupsPerSymbol groups are made;
-// `allowance`, when given, bounds what the symbol adds.
+// `allowance`, when given, bounds what the symbol adds. `keptShown`, when it equals the shown
+// name, is taken for it rather than a copy: text the tree holds already (an earlier leaf's).
 TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
                      uint64_t address, std::string_view name, std::string_view demangledName,
-                     TreeAllowance* allowance = nullptr);
+                     TreeAllowance* allowance = nullptr, std::string_view keptShown = {});
 // The same with segments of text of their own (each is copied where the tree keeps it).
 TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
                      uint64_t address, std::string_view name, std::string_view demangledName,

@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -119,6 +120,9 @@ void writeEcho(std::ostream& out, const std::string& echoed) {
   out << (isTerminal(out) ? printableLines(echoed) : echoed) << std::flush;
 }
 
+SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
+                   const ChunkLimits& chunks, const DModules& modules);
+
 // Reads a map as `settings` say into `map`. `text` is the map's text when it was read already (a
 // pipe can be read only once), else the file is read here. A line that cannot be read is echoed,
 // and the failure names the file and the line.
@@ -221,8 +225,12 @@ std::unique_ptr<SizeTree> treeOfInput(const std::string& fileName, Settings sett
   dropSymbolsOfNoSize(map->symbols);
   releaseRoomPastSize(map->symbols);
   map->keepOnlyNames();
+  if (map->symbols.size() < 2) {
+    throw std::runtime_error("No symbols");
+  }
+  // The list is used up as it is filed.
   auto tree = std::make_unique<SizeTree>(
-      buildTree(map->symbols, settings, ChunkLimits{}, modules));
+      buildFrom(SortedSymbols(map->symbols, true), settings, ChunkLimits{}, modules));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
   return tree;
 }
@@ -465,7 +473,21 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
   TreeAllowance allowance;
   std::vector<NameSegment> refiled;
   std::vector<std::string> variable;  // the text of refiled segments of a D variable
+  // The shown names of the last leaves, by their names' bytes: an end marker's name is the
+  // tail of its entry's (MapFile::keepOnlyNames), filed a few places later, and its padding
+  // shows the same name, which the tree then holds once.
+  struct Shown {
+    const char* name = nullptr;
+    size_t size = 0;
+    std::string_view shown;
+  };
+  std::array<Shown, 16> recent;
+  size_t nextRecent = 0;
+  constexpr size_t kReleaseStep = 4096;  // entries filed between two releases of their memory
   for (size_t i = 0; i < source.size(); ++i) {
+    if (i % kReleaseStep == 0) {
+      source.releaseBefore(i);  // placing entry i reads entries i and after
+    }
     Placement place = source.place(i);
     if (!place.counted) {
       continue;
@@ -498,8 +520,18 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
         segments = refiled;
       }
     }
+    string_view keptShown;
+    for (const Shown& earlier : recent) {
+      if (earlier.name == place.name.data() && earlier.size == place.name.size()) {
+        keptShown = earlier.shown;
+      }
+    }
     TreeLeaf& leaf = fileSymbol(tree, segments, place.size, place.address, place.name,
-                                named.shown, &allowance);
+                                named.shown, &allowance, keptShown);
+    if (!leaf.demangledName.empty() && leaf.demangledName.data() != keptShown.data()) {
+      recent[nextRecent] = {place.name.data(), place.name.size(), leaf.demangledName};
+      nextRecent = (nextRecent + 1) % recent.size();
+    }
     leaf.section = place.section;
     leaf.object = place.object;
   }
@@ -600,7 +632,7 @@ SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::
   releaseRoomPastSize(map.symbols);
   map.keepOnlyNames();
   if (binary == nullptr) {
-    return buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
+    return buildTree(MapPlacements(map.symbols, layout, sections, true), layout.sections,
                      sections.objects(), layout.totals, settings, ChunkLimits{}, &modules);
   }
   PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes, sections,
