@@ -170,10 +170,13 @@ void namePlacement(const Placement& place, Classify&& classify, NameBuilder& out
 using NamerFactory = std::function<NameFunction()>;
 
 // How much naming work is handed out at once: a chunk ends at whichever limit comes first, so
-// that its names and results stay in cache and the chunks in flight stay few.
+// that its names and results stay in cache and the chunks in flight stay few. The results of a
+// chunk of D names take several times their names (the shown names are longer), and all chunks
+// in flight hold theirs at once: 16 KiB of names keeps that to a small part of a large map's
+// peak memory, and a chunk still takes long enough that handing it out costs nothing to speak of.
 struct ChunkLimits {
   size_t symbols = 1024;
-  size_t nameBytes = size_t{64} << 10;
+  size_t nameBytes = size_t{16} << 10;
 };
 
 // The chunk that begins at entry `begin` of `source`: it ends before `end` or sooner, at

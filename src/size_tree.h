@@ -108,6 +108,12 @@ class OrderedMap {
   static constexpr size_t kScanned = 8;
 
   Value& append(std::string_view key, TextArena* text) {
+    if (entries_.size() == entries_.capacity()) {
+      // A quarter more at a time rather than twice as many: the tree's lists are most of its
+      // memory, and the room they hold unused would be a third more.
+      size_t size = entries_.size();
+      entries_.reserve(size < kScanned ? std::max<size_t>(1, 2 * size) : size + size / 4);
+    }
     return entries_.emplace_back(text != nullptr ? text->copy(key) : key, Value()).second;
   }
 

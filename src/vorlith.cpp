@@ -521,14 +521,16 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
       }
     }
     string_view keptShown;
-    for (const Shown& earlier : recent) {
-      if (earlier.name == place.name.data() && earlier.size == place.name.size()) {
-        keptShown = earlier.shown;
+    if (place.role == PieceRole::Padding) {
+      for (const Shown& earlier : recent) {
+        if (earlier.name == place.name.data() && earlier.size == place.name.size()) {
+          keptShown = earlier.shown;
+        }
       }
     }
     TreeLeaf& leaf = fileSymbol(tree, segments, place.size, place.address, place.name,
                                 named.shown, &allowance, keptShown);
-    if (!leaf.demangledName.empty() && leaf.demangledName.data() != keptShown.data()) {
+    if (place.role == PieceRole::Entry && !leaf.demangledName.empty()) {
       recent[nextRecent] = {place.name.data(), place.name.size(), leaf.demangledName};
       nextRecent = (nextRecent + 1) % recent.size();
     }
