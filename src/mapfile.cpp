@@ -234,7 +234,13 @@ class LineParser {
     string_view name;
     if (modern_ && text.empty() && section == "*fill*") {
       string_view in = outputSection_.empty() ? section : outputSection_;
-      madeWithPrefix_ = made_.concat({kEndMarker, in, " (*fill*)"});
+      // The fills of one output section share one name, made once.
+      constexpr string_view kFill = " (*fill*)";
+      if (lastFill_.size() != kEndMarker.size() + in.size() + kFill.size() ||
+          lastFill_.substr(kEndMarker.size(), in.size()) != in) {
+        lastFill_ = made_.concat({kEndMarker, in, kFill});
+      }
+      madeWithPrefix_ = lastFill_;
       name = madeWithPrefix_.substr(kEndMarker.size());
     } else if (text.empty()) {
       name = section;
@@ -408,6 +414,7 @@ class LineParser {
   std::string pendingSectionText_;
   std::string joined_;
   string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
+  string_view lastFill_;        // the last fill's name, made behind an "END\t"
   size_t index_ = 0;
   bool parsing_ = false;  // the "Publics by Value" heading has been seen
 };
@@ -433,7 +440,9 @@ class ReadBuffer {
         auto begin = reinterpret_cast<uintptr_t>(mapping);
         auto aligned = (begin + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
         data_ = reinterpret_cast<char*>(aligned);
-        adviseHugePages(data_, length - (aligned - begin));
+        // The whole huge pages that the text fills, not the one it ends in: that one would
+        // take its 2 MiB whole for the few bytes of the text's end.
+        adviseHugePages(data_, size);
         return;
       }
     }
@@ -564,11 +573,25 @@ void MapFile::keepOnlyNames() {
   auto copied = [&](string_view name) {
     return std::less_equal<>()(begin, name.data()) && std::less<>()(name.data(), at);
   };
-  auto copy = [&at](string_view name) {
+  // The copies of the names copied last, by where their bytes were: names that the reader made
+  // once for many lines (fills of one output section) stay one copy.
+  struct Copied {
+    const char* from = nullptr;
+    size_t size = 0;
+    const char* to = nullptr;
+  };
+  std::vector<Copied> recent(1024);
+  auto copy = [&at, &recent](string_view name) {
+    auto bits = reinterpret_cast<uintptr_t>(name.data());
+    Copied& entry = recent[static_cast<size_t>(((bits >> 3) * 0x9E3779B97F4A7C15ull) >> 54)];
+    if (entry.from == name.data() && entry.size == name.size() && !name.empty()) {
+      return string_view(entry.to, name.size());
+    }
     if (!name.empty()) {
       std::memcpy(at, name.data(), name.size());
     }
     string_view kept(at, name.size());
+    entry = {name.data(), name.size(), at};
     at += name.size();
     return kept;
   };
@@ -588,9 +611,10 @@ void MapFile::keepOnlyNames() {
 void MapFile::parse(std::ostream& echo, const Settings& settings) {
   empty_ = text_.empty();
   // Room for one symbol per 32 bytes of map, more than real maps give (a GNU ld line is about
-  // 100 bytes and makes one or two); pages that stay unused are never touched.
+  // 100 bytes and makes one or two); pages that stay unused are never touched. Not on huge
+  // pages: the one the list ends in would take its 2 MiB whole, and the time they spare is
+  // not measurable on maps of tens of MB.
   symbols.reserve(text_.size() / 32 + 16);
-  adviseHugePages(symbols.data(), symbols.capacity() * sizeof(Symbol));
   // Lines that lie inside a valid stretch of the text are valid themselves (LF and CR never belong
   // to a longer character), so the text is checked in long runs, not line by line.
   size_t validEnd = 0;  // text_ is valid UTF-8 from the current line up to here
@@ -613,7 +637,9 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
     return std::less_equal<>()(text_.data(), name.data()) &&
            std::less_equal<>()(name.data() + name.size(), text_.data() + text_.size());
   };
-  constexpr size_t kReleaseStep = size_t{4} << 20;
+  // A step of 1 MiB: the text read but not yet given back is then a small part of the peak,
+  // which on a map of a few MB the reading itself sets, and a step costs one call.
+  constexpr size_t kReleaseStep = size_t{1} << 20;
   const char* released = text_.data();
   const char* lineBefore = text_.data();
   zel::utils::text::LineCursor cursor(text_);

@@ -172,11 +172,11 @@ using NamerFactory = std::function<NameFunction()>;
 // How much naming work is handed out at once: a chunk ends at whichever limit comes first, so
 // that its names and results stay in cache and the chunks in flight stay few. The results of a
 // chunk of D names take several times their names (the shown names are longer), and all chunks
-// in flight hold theirs at once: 16 KiB of names keeps that to a small part of a large map's
+// in flight hold theirs at once: 8 KiB of names keeps that to a small part of a large map's
 // peak memory, and a chunk still takes long enough that handing it out costs nothing to speak of.
 struct ChunkLimits {
   size_t symbols = 1024;
-  size_t nameBytes = size_t{16} << 10;
+  size_t nameBytes = size_t{8} << 10;
 };
 
 // The chunk that begins at entry `begin` of `source`: it ends before `end` or sooner, at
@@ -195,7 +195,7 @@ struct ChunkExtent {
 [[nodiscard]] uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits);
 
 // Names every filed symbol of `symbols` on threads - 1 workers and the calling thread, which
-// takes the names in map order through next(). At most 2 * threads + 2 chunks are in flight,
+// takes the names in map order through next(). At most threads + 2 chunks are in flight,
 // and no more than for as many threads as there are cores to run them.
 // The destructor stops and joins the workers.
 class NamingPool {

@@ -67,12 +67,17 @@ void writeStandardOutput(std::ostream& out, string_view text) {
   }
 }
 
+// The text written at once: small beside the tree, which is whole in memory while the document
+// is written, and large enough that writing costs few calls.
+constexpr size_t kOutputChunk = size_t{128} << 10;
+
 // Writes the text that `fill` puts into its sink (and flushes) to the output path, the file or
 // standard output, a chunk at a time: the document is never whole in memory.
 template <typename Fill>
 void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
   if (output == kStandardOutput) {
-    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); });
+    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); },
+                         kOutputChunk);
     fill(sink);
     errno = 0;
     out.flush();
@@ -82,7 +87,7 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
     return;
   }
   OutputFile file(output);
-  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
+  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); }, kOutputChunk);
   fill(sink);
   file.commit();
 }
@@ -632,6 +637,7 @@ SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::
   MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
   dropUnsized(map.symbols, layout.sizes);
   releaseRoomPastSize(map.symbols);
+  releaseRoomPastSize(layout.sizes);  // made whole for the list before, so all of it was touched
   map.keepOnlyNames();
   if (binary == nullptr) {
     return buildTree(MapPlacements(map.symbols, layout, sections, true), layout.sections,
