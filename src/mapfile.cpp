@@ -608,13 +608,19 @@ void MapFile::keepOnlyNames() {
   made_ = TextArena();
 }
 
+// Maps from this size on have their symbol list on huge pages.
+constexpr size_t kHugeListMap = size_t{48} << 20;
+
 void MapFile::parse(std::ostream& echo, const Settings& settings) {
   empty_ = text_.empty();
   // Room for one symbol per 32 bytes of map, more than real maps give (a GNU ld line is about
-  // 100 bytes and makes one or two); pages that stay unused are never touched. Not on huge
-  // pages: the one the list ends in would take its 2 MiB whole, and the time they spare is
-  // not measurable on maps of tens of MB.
+  // 100 bytes and makes one or two); pages that stay unused are never touched. On huge pages
+  // only for a large map: the one the list ends in takes its 2 MiB whole, which on a map of a
+  // few MB would be a good part of the peak.
   symbols.reserve(text_.size() / 32 + 16);
+  if (text_.size() >= kHugeListMap) {
+    adviseHugePages(symbols.data(), symbols.capacity() * sizeof(Symbol));
+  }
   // Lines that lie inside a valid stretch of the text are valid themselves (LF and CR never belong
   // to a longer character), so the text is checked in long runs, not line by line.
   size_t validEnd = 0;  // text_ is valid UTF-8 from the current line up to here
@@ -640,6 +646,14 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
   // A step of 1 MiB: the text read but not yet given back is then a small part of the peak,
   // which on a map of a few MB the reading itself sets, and a step costs one call.
   constexpr size_t kReleaseStep = size_t{1} << 20;
+  // The list's pages are faulted in a step ahead of its end, one call for each step.
+  constexpr size_t kPopulateStep = (size_t{256} << 10) / sizeof(Symbol);
+  size_t populatedSymbols = 0;
+  auto populateSymbols = [&] {
+    size_t to = std::min(symbols.capacity(), symbols.size() + kPopulateStep);
+    populatePages(symbols.data() + symbols.size(), symbols.data() + to);
+    populatedSymbols = to;
+  };
   const char* released = text_.data();
   const char* lineBefore = text_.data();
   zel::utils::text::LineCursor cursor(text_);
@@ -665,6 +679,9 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
         if (!symbols[k].name.empty() && liesInText(symbols[k].name)) {
           symbols[k].name = made_.copy(symbols[k].name);
         }
+      }
+      if (symbols.size() >= populatedSymbols) {
+        populateSymbols();
       }
       if (static_cast<size_t>(lineBefore - released) >= kReleaseStep) {
         releasePages(released, lineBefore);

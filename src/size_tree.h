@@ -106,13 +106,17 @@ class OrderedMap {
   // Up to this many entries a map has no index: comparing a few keys costs less than hashing,
   // and most groups hold only a handful, so their slot tables would be most of their memory.
   static constexpr size_t kScanned = 8;
+  static constexpr size_t kLargeList = size_t{4} << 20;
 
   Value& append(std::string_view key, TextArena* text) {
     if (entries_.size() == entries_.capacity()) {
       // A quarter more at a time rather than twice as many: the tree's lists are most of its
-      // memory, and the room they hold unused would be a third more.
+      // memory, and the room they hold unused would be a third more. A list of 4 MiB and more
+      // comes straight from the system, where room never touched takes no memory: it doubles,
+      // so that it is copied, and its pages faulted in, fewer times.
       size_t size = entries_.size();
-      entries_.reserve(size < kScanned ? std::max<size_t>(1, 2 * size) : size + size / 4);
+      bool large = size * sizeof(Entry) >= kLargeList;
+      entries_.reserve(size < kScanned || large ? std::max<size_t>(1, 2 * size) : size + size / 4);
     }
     return entries_.emplace_back(text != nullptr ? text->copy(key) : key, Value()).second;
   }
