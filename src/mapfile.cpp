@@ -234,7 +234,13 @@ class LineParser {
     string_view name;
     if (modern_ && text.empty() && section == "*fill*") {
       string_view in = outputSection_.empty() ? section : outputSection_;
-      madeWithPrefix_ = made_.concat({kEndMarker, in, " (*fill*)"});
+      // The fills of one output section share one name, made once.
+      constexpr string_view kFill = " (*fill*)";
+      if (lastFill_.size() != kEndMarker.size() + in.size() + kFill.size() ||
+          lastFill_.substr(kEndMarker.size(), in.size()) != in) {
+        lastFill_ = made_.concat({kEndMarker, in, kFill});
+      }
+      madeWithPrefix_ = lastFill_;
       name = madeWithPrefix_.substr(kEndMarker.size());
     } else if (text.empty()) {
       name = section;
@@ -408,6 +414,7 @@ class LineParser {
   std::string pendingSectionText_;
   std::string joined_;
   string_view madeWithPrefix_;  // the last contribution name, made behind an "END\t"
+  string_view lastFill_;        // the last fill's name, made behind an "END\t"
   size_t index_ = 0;
   bool parsing_ = false;  // the "Publics by Value" heading has been seen
 };
@@ -433,7 +440,9 @@ class ReadBuffer {
         auto begin = reinterpret_cast<uintptr_t>(mapping);
         auto aligned = (begin + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
         data_ = reinterpret_cast<char*>(aligned);
-        adviseHugePages(data_, length - (aligned - begin));
+        // The whole huge pages that the text fills, not the one it ends in: that one would
+        // take its 2 MiB whole for the few bytes of the text's end.
+        adviseHugePages(data_, size);
         return;
       }
     }
@@ -517,29 +526,101 @@ MapFile::MapFile(FromText, std::string text, std::ostream& echo, const Settings&
 MapFile::~MapFile() = default;
 
 void MapFile::keepOnlyNames() {
+  // A sized entry and its end marker were read from one line, and the reader made the marker
+  // "END\t" + name with the name as its tail: the copies keep sharing those bytes. A symbol
+  // shares when the marker of its line (the last one, if a line made several) holds its bytes
+  // right behind the prefix; the marker comes after it in the list (it lies at a higher
+  // address) unless its address wrapped, and then each is copied apart.
+  size_t lines = 0;
+  for (const Symbol& symbol : symbols) {
+    lines = std::max(lines, symbol.index + 1);
+  }
+  constexpr uint32_t kNone = UINT32_MAX;
+  std::vector<uint32_t> markerOfLine;
+  if (symbols.size() < kNone) {
+    markerOfLine.assign(lines, kNone);
+    for (size_t k = 0; k < symbols.size(); ++k) {
+      if (symbols[k].name.starts_with(kEndMarker)) {
+        markerOfLine[symbols[k].index] = static_cast<uint32_t>(k);
+      }
+    }
+  }
+  // The marker at a later place whose tail `k`'s name is, or kNone.
+  auto sharedMarker = [&](size_t k) -> uint32_t {
+    const Symbol& symbol = symbols[k];
+    if (markerOfLine.empty() || symbol.name.empty() || symbol.name.starts_with(kEndMarker)) {
+      return kNone;
+    }
+    uint32_t m = markerOfLine[symbol.index];
+    if (m == kNone || m <= k) {
+      return kNone;
+    }
+    string_view marker = symbols[m].name;
+    return marker.data() + kEndMarker.size() == symbol.name.data() &&
+                   marker.size() == kEndMarker.size() + symbol.name.size()
+               ? m
+               : kNone;
+  };
+  // Room for every name apart: the room that sharing leaves at the end is never touched, and
+  // a block this large comes straight from the system, so those pages take no memory.
   size_t bytes = 0;
   for (const Symbol& symbol : symbols) {
     bytes += symbol.name.size();
   }
   auto names = std::make_unique_for_overwrite<char[]>(bytes + 1);
-  char* at = names.get();
-  for (Symbol& symbol : symbols) {
-    if (!symbol.name.empty()) {
-      std::memcpy(at, symbol.name.data(), symbol.name.size());
+  char* const begin = names.get();
+  char* at = begin;
+  auto copied = [&](string_view name) {
+    return std::less_equal<>()(begin, name.data()) && std::less<>()(name.data(), at);
+  };
+  // The copies of the names copied last, by where their bytes were: names that the reader made
+  // once for many lines (fills of one output section) stay one copy.
+  struct Copied {
+    const char* from = nullptr;
+    size_t size = 0;
+    const char* to = nullptr;
+  };
+  std::vector<Copied> recent(1024);
+  auto copy = [&at, &recent](string_view name) {
+    auto bits = reinterpret_cast<uintptr_t>(name.data());
+    Copied& entry = recent[static_cast<size_t>(((bits >> 3) * 0x9E3779B97F4A7C15ull) >> 54)];
+    if (entry.from == name.data() && entry.size == name.size() && !name.empty()) {
+      return string_view(entry.to, name.size());
     }
-    symbol.name = string_view(at, symbol.name.size());
-    at += symbol.name.size();
+    if (!name.empty()) {
+      std::memcpy(at, name.data(), name.size());
+    }
+    string_view kept(at, name.size());
+    entry = {name.data(), name.size(), at};
+    at += name.size();
+    return kept;
+  };
+  for (size_t k = 0; k < symbols.size(); ++k) {
+    Symbol& symbol = symbols[k];
+    if (uint32_t m = sharedMarker(k); m != kNone) {
+      symbols[m].name = copy(symbols[m].name);
+      symbol.name = symbols[m].name.substr(kEndMarker.size());
+    } else if (symbol.name.empty() || !copied(symbol.name)) {
+      symbol.name = copy(symbol.name);
+    }
   }
   kept_ = std::move(names);
   made_ = TextArena();
 }
 
+// Maps from this size on have their symbol list on huge pages.
+constexpr size_t kHugeListMap = size_t{48} << 20;
+
 void MapFile::parse(std::ostream& echo, const Settings& settings) {
   empty_ = text_.empty();
   // Room for one symbol per 32 bytes of map, more than real maps give (a GNU ld line is about
-  // 100 bytes and makes one or two); pages that stay unused are never touched.
+  // 100 bytes and makes one or two); pages that stay unused are never touched. On huge pages
+  // only for a large map: the one the list ends in takes its 2 MiB whole, which on a map of a
+  // few MB would be a good part of the peak.
   symbols.reserve(text_.size() / 32 + 16);
-  adviseHugePages(symbols.data(), symbols.capacity() * sizeof(Symbol));
+  if (text_.size() >= kHugeListMap) {
+    adviseHugePages(symbols.data(), symbols.capacity() * sizeof(Symbol));
+  }
   // Lines that lie inside a valid stretch of the text are valid themselves (LF and CR never belong
   // to a longer character), so the text is checked in long runs, not line by line.
   size_t validEnd = 0;  // text_ is valid UTF-8 from the current line up to here
@@ -562,7 +643,17 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
     return std::less_equal<>()(text_.data(), name.data()) &&
            std::less_equal<>()(name.data() + name.size(), text_.data() + text_.size());
   };
-  constexpr size_t kReleaseStep = size_t{4} << 20;
+  // A step of 1 MiB: the text read but not yet given back is then a small part of the peak,
+  // which on a map of a few MB the reading itself sets, and a step costs one call.
+  constexpr size_t kReleaseStep = size_t{1} << 20;
+  // The list's pages are faulted in a step ahead of its end, one call for each step.
+  constexpr size_t kPopulateStep = (size_t{256} << 10) / sizeof(Symbol);
+  size_t populatedSymbols = 0;
+  auto populateSymbols = [&] {
+    size_t to = std::min(symbols.capacity(), symbols.size() + kPopulateStep);
+    populatePages(symbols.data() + symbols.size(), symbols.data() + to);
+    populatedSymbols = to;
+  };
   const char* released = text_.data();
   const char* lineBefore = text_.data();
   zel::utils::text::LineCursor cursor(text_);
@@ -588,6 +679,9 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
         if (!symbols[k].name.empty() && liesInText(symbols[k].name)) {
           symbols[k].name = made_.copy(symbols[k].name);
         }
+      }
+      if (symbols.size() >= populatedSymbols) {
+        populateSymbols();
       }
       if (static_cast<size_t>(lineBefore - released) >= kReleaseStep) {
         releasePages(released, lineBefore);

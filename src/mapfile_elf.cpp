@@ -129,12 +129,15 @@ void ElfMapReader::parseLine(string_view line, size_t index) {
       sections_.addInput(index, {});
     }
   }
-  symbols_.push_back({address, name, index});
   // Rows at address 0 are sections that are not loaded (.comment, .symtab, debug sections).
-  if (address != 0 && size != 0) {
-    if (marker.empty()) {
-      marker = made_.concat({kEndMarker, name});
-    }
+  bool ends = address != 0 && size != 0;
+  if (ends && marker.empty()) {
+    // The name is the marker's tail: one copy of the row's text for both.
+    marker = made_.concat({kEndMarker, name});
+    name = marker.substr(kEndMarker.size());
+  }
+  symbols_.push_back({address, name, index});
+  if (ends) {
     symbols_.push_back({address + size, marker, index});  // wraps like every address sum
   }
 }

@@ -56,11 +56,13 @@ Placement placePiece(const Piece& piece, const std::vector<LayoutSection>& secti
 
 namespace {
 
-// Two chunks per thread keep every thread busy, but threads beyond the cores this process may
-// run on only wait their turn: their chunks would be buffers held for nothing (twice the peak
-// of a benign map with 64 threads on 2 cores). Which chunks exist does not depend on this.
+// A chunk per thread and two more keep every thread busy (the filing thread reads one while the
+// next waits named), and each chunk held is memory at the peak: threads beyond the cores this
+// process may run on only wait their turn, so their chunks would be buffers held for nothing
+// (twice the peak of a benign map with 64 threads on 2 cores). Which chunks exist does not
+// depend on this.
 size_t chunksInFlight(uint32_t threads) {
-  return 2 * static_cast<size_t>(std::max<uint32_t>(std::min(threads, availableCores()), 1)) + 2;
+  return static_cast<size_t>(std::max<uint32_t>(std::min(threads, availableCores()), 1)) + 2;
 }
 
 }  // namespace

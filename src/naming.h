@@ -6,6 +6,7 @@
 // otherwise wait, so any number of workers, even none, finishes.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include "name_result.h"
 #include "layout.h"
 #include "mapfile.h"
+#include "pages.h"
 
 namespace vorlith {
 
@@ -54,12 +56,24 @@ class PlacementSource {
   [[nodiscard]] virtual Placement place(size_t index) const = 0;
   // The bytes of entry `index`'s name, which chunks of naming work are measured in.
   [[nodiscard]] virtual size_t nameBytes(size_t index) const = 0;
+  // Entries before `end` are placed no more. A source made to use up its list gives the memory
+  // of their whole pages back (they read as zeros after); others keep it.
+  virtual void releaseBefore([[maybe_unused]] size_t end) const {}
 };
+
+// Gives back the memory of the whole pages that hold list[0, end).
+template <typename T>
+void releaseListBefore(const std::vector<T>& list, size_t end) {
+  end = std::min(end, list.size());
+  releasePages(list.data(), list.data() + end);
+}
 
 // A sorted map list as the classic rules size it: each symbol up to the next one's address.
 class SortedSymbols : public PlacementSource {
  public:
-  explicit SortedSymbols(const std::vector<Symbol>& symbols) : symbols_(symbols) {}
+  // With `usedUp`, the list is the caller's to lose: releaseBefore gives its memory back.
+  explicit SortedSymbols(const std::vector<Symbol>& symbols, bool usedUp = false)
+      : symbols_(symbols), usedUp_(usedUp) {}
   [[nodiscard]] size_t size() const override { return symbols_.empty() ? 0 : symbols_.size() - 1; }
   [[nodiscard]] Placement place(size_t index) const override {
     return placeSymbol(symbols_, index);
@@ -67,9 +81,15 @@ class SortedSymbols : public PlacementSource {
   [[nodiscard]] size_t nameBytes(size_t index) const override {
     return symbols_[index].name.size();
   }
+  void releaseBefore(size_t end) const override {
+    if (usedUp_) {
+      releaseListBefore(symbols_, end);
+    }
+  }
 
  private:
   const std::vector<Symbol>& symbols_;
+  bool usedUp_;
 };
 
 // The placement of a piece of a layout: every piece is counted and filed.
@@ -78,9 +98,11 @@ class SortedSymbols : public PlacementSource {
 // The symbols of a map laid out by its sections (after dropUnsized: every one is filed).
 class MapPlacements : public PlacementSource {
  public:
+  // With `usedUp`, the symbols and the layout's sizes are the caller's to lose, as for
+  // SortedSymbols.
   MapPlacements(const std::vector<Symbol>& symbols, const MapLayout& layout,
-                const MapSections& sections)
-      : symbols_(symbols), layout_(layout), sections_(sections) {}
+                const MapSections& sections, bool usedUp = false)
+      : symbols_(symbols), layout_(layout), sections_(sections), usedUp_(usedUp) {}
   [[nodiscard]] size_t size() const override { return symbols_.size(); }
   [[nodiscard]] Placement place(size_t index) const override {
     return placePiece(pieceOfMapSymbol(symbols_, layout_.sizes, layout_, sections_, index),
@@ -89,11 +111,18 @@ class MapPlacements : public PlacementSource {
   [[nodiscard]] size_t nameBytes(size_t index) const override {
     return symbols_[index].name.size();
   }
+  void releaseBefore(size_t end) const override {
+    if (usedUp_) {
+      releaseListBefore(symbols_, end);
+      releaseListBefore(layout_.sizes, end);
+    }
+  }
 
  private:
   const std::vector<Symbol>& symbols_;
   const MapLayout& layout_;
   const MapSections& sections_;
+  bool usedUp_;
 };
 
 // The pieces of a layout made from a binary.
@@ -141,10 +170,13 @@ void namePlacement(const Placement& place, Classify&& classify, NameBuilder& out
 using NamerFactory = std::function<NameFunction()>;
 
 // How much naming work is handed out at once: a chunk ends at whichever limit comes first, so
-// that its names and results stay in cache and the chunks in flight stay few.
+// that its names and results stay in cache and the chunks in flight stay few. The results of a
+// chunk of D names take several times their names (the shown names are longer), and all chunks
+// in flight hold theirs at once: 8 KiB of names keeps that to a small part of a large map's
+// peak memory, and a chunk still takes long enough that handing it out costs nothing to speak of.
 struct ChunkLimits {
   size_t symbols = 1024;
-  size_t nameBytes = size_t{64} << 10;
+  size_t nameBytes = size_t{8} << 10;
 };
 
 // The chunk that begins at entry `begin` of `source`: it ends before `end` or sooner, at
@@ -163,7 +195,7 @@ struct ChunkExtent {
 [[nodiscard]] uint32_t usefulThreads(uint32_t threads, size_t symbols, const ChunkLimits& limits);
 
 // Names every filed symbol of `symbols` on threads - 1 workers and the calling thread, which
-// takes the names in map order through next(). At most 2 * threads + 2 chunks are in flight,
+// takes the names in map order through next(). At most threads + 2 chunks are in flight,
 // and no more than for as many threads as there are cores to run them.
 // The destructor stops and joins the workers.
 class NamingPool {

@@ -18,6 +18,21 @@ void adviseHugePages([[maybe_unused]] void* data, [[maybe_unused]] size_t bytes)
 #endif
 }
 
+void populatePages([[maybe_unused]] void* begin, [[maybe_unused]] void* end) {
+#if defined(MADV_POPULATE_WRITE)
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (page <= 0) {
+    return;
+  }
+  const auto mask = static_cast<uintptr_t>(page) - 1;
+  auto from = reinterpret_cast<uintptr_t>(begin) & ~mask;
+  auto to = reinterpret_cast<uintptr_t>(end) & ~mask;
+  if (to > from) {
+    (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);  // a hint
+  }
+#endif
+}
+
 bool releasePages([[maybe_unused]] const void* begin, [[maybe_unused]] const void* end) {
 #if defined(MADV_DONTNEED)
   const long page = ::sysconf(_SC_PAGESIZE);

@@ -73,7 +73,7 @@ TreeNode::~TreeNode() {
 
 TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
                      uint64_t address, string_view name, string_view demangledName,
-                     TreeAllowance* allowance) {
+                     TreeAllowance* allowance, string_view keptShown) {
   auto affordable = [allowance](uint64_t bytes) {
     return allowance == nullptr || allowance->spend(bytes);
   };
@@ -120,7 +120,7 @@ TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint
     std::string repairedShown;  // `base` may be a view of `repaired`
     string_view valid = forceValidUTF8(demangledName, repairedShown);
     shownAsGiven = valid.data() == demangledName.data();
-    shown = tree.text.copy(valid);
+    shown = !keptShown.empty() && keptShown == valid ? keptShown : tree.text.copy(valid);
   }
   string_view key = whole ? mangledName : base;
   bool shared = whole;

@@ -106,8 +106,18 @@ class OrderedMap {
   // Up to this many entries a map has no index: comparing a few keys costs less than hashing,
   // and most groups hold only a handful, so their slot tables would be most of their memory.
   static constexpr size_t kScanned = 8;
+  static constexpr size_t kLargeList = size_t{4} << 20;
 
   Value& append(std::string_view key, TextArena* text) {
+    if (entries_.size() == entries_.capacity()) {
+      // A quarter more at a time rather than twice as many: the tree's lists are most of its
+      // memory, and the room they hold unused would be a third more. A list of 4 MiB and more
+      // comes straight from the system, where room never touched takes no memory: it doubles,
+      // so that it is copied, and its pages faulted in, fewer times.
+      size_t size = entries_.size();
+      bool large = size * sizeof(Entry) >= kLargeList;
+      entries_.reserve(size < kScanned || large ? std::max<size_t>(1, 2 * size) : size + size / 4);
+    }
     return entries_.emplace_back(text != nullptr ? text->copy(key) : key, Value()).second;
   }
 
@@ -242,10 +252,11 @@ class TreeAllowance {
 // live as long as the tree; keys, repaired and demangled names are copied once into the tree's
 // arena, except a leaf's key that is a piece of `name` or of `demangledName` as its origin says:
 // that shares the bytes the leaf keeps anyway. At most kMaxGroupsPerSymbol groups are made;
-// `allowance`, when given, bounds what the symbol adds.
+// `allowance`, when given, bounds what the symbol adds. `keptShown`, when it equals the shown
+// name, is taken for it rather than a copy: text the tree holds already (an earlier leaf's).
 TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint64_t size,
                      uint64_t address, std::string_view name, std::string_view demangledName,
-                     TreeAllowance* allowance = nullptr);
+                     TreeAllowance* allowance = nullptr, std::string_view keptShown = {});
 // The same with segments of text of their own (each is copied where the tree keeps it).
 TreeLeaf& fileSymbol(SizeTree& tree, const std::vector<std::string>& segments, uint64_t size,
                      uint64_t address, std::string_view name, std::string_view demangledName,

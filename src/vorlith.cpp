@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -66,12 +67,17 @@ void writeStandardOutput(std::ostream& out, string_view text) {
   }
 }
 
+// The text written at once: small beside the tree, which is whole in memory while the document
+// is written, and large enough that writing costs few calls.
+constexpr size_t kOutputChunk = size_t{128} << 10;
+
 // Writes the text that `fill` puts into its sink (and flushes) to the output path, the file or
 // standard output, a chunk at a time: the document is never whole in memory.
 template <typename Fill>
 void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
   if (output == kStandardOutput) {
-    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); });
+    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); },
+                         kOutputChunk);
     fill(sink);
     errno = 0;
     out.flush();
@@ -81,7 +87,7 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
     return;
   }
   OutputFile file(output);
-  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); });
+  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); }, kOutputChunk);
   fill(sink);
   file.commit();
 }
@@ -118,6 +124,9 @@ void releaseRoomPastSize(std::vector<T>& list) {
 void writeEcho(std::ostream& out, const std::string& echoed) {
   out << (isTerminal(out) ? printableLines(echoed) : echoed) << std::flush;
 }
+
+SizeTree buildFrom(const PlacementSource& source, const Settings& settings,
+                   const ChunkLimits& chunks, const DModules& modules);
 
 // Reads a map as `settings` say into `map`. `text` is the map's text when it was read already (a
 // pipe can be read only once), else the file is read here. A line that cannot be read is echoed,
@@ -221,8 +230,12 @@ std::unique_ptr<SizeTree> treeOfInput(const std::string& fileName, Settings sett
   dropSymbolsOfNoSize(map->symbols);
   releaseRoomPastSize(map->symbols);
   map->keepOnlyNames();
+  if (map->symbols.size() < 2) {
+    throw std::runtime_error("No symbols");
+  }
+  // The list is used up as it is filed.
   auto tree = std::make_unique<SizeTree>(
-      buildTree(map->symbols, settings, ChunkLimits{}, modules));
+      buildFrom(SortedSymbols(map->symbols, true), settings, ChunkLimits{}, modules));
   std::vector<Symbol>().swap(map->symbols);  // room for the document
   return tree;
 }
@@ -465,7 +478,21 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
   TreeAllowance allowance;
   std::vector<NameSegment> refiled;
   std::vector<std::string> variable;  // the text of refiled segments of a D variable
+  // The shown names of the last leaves, by their names' bytes: an end marker's name is the
+  // tail of its entry's (MapFile::keepOnlyNames), filed a few places later, and its padding
+  // shows the same name, which the tree then holds once.
+  struct Shown {
+    const char* name = nullptr;
+    size_t size = 0;
+    std::string_view shown;
+  };
+  std::array<Shown, 16> recent;
+  size_t nextRecent = 0;
+  constexpr size_t kReleaseStep = 4096;  // entries filed between two releases of their memory
   for (size_t i = 0; i < source.size(); ++i) {
+    if (i % kReleaseStep == 0) {
+      source.releaseBefore(i);  // placing entry i reads entries i and after
+    }
     Placement place = source.place(i);
     if (!place.counted) {
       continue;
@@ -498,8 +525,20 @@ SizeTree fileSymbols(const PlacementSource& source, NameOf nameOf, const DModule
         segments = refiled;
       }
     }
+    string_view keptShown;
+    if (place.role == PieceRole::Padding) {
+      for (const Shown& earlier : recent) {
+        if (earlier.name == place.name.data() && earlier.size == place.name.size()) {
+          keptShown = earlier.shown;
+        }
+      }
+    }
     TreeLeaf& leaf = fileSymbol(tree, segments, place.size, place.address, place.name,
-                                named.shown, &allowance);
+                                named.shown, &allowance, keptShown);
+    if (place.role == PieceRole::Entry && !leaf.demangledName.empty()) {
+      recent[nextRecent] = {place.name.data(), place.name.size(), leaf.demangledName};
+      nextRecent = (nextRecent + 1) % recent.size();
+    }
     leaf.section = place.section;
     leaf.object = place.object;
   }
@@ -598,9 +637,10 @@ SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::
   MapLayout layout = layoutMap(map.symbols, sections, settings.measure);
   dropUnsized(map.symbols, layout.sizes);
   releaseRoomPastSize(map.symbols);
+  releaseRoomPastSize(layout.sizes);  // made whole for the list before, so all of it was touched
   map.keepOnlyNames();
   if (binary == nullptr) {
-    return buildTree(MapPlacements(map.symbols, layout, sections), layout.sections,
+    return buildTree(MapPlacements(map.symbols, layout, sections, true), layout.sections,
                      sections.objects(), layout.totals, settings, ChunkLimits{}, &modules);
   }
   PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes, sections,
