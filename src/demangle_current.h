@@ -23,22 +23,16 @@ inline constexpr std::string_view kDMainGroup = "Other symbols";
 
 namespace currentd {
 struct Workspace;
-class Remembered;
-}  // namespace currentd
+}
 
 // Files D symbols as the modern rules say: the demangled text's qualified-name components
 // (template arguments and parameter lists left out, so every instance of a template lands in one
 // group named after the template), plus the special rows: TypeInfo, this-adjusting thunks, _Dmain,
 // clone suffixes. Keeps the buffers it demangles into from name to name, so that a name costs
-// no allocation once they have grown: one per thread. Remembers what it made of the names met
-// lately (a GNU ld map names a function's section two lines before the function): a name met
-// again is filed as it was, its cost charged again to the run's allowance, without being
-// decoded again.
+// no allocation once they have grown: one per thread.
 class CurrentDNames {
  public:
-  // `remember`: whether names met again are filed from memory (tests turn it off to see the
-  // decoder at work on every name).
-  explicit CurrentDNames(bool remember = true);
+  CurrentDNames();
   ~CurrentDNames();
   CurrentDNames(const CurrentDNames&) = delete;
   CurrentDNames& operator=(const CurrentDNames&) = delete;
@@ -50,7 +44,6 @@ class CurrentDNames {
 
  private:
   std::unique_ptr<currentd::Workspace> work_;
-  std::unique_ptr<currentd::Remembered> remembered_;  // null when not remembering
 };
 
 // One name filed as text of its own (tests, tools).

@@ -15,9 +15,6 @@
 // group of its own, named by its text, which holds its members under their own names. An
 // instance that is the symbol itself (a template function, an eponymous member) is the leaf.
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,184 +57,6 @@ void appendLeafName(Workspace& work, Path path) {
     appendText(work.at(path, k));
   }
 }
-
-// What filing the names met lately did, each kept with the limits it was decoded within (the
-// same bytes within the same limits decode the same way at the same cost): the segments added,
-// as pieces of the name, pieces of the name shown or text of their own, the name shown, and
-// the cost. Real maps meet a name again soon: a GNU ld map names a function's section before
-// the function, and the objects of a whole archive hold copies of the same template instances.
-//
-// The filings are written one after the other into a ring of kRingBytes, the oldest giving way
-// to the newest, and found through an index of kIndexSlots positions by hash, a newer name
-// taking the slot of an older one. So it holds a fixed amount, allocates once, and a name it no
-// longer holds, or whose hash meets another's, costs one decoding, as without it.
-class Remembered {
- public:
-  static constexpr size_t kRingBytes = size_t{2} << 20;
-  static constexpr size_t kIndexSlots = size_t{16} << 10;
-  static constexpr size_t kMostBytes = 4096;  // larger filings are decoded each time
-
-  // What a filing cost, and whether it filed the name.
-  struct Cost {
-    size_t workLimit = 0;
-    size_t outputLimit = 0;
-    size_t work = 0;
-    size_t output = 0;
-    bool filed = false;
-  };
-
-  // Where an entry of the ring begins, as counted since the ring was made.
-  using Position = uint64_t;
-  static constexpr Position kNowhere = UINT64_MAX;
-
-  // The entry for `name` decoded within these limits, or kNowhere.
-  [[nodiscard]] Position find(std::string_view name, uint64_t hash, size_t workLimit,
-                              size_t outputLimit) const {
-    if (index_.empty()) {
-      return kNowhere;
-    }
-    Position at = index_[hash & (kIndexSlots - 1)];
-    if (at == kNowhere || at + kRingBytes < written_) {
-      return kNowhere;  // overwritten since
-    }
-    Header header = headerAt(at);
-    bool same = header.hash == hash && header.nameLength == name.size() &&
-                header.cost.workLimit == workLimit && header.cost.outputLimit == outputLimit &&
-                std::string_view(bytesAt(at) + sizeof(Header) + header.pieces * sizeof(Piece),
-                                 name.size()) == name;
-    return same ? at : kNowhere;
-  }
-
-  [[nodiscard]] Cost costAt(Position at) const { return headerAt(at).cost; }
-
-  // Files `name` as the entry at `at` says, into `out`, as decoding it did.
-  void replay(Position at, std::string_view name, NameBuilder& out) const {
-    Header header = headerAt(at);
-    if (!header.cost.filed) {
-      return;
-    }
-    const char* pieces = bytesAt(at) + sizeof(Header);
-    const char* text = pieces + header.pieces * sizeof(Piece) + header.nameLength;
-    out.show(std::string_view(text, header.shownLength));
-    for (size_t k = 0; k < header.pieces; ++k) {
-      Piece piece;
-      std::memcpy(&piece, pieces + k * sizeof(Piece), sizeof piece);
-      switch (piece.origin) {
-        case SegmentOrigin::Name:
-          out.add(name.substr(piece.offset, piece.length));
-          break;
-        case SegmentOrigin::Shown:
-          out.addPieceOfShown(piece.offset, piece.length);
-          break;
-        case SegmentOrigin::Made:
-          out.add(std::string_view(text + piece.offset, piece.length));
-          break;
-      }
-    }
-  }
-
-  // Keeps what filing `name` did: its cost, and when it filed it the segments of `out` from
-  // `base` on and the shown name. Nothing for a filing larger than kMostBytes, or with a
-  // segment it could not tell again.
-  void remember(const Cost& cost, std::string_view name, uint64_t hash, const NameBuilder& out,
-                size_t base) {
-    Header header{hash, cost, name.size(), 0, 0};
-    size_t made = 0;
-    std::string_view shown;
-    std::less_equal<const char*> notAfter;
-    auto ofName = [&](std::string_view text) {
-      return !text.empty() && notAfter(name.data(), text.data()) &&
-             notAfter(text.data() + text.size(), name.data() + name.size());
-    };
-    if (cost.filed) {
-      shown = out.shown();
-      header.shownLength = shown.size();
-      header.pieces = out.size() - base;
-      for (size_t k = base; k < out.size(); ++k) {
-        std::string_view text = out.segment(k);
-        SegmentOrigin origin = out.origin(k);
-        if (origin == SegmentOrigin::Name && !ofName(text)) {
-          return;  // a piece of some other name: not told again
-        }
-        if (origin == SegmentOrigin::Made && !ofName(text)) {
-          made += text.size();
-        }
-      }
-    }
-    size_t size = sizeof(Header) + header.pieces * sizeof(Piece) + name.size() + shown.size() +
-                  made;
-    if (size > kMostBytes) {
-      return;
-    }
-    if (ring_.empty()) {
-      ring_.resize(kRingBytes);
-      index_.assign(kIndexSlots, kNowhere);
-    }
-    if (written_ % kRingBytes + size > kRingBytes) {
-      written_ += kRingBytes - written_ % kRingBytes;  // the rest of the ring stays unused
-    }
-    Position at = written_;
-    char* p = ring_.data() + at % kRingBytes;
-    char* pieces = p + sizeof(Header);
-    char* text = pieces + header.pieces * sizeof(Piece);
-    copyBytes(text, name);
-    text += name.size();  // from here on, offsets of made text are counted from the shown name
-    copyBytes(text, shown);
-    size_t madeAt = shown.size();
-    for (size_t k = 0; k < header.pieces; ++k) {
-      std::string_view segment = out.segment(base + k);
-      Piece piece{out.origin(base + k), 0, segment.size()};
-      if (piece.origin == SegmentOrigin::Shown) {
-        piece.offset = static_cast<size_t>(segment.data() - shown.data());
-      } else if (ofName(segment)) {
-        // A view of the name, whoever keeps it: filed again, it is a view of that name.
-        piece.origin = SegmentOrigin::Name;
-        piece.offset = static_cast<size_t>(segment.data() - name.data());
-      } else {
-        piece.origin = SegmentOrigin::Made;
-        piece.offset = madeAt;
-        copyBytes(text + madeAt, segment);
-        madeAt += segment.size();
-      }
-      std::memcpy(pieces + k * sizeof(Piece), &piece, sizeof piece);
-    }
-    std::memcpy(p, &header, sizeof header);
-    written_ += size;
-    index_[hash & (kIndexSlots - 1)] = at;
-  }
-
- private:
-  struct Header {
-    uint64_t hash;
-    Cost cost;
-    size_t nameLength;
-    size_t shownLength;
-    size_t pieces;
-  };
-  struct Piece {
-    SegmentOrigin origin;  // Name: bytes of the name; Shown: of the shown name; Made: of the
-                           // text kept after the shown name, counted from it
-    size_t offset;
-    size_t length;
-  };
-
-  [[nodiscard]] const char* bytesAt(Position at) const { return ring_.data() + at % kRingBytes; }
-  // An empty view may have no bytes at all to copy from.
-  static void copyBytes(char* to, std::string_view from) {
-    if (!from.empty()) {
-      std::memcpy(to, from.data(), from.size());
-    }
-  }
-  [[nodiscard]] Header headerAt(Position at) const {
-    Header header;
-    std::memcpy(&header, bytesAt(at), sizeof header);
-    return header;
-  }
-
-  std::vector<char> ring_;        // kRingBytes once a name is kept
-  std::vector<Position> index_;   // by hash: where the last name with it was kept
-  Position written_ = 0;          // bytes written into the ring since it was made
-};
 
 }  // namespace currentd
 
@@ -435,9 +254,7 @@ bool cloneSuffix(std::string_view suffix, NameBuilder* out) {
 
 }  // namespace
 
-CurrentDNames::CurrentDNames(bool remember)
-    : work_(std::make_unique<Workspace>()),
-      remembered_(remember ? std::make_unique<currentd::Remembered>() : nullptr) {}
+CurrentDNames::CurrentDNames() : work_(std::make_unique<Workspace>()) {}
 CurrentDNames::~CurrentDNames() = default;
 
 bool CurrentDNames::classify(std::string_view name, NameBuilder& out) {
@@ -465,35 +282,14 @@ bool CurrentDNames::classify(std::string_view name, NameBuilder& out) {
     }
     Budget budget(name.size());
     NamingWindow::clamp(budget.workLimit, budget.outputLimit);
-    uint64_t hash = 0;
-    currentd::Remembered::Position at = currentd::Remembered::kNowhere;
-    if (remembered_ != nullptr) {
-      hash = std::hash<std::string_view>()(name);
-      at = remembered_->find(name, hash, budget.workLimit, budget.outputLimit);
-    }
-    if (at != currentd::Remembered::kNowhere) {
-      currentd::Remembered::Cost cost = remembered_->costAt(at);
-      NamingWindow::spend(cost.work, cost.output);
-      if (!cost.filed) {
-        return false;
-      }
-      remembered_->replay(at, name, out);
-    } else {
-      const size_t base = out.size();
-      work_->clear();
-      bool filed = name.starts_with("_DT") ? classifyThunk(name, *work_, budget, out)
-                   : name.size() >= 3     ? classifyMangled(name.substr(2), *work_, budget, out)
-                                          : false;
-      NamingWindow::spend(budget.work, budget.output);
-      work_->trim();
-      if (remembered_ != nullptr) {
-        remembered_->remember(
-            {budget.workLimit, budget.outputLimit, budget.work, budget.output, filed}, name, hash,
-            out, base);
-      }
-      if (!filed) {
-        return false;
-      }
+    work_->clear();
+    bool filed = name.starts_with("_DT") ? classifyThunk(name, *work_, budget, out)
+                 : name.size() >= 3     ? classifyMangled(name.substr(2), *work_, budget, out)
+                                        : false;
+    NamingWindow::spend(budget.work, budget.output);
+    work_->trim();
+    if (!filed) {
+      return false;
     }
   }
   if (!suffix.empty()) {

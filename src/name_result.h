@@ -76,8 +76,6 @@ class NameBuilder {
   // The text of segment `k` as it stands; valid until the builder changes.
   [[nodiscard]] std::string_view segment(size_t k) const;
   [[nodiscard]] std::string_view last() const { return segment(segments_.size() - 1); }
-  // Where the bytes of segment `k` lie.
-  [[nodiscard]] SegmentOrigin origin(size_t k) const { return segments_[k].origin; }
 
   // The name to show: `text`, kept as a view when it is a piece of the name, else copied.
   void show(std::string_view text);

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
-#include <utility>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -16,7 +14,6 @@
 #include <vector>
 
 #include "demangle_current_internal.h"
-#include "naming_budget.h"
 #include "support/allocations_counted.h"
 
 namespace vorlith {
@@ -460,8 +457,10 @@ TEST(ClassifyCurrentD, NamesTypeInfoByTheTypeAsTheCompilersWriteIt) {
   EXPECT_GE(exact + 4, types) << exact << " of " << types;
 }
 
-// The names the compilers made (the tables above and the long names), and the special rows.
-std::vector<std::string> realCurrentNames() {
+// The names the compilers made (the tables above and the long names), and the special rows,
+// named twice by one CurrentDNames: the first round grows its buffers, the second must make no
+// allocation at all and give the same results.
+TEST(CurrentDNames, AllocatesNothingOnceItsBuffersHaveGrown) {
   std::vector<std::string> names = {"_Dmain", "_D3app3runFZv.isra.0.constprop.1",
                                     "_DThn16_3app1C4areaMxFZd", "_D3app5Shape6__vtblZ"};
   for (const char* table : {"d-current-names.tsv", "d-modern-truth.tsv"}) {
@@ -473,181 +472,45 @@ std::vector<std::string> realCurrentNames() {
   for (std::string name; std::getline(in, name);) {
     names.push_back(name);
   }
-  return names;
-}
-
-// A filing as text, with where each segment lies ("N" a piece of the name, "S" of the shown
-// name, "M" made), or nothing when the name was not filed.
-struct Filing {
-  std::optional<NameText> text;
-  std::string origins;
-  bool operator==(const Filing&) const = default;
-};
-
-Filing fileWith(CurrentDNames& names, NameBuilder& out, std::string_view name) {
-  out.start(name);
-  if (!names.classify(name, out)) {
-    return {};
-  }
-  NameResult result = out.result();
-  Filing filing{toText(result), {}};
-  for (const NameSegment& segment : result.segments) {
-    filing.origins += segment.origin == SegmentOrigin::Name    ? 'N'
-                      : segment.origin == SegmentOrigin::Shown ? 'S'
-                                                               : 'M';
-  }
-  return filing;
-}
-
-// Real names, named twice by one CurrentDNames: the first round grows its buffers, the second
-// must make no allocation at all and give the same results; so whether it decodes every name
-// again or files the names it remembers.
-TEST(CurrentDNames, AllocatesNothingOnceItsBuffersHaveGrown) {
-  const std::vector<std::string> names = realCurrentNames();
-  for (bool remember : {false, true}) {
-    SCOPED_TRACE(remember ? "remembering" : "decoding every name");
-    CurrentDNames current(remember);
-    NameBuilder out;
-    // What a round made of the names, summed up without allocating: how many were filed, and
-    // a hash of the segments and shown names.
-    auto round = [&](size_t& filed) {
-      uint64_t hash = 14695981039346656037u;
-      auto mix = [&hash](std::string_view text) {
-        for (char c : text) {
-          hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-        }
-        hash = (hash ^ 0xFF) * 1099511628211u;
-      };
-      filed = 0;
-      for (const std::string& name : names) {
-        out.start(name);
-        if (!current.classify(name, out)) {
-          continue;
-        }
-        ++filed;
-        NameResult result = out.result();
-        for (const NameSegment& segment : result.segments) {
-          mix(segment.text);
-          mix(std::string_view(segment.origin == SegmentOrigin::Made ? "M" : "NS"));
-        }
-        mix(result.shown);
-      }
-      return hash;
-    };
-    size_t filedFirst = 0;
-    size_t before = allocationsOnThisThread();
-    uint64_t first = round(filedFirst);
-    size_t growing = allocationsOnThisThread() - before;
-    size_t filedAgain = 0;
-    before = allocationsOnThisThread();
-    uint64_t again = round(filedAgain);
-    EXPECT_EQ(allocationsOnThisThread() - before, 0u) << names.size() << " names";
-    EXPECT_GT(growing, 0u) << "the counter counts";
-    EXPECT_GT(filedFirst, 2500u) << "of " << names.size();
-    EXPECT_EQ(filedAgain, filedFirst);
-    EXPECT_EQ(again, first);
-  }
-}
-
-// A name filed from memory is filed exactly as decoding files it: the same segments from the
-// same places, the same name shown, the same cost charged to the run's allowance; a name met
-// first as a section's, as a phrase ld.lld writes or with a clone suffix, then bare, or the
-// other way round, included.
-TEST(CurrentDNames, FilesANameMetAgainAsDecodingFilesIt) {
-  std::vector<std::string> names;
-  for (const std::string& name : realCurrentNames()) {
-    names.push_back(name);
-    names.push_back(name);  // met again at once
-  }
-  for (const std::string& name : realCurrentNames()) {
-    names.push_back(name);  // met again far later
-  }
-  // The same names inside other names: pieces of them, whatever came first.
-  const std::string app = "app.o (.text._D3app3runFZv)";
-  const std::string shape = "vtable for app.Shape";
-  std::vector<std::pair<std::string_view, std::string_view>> parts = {
-      {app, std::string_view(app).substr(13, 13)},
-      {"_D3app3runFZv", "_D3app3runFZv"},
-      {app, std::string_view(app).substr(13, 13)},
-      {shape, "_D3app5Shape6__vtblZ"},  // remangled: a name of its own, not a piece
-      {"_D3app5Shape6__vtblZ", "_D3app5Shape6__vtblZ"},
-      {shape, "_D3app5Shape6__vtblZ"},
-  };
-  NamingWindow window(uint64_t{1} << 40);
-  const uint64_t workAtFirst = NamingWindow::workLeft();
-  const uint64_t outputAtFirst = NamingWindow::outputLeft();
-  auto run = [&](bool remember, std::vector<Filing>& filings) {
-    CurrentDNames current(remember);
-    NameBuilder out;
-    for (const std::string& name : names) {
-      filings.push_back(fileWith(current, out, name));
-    }
-    for (auto [whole, part] : parts) {
-      std::string copy(part);  // where the phrase is mangled again: bytes of its own
-      std::string_view given = part.data() >= whole.data() &&
-                                       part.data() < whole.data() + whole.size()
-                                   ? part
-                                   : std::string_view(copy);
-      out.start(whole);
-      Filing filing;
-      if (current.classify(given, out)) {
-        NameResult result = out.result();
-        filing.text = toText(result);
-        for (const NameSegment& segment : result.segments) {
-          filing.origins += segment.origin == SegmentOrigin::Name ? 'N' : 'x';
-        }
-      }
-      filings.push_back(filing);
-    }
-  };
-  std::vector<Filing> decoded;
-  run(false, decoded);
-  const uint64_t workDecoding = workAtFirst - NamingWindow::workLeft();
-  const uint64_t outputDecoding = outputAtFirst - NamingWindow::outputLeft();
-  std::vector<Filing> remembered;
-  run(true, remembered);
-  ASSERT_EQ(remembered.size(), decoded.size());
-  size_t filed = 0;
-  for (size_t k = 0; k < decoded.size(); ++k) {
-    EXPECT_EQ(remembered[k], decoded[k]) << (k < names.size() ? names[k] : "a part");
-    filed += decoded[k].text.has_value();
-  }
-  EXPECT_GT(filed, 7500u);
-  // Both rounds charged the same to the window.
-  EXPECT_EQ(workAtFirst - NamingWindow::workLeft(), 2 * workDecoding);
-  EXPECT_EQ(outputAtFirst - NamingWindow::outputLeft(), 2 * outputDecoding);
-  // The pieces of the name are pieces of it in both: the section's name, not a copy.
-  EXPECT_EQ(decoded[names.size() + 2].origins, "NN");
-  EXPECT_EQ(decoded[names.size() + 5].origins, "xxx");
-}
-
-// More names than it can hold, and names whose hashes meet: those it no longer holds are decoded
-// again, and every one is filed as a CurrentDNames that never met a name before files it.
-TEST(CurrentDNames, FilesNamesItNoLongerHoldsByDecodingThem) {
-  std::vector<std::string> names;
-  for (size_t k = 0; k < 40000; ++k) {
-    std::string function = "function" + std::to_string(k);
-    names.push_back("_D3app__T3BoxTiZQh" + std::to_string(function.size()) + function +
-                    "MFNaNbNiNfAyaZv");
-  }
   CurrentDNames current;
   NameBuilder out;
-  std::vector<Filing> first;
-  for (const std::string& name : names) {
-    first.push_back(fileWith(current, out, name));
-  }
-  // Far more than the memory holds went by: it no longer holds the first names, and holds the
-  // last ones.
-  for (size_t k : {size_t{0}, size_t{1}, names.size() / 2, names.size() - 2, names.size() - 1}) {
-    SCOPED_TRACE(names[k]);
-    CurrentDNames fresh(false);
-    NameBuilder freshOut;
-    Filing expected = fileWith(fresh, freshOut, names[k]);
-    ASSERT_TRUE(expected.text.has_value());
-    EXPECT_EQ(first[k], expected);
-    EXPECT_EQ(fileWith(current, out, names[k]), expected);
-  }
+  // What each round made of the names, summed up without allocating: how many were filed, and
+  // a hash of the segments and shown names.
+  auto round = [&](size_t& filed) {
+    uint64_t hash = 14695981039346656037u;
+    auto mix = [&hash](std::string_view text) {
+      for (char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+      }
+      hash = (hash ^ 0xFF) * 1099511628211u;
+    };
+    filed = 0;
+    for (const std::string& name : names) {
+      out.start(name);
+      if (!current.classify(name, out)) {
+        continue;
+      }
+      ++filed;
+      NameResult result = out.result();
+      for (const NameSegment& segment : result.segments) {
+        mix(segment.text);
+      }
+      mix(result.shown);
+    }
+    return hash;
+  };
+  size_t filedFirst = 0;
+  size_t before = allocationsOnThisThread();
+  uint64_t first = round(filedFirst);
+  size_t growing = allocationsOnThisThread() - before;
+  size_t filedAgain = 0;
+  before = allocationsOnThisThread();
+  uint64_t again = round(filedAgain);
+  EXPECT_EQ(allocationsOnThisThread() - before, 0u) << names.size() << " names";
+  EXPECT_GT(growing, 0u) << "the counter counts";
+  EXPECT_GT(filedFirst, 2500u) << "of " << names.size();
+  EXPECT_EQ(filedAgain, filedFirst);
+  EXPECT_EQ(again, first);
 }
-
 }  // namespace
 }  // namespace vorlith
