@@ -414,18 +414,27 @@ std::function<void(ChunkedAppender&)> treeJsonWriter(const SizeTree& tree,
 int runReports(const CommandLine& line, const Document& doc, const SizeTree& tree,
                const std::vector<std::string>& options, const Base* base, std::ostream& out) {
   const Settings& settings = line.settings;
-  std::string text;
-  if (settings.summary) {
-    text += report::summary(doc, settings.listLength);
-  }
   int status = 0;
-  if (base != nullptr) {
-    const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
-    report::ComparisonText comparison =
-        report::comparison(base->doc, settings.base, doc, line.output, settings.listLength, limit);
-    text += text.empty() ? "" : "\n";
-    text += comparison.text;
-    status = comparison.grewTooMuch ? kGrewTooMuch : 0;
+  std::string text;
+  {
+    // The summary and the comparison both rank this run's templates: they are ranked once.
+    std::vector<report::TemplateTotal> templates;
+    if (settings.summary && settings.listLength != 0) {
+      templates = report::templatesByTotal(doc);
+    }
+    const std::vector<report::TemplateTotal>* ranked =
+        settings.summary && settings.listLength != 0 ? &templates : nullptr;
+    if (settings.summary) {
+      text += report::summary(doc, settings.listLength, ranked);
+    }
+    if (base != nullptr) {
+      const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
+      report::ComparisonText comparison = report::comparison(
+          base->doc, settings.base, doc, line.output, settings.listLength, limit, ranked);
+      text += text.empty() ? "" : "\n";
+      text += comparison.text;
+      status = comparison.grewTooMuch ? kGrewTooMuch : 0;
+    }
   }
   out << text << std::flush;
   if (base != nullptr && !settings.diff.empty()) {
