@@ -208,8 +208,6 @@ namespace {
 // document would take half a gigabyte as a tree of JSON values. Unknown members are skipped.
 class DocumentBuilder {
  public:
-  using string_t = std::string;
-
   // With `viewsIntoJson`, names written without escapes stay views into the text read, which
   // must then live as long as the document; others are copied into the document's arena.
   DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson)
@@ -246,7 +244,7 @@ class DocumentBuilder {
     }
     return true;
   }
-  bool string(string_t& s) {
+  bool string(string_view s) {
     if (skipping()) {
       return true;
     }
@@ -255,7 +253,7 @@ class DocumentBuilder {
     }
     Frame& top = stack_.back();
     if (top.kind == Kind::Options) {
-      doc_.options.push_back(s);
+      doc_.options.emplace_back(s);
       return true;
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
@@ -320,10 +318,10 @@ class DocumentBuilder {
     }
     return true;
   }
-  bool key(string_t& k) {
+  bool key(string_view k) {
     if (skipping()) {
       if (!skippedKeys_.empty()) {
-        skippedKeys_.back().push_back(k);
+        skippedKeys_.back().emplace_back(k);
       }
       return true;
     }
@@ -429,17 +427,17 @@ class DocumentBuilder {
     std::string twice;  // the first in byte order of the known names given twice
     std::vector<std::string> others;
 
-    void add(const std::string& name) {
+    void add(string_view name) {
       for (unsigned k = 0; k < std::size(kKnown); ++k) {
         if (name == kKnown[k]) {
           if ((seen & (1u << k)) != 0 && (twice.empty() || name < twice)) {
-            twice = name;
+            twice = std::string(name);
           }
           seen |= 1u << k;
           return;
         }
       }
-      others.push_back(name);
+      others.emplace_back(name);
     }
     // As givenTwice of all the names.
     const std::string* givenTwice() {
@@ -541,7 +539,7 @@ class DocumentBuilder {
   }
 
   // A name of the document: a view into the text where it may be one, else a copy.
-  string_view keep(const std::string& name, string_view raw) {
+  string_view keep(string_view name, string_view raw) {
     if (viewsIntoJson_ && raw.size() == name.size()) {
       return raw;
     }
@@ -589,13 +587,19 @@ void requireUniqueNames(const Document& doc) {
 // build it in a buffer that grows by doubling, and the reader copies it again, four times its
 // length in all. One pass over the text, no allocation.
 void requireBoundedStrings(string_view json, size_t offset) {
-  for (size_t at = 0; at < json.size(); ++at) {
-    if (json[at] != '"') {
-      continue;
-    }
+  using zel::utils::text::findEitherByte;
+  for (size_t at = findEitherByte(json, 0, '"', '"'); at < json.size();
+       at = at + 1 < json.size() ? findEitherByte(json, at + 1, '"', '"') : json.size()) {
     size_t start = at++;
-    while (at < json.size() && json[at] != '"') {
-      at += json[at] == '\\' ? 2 : 1;
+    for (;;) {
+      at = findEitherByte(json, at, '"', '\\');
+      if (at == json.size() || json[at] == '"') {
+        break;
+      }
+      at += 2;  // an escape
+      if (at > json.size()) {
+        break;
+      }
     }
     if (at - start - 1 > kMaxDocumentString) {
       throw std::runtime_error("the string at byte " + std::to_string(offset + start) + " is " +
@@ -663,7 +667,7 @@ class JsonEvents {
         if (at_ == json_.size() || json_[at_] != '"') {
           return fail(at_ == json_.size() ? "unexpected end of input" : "expected a member name");
         }
-        if (!readString() || (builder_.setRaw(raw_), !builder_.key(text_))) {
+        if (!readString() || (builder_.setRaw(raw_), !builder_.key(value_))) {
           return false;
         }
         skipSpace();
@@ -694,7 +698,7 @@ class JsonEvents {
           return false;
         }
         builder_.setRaw(raw_);
-        handed = builder_.string(text_);
+        handed = builder_.string(value_);
       } else if (c == '-' || (c >= '0' && c <= '9')) {
         if (!readNumber(handed)) {
           return false;
@@ -716,17 +720,6 @@ class JsonEvents {
   }
 
  private:
-  // Bytes a string's text stops at: its end, an escape, and the control characters that JSON
-  // does not allow unescaped.
-  static constexpr std::array<bool, 256> kStringStops = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 0x20; ++c) {
-      table[c] = true;
-    }
-    table['"'] = table['\\'] = true;
-    return table;
-  }();
-
   void skipSpace() {
     while (at_ < json_.size() && isSpace(json_[at_])) {
       ++at_;
@@ -737,37 +730,49 @@ class JsonEvents {
     return builder_.parse_error(at_ + 1, what);
   }
 
-  // The string at at_ (its opening quote), decoded into text_.
+  // The string at at_ (its opening quote): value_ is its text, a view into the JSON when it
+  // holds no escape, else decoded into text_.
   bool readString() {
-    text_.clear();
     ++at_;
     const size_t first = at_;
     bool escaped = false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(json_.data());
     for (;;) {
+      // A run of text up to an escape, the end or a byte that no string holds as it is; its
+      // bytes beyond ASCII must be whole UTF-8 characters.
       size_t run = at_;
-      while (at_ < json_.size() && !kStringStops[bytes[at_]]) {
-        ++at_;
+      for (;;) {
+        at_ = zel::utils::text::skipPlainJsonText(json_, at_);
+        if (at_ == json_.size() || bytes[at_] < 0x80) {
+          break;
+        }
+        size_t length = zel::utils::text::validUTF8SequenceLength(json_, at_);
+        if (length == 0) {
+          at_ = run;
+          return fail("a string is not valid UTF-8");
+        }
+        at_ += length;
       }
-      string_view piece = json_.substr(run, at_ - run);
-      if (!zel::utils::text::isValidUTF8(piece)) {
-        at_ = run;
-        return fail("a string is not valid UTF-8");
+      if (escaped) {
+        text_.append(json_.substr(run, at_ - run));
       }
-      text_.append(piece);
       if (at_ == json_.size()) {
         return fail("unexpected end of input in a string");
       }
       char c = json_[at_];
       if (c == '"') {
         raw_ = escaped ? string_view() : json_.substr(first, at_ - first);
+        value_ = escaped ? string_view(text_) : raw_;
         ++at_;
         return true;
       }
       if (c != '\\') {
         return fail("a control character in a string must be escaped");
       }
-      escaped = true;
+      if (!escaped) {
+        text_.assign(json_.substr(first, at_ - first));
+        escaped = true;
+      }
       if (!readEscape()) {
         return false;
       }
@@ -914,7 +919,8 @@ class JsonEvents {
   DocumentBuilder& builder_;
   size_t at_ = 0;
   std::vector<bool> stack_;  // per open container: an object, or an array
-  std::string text_;         // the last string read, decoded
+  std::string text_;         // the last string read, decoded, when it holds an escape
+  string_view value_;        // the last string read: raw_ or text_
   string_view raw_;          // its bytes in the text when it holds no escape, else empty
 };
 

@@ -2,12 +2,11 @@
 // The documents travel as data, never as code:
 //   <script type="application/json" id="vorlith-document" data-name="new.json">{"total":...
 #include <array>
-#include <bit>
-#include <cstring>
 #include <functional>
 
 #include "report_html_page.h"
 #include "reports.h"
+#include "zel/utils/text.h"
 
 namespace vorlith::report {
 
@@ -55,34 +54,12 @@ void putEscaped(ChunkedAppender& out, string_view text, const EscapeTable& table
   out.put(text.substr(run));
 }
 
-// The first "<" or "&" of `text` at or after `at`, or its size. Eight bytes are looked at a time:
-// a byte that equals the one looked for is a zero byte of the word XOR its copy in every byte,
-// and the lowest byte flagged by (v - 0x01..) & ~v & 0x80.. is the first zero byte of v.
-size_t findScriptSpecial(string_view text, size_t at) {
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHighs = 0x8080808080808080u;
-    for (; at + 8 <= text.size(); at += 8) {
-      uint64_t word;
-      std::memcpy(&word, text.data() + at, 8);
-      uint64_t lt = word ^ (kOnes * '<');
-      uint64_t amp = word ^ (kOnes * '&');
-      uint64_t found = ((lt - kOnes) & ~lt & kHighs) | ((amp - kOnes) & ~amp & kHighs);
-      if (found != 0) {
-        return at + static_cast<size_t>(std::countr_zero(found) / 8);
-      }
-    }
-  }
-  while (at < text.size() && text[at] != '<' && text[at] != '&') {
-    ++at;
-  }
-  return at;
-}
-
 // putEscaped with kScriptEscapes.
 void putScriptEscaped(ChunkedAppender& out, string_view text) {
   size_t run = 0;
-  for (size_t k = findScriptSpecial(text, 0); k < text.size(); k = findScriptSpecial(text, run)) {
+  using zel::utils::text::findEitherByte;
+  for (size_t k = findEitherByte(text, 0, '<', '&'); k < text.size();
+       k = findEitherByte(text, run, '<', '&')) {
     out.put(text.substr(run, k - run), kScriptEscapes[static_cast<unsigned char>(text[k])]);
     run = k + 1;
   }
