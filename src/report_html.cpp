@@ -78,28 +78,58 @@ struct Collect {
 
 }  // namespace
 
-void writeDocumentElement(ChunkedAppender& out, string_view id, string_view name,
-                          const std::function<void(ChunkedAppender&)>& writeJson) {
+namespace {
+
+// The element that carries a document, up to its JSON, and after it.
+void openDocumentElement(ChunkedAppender& out, string_view id, string_view name) {
   out.put("<script type=\"application/json\" id=\"", id, "\" data-name=\"");
   putEscaped(out, name, kAttributeEscapes);
   out.put("\">");
+}
+void closeDocumentElement(ChunkedAppender& out) {
+  out.put("</script>\n");
+}
+
+}  // namespace
+
+void writeDocumentElement(ChunkedAppender& out, string_view id, string_view name,
+                          const std::function<void(ChunkedAppender&)>& writeJson) {
+  openDocumentElement(out, id, name);
   {
     // The JSON passes through its own buffer and is escaped a chunk at a time on its way out.
     ChunkedAppender json([&out](string_view chunk) { putScriptEscaped(out, chunk); });
     writeJson(json);
     json.flush();
   }
-  out.put("</script>\n");
+  closeDocumentElement(out);
 }
 
-void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
-                            const PageSource* base) {
+void beginSelfContainedPage(ChunkedAppender& out, string_view documentName) {
   out.put(kPageHead);
-  writeDocumentElement(out, "vorlith-document", document.name, document.writeJson);
+  openDocumentElement(out, "vorlith-document", documentName);
+}
+
+void putPageJson(ChunkedAppender& out, string_view json) {
+  putScriptEscaped(out, json);
+}
+
+void endSelfContainedPage(ChunkedAppender& out, const PageSource* base) {
+  closeDocumentElement(out);
   if (base != nullptr) {
     writeDocumentElement(out, "vorlith-base-document", base->name, base->writeJson);
   }
   out.put(kPageTail);
+}
+
+void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
+                            const PageSource* base) {
+  beginSelfContainedPage(out, document.name);
+  {
+    ChunkedAppender json([&out](string_view chunk) { putPageJson(out, chunk); });
+    document.writeJson(json);
+    json.flush();
+  }
+  endSelfContainedPage(out, base);
 }
 
 // The text of a document, for the functions below.

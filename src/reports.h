@@ -204,6 +204,12 @@ struct PageSource {
 // in memory for it.
 void writeSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource& document,
                             const PageSource* base);
+// The same in three steps, for a document whose JSON is written elsewhere at the same time:
+// the page up to the document's JSON; the JSON, a piece at a time, as it is made; then the rest
+// of the page, with `base`'s document when given.
+void beginSelfContainedPage(zel::utils::appender::ChunkedAppender& out, std::string_view documentName);
+void putPageJson(zel::utils::appender::ChunkedAppender& out, std::string_view json);
+void endSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource* base);
 // The same as one string.
 [[nodiscard]] std::string selfContainedPage(const PageDocument& document, const PageDocument* base);
 // The element that carries a document: "<" is written \u003c so nothing can end the element.
