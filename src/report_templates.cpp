@@ -35,17 +35,20 @@ string_view entityText(string_view text) {
   for (bool again = true; again;) {
     again = false;
     for (string_view phrase : kPhrases) {
-      if (text.substr(0, phrase.size()) == phrase) {
+      if (!text.empty() && text.front() == phrase.front() &&
+          text.substr(0, phrase.size()) == phrase) {
         text.remove_prefix(phrase.size());
         again = true;
       }
     }
   }
-  if (text.substr(0, 7) == "typeid(" && text.back() == ')') {
+  if (!text.empty() && text.back() == ')' && text.substr(0, 7) == "typeid(") {
     text = text.substr(7, text.size() - 8);
   }
-  if (size_t clone = text.rfind(" [clone "); clone != string_view::npos && text.back() == ']') {
-    text = text.substr(0, clone);
+  if (!text.empty() && text.back() == ']') {
+    if (size_t clone = text.rfind(" [clone "); clone != string_view::npos) {
+      text = text.substr(0, clone);
+    }
   }
   return text;
 }
