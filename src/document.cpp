@@ -4,7 +4,9 @@
 #include <array>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
+#include "keyed_hash.h"
 #include "pages.h"
 #include "size_tree.h"
 
@@ -103,6 +105,8 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
   doc.groups.reserve(groups);
   doc.leaves.reserve(leaves);
   adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
+  // Leaves of one section and object share their place.
+  std::unordered_map<uint64_t, const DocPlace*> places;
   doc.groups.emplace_back();
   // Depth first with an explicit stack, as the tree's own writer does: names nest very deep.
   struct Frame {
@@ -140,11 +144,18 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
       added.demangledName = leaf.demangledName;
       added.group = frame.group;
       if (tree != nullptr && leaf.section != kNoSection) {
-        added.section = tree->sections[leaf.section].name;
-        added.kind = kindId(tree->sections[leaf.section].kind);
-        if (leaf.object != kNoObject) {
-          added.object = tree->objects[leaf.object];
+        auto [at, fresh] =
+            places.try_emplace(uint64_t{leaf.section} << 32 | uint64_t{leaf.object}, nullptr);
+        if (fresh) {
+          DocPlace& place = doc.places.emplace_back();
+          place.section = tree->sections[leaf.section].name;
+          place.kind = kindId(tree->sections[leaf.section].kind);
+          if (leaf.object != kNoObject) {
+            place.object = tree->objects[leaf.object];
+          }
+          at->second = &place;
         }
+        added.place = at->second;
       }
     }
     group.leafCount = checkedIndex(doc.leaves.size() - group.firstLeaf);
@@ -263,10 +274,10 @@ class DocumentBuilder {
       return true;
     }
     if (top.kind == Kind::Leaf && isSectionMember(top.key)) {
-      DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "section" ? leaf.section
-       : top.key == "kind"  ? leaf.kind
-                            : leaf.object) = keep(s, raw_);
+      (top.key == "section" ? top.place.section
+       : top.key == "kind"  ? top.place.kind
+                            : top.place.object) = keep(s, raw_);
+      top.hasPlace = true;
       return true;
     }
     return scalar("a string");  // skipped as the value of a member the format does not have
@@ -359,6 +370,9 @@ class DocumentBuilder {
       return fail("symbol \"" + std::string(doc_.leaves[top.index].key) + "\" in " +
                   where(doc_.leaves[top.index].group) +
                   " lacks \"size\", \"address\" or \"mangledName\"");
+    }
+    if (top.kind == Kind::Leaf && top.hasPlace) {
+      doc_.leaves[top.index].place = placeOf(top.place);
     }
     if (top.kind == Kind::Leaves) {
       DocGroup& group = doc_.groups[top.index];
@@ -456,6 +470,30 @@ class DocumentBuilder {
     string_view keyRaw = {};  // as setRaw gave it for the key
     unsigned seen = 0;
     MemberNames members = {};  // of a group or a leaf, to find one given twice
+    DocPlace place = {};       // of a leaf, as its members give it
+    bool hasPlace = false;
+  };
+
+  // The document's place of `place`'s section, kind and object, made on its first use.
+  const DocPlace* placeOf(const DocPlace& place) {
+    placeKey_.clear();
+    for (string_view part : {place.section, place.kind, place.object}) {
+      uint64_t size = part.size();
+      placeKey_.append(reinterpret_cast<const char*>(&size), sizeof size);
+    }
+    for (string_view part : {place.section, place.kind, place.object}) {
+      placeKey_.append(part);
+    }
+    auto found = places_.find(placeKey_);
+    if (found != places_.end()) {
+      return found->second;
+    }
+    const DocPlace* made = &doc_.places.emplace_back(place);
+    places_.emplace(placeKey_, made);
+    return made;
+  }
+  struct KeyedHash {
+    size_t operator()(string_view text) const { return static_cast<size_t>(keyedHash(text)); }
   };
 
   // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
@@ -553,6 +591,9 @@ class DocumentBuilder {
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
   std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
+  // The places made, by the sizes of their parts and then the parts themselves.
+  std::unordered_map<std::string, const DocPlace*, KeyedHash> places_;
+  std::string placeKey_;
   std::string error_;
 };
 
@@ -607,6 +648,18 @@ void requireBoundedStrings(string_view json, size_t offset) {
                                " bytes long, more than the 16 MiB that a name may take");
     }
   }
+}
+
+// How many leaves a document's JSON holds, to make their list at its size: each has a member
+// "mangledName" (an escaped quote is never a bare one, so a string cannot hold the member's
+// name), and takes at least {"size":0,"address":0,"mangledName":""} and its key.
+size_t leavesExpected(string_view json) {
+  constexpr string_view kMember = "\"mangledName\":";
+  size_t count = 0;
+  for (size_t at = json.find(kMember); at != string_view::npos; at = json.find(kMember, at + 1)) {
+    ++count;
+  }
+  return std::min(count, json.size() / 44 + 1);
 }
 
 }  // namespace
@@ -929,6 +982,7 @@ class JsonEvents {
 Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
   requireBoundedStrings(json, offset);
   Document doc;
+  doc.leaves.reserve(leavesExpected(json));
   DocumentBuilder builder(doc, offset, viewsIntoJson);
   if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());

@@ -123,7 +123,7 @@ void writeCsv(ChunkedAppender& out, const Document& doc) {
     out.put(',');
     putTextField(out, leaf.shownName());
     if (sections) {
-      for (string_view field : {leaf.section, leaf.kind, leaf.object}) {
+      for (string_view field : {leaf.section(), leaf.kind(), leaf.object()}) {
         out.put(',');
         putTextField(out, field);
       }
