@@ -725,6 +725,11 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       return 0;
     }
     Document doc = documentFromTree(*k.tree, options);
+    {
+      // The document is all the reports read of the tree, its names in the tree's text and the
+      // map's: the groups and leaves go, and their room with them.
+      TreeNode gone = std::move(k.tree->root);
+    }
     if (!line.settings.record.empty()) {
       recordRun(line, doc);
     }
