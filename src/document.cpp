@@ -626,9 +626,12 @@ void requireUniqueNames(const Document& doc) {
 
 // Refuses a string longer than kMaxDocumentString before the parser sees it: the parser would
 // build it in a buffer that grows by doubling, and the reader copies it again, four times its
-// length in all. One pass over the text, no allocation.
-void requireBoundedStrings(string_view json, size_t offset) {
+// length in all. One pass over the text, no allocation. Returns how many leaves the document
+// may hold, to make their list at its size: each has a member "mangledName", and takes at least
+// {"size":0,"address":0,"mangledName":""} and its key.
+size_t requireBoundedStrings(string_view json, size_t offset) {
   using zel::utils::text::findEitherByte;
+  size_t leaves = 0;
   for (size_t at = findEitherByte(json, 0, '"', '"'); at < json.size();
        at = at + 1 < json.size() ? findEitherByte(json, at + 1, '"', '"') : json.size()) {
     size_t start = at++;
@@ -647,19 +650,12 @@ void requireBoundedStrings(string_view json, size_t offset) {
                                std::to_string(at - start - 1) +
                                " bytes long, more than the 16 MiB that a name may take");
     }
+    constexpr string_view kMember = "mangledName\":";
+    if (at - start - 1 == kMember.size() - 2 && json.substr(start + 1, kMember.size()) == kMember) {
+      ++leaves;
+    }
   }
-}
-
-// How many leaves a document's JSON holds, to make their list at its size: each has a member
-// "mangledName" (an escaped quote is never a bare one, so a string cannot hold the member's
-// name), and takes at least {"size":0,"address":0,"mangledName":""} and its key.
-size_t leavesExpected(string_view json) {
-  constexpr string_view kMember = "\"mangledName\":";
-  size_t count = 0;
-  for (size_t at = json.find(kMember); at != string_view::npos; at = json.find(kMember, at + 1)) {
-    ++count;
-  }
-  return std::min(count, json.size() / 44 + 1);
+  return std::min(leaves, json.size() / 44 + 1);
 }
 
 }  // namespace
@@ -980,9 +976,9 @@ class JsonEvents {
 }  // namespace
 
 Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
-  requireBoundedStrings(json, offset);
+  size_t leaves = requireBoundedStrings(json, offset);
   Document doc;
-  doc.leaves.reserve(leavesExpected(json));
+  doc.leaves.reserve(leaves);
   DocumentBuilder builder(doc, offset, viewsIntoJson);
   if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());
