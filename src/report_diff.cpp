@@ -298,6 +298,21 @@ class Matcher {
   void matchUniqueLeaves(uint32_t o, uint32_t n) {
     const DocGroup& og = old_.groups[o];
     const DocGroup& ng = new_.groups[n];
+    // Most often both list the same keys in the same order: then each key's equal is the one at
+    // its place (keys are unique in a group), and no table is needed.
+    if (og.leafCount == ng.leafCount) {
+      uint32_t k = 0;
+      while (k < og.leafCount &&
+             old_.leaves[og.firstLeaf + k].key == new_.leaves[ng.firstLeaf + k].key) {
+        ++k;
+      }
+      if (k == og.leafCount) {
+        for (k = 0; k < og.leafCount; ++k) {
+          pair(og.firstLeaf + k, ng.firstLeaf + k);
+        }
+        return;
+      }
+    }
     NameMap<uint32_t> byKey;
     byKey.reserve(og.leafCount);
     for (uint32_t k = 0; k < og.leafCount; ++k) {
