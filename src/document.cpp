@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -599,12 +600,38 @@ class DocumentBuilder {
 
 // A name twice in one object: JSON.parse, and so the page, would keep only the last one. vorlith
 // never writes that, so such a document is refused rather than read differently from the page.
+// The least in byte order of the names that `names` holds twice, or null. A table of positions
+// by the run's keyed hash finds them in one pass: sorting each group's names would compare long
+// shared beginnings over and over.
+const string_view* nameGivenTwice(const std::vector<string_view>& names, std::vector<uint32_t>& table) {
+  if (names.size() < 2) {
+    return nullptr;
+  }
+  const size_t mask = std::bit_ceil(names.size() * 2) - 1;
+  table.assign(mask + 1, 0);
+  const string_view* least = nullptr;
+  for (uint32_t k = 0; k < names.size(); ++k) {
+    for (size_t slot = keyedHash(names[k]) & mask;; slot = (slot + 1) & mask) {
+      if (table[slot] == 0) {
+        table[slot] = k + 1;
+        break;
+      }
+      if (names[table[slot] - 1] == names[k]) {
+        if (least == nullptr || names[k] < *least) {
+          least = &names[k];
+        }
+        break;
+      }
+    }
+  }
+  return least;
+}
+
 void requireUniqueNames(const Document& doc) {
   std::vector<string_view> names;
-  auto check = [&doc, &names](uint32_t group, const char* what) {
-    std::sort(names.begin(), names.end());
-    auto twice = std::adjacent_find(names.begin(), names.end());
-    if (twice != names.end()) {
+  std::vector<uint32_t> table;
+  auto check = [&doc, &names, &table](uint32_t group, const char* what) {
+    if (const string_view* twice = nameGivenTwice(names, table)) {
       std::string where =
           group == 0 ? "the root" : "group \"" + std::string(doc.groups[group].name) + "\"";
       throw std::runtime_error(std::string(what) + " \"" + std::string(*twice) + "\" is twice in " +

@@ -332,6 +332,9 @@ TEST(ReadDocument, SaysWhatIsWrong) {
       {root(1, "'a':7", ""), "\"a\" in the root is a number, not an object"},
       {"{'total':1,", "it is not valid JSON (at byte 12: "},
       {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
+      // Of several names given twice, the least in byte order is named.
+      {root(4, "", leaf("g", 1) + "," + leaf("fz", 1) + "," + leaf("g", 1) + "," + leaf("fz", 1)),
+       "symbol \"fz\" is twice in the root"},
       {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
        "group \"b\" is twice in group \"a\""},
       // A member twice in any object: JSON.parse would keep the last, so the page would differ.
