@@ -75,7 +75,7 @@ class Brackets {
     while (k > 0 && (text_[k - 1] == '<' || text_[k - 1] == '>' || text_[k - 1] == '=')) {
       --k;
     }
-    return k >= 8 && text_.substr(k - 8, 8) == "operator";
+    return k >= 8 && text_[k - 1] == 'r' && text_.substr(k - 8, 8) == "operator";
   }
   string_view text_;
 };
