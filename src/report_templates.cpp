@@ -5,10 +5,10 @@
 //   -> template "std.format.internal.write.formatValueImpl", instance "...formatValueImpl!(...)"
 // The page's templates.js reads names the same way, so both rank the same templates.
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 
 #include "reports.h"
-#include "zel/utils/text.h"
 
 namespace vorlith::report {
 
@@ -84,16 +84,26 @@ class Brackets {
 
 namespace {
 
-// The bytes that matter to the scans below: those that end a token or open or close a bracket,
-// and those a template marker is made of. Runs of other bytes change nothing and are skipped at
-// once.
-constexpr string_view kToken = " ()[]<>";
-constexpr string_view kMarker = "!()[]<>";
-constexpr string_view kBracket = "()[]<>";
+// Byte classes for the scans below: the bytes that end a token or open or close a bracket, and
+// those a template marker is made of. Runs of other bytes change nothing and are skipped at once.
+enum : uint8_t { kToken = 1, kMarker = 2, kBracket = 4 };
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> table{};
+  for (unsigned char c : string_view("()[]<>")) {
+    table[c] = kToken | kMarker | kBracket;
+  }
+  table[' '] = kToken;
+  table['!'] = kMarker;
+  return table;
+}();
 
-// The first byte at or after `at` of `bytes`, or text.size().
-size_t skipTo(string_view text, size_t at, string_view bytes) {
-  return at < text.size() ? zel::utils::text::findAnyOf(text, at, bytes) : text.size();
+// The first byte at or after `at` of class `mask`, or text.size().
+size_t skipTo(string_view text, size_t at, uint8_t mask) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  while (at < text.size() && (kByteClass[bytes[at]] & mask) == 0) {
+    ++at;
+  }
+  return at;
 }
 
 // templateOf's result as views into the name.

@@ -117,34 +117,6 @@ size_t findEitherByte(std::string_view text, size_t i, char a, char b) {
   return i;
 }
 
-size_t findAnyOf(std::string_view text, size_t i, std::string_view bytes) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size();
-  bytes = bytes.substr(0, 8);
-#if defined(__SSE2__)
-  __m128i wanted[8];
-  for (size_t k = 0; k < bytes.size(); ++k) {
-    wanted[k] = _mm_set1_epi8(bytes[k]);
-  }
-  while (n - i >= 16) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    __m128i found = _mm_setzero_si128();
-    for (size_t k = 0; k < bytes.size(); ++k) {
-      found = _mm_or_si128(found, _mm_cmpeq_epi8(block, wanted[k]));
-    }
-    auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
-    if (bits != 0) {
-      return i + static_cast<size_t>(std::countr_zero(bits));
-    }
-    i += 16;
-  }
-#endif
-  while (i < n && bytes.find(text[i]) == std::string_view::npos) {
-    ++i;
-  }
-  return i;
-}
-
 size_t findAnyOfFour(std::string_view text, size_t i, char a, char b, char c, char d) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   size_t n = text.size();

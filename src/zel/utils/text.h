@@ -35,8 +35,6 @@ class ConvOverflowException : public ConvException {
 
 // Index of the first byte at or after `i` that is `a` or `b`, or s.size().
 [[nodiscard]] size_t findEitherByte(std::string_view s, size_t i, char a, char b);
-// Index of the first byte at or after `i` that is one of `bytes` (at most eight), or s.size().
-[[nodiscard]] size_t findAnyOf(std::string_view s, size_t i, std::string_view bytes);
 // Index of the first byte at or after `i` that is one of the four, or s.size().
 [[nodiscard]] size_t findAnyOfFour(std::string_view s, size_t i, char a, char b, char c, char d);
 
