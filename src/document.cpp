@@ -1006,6 +1006,7 @@ Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
   size_t leaves = requireBoundedStrings(json, offset);
   Document doc;
   doc.leaves.reserve(leaves);
+  adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
   DocumentBuilder builder(doc, offset, viewsIntoJson);
   if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());

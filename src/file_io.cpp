@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include "pages.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +82,8 @@ std::string readFile(const std::string& name, size_t limit) {
     // A whole regular file is read into room of its size and a byte more, where its end shows:
     // grown by doubling, the text would take up to twice its size. A file that grows meanwhile
     // is read on as any other.
+    text.reserve(static_cast<size_t>(info.st_size) + 1);
+    adviseHugePages(text.data(), text.capacity());
     text.resize(static_cast<size_t>(info.st_size) + 1);
     ReadResult read = readFully(file.fd(), text.data(), text.size());
     if (read.error != 0) {
