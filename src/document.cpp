@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
+#include "keyed_hash.h"
 #include "pages.h"
 #include "size_tree.h"
 
@@ -103,6 +106,8 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
   doc.groups.reserve(groups);
   doc.leaves.reserve(leaves);
   adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
+  // Leaves of one section and object share their place.
+  std::unordered_map<uint64_t, const DocPlace*> places;
   doc.groups.emplace_back();
   // Depth first with an explicit stack, as the tree's own writer does: names nest very deep.
   struct Frame {
@@ -140,11 +145,18 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
       added.demangledName = leaf.demangledName;
       added.group = frame.group;
       if (tree != nullptr && leaf.section != kNoSection) {
-        added.section = tree->sections[leaf.section].name;
-        added.kind = kindId(tree->sections[leaf.section].kind);
-        if (leaf.object != kNoObject) {
-          added.object = tree->objects[leaf.object];
+        auto [at, fresh] =
+            places.try_emplace(uint64_t{leaf.section} << 32 | uint64_t{leaf.object}, nullptr);
+        if (fresh) {
+          DocPlace& place = doc.places.emplace_back();
+          place.section = tree->sections[leaf.section].name;
+          place.kind = kindId(tree->sections[leaf.section].kind);
+          if (leaf.object != kNoObject) {
+            place.object = tree->objects[leaf.object];
+          }
+          at->second = &place;
         }
+        added.place = at->second;
       }
     }
     group.leafCount = checkedIndex(doc.leaves.size() - group.firstLeaf);
@@ -208,8 +220,6 @@ namespace {
 // document would take half a gigabyte as a tree of JSON values. Unknown members are skipped.
 class DocumentBuilder {
  public:
-  using string_t = std::string;
-
   // With `viewsIntoJson`, names written without escapes stay views into the text read, which
   // must then live as long as the document; others are copied into the document's arena.
   DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson)
@@ -246,7 +256,7 @@ class DocumentBuilder {
     }
     return true;
   }
-  bool string(string_t& s) {
+  bool string(string_view s) {
     if (skipping()) {
       return true;
     }
@@ -255,7 +265,7 @@ class DocumentBuilder {
     }
     Frame& top = stack_.back();
     if (top.kind == Kind::Options) {
-      doc_.options.push_back(s);
+      doc_.options.emplace_back(s);
       return true;
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
@@ -265,10 +275,10 @@ class DocumentBuilder {
       return true;
     }
     if (top.kind == Kind::Leaf && isSectionMember(top.key)) {
-      DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "section" ? leaf.section
-       : top.key == "kind"  ? leaf.kind
-                            : leaf.object) = keep(s, raw_);
+      (top.key == "section" ? top.place.section
+       : top.key == "kind"  ? top.place.kind
+                            : top.place.object) = keep(s, raw_);
+      top.hasPlace = true;
       return true;
     }
     return scalar("a string");  // skipped as the value of a member the format does not have
@@ -320,10 +330,10 @@ class DocumentBuilder {
     }
     return true;
   }
-  bool key(string_t& k) {
+  bool key(string_view k) {
     if (skipping()) {
       if (!skippedKeys_.empty()) {
-        skippedKeys_.back().push_back(k);
+        skippedKeys_.back().emplace_back(k);
       }
       return true;
     }
@@ -361,6 +371,9 @@ class DocumentBuilder {
       return fail("symbol \"" + std::string(doc_.leaves[top.index].key) + "\" in " +
                   where(doc_.leaves[top.index].group) +
                   " lacks \"size\", \"address\" or \"mangledName\"");
+    }
+    if (top.kind == Kind::Leaf && top.hasPlace) {
+      doc_.leaves[top.index].place = placeOf(top.place);
     }
     if (top.kind == Kind::Leaves) {
       DocGroup& group = doc_.groups[top.index];
@@ -429,17 +442,17 @@ class DocumentBuilder {
     std::string twice;  // the first in byte order of the known names given twice
     std::vector<std::string> others;
 
-    void add(const std::string& name) {
+    void add(string_view name) {
       for (unsigned k = 0; k < std::size(kKnown); ++k) {
         if (name == kKnown[k]) {
           if ((seen & (1u << k)) != 0 && (twice.empty() || name < twice)) {
-            twice = name;
+            twice = std::string(name);
           }
           seen |= 1u << k;
           return;
         }
       }
-      others.push_back(name);
+      others.emplace_back(name);
     }
     // As givenTwice of all the names.
     const std::string* givenTwice() {
@@ -458,6 +471,30 @@ class DocumentBuilder {
     string_view keyRaw = {};  // as setRaw gave it for the key
     unsigned seen = 0;
     MemberNames members = {};  // of a group or a leaf, to find one given twice
+    DocPlace place = {};       // of a leaf, as its members give it
+    bool hasPlace = false;
+  };
+
+  // The document's place of `place`'s section, kind and object, made on its first use.
+  const DocPlace* placeOf(const DocPlace& place) {
+    placeKey_.clear();
+    for (string_view part : {place.section, place.kind, place.object}) {
+      uint64_t size = part.size();
+      placeKey_.append(reinterpret_cast<const char*>(&size), sizeof size);
+    }
+    for (string_view part : {place.section, place.kind, place.object}) {
+      placeKey_.append(part);
+    }
+    auto found = places_.find(placeKey_);
+    if (found != places_.end()) {
+      return found->second;
+    }
+    const DocPlace* made = &doc_.places.emplace_back(place);
+    places_.emplace(placeKey_, made);
+    return made;
+  }
+  struct KeyedHash {
+    size_t operator()(string_view text) const { return static_cast<size_t>(keyedHash(text)); }
   };
 
   // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
@@ -541,7 +578,7 @@ class DocumentBuilder {
   }
 
   // A name of the document: a view into the text where it may be one, else a copy.
-  string_view keep(const std::string& name, string_view raw) {
+  string_view keep(string_view name, string_view raw) {
     if (viewsIntoJson_ && raw.size() == name.size()) {
       return raw;
     }
@@ -555,17 +592,46 @@ class DocumentBuilder {
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
   std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
+  // The places made, by the sizes of their parts and then the parts themselves.
+  std::unordered_map<std::string, const DocPlace*, KeyedHash> places_;
+  std::string placeKey_;
   std::string error_;
 };
 
 // A name twice in one object: JSON.parse, and so the page, would keep only the last one. vorlith
 // never writes that, so such a document is refused rather than read differently from the page.
+// The least in byte order of the names that `names` holds twice, or null. A table of positions
+// by the run's keyed hash finds them in one pass: sorting each group's names would compare long
+// shared beginnings over and over.
+const string_view* nameGivenTwice(const std::vector<string_view>& names, std::vector<uint32_t>& table) {
+  if (names.size() < 2) {
+    return nullptr;
+  }
+  const size_t mask = std::bit_ceil(names.size() * 2) - 1;
+  table.assign(mask + 1, 0);
+  const string_view* least = nullptr;
+  for (uint32_t k = 0; k < names.size(); ++k) {
+    for (size_t slot = keyedHash(names[k]) & mask;; slot = (slot + 1) & mask) {
+      if (table[slot] == 0) {
+        table[slot] = k + 1;
+        break;
+      }
+      if (names[table[slot] - 1] == names[k]) {
+        if (least == nullptr || names[k] < *least) {
+          least = &names[k];
+        }
+        break;
+      }
+    }
+  }
+  return least;
+}
+
 void requireUniqueNames(const Document& doc) {
   std::vector<string_view> names;
-  auto check = [&doc, &names](uint32_t group, const char* what) {
-    std::sort(names.begin(), names.end());
-    auto twice = std::adjacent_find(names.begin(), names.end());
-    if (twice != names.end()) {
+  std::vector<uint32_t> table;
+  auto check = [&doc, &names, &table](uint32_t group, const char* what) {
+    if (const string_view* twice = nameGivenTwice(names, table)) {
       std::string where =
           group == 0 ? "the root" : "group \"" + std::string(doc.groups[group].name) + "\"";
       throw std::runtime_error(std::string(what) + " \"" + std::string(*twice) + "\" is twice in " +
@@ -587,22 +653,36 @@ void requireUniqueNames(const Document& doc) {
 
 // Refuses a string longer than kMaxDocumentString before the parser sees it: the parser would
 // build it in a buffer that grows by doubling, and the reader copies it again, four times its
-// length in all. One pass over the text, no allocation.
-void requireBoundedStrings(string_view json, size_t offset) {
-  for (size_t at = 0; at < json.size(); ++at) {
-    if (json[at] != '"') {
-      continue;
-    }
+// length in all. One pass over the text, no allocation. Returns how many leaves the document
+// may hold, to make their list at its size: each has a member "mangledName", and takes at least
+// {"size":0,"address":0,"mangledName":""} and its key.
+size_t requireBoundedStrings(string_view json, size_t offset) {
+  using zel::utils::text::findEitherByte;
+  size_t leaves = 0;
+  for (size_t at = findEitherByte(json, 0, '"', '"'); at < json.size();
+       at = at + 1 < json.size() ? findEitherByte(json, at + 1, '"', '"') : json.size()) {
     size_t start = at++;
-    while (at < json.size() && json[at] != '"') {
-      at += json[at] == '\\' ? 2 : 1;
+    for (;;) {
+      at = findEitherByte(json, at, '"', '\\');
+      if (at == json.size() || json[at] == '"') {
+        break;
+      }
+      at += 2;  // an escape
+      if (at > json.size()) {
+        break;
+      }
     }
     if (at - start - 1 > kMaxDocumentString) {
       throw std::runtime_error("the string at byte " + std::to_string(offset + start) + " is " +
                                std::to_string(at - start - 1) +
                                " bytes long, more than the 16 MiB that a name may take");
     }
+    constexpr string_view kMember = "mangledName\":";
+    if (at - start - 1 == kMember.size() - 2 && json.substr(start + 1, kMember.size()) == kMember) {
+      ++leaves;
+    }
   }
+  return std::min(leaves, json.size() / 44 + 1);
 }
 
 }  // namespace
@@ -663,7 +743,7 @@ class JsonEvents {
         if (at_ == json_.size() || json_[at_] != '"') {
           return fail(at_ == json_.size() ? "unexpected end of input" : "expected a member name");
         }
-        if (!readString() || (builder_.setRaw(raw_), !builder_.key(text_))) {
+        if (!readString() || (builder_.setRaw(raw_), !builder_.key(value_))) {
           return false;
         }
         skipSpace();
@@ -694,7 +774,7 @@ class JsonEvents {
           return false;
         }
         builder_.setRaw(raw_);
-        handed = builder_.string(text_);
+        handed = builder_.string(value_);
       } else if (c == '-' || (c >= '0' && c <= '9')) {
         if (!readNumber(handed)) {
           return false;
@@ -716,17 +796,6 @@ class JsonEvents {
   }
 
  private:
-  // Bytes a string's text stops at: its end, an escape, and the control characters that JSON
-  // does not allow unescaped.
-  static constexpr std::array<bool, 256> kStringStops = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 0x20; ++c) {
-      table[c] = true;
-    }
-    table['"'] = table['\\'] = true;
-    return table;
-  }();
-
   void skipSpace() {
     while (at_ < json_.size() && isSpace(json_[at_])) {
       ++at_;
@@ -737,37 +806,49 @@ class JsonEvents {
     return builder_.parse_error(at_ + 1, what);
   }
 
-  // The string at at_ (its opening quote), decoded into text_.
+  // The string at at_ (its opening quote): value_ is its text, a view into the JSON when it
+  // holds no escape, else decoded into text_.
   bool readString() {
-    text_.clear();
     ++at_;
     const size_t first = at_;
     bool escaped = false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(json_.data());
     for (;;) {
+      // A run of text up to an escape, the end or a byte that no string holds as it is; its
+      // bytes beyond ASCII must be whole UTF-8 characters.
       size_t run = at_;
-      while (at_ < json_.size() && !kStringStops[bytes[at_]]) {
-        ++at_;
+      for (;;) {
+        at_ = zel::utils::text::skipPlainJsonText(json_, at_);
+        if (at_ == json_.size() || bytes[at_] < 0x80) {
+          break;
+        }
+        size_t length = zel::utils::text::validUTF8SequenceLength(json_, at_);
+        if (length == 0) {
+          at_ = run;
+          return fail("a string is not valid UTF-8");
+        }
+        at_ += length;
       }
-      string_view piece = json_.substr(run, at_ - run);
-      if (!zel::utils::text::isValidUTF8(piece)) {
-        at_ = run;
-        return fail("a string is not valid UTF-8");
+      if (escaped) {
+        text_.append(json_.substr(run, at_ - run));
       }
-      text_.append(piece);
       if (at_ == json_.size()) {
         return fail("unexpected end of input in a string");
       }
       char c = json_[at_];
       if (c == '"') {
         raw_ = escaped ? string_view() : json_.substr(first, at_ - first);
+        value_ = escaped ? string_view(text_) : raw_;
         ++at_;
         return true;
       }
       if (c != '\\') {
         return fail("a control character in a string must be escaped");
       }
-      escaped = true;
+      if (!escaped) {
+        text_.assign(json_.substr(first, at_ - first));
+        escaped = true;
+      }
       if (!readEscape()) {
         return false;
       }
@@ -914,15 +995,18 @@ class JsonEvents {
   DocumentBuilder& builder_;
   size_t at_ = 0;
   std::vector<bool> stack_;  // per open container: an object, or an array
-  std::string text_;         // the last string read, decoded
+  std::string text_;         // the last string read, decoded, when it holds an escape
+  string_view value_;        // the last string read: raw_ or text_
   string_view raw_;          // its bytes in the text when it holds no escape, else empty
 };
 
 }  // namespace
 
 Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
-  requireBoundedStrings(json, offset);
+  size_t leaves = requireBoundedStrings(json, offset);
   Document doc;
+  doc.leaves.reserve(leaves);
+  adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
   DocumentBuilder builder(doc, offset, viewsIntoJson);
   if (!JsonEvents(json, builder).run()) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,23 +18,32 @@ namespace vorlith {
 
 struct TreeNode;
 
+// Where a symbol lies in the program, under the modern rules where known: the output section,
+// its kind ("code", "rodata", ...) and the object file; empty otherwise. Leaves that lie alike
+// share one.
+struct DocPlace {
+  std::string_view section;
+  std::string_view kind;
+  std::string_view object;
+};
+inline constexpr DocPlace kUnknownPlace{};
+
 struct DocLeaf {
   std::string_view key;  // the name it is filed under in its group ("f", "f#2")
   uint64_t size = 0;
   uint64_t address = 0;
   std::string_view mangledName;
   std::string_view demangledName;  // empty when it is the mangled name
-  uint32_t group = 0;              // the group that holds it
-  // Under the modern rules, where known: the output section, its kind ("code", "rodata", ...)
-  // and the object file; empty otherwise.
-  std::string_view section;
-  std::string_view kind;
-  std::string_view object;
+  const DocPlace* place = &kUnknownPlace;  // the document's, or kUnknownPlace
+  uint32_t group = 0;                      // the group that holds it
 
   // The name a reader is shown: the demangled name, else the mangled one.
   [[nodiscard]] std::string_view shownName() const {
     return demangledName.empty() ? mangledName : demangledName;
   }
+  [[nodiscard]] std::string_view section() const { return place->section; }
+  [[nodiscard]] std::string_view kind() const { return place->kind; }
+  [[nodiscard]] std::string_view object() const { return place->object; }
 };
 
 constexpr uint32_t kNoGroup = UINT32_MAX;
@@ -62,6 +72,8 @@ struct Document {
   bool hasKindTotals = false;
   KindTotals kindTotals;
   std::unique_ptr<TextArena> text = std::make_unique<TextArena>();  // names read from a file
+  // The places its leaves point to (a deque never moves them, nor does moving the document).
+  std::deque<DocPlace> places;
   // The options that made it ("--modern"), from the record at its top. A document file without
   // a record was made without options or by a vorlith that kept none: `recordsOptions` is false
   // then. A document of this run knows its options, none or some.

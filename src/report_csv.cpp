@@ -5,11 +5,11 @@
 // A program laid out by its sections adds each symbol's output section, its kind and object:
 //   size,address,path,key,mangled name,shown name,section,kind,object
 //   48,0x401000,D main,D main,_Dmain,D main,.text,code,app.o
-#include <array>
 #include <charconv>
 
 #include "reports.h"
 #include "zel/utils/chunked_appender.h"
+#include "zel/utils/text.h"
 
 namespace vorlith::report {
 
@@ -19,24 +19,9 @@ using zel::utils::appender::ChunkedAppender;
 
 namespace {
 
-// Bytes that make a field quoted: a comma, a quote, CR, LF.
-constexpr std::array<bool, 256> kQuoted = [] {
-  std::array<bool, 256> table{};
-  for (unsigned char c : string_view(",\"\r\n")) {
-    table[c] = true;
-  }
-  return table;
-}();
-
-// The first byte of `text` that kQuoted marks, or its size.
+// The first byte of `text` that makes a field quoted (a comma, a quote, CR, LF), or its size.
 size_t firstQuoted(string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t k = 0; k < text.size(); ++k) {
-    if (kQuoted[bytes[k]]) {
-      return k;
-    }
-  }
-  return text.size();
+  return zel::utils::text::findAnyOfFour(text, 0, ',', '"', '\r', '\n');
 }
 
 // Whether a spreadsheet reads a cell that begins so as a formula (or, for tab and CR, trims
@@ -138,7 +123,7 @@ void writeCsv(ChunkedAppender& out, const Document& doc) {
     out.put(',');
     putTextField(out, leaf.shownName());
     if (sections) {
-      for (string_view field : {leaf.section, leaf.kind, leaf.object}) {
+      for (string_view field : {leaf.section(), leaf.kind(), leaf.object()}) {
         out.put(',');
         putTextField(out, field);
       }

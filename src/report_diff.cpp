@@ -65,19 +65,17 @@ bool lessAsUtf16(string_view a, string_view b) {
   return firstUnit(x) != firstUnit(y) ? firstUnit(x) < firstUnit(y) : x < y;
 }
 
-// A group's leaves in the page's order: size, largest first, then name.
-std::vector<uint32_t> leavesInPageOrder(const Document& doc, uint32_t group) {
-  const DocGroup& g = doc.groups[group];
-  std::vector<uint32_t> order(g.leafCount);
-  for (uint32_t k = 0; k < g.leafCount; ++k) {
-    order[k] = g.firstLeaf + k;
-  }
-  std::sort(order.begin(), order.end(), [&doc](uint32_t a, uint32_t b) {
-    const DocLeaf& x = doc.leaves[a];
-    const DocLeaf& y = doc.leaves[b];
-    return x.size != y.size ? x.size > y.size : lessAsUtf16(x.key, y.key);
-  });
-  return order;
+// The page's order of the leaves of one document: size, largest first, then name.
+bool beforeInPageOrder(const Document& doc, uint32_t a, uint32_t b) {
+  const DocLeaf& x = doc.leaves[a];
+  const DocLeaf& y = doc.leaves[b];
+  return x.size != y.size ? x.size > y.size : lessAsUtf16(x.key, y.key);
+}
+
+// `leaves` (of one group, whose keys differ) put in the page's order.
+void sortInPageOrder(const Document& doc, std::vector<uint32_t>& leaves) {
+  std::sort(leaves.begin(), leaves.end(),
+            [&doc](uint32_t a, uint32_t b) { return beforeInPageOrder(doc, a, b); });
 }
 
 struct Ordered {
@@ -114,18 +112,24 @@ class NumberlessNames {
 template <typename Value>
 using NameMap = std::unordered_map<string_view, Value, NameHash>;
 
-// Leaves by base name, each list ordered by the number after "#" (the page's stable sort).
-NameMap<std::vector<Ordered>> leavesByBase(const Document& doc, uint32_t group) {
-  NameMap<std::vector<Ordered>> byBase;
-  for (uint32_t leaf : leavesInPageOrder(doc, group)) {
-    KeyParts parts = splitKey(doc.leaves[leaf].key);
-    byBase[parts.base].push_back({leaf, parts.order});
-  }
-  for (auto& [base, list] : byBase) {
-    std::stable_sort(list.begin(), list.end(),
-                     [](const Ordered& a, const Ordered& b) { return a.order < b.order; });
-  }
-  return byBase;
+// A leaf of a group with the list of its key's base name: the page puts each list in the order
+// of the number after "#", and leaves of equal numbers ("f#1", "f#01") in the page's order.
+struct BaseEntry {
+  uint32_t list;
+  uint32_t leaf;
+  double order;
+};
+
+void sortByList(const Document& doc, std::vector<BaseEntry>& entries) {
+  std::sort(entries.begin(), entries.end(), [&doc](const BaseEntry& a, const BaseEntry& b) {
+    if (a.list != b.list) {
+      return a.list < b.list;
+    }
+    if (a.order != b.order) {
+      return a.order < b.order;
+    }
+    return beforeInPageOrder(doc, a.leaf, b.leaf);
+  });
 }
 
 // Pairs the items of two lists that share a name (by `nameOf`), aligned on their sizes in the
@@ -294,6 +298,21 @@ class Matcher {
   void matchUniqueLeaves(uint32_t o, uint32_t n) {
     const DocGroup& og = old_.groups[o];
     const DocGroup& ng = new_.groups[n];
+    // Most often both list the same keys in the same order: then each key's equal is the one at
+    // its place (keys are unique in a group), and no table is needed.
+    if (og.leafCount == ng.leafCount) {
+      uint32_t k = 0;
+      while (k < og.leafCount &&
+             old_.leaves[og.firstLeaf + k].key == new_.leaves[ng.firstLeaf + k].key) {
+        ++k;
+      }
+      if (k == og.leafCount) {
+        for (k = 0; k < og.leafCount; ++k) {
+          pair(og.firstLeaf + k, ng.firstLeaf + k);
+        }
+        return;
+      }
+    }
     NameMap<uint32_t> byKey;
     byKey.reserve(og.leafCount);
     for (uint32_t k = 0; k < og.leafCount; ++k) {
@@ -315,41 +334,87 @@ class Matcher {
       matchUniqueLeaves(o, n);
       return;
     }
-    auto olds = leavesByBase(old_, o);
-    auto news = leavesByBase(new_, n);
-    work_.tableSlots += olds.bucket_count() + news.bucket_count();
-    for (const auto& [base, newList] : news) {
-      auto found = olds.find(base);
-      if (found == olds.end()) {
+    // The leaves of both sides by their key's base: one list per base of the old side, each
+    // side's entries sorted by list and then in the list's order. New leaves whose base the old
+    // side lacks have no match here.
+    const DocGroup& og = old_.groups[o];
+    const DocGroup& ng = new_.groups[n];
+    NameMap<uint32_t> lists;
+    lists.reserve(og.leafCount);
+    std::vector<BaseEntry> olds, news;
+    olds.reserve(og.leafCount);
+    for (uint32_t k = 0; k < og.leafCount; ++k) {
+      KeyParts parts = splitKey(old_.leaves[og.firstLeaf + k].key);
+      auto [at, added] = lists.try_emplace(parts.base, static_cast<uint32_t>(lists.size()));
+      olds.push_back({at->second, og.firstLeaf + k, parts.order});
+    }
+    for (uint32_t k = 0; k < ng.leafCount; ++k) {
+      KeyParts parts = splitKey(new_.leaves[ng.firstLeaf + k].key);
+      if (auto found = lists.find(parts.base); found != lists.end()) {
+        news.push_back({found->second, ng.firstLeaf + k, parts.order});
+      }
+    }
+    work_.tableSlots += lists.bucket_count();
+    sortByList(old_, olds);
+    sortByList(new_, news);
+    std::vector<AlignItem> sameOld, sameNew;
+    std::vector<uint32_t> restOld, restNew;
+    for (size_t i = 0, j = 0; i < olds.size() && j < news.size();) {
+      if (olds[i].list != news[j].list) {
+        (olds[i].list < news[j].list ? i : j) += 1;
         continue;
       }
-      const std::vector<Ordered>& oldList = found->second;
-      // First the same mangled name, aligned on sizes; then whatever is left, in order.
-      std::vector<AlignItem> sameOld, sameNew;
-      for (const Ordered& x : oldList) {
-        sameOld.push_back({x.leaf, old_.leaves[x.leaf].size});
+      uint32_t list = olds[i].list;
+      size_t iEnd = i;
+      size_t jEnd = j;
+      while (iEnd < olds.size() && olds[iEnd].list == list) {
+        ++iEnd;
       }
-      for (const Ordered& x : newList) {
-        sameNew.push_back({x.leaf, new_.leaves[x.leaf].size});
+      while (jEnd < news.size() && news[jEnd].list == list) {
+        ++jEnd;
       }
-      pairAlike(
-          sameOld, sameNew,
-          [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
-          [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
-      std::vector<uint32_t> restOld, restNew;
-      for (const Ordered& x : oldList) {
-        if (m_.newLeafOf[x.leaf] == kUnmatched) {
-          restOld.push_back(x.leaf);
-        }
+      matchBase(olds, i, iEnd, news, j, jEnd, sameOld, sameNew, restOld, restNew);
+      i = iEnd;
+      j = jEnd;
+    }
+  }
+
+  // Pairs the leaves of one base, olds[i, iEnd) with news[j, jEnd): first those of the same
+  // mangled name, aligned on sizes; then whatever is left, in order.
+  void matchBase(const std::vector<BaseEntry>& olds, size_t i, size_t iEnd,
+                 const std::vector<BaseEntry>& news, size_t j, size_t jEnd,
+                 std::vector<AlignItem>& sameOld, std::vector<AlignItem>& sameNew,
+                 std::vector<uint32_t>& restOld, std::vector<uint32_t>& restNew) {
+    if (iEnd - i == 1 && jEnd - j == 1) {
+      pair(olds[i].leaf, news[j].leaf);  // paired by name or, failing that, in order
+      return;
+    }
+    sameOld.clear();
+    sameNew.clear();
+    for (size_t k = i; k < iEnd; ++k) {
+      sameOld.push_back({olds[k].leaf, old_.leaves[olds[k].leaf].size});
+    }
+    for (size_t k = j; k < jEnd; ++k) {
+      sameNew.push_back({news[k].leaf, new_.leaves[news[k].leaf].size});
+    }
+    pairAlike(
+        sameOld, sameNew,
+        [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
+        [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
+    restOld.clear();
+    restNew.clear();
+    for (size_t k = i; k < iEnd; ++k) {
+      if (m_.newLeafOf[olds[k].leaf] == kUnmatched) {
+        restOld.push_back(olds[k].leaf);
       }
-      for (const Ordered& x : newList) {
-        if (m_.oldLeafOf[x.leaf] == kUnmatched) {
-          restNew.push_back(x.leaf);
-        }
+    }
+    for (size_t k = j; k < jEnd; ++k) {
+      if (m_.oldLeafOf[news[k].leaf] == kUnmatched) {
+        restNew.push_back(news[k].leaf);
       }
-      for (size_t k = 0; k < std::min(restOld.size(), restNew.size()); ++k) {
-        pair(restOld[k], restNew[k]);
-      }
+    }
+    for (size_t k = 0; k < std::min(restOld.size(), restNew.size()); ++k) {
+      pair(restOld[k], restNew[k]);
     }
   }
 
@@ -365,10 +430,15 @@ class Matcher {
         any = other[g.firstLeaf + k] == kUnmatched;
       }
       if (any) {
-        for (uint32_t leaf : leavesInPageOrder(doc, group)) {
-          if (other[leaf] == kUnmatched) {
-            items.push_back({leaf, doc.leaves[leaf].size});
+        std::vector<uint32_t> leaves;
+        for (uint32_t k = 0; k < g.leafCount; ++k) {
+          if (other[g.firstLeaf + k] == kUnmatched) {
+            leaves.push_back(g.firstLeaf + k);
           }
+        }
+        sortInPageOrder(doc, leaves);
+        for (uint32_t leaf : leaves) {
+          items.push_back({leaf, doc.leaves[leaf].size});
         }
       }
       return items;
@@ -687,18 +757,25 @@ void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem
     }
     return;
   }
-  // Longest common subsequence of sizes, table filled from the ends.
-  size_t width = m + 1;
-  std::vector<uint32_t> table((n + 1) * width, 0);
-  auto at = [&](size_t i, size_t j) -> uint32_t& { return table[i * width + j]; };
-  for (size_t i = n; i-- > 0;) {
-    for (size_t j = m; j-- > 0;) {
+  // Longest common subsequence of sizes, table filled from the ends. Where both lists begin
+  // alike, each common subsequence of the rest is one item longer with the first pair, so the
+  // walk below anchors the common beginning pair by pair: the table covers only what follows it.
+  std::vector<std::pair<size_t, size_t>> anchors;
+  size_t same = 0;
+  while (same < n && same < m && olds[same].size == news[same].size) {
+    anchors.emplace_back(same, same);
+    ++same;
+  }
+  size_t width = m - same + 1;
+  std::vector<uint32_t> table((n - same + 1) * width, 0);
+  auto at = [&](size_t i, size_t j) -> uint32_t& { return table[(i - same) * width + (j - same)]; };
+  for (size_t i = n; i-- > same;) {
+    for (size_t j = m; j-- > same;) {
       at(i, j) = olds[i].size == news[j].size ? at(i + 1, j + 1) + 1
                                               : std::max(at(i + 1, j), at(i, j + 1));
     }
   }
-  std::vector<std::pair<size_t, size_t>> anchors;
-  for (size_t i = 0, j = 0; i < n && j < m;) {
+  for (size_t i = same, j = same; i < n && j < m;) {
     if (olds[i].size == news[j].size && at(i, j) == at(i + 1, j + 1) + 1) {
       anchors.emplace_back(i++, j++);
     } else if (at(i + 1, j) >= at(i, j + 1)) {
@@ -845,7 +922,8 @@ Changes compare(const Document& oldDoc, const Document& newDoc) {
 }
 
 ComparisonText comparison(const Document& oldDoc, string_view oldName, const Document& newDoc,
-                          string_view newName, uint64_t count, const GrowthLimit* limit) {
+                          string_view newName, uint64_t count, const GrowthLimit* limit,
+                          const std::vector<TemplateTotal>* newTemplates) {
   string warning = optionsWarning(oldDoc, oldName, newDoc, newName);
   if (limit != nullptr && !warning.empty()) {
     // A verdict on sizes read by different rules would fail or pass a build for no reason.
@@ -905,7 +983,7 @@ ComparisonText comparison(const Document& oldDoc, string_view oldName, const Doc
   if (!leaves.empty()) {
     out += "\n" + table.rows(leaves, "Largest changes (path › key)");
   }
-  out += templateGrowthSection(oldDoc, newDoc, count);
+  out += templateGrowthSection(oldDoc, newDoc, count, newTemplates);
 
   if (limit != nullptr) {
     result.grewTooMuch = grewPastLimit(oldTotal, newTotal, *limit);

@@ -6,6 +6,7 @@
 
 #include "report_html_page.h"
 #include "reports.h"
+#include "zel/utils/text.h"
 
 namespace vorlith::report {
 
@@ -53,6 +54,18 @@ void putEscaped(ChunkedAppender& out, string_view text, const EscapeTable& table
   out.put(text.substr(run));
 }
 
+// putEscaped with kScriptEscapes.
+void putScriptEscaped(ChunkedAppender& out, string_view text) {
+  size_t run = 0;
+  using zel::utils::text::findEitherByte;
+  for (size_t k = findEitherByte(text, 0, '<', '&'); k < text.size();
+       k = findEitherByte(text, run, '<', '&')) {
+    out.put(text.substr(run, k - run), kScriptEscapes[static_cast<unsigned char>(text[k])]);
+    run = k + 1;
+  }
+  out.put(text.substr(run));
+}
+
 // Collects what a ChunkedAppender hands on into a string.
 struct Collect {
   string text;
@@ -65,28 +78,58 @@ struct Collect {
 
 }  // namespace
 
-void writeDocumentElement(ChunkedAppender& out, string_view id, string_view name,
-                          const std::function<void(ChunkedAppender&)>& writeJson) {
+namespace {
+
+// The element that carries a document, up to its JSON, and after it.
+void openDocumentElement(ChunkedAppender& out, string_view id, string_view name) {
   out.put("<script type=\"application/json\" id=\"", id, "\" data-name=\"");
   putEscaped(out, name, kAttributeEscapes);
   out.put("\">");
-  {
-    // The JSON passes through its own buffer and is escaped a chunk at a time on its way out.
-    ChunkedAppender json([&out](string_view chunk) { putEscaped(out, chunk, kScriptEscapes); });
-    writeJson(json);
-    json.flush();
-  }
+}
+void closeDocumentElement(ChunkedAppender& out) {
   out.put("</script>\n");
 }
 
-void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
-                            const PageSource* base) {
+}  // namespace
+
+void writeDocumentElement(ChunkedAppender& out, string_view id, string_view name,
+                          const std::function<void(ChunkedAppender&)>& writeJson) {
+  openDocumentElement(out, id, name);
+  {
+    // The JSON passes through its own buffer and is escaped a chunk at a time on its way out.
+    ChunkedAppender json([&out](string_view chunk) { putScriptEscaped(out, chunk); });
+    writeJson(json);
+    json.flush();
+  }
+  closeDocumentElement(out);
+}
+
+void beginSelfContainedPage(ChunkedAppender& out, string_view documentName) {
   out.put(kPageHead);
-  writeDocumentElement(out, "vorlith-document", document.name, document.writeJson);
+  openDocumentElement(out, "vorlith-document", documentName);
+}
+
+void putPageJson(ChunkedAppender& out, string_view json) {
+  putScriptEscaped(out, json);
+}
+
+void endSelfContainedPage(ChunkedAppender& out, const PageSource* base) {
+  closeDocumentElement(out);
   if (base != nullptr) {
     writeDocumentElement(out, "vorlith-base-document", base->name, base->writeJson);
   }
   out.put(kPageTail);
+}
+
+void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
+                            const PageSource* base) {
+  beginSelfContainedPage(out, document.name);
+  {
+    ChunkedAppender json([&out](string_view chunk) { putPageJson(out, chunk); });
+    document.writeJson(json);
+    json.flush();
+  }
+  endSelfContainedPage(out, base);
 }
 
 // The text of a document, for the functions below.

@@ -78,7 +78,7 @@ string kindTable(const KindTotals& totals) {
 
 }  // namespace
 
-string summary(const Document& doc, uint64_t count) {
+string summary(const Document& doc, uint64_t count, const std::vector<TemplateTotal>* templates) {
   uint64_t total = doc.root().total;
   Columns columns{std::max<size_t>(5, std::to_string(total).size())};
   string out = "Total: " + std::to_string(total) + " bytes (" + humanSize(total) + ") in " +
@@ -132,7 +132,7 @@ string summary(const Document& doc, uint64_t count) {
     out += columns.row(std::to_string(leaf.size), humanSize(leaf.size), share(leaf.size, total),
                        printablePath(doc.pathOf(leaf.group), leaf.key));
   }
-  return out + templatesSection(doc, count);
+  return out + templatesSection(doc, count, templates);
 }
 
 }  // namespace vorlith::report

@@ -5,6 +5,7 @@
 //   -> template "std.format.internal.write.formatValueImpl", instance "...formatValueImpl!(...)"
 // The page's templates.js reads names the same way, so both rank the same templates.
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 
 #include "reports.h"
@@ -34,17 +35,20 @@ string_view entityText(string_view text) {
   for (bool again = true; again;) {
     again = false;
     for (string_view phrase : kPhrases) {
-      if (text.substr(0, phrase.size()) == phrase) {
+      if (!text.empty() && text.front() == phrase.front() &&
+          text.substr(0, phrase.size()) == phrase) {
         text.remove_prefix(phrase.size());
         again = true;
       }
     }
   }
-  if (text.substr(0, 7) == "typeid(" && text.back() == ')') {
+  if (!text.empty() && text.back() == ')' && text.substr(0, 7) == "typeid(") {
     text = text.substr(7, text.size() - 8);
   }
-  if (size_t clone = text.rfind(" [clone "); clone != string_view::npos && text.back() == ']') {
-    text = text.substr(0, clone);
+  if (!text.empty() && text.back() == ']') {
+    if (size_t clone = text.rfind(" [clone "); clone != string_view::npos) {
+      text = text.substr(0, clone);
+    }
   }
   return text;
 }
@@ -71,14 +75,44 @@ class Brackets {
     while (k > 0 && (text_[k - 1] == '<' || text_[k - 1] == '>' || text_[k - 1] == '=')) {
       --k;
     }
-    return k >= 8 && text_.substr(k - 8, 8) == "operator";
+    return k >= 8 && text_[k - 1] == 'r' && text_.substr(k - 8, 8) == "operator";
   }
   string_view text_;
 };
 
 }  // namespace
 
-TemplateOf templateOf(string_view shownName) {
+namespace {
+
+// Byte classes for the scans below: the bytes that end a token or open or close a bracket, and
+// those a template marker is made of. Runs of other bytes change nothing and are skipped at once.
+enum : uint8_t { kToken = 1, kMarker = 2, kBracket = 4 };
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> table{};
+  for (unsigned char c : string_view("()[]<>")) {
+    table[c] = kToken | kMarker | kBracket;
+  }
+  table[' '] = kToken;
+  table['!'] = kMarker;
+  return table;
+}();
+
+// The first byte at or after `at` of class `mask`, or text.size().
+size_t skipTo(string_view text, size_t at, uint8_t mask) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  while (at < text.size() && (kByteClass[bytes[at]] & mask) == 0) {
+    ++at;
+  }
+  return at;
+}
+
+// templateOf's result as views into the name.
+struct TemplateView {
+  string_view name;
+  string_view instance;
+};
+
+TemplateView templateViewOf(string_view shownName) {
   string_view text = entityText(shownName);
   if (text.empty() || text.size() > (1u << 20)) {
     return {};
@@ -91,12 +125,15 @@ TemplateOf templateOf(string_view shownName) {
   bool found = false;
   int depth = 0;
   bool tokenHasParameters = false;
-  for (size_t k = 0; k <= text.size(); ++k) {
+  for (size_t k = skipTo(text, 0, kToken);; k = skipTo(text, k + 1, kToken)) {
     if (k == text.size() || (depth == 0 && text[k] == ' ')) {
       if (tokenHasParameters || (!found && k == text.size())) {
         nameStart = tokenStart;
         nameEnd = k;
         found = found || tokenHasParameters;
+      }
+      if (k == text.size()) {
+        break;
       }
       tokenStart = k + 1;
       tokenHasParameters = false;
@@ -112,7 +149,7 @@ TemplateOf templateOf(string_view shownName) {
   // The first template marker at depth 0 of the name: "!" (D) or "<" (C++) after a name.
   depth = 0;
   size_t offset = nameStart;
-  for (size_t k = 0; k < name.size(); ++k) {
+  for (size_t k = skipTo(name, 0, kMarker); k < name.size(); k = skipTo(name, k + 1, kMarker)) {
     char c = name[k];
     bool marker = depth == 0 && k > 0 && isNameChar(name[k - 1]) &&
                   ((c == '!' && k + 1 < name.size() && (name[k + 1] == '(' || isNameChar(name[k + 1]))) ||
@@ -126,7 +163,7 @@ TemplateOf templateOf(string_view shownName) {
       } else {
         end = c == '<' ? k : end;  // the bracket itself opens the arguments
         int inner = 0;
-        for (; end < name.size(); ++end) {
+        for (; end < name.size(); end = skipTo(name, end + 1, kBracket)) {
           inner += brackets.step(offset + end);
           if (inner == 0) {
             ++end;
@@ -134,7 +171,7 @@ TemplateOf templateOf(string_view shownName) {
           }
         }
       }
-      return {string(name.substr(0, k)), string(name.substr(0, end))};
+      return {name.substr(0, k), name.substr(0, end)};
     }
     depth = std::max(0, depth + brackets.step(offset + k));
     if (depth == 0 && (c == '(' || c == ')')) {
@@ -144,36 +181,56 @@ TemplateOf templateOf(string_view shownName) {
   return {};
 }
 
+}  // namespace
+
+TemplateOf templateOf(string_view shownName) {
+  TemplateView of = templateViewOf(shownName);
+  return {string(of.name), string(of.instance)};
+}
+
 std::vector<TemplateTotal> templatesByTotal(const Document& doc) {
-  std::unordered_map<string, size_t, NameHash> index;  // template -> position in `all`
-  std::vector<TemplateTotal> all;
-  std::vector<std::unordered_map<string, uint64_t, NameHash>> instances;
+  // Names and instances are views into the document's names until the lists are made.
+  struct Sum {
+    string_view name;
+    uint64_t total = 0;
+    uint64_t symbols = 0;
+    std::unordered_map<string_view, uint64_t, NameHash> instances;
+  };
+  std::unordered_map<string_view, size_t, NameHash> index;  // template -> position in `all`
+  std::vector<Sum> sums;
   for (const DocLeaf& leaf : doc.leaves) {
-    TemplateOf of = templateOf(leaf.shownName());
+    TemplateView of = templateViewOf(leaf.shownName());
     if (of.name.empty()) {
       continue;
     }
-    auto [at, added] = index.try_emplace(of.name, all.size());
+    auto [at, added] = index.try_emplace(of.name, sums.size());
     if (added) {
-      all.push_back({of.name, 0, 0, 0, {}});
-      instances.emplace_back();
+      sums.push_back({of.name, 0, 0, {}});
     }
-    TemplateTotal& t = all[at->second];
-    t.total += leaf.size;
-    ++t.symbols;
-    instances[at->second][of.instance] += leaf.size;
+    Sum& sum = sums[at->second];
+    sum.total += leaf.size;
+    ++sum.symbols;
+    sum.instances[of.instance] += leaf.size;
   }
-  for (size_t k = 0; k < all.size(); ++k) {
-    TemplateTotal& t = all[k];
-    t.instances = instances[k].size();
-    std::vector<std::pair<string, uint64_t>> list(instances[k].begin(), instances[k].end());
+  std::unordered_map<string_view, size_t, NameHash>().swap(index);
+  std::vector<TemplateTotal> all;
+  all.reserve(sums.size());
+  for (Sum& sum : sums) {
+    std::vector<std::pair<string_view, uint64_t>> list(sum.instances.begin(), sum.instances.end());
     size_t keep = std::min<size_t>(3, list.size());
     auto larger = [](const auto& a, const auto& b) {
       return a.second != b.second ? a.second > b.second : a.first < b.first;
     };
     std::partial_sort(list.begin(), list.begin() + static_cast<ptrdiff_t>(keep), list.end(), larger);
-    list.resize(keep);
-    t.largest = std::move(list);
+    TemplateTotal& t = all.emplace_back();
+    t.name = string(sum.name);
+    t.total = sum.total;
+    t.symbols = sum.symbols;
+    t.instances = sum.instances.size();
+    for (size_t k = 0; k < keep; ++k) {
+      t.largest.emplace_back(string(list[k].first), list[k].second);
+    }
+    decltype(sum.instances)().swap(sum.instances);
   }
   std::sort(all.begin(), all.end(), [](const TemplateTotal& a, const TemplateTotal& b) {
     return a.total != b.total ? a.total > b.total : a.name < b.name;
@@ -181,8 +238,14 @@ std::vector<TemplateTotal> templatesByTotal(const Document& doc) {
   return all;
 }
 
-string templatesSection(const Document& doc, uint64_t count) {
-  std::vector<TemplateTotal> all = templatesByTotal(doc);
+string templatesSection(const Document& doc, uint64_t count,
+                        const std::vector<TemplateTotal>* templates) {
+  std::vector<TemplateTotal> made;
+  if (templates == nullptr) {
+    made = templatesByTotal(doc);
+    templates = &made;
+  }
+  const std::vector<TemplateTotal>& all = *templates;
   if (all.empty() || count == 0) {
     return "";
   }
@@ -210,9 +273,18 @@ string templatesSection(const Document& doc, uint64_t count) {
   return out;
 }
 
-string templateGrowthSection(const Document& oldDoc, const Document& newDoc, uint64_t count) {
+string templateGrowthSection(const Document& oldDoc, const Document& newDoc, uint64_t count,
+                             const std::vector<TemplateTotal>* newTemplates) {
+  if (count == 0) {
+    return "";
+  }
   std::vector<TemplateTotal> before = templatesByTotal(oldDoc);
-  std::vector<TemplateTotal> after = templatesByTotal(newDoc);
+  std::vector<TemplateTotal> made;
+  if (newTemplates == nullptr) {
+    made = templatesByTotal(newDoc);
+    newTemplates = &made;
+  }
+  const std::vector<TemplateTotal>& after = *newTemplates;
   std::unordered_map<string_view, const TemplateTotal*, NameHash> old;
   for (const TemplateTotal& t : before) {
     old.emplace(t.name, &t);

@@ -19,7 +19,10 @@ namespace vorlith::report {
 
 // The total, the top-level groups by size with their shares, then the `count` largest symbols
 // with their paths; every line fits kLineWidth columns.
-[[nodiscard]] std::string summary(const Document& doc, uint64_t count);
+struct TemplateTotal;
+// `templates`, when given, are templatesByTotal(doc), made once for every report that needs them.
+[[nodiscard]] std::string summary(const Document& doc, uint64_t count,
+                                  const std::vector<TemplateTotal>* templates = nullptr);
 
 // ---- Templates by total size (report_templates.cpp) ----
 
@@ -46,10 +49,13 @@ struct TemplateTotal {
 // Every template of the document, largest total first (equal totals by name).
 [[nodiscard]] std::vector<TemplateTotal> templatesByTotal(const Document& doc);
 // The --summary section "Templates by total size" (the `count` largest), or "" when none.
-[[nodiscard]] std::string templatesSection(const Document& doc, uint64_t count);
-// The comparison's section "Templates that grew most" (at most `count`), or "" when none grew.
-[[nodiscard]] std::string templateGrowthSection(const Document& oldDoc, const Document& newDoc,
-                                                uint64_t count);
+[[nodiscard]] std::string templatesSection(const Document& doc, uint64_t count,
+                                           const std::vector<TemplateTotal>* templates = nullptr);
+// The comparison's section "Templates that grew most" (at most `count`), or "" when none grew;
+// `newTemplates`, when given, are templatesByTotal(newDoc).
+[[nodiscard]] std::string templateGrowthSection(
+    const Document& oldDoc, const Document& newDoc, uint64_t count,
+    const std::vector<TemplateTotal>* newTemplates = nullptr);
 
 // ---- Comparison (report_diff.cpp) ----
 
@@ -156,13 +162,15 @@ struct Changes {
 // the largest changes; with a limit, whether it holds and, when not, the groups that grew most.
 // The first lines warn when the documents were made with different options; with a limit such
 // documents are refused (std::runtime_error), since the verdict would mean nothing.
+// `newTemplates`, when given, are templatesByTotal(newDoc).
 struct ComparisonText {
   std::string text;
   bool grewTooMuch = false;
 };
 [[nodiscard]] ComparisonText comparison(const Document& oldDoc, std::string_view oldName,
                                         const Document& newDoc, std::string_view newName,
-                                        uint64_t count, const GrowthLimit* limit);
+                                        uint64_t count, const GrowthLimit* limit,
+                                        const std::vector<TemplateTotal>* newTemplates = nullptr);
 
 // ---- CSV (report_csv.cpp) ----
 
@@ -196,6 +204,12 @@ struct PageSource {
 // in memory for it.
 void writeSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource& document,
                             const PageSource* base);
+// The same in three steps, for a document whose JSON is written elsewhere at the same time:
+// the page up to the document's JSON; the JSON, a piece at a time, as it is made; then the rest
+// of the page, with `base`'s document when given.
+void beginSelfContainedPage(zel::utils::appender::ChunkedAppender& out, std::string_view documentName);
+void putPageJson(zel::utils::appender::ChunkedAppender& out, std::string_view json);
+void endSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource* base);
 // The same as one string.
 [[nodiscard]] std::string selfContainedPage(const PageDocument& document, const PageDocument* base);
 // The element that carries a document: "<" is written \u003c so nothing can end the element.

@@ -72,12 +72,17 @@ void writeStandardOutput(std::ostream& out, string_view text) {
 constexpr size_t kOutputChunk = size_t{128} << 10;
 
 // Writes the text that `fill` puts into its sink (and flushes) to the output path, the file or
-// standard output, a chunk at a time: the document is never whole in memory.
-template <typename Fill>
-void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
+// standard output, a chunk at a time: the document is never whole in memory. Each chunk is
+// also handed to `tee`.
+template <typename Fill, typename Tee>
+void writeOutput(const std::string& output, std::ostream& out, Fill fill, Tee tee) {
   if (output == kStandardOutput) {
-    ChunkedAppender sink([&out](string_view chunk) { writeStandardOutput(out, chunk); },
-                         kOutputChunk);
+    ChunkedAppender sink(
+        [&out, &tee](string_view chunk) {
+          writeStandardOutput(out, chunk);
+          tee(chunk);
+        },
+        kOutputChunk);
     fill(sink);
     errno = 0;
     out.flush();
@@ -87,10 +92,39 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill) {
     return;
   }
   OutputFile file(output);
-  ChunkedAppender sink([&file](string_view chunk) { file.write(chunk); }, kOutputChunk);
+  ChunkedAppender sink(
+      [&file, &tee](string_view chunk) {
+        file.write(chunk);
+        tee(chunk);
+      },
+      kOutputChunk);
   fill(sink);
   file.commit();
 }
+
+// The page of --html while it is made: its document's JSON is the one the run writes, taken
+// as the document is written rather than made a second time; the rest follows the reports.
+struct PageBeingWritten {
+  explicit PageBeingWritten(const std::string& path, string_view documentName)
+      : file(path), sink([this](string_view chunk) { file.write(chunk); }) {
+    report::beginSelfContainedPage(sink, documentName);
+  }
+  // A chunk of the document file: its JSON goes into the page, "var treeData = " does not.
+  void take(string_view chunk) {
+    size_t skip = std::min(prefixLeft, chunk.size());
+    prefixLeft -= skip;
+    report::putPageJson(sink, chunk.substr(skip));
+  }
+  void finish(const report::PageSource* base) {
+    report::endSelfContainedPage(sink, base);
+    sink.flush();
+    file.commit();
+  }
+
+  OutputFile file;
+  ChunkedAppender sink;
+  size_t prefixLeft = kDocumentPrefix.size();
+};
 
 // What a run keeps until the process ends: tearing down millions of small allocations only to
 // exit costs a tenth of the run on large maps. They stay reachable from a static, so leak
@@ -423,22 +457,31 @@ std::function<void(ChunkedAppender&)> treeJsonWriter(const SizeTree& tree,
 }
 
 // Runs the reports the options ask for, after the document is written. Returns the exit status.
-// `tree` is this run's, written again with `options` into the page.
-int runReports(const CommandLine& line, const Document& doc, const SizeTree& tree,
-               const std::vector<std::string>& options, const Base* base, std::ostream& out) {
+// `page` is the page of --html, its document written already.
+int runReports(const CommandLine& line, const Document& doc, PageBeingWritten* page,
+               const Base* base, std::ostream& out) {
   const Settings& settings = line.settings;
-  std::string text;
-  if (settings.summary) {
-    text += report::summary(doc, settings.listLength);
-  }
   int status = 0;
-  if (base != nullptr) {
-    const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
-    report::ComparisonText comparison =
-        report::comparison(base->doc, settings.base, doc, line.output, settings.listLength, limit);
-    text += text.empty() ? "" : "\n";
-    text += comparison.text;
-    status = comparison.grewTooMuch ? kGrewTooMuch : 0;
+  std::string text;
+  {
+    // The summary and the comparison both rank this run's templates: they are ranked once.
+    std::vector<report::TemplateTotal> templates;
+    if (settings.summary && settings.listLength != 0) {
+      templates = report::templatesByTotal(doc);
+    }
+    const std::vector<report::TemplateTotal>* ranked =
+        settings.summary && settings.listLength != 0 ? &templates : nullptr;
+    if (settings.summary) {
+      text += report::summary(doc, settings.listLength, ranked);
+    }
+    if (base != nullptr) {
+      const GrowthLimit* limit = settings.maxGrowth ? &*settings.maxGrowth : nullptr;
+      report::ComparisonText comparison = report::comparison(
+          base->doc, settings.base, doc, line.output, settings.listLength, limit, ranked);
+      text += text.empty() ? "" : "\n";
+      text += comparison.text;
+      status = comparison.grewTooMuch ? kGrewTooMuch : 0;
+    }
   }
   out << text << std::flush;
   if (base != nullptr && !settings.diff.empty()) {
@@ -447,8 +490,7 @@ int runReports(const CommandLine& line, const Document& doc, const SizeTree& tre
   if (!settings.csv.empty()) {
     writeFileAsMade(settings.csv, [&doc](ChunkedAppender& sink) { report::writeCsv(sink, doc); });
   }
-  if (!settings.html.empty()) {
-    report::PageSource page{line.output, treeJsonWriter(tree, options)};
+  if (page != nullptr) {
     report::PageSource basePage;
     if (base != nullptr) {
       basePage.name = settings.base;
@@ -459,9 +501,7 @@ int runReports(const CommandLine& line, const Document& doc, const SizeTree& tre
         basePage.writeJson = [json](ChunkedAppender& sink) { sink.put(json); };
       }
     }
-    writeFileAsMade(settings.html, [&](ChunkedAppender& sink) {
-      report::writeSelfContainedPage(sink, page, base != nullptr ? &basePage : nullptr);
-    });
+    page->finish(base != nullptr ? &basePage : nullptr);
   }
   return status;
 }
@@ -711,20 +751,35 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     }
     // The document is written as it is made; the page writes it again the same way.
     std::vector<std::string> options = documentOptions(line.settings);
-    writeOutput(line.output, out,
-                [&k, &options](ChunkedAppender& sink) { writeDocument(sink, *k.tree, options); });
+    std::optional<PageBeingWritten> page;
+    if (!line.settings.html.empty()) {
+      page.emplace(line.settings.html, line.output);
+    }
+    writeOutput(
+        line.output, out,
+        [&k, &options](ChunkedAppender& sink) { writeDocument(sink, *k.tree, options); },
+        [&page](string_view chunk) {
+          if (page) {
+            page->take(chunk);
+          }
+        });
     bool reports = wantsReports(line.settings);
     if (!reports && line.settings.record.empty()) {
       return 0;
     }
     Document doc = documentFromTree(*k.tree, options);
+    {
+      // The document is all the reports read of the tree, its names in the tree's text and the
+      // map's: the groups and leaves go, and their room with them.
+      TreeNode gone = std::move(k.tree->root);
+    }
     if (!line.settings.record.empty()) {
       recordRun(line, doc);
     }
     if (!reports) {
       return 0;
     }
-    return runReports(line, doc, *k.tree, options, base ? &*base : nullptr, out);
+    return runReports(line, doc, page ? &*page : nullptr, base ? &*base : nullptr, out);
   } catch (const std::bad_alloc&) {
     // Nothing here allocates: the failure may come back.
     if (!input.empty()) {

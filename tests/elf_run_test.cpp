@@ -69,8 +69,8 @@ TEST_F(ElfRun, ABinaryIsReadAloneByItsMagicAndByTheModernRules) {
   vorlith::Document doc = document("alone.json");
   EXPECT_EQ(doc.root().total, loadedBytes(dir_ / "gdc-lld.elf"));
   for (const vorlith::DocLeaf& leaf : doc.leaves) {
-    EXPECT_FALSE(leaf.section.empty()) << leaf.key;
-    EXPECT_FALSE(leaf.kind.empty()) << leaf.key;
+    EXPECT_FALSE(leaf.section().empty()) << leaf.key;
+    EXPECT_FALSE(leaf.kind().empty()) << leaf.key;
   }
   // As a file: the whole file, headers and gaps included.
   RunResult file = run({"--size=file", "gdc-lld.elf", "file.json"});

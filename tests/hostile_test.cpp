@@ -548,13 +548,13 @@ vorlith::Document wideDocument(const std::vector<std::string>& names) {
   }
   doc.groups[1].firstLeaf = 0;
   for (const std::string& name : names) {
-    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", 1, "", "", ""});
+    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", &vorlith::kUnknownPlace, 1});
   }
   doc.groups[1].leafCount = static_cast<uint32_t>(names.size());
   for (uint32_t g = 2; g < doc.groups.size(); ++g) {
     doc.groups[g].firstLeaf = static_cast<uint32_t>(doc.leaves.size());
     doc.groups[g].leafCount = 1;
-    doc.leaves.push_back({"x", 1, 0, "x", "", g, "", "", ""});
+    doc.leaves.push_back({"x", 1, 0, "x", "", &vorlith::kUnknownPlace, g});
   }
   return doc;
 }

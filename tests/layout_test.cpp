@@ -40,8 +40,8 @@ std::vector<Leaf> leavesOf(const SizeTree& tree) {
       path += std::string(group) + " › ";
     }
     out.push_back({path + std::string(leaf.key), leaf.size, leaf.address,
-                   std::string(leaf.mangledName), std::string(leaf.section), std::string(leaf.kind),
-                   std::string(leaf.object)});
+                   std::string(leaf.mangledName), std::string(leaf.section()), std::string(leaf.kind()),
+                   std::string(leaf.object())});
   }
   std::sort(out.begin(), out.end(), [](const Leaf& a, const Leaf& b) {
     return a.address != b.address ? a.address < b.address : a.path < b.path;

@@ -140,6 +140,11 @@ TEST(AlignLeaves, PairsEqualSizesThenTheRestInOrder) {
       {{5}, {7, 5}, {{0, 1}}},
       {{5}, {7, 8}, {{0, 0}}},
       {{7, 5}, {5}, {{1, 0}}},
+      // A common beginning pairs item by item; what follows aligns as it would alone.
+      {{4, 4, 10, 20, 30}, {4, 4, 10, 25, 20, 30}, {{0, 0}, {1, 1}, {2, 2}, {3, 4}, {4, 5}}},
+      {{1, 2, 3}, {1, 2, 3, 4}, {{0, 0}, {1, 1}, {2, 2}}},
+      {{7, 1, 2}, {7, 2, 1}, {{0, 0}, {2, 1}}},
+      {{3, 3, 3}, {3, 3, 3}, {{0, 0}, {1, 1}, {2, 2}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.olds) + " " + testing::PrintToString(c.news));
@@ -158,6 +163,43 @@ TEST(AlignLeaves, PairsEqualSizesThenTheRestInOrder) {
     }
     std::sort(pairs.begin(), pairs.end());
     EXPECT_EQ(pairs, c.expected);
+  }
+}
+
+TEST(TemplateOf, TakesTheOutermostInstanceOfTheNamesOwnName) {
+  struct Case {
+    std::string shown, name, instance;
+  } cases[] = {
+      {"pure @safe void std.format.internal.write.formatValueImpl!(Appender!string, double, "
+       "char)(ref Appender!string, double, scope ref const(FormatSpec!char))",
+       "std.format.internal.write.formatValueImpl",
+       "std.format.internal.write.formatValueImpl!(Appender!string, double, char)"},
+      {"app.Foo!int.bar()", "app.Foo", "app.Foo!int"},
+      {"std::vector<int, std::allocator<int> >::push_back(int const&)", "std::vector",
+       "std::vector<int, std::allocator<int> >"},
+      // Data: the last token; phrases, typeid and clone suffixes around the entity go.
+      {"vtable for std::basic_ostream<char, std::char_traits<char> >", "std::basic_ostream",
+       "std::basic_ostream<char, std::char_traits<char> >"},
+      {"typeid(std::vector<int>)", "std::vector", "std::vector<int>"},
+      {"void std::vector<int>::_M_realloc_insert<int>(int&&) [clone .isra.0]", "std::vector",
+       "std::vector<int>"},
+      // The return type's template is not the symbol's.
+      {"std::pair<int, int> app::make(int)", "", ""},
+      // Operators are no brackets; a template before them still is.
+      {"operator<(Foo const&, Foo const&)", "", ""},
+      {"std::unique_ptr<Foo>::operator->() const", "std::unique_ptr", "std::unique_ptr<Foo>"},
+      {"bool app::operator<< <int>(S const&)", "", ""},
+      // Arguments cut short run to the end.
+      {"std::vector<int", "std::vector", "std::vector<int"},
+      {"main", "", ""},
+      {"D main", "", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    report::TemplateOf of = report::templateOf(c.shown);
+    EXPECT_EQ(of.name, c.name);
+    EXPECT_EQ(of.instance, c.instance);
   }
 }
 
@@ -290,6 +332,9 @@ TEST(ReadDocument, SaysWhatIsWrong) {
       {root(1, "'a':7", ""), "\"a\" in the root is a number, not an object"},
       {"{'total':1,", "it is not valid JSON (at byte 12: "},
       {root(2, "", leaf("f", 1) + "," + leaf("f", 1)), "symbol \"f\" is twice in the root"},
+      // Of several names given twice, the least in byte order is named.
+      {root(4, "", leaf("g", 1) + "," + leaf("fz", 1) + "," + leaf("g", 1) + "," + leaf("fz", 1)),
+       "symbol \"fz\" is twice in the root"},
       {root(2, group("a", 2, group("b", 1, "", "") + "," + group("b", 1, "", ""), ""), ""),
        "group \"b\" is twice in group \"a\""},
       // A member twice in any object: JSON.parse would keep the last, so the page would differ.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,49 @@ TEST(SkipAscii, FindsTheFirstHighByteAtEveryAlignmentAndLength) {
         string_view s(buffer.data() + offset, length);
         ASSERT_EQ(skipAscii(s, 0), high) << "offset " << offset << " length " << length;
         ASSERT_EQ(skipAscii(s, high), high) << "offset " << offset << " length " << length;
+      }
+    }
+  }
+}
+
+TEST(ByteSearches, FindTheFirstByteLookedForAtEveryAlignmentAndLength) {
+  // Each search, the bytes it stops at and bytes close to them that it passes over.
+  struct Case {
+    const char* name;
+    std::function<size_t(string_view, size_t)> search;
+    std::string stops;
+    std::string passes;
+  } cases[] = {
+      {"findEitherByte", [](string_view s, size_t i) { return findEitherByte(s, i, '<', '&'); },
+       "<&", "=;%'\xBC\xA6\x80\xFF"},
+      {"findAnyOfFour",
+       [](string_view s, size_t i) { return findAnyOfFour(s, i, ',', '"', '\r', '\n'); },
+       ",\"\r\n", "+!\x0B\x0C\xAC\xA2\x8D\x8A"},
+      {"skipPlainJsonText", [](string_view s, size_t i) { return skipPlainJsonText(s, i); },
+       std::string("\"\\\x1F\x80\xC3\xFF\x01", 7) + std::string(1, '\0'),
+       " !#[]\x7F~"},
+  };
+  std::string buffer(128, 'a');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t offset = 0; offset < 16; ++offset) {
+      for (size_t length = 0; length <= 40; ++length) {
+        for (size_t at = 0; at <= length; ++at) {  // `length`: none in the text
+          for (char stop : c.stops) {
+            // The bytes passed over fill the text, so that each is seen in every lane.
+            for (size_t k = 0; k < buffer.size(); ++k) {
+              buffer[k] = c.passes[(k + at) % c.passes.size()];
+            }
+            if (at < length) {
+              buffer[offset + at] = stop;
+            }
+            buffer[offset + length] = stop;  // past the end: must not be seen
+            string_view s(buffer.data() + offset, length);
+            ASSERT_EQ(c.search(s, 0), at) << "offset " << offset << " length " << length
+                                         << " byte " << int(static_cast<unsigned char>(stop));
+            ASSERT_EQ(c.search(s, at), at) << "offset " << offset << " length " << length;
+          }
+        }
       }
     }
   }

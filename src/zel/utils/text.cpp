@@ -95,6 +95,80 @@ constexpr std::array<uint8_t, 256> kHexValues = [] {
 
 }  // namespace
 
+size_t findEitherByte(std::string_view text, size_t i, char a, char b) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(a);
+  const __m128i second = _mm_set1_epi8(b);
+  while (n - i >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    __m128i found = _mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (bits != 0) {
+      return i + static_cast<size_t>(std::countr_zero(bits));
+    }
+    i += 16;
+  }
+#endif
+  while (i < n && text[i] != a && text[i] != b) {
+    ++i;
+  }
+  return i;
+}
+
+size_t findAnyOfFour(std::string_view text, size_t i, char a, char b, char c, char d) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(a);
+  const __m128i second = _mm_set1_epi8(b);
+  const __m128i third = _mm_set1_epi8(c);
+  const __m128i fourth = _mm_set1_epi8(d);
+  while (n - i >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    __m128i found =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)),
+                     _mm_or_si128(_mm_cmpeq_epi8(block, third), _mm_cmpeq_epi8(block, fourth)));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (bits != 0) {
+      return i + static_cast<size_t>(std::countr_zero(bits));
+    }
+    i += 16;
+  }
+#endif
+  while (i < n && text[i] != a && text[i] != b && text[i] != c && text[i] != d) {
+    ++i;
+  }
+  return i;
+}
+
+size_t skipPlainJsonText(std::string_view text, size_t i) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (n - i >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    // As signed bytes, those from 0x80 up are negative: below 0x20 with the control characters.
+    __m128i found = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)),
+        _mm_cmplt_epi8(block, space));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (bits != 0) {
+      return i + static_cast<size_t>(std::countr_zero(bits));
+    }
+    i += 16;
+  }
+#endif
+  while (i < n && s[i] >= 0x20 && s[i] < 0x80 && s[i] != '"' && s[i] != '\\') {
+    ++i;
+  }
+  return i;
+}
+
 size_t skipAscii(std::string_view text, size_t i) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   size_t n = text.size();

@@ -33,6 +33,15 @@ class ConvOverflowException : public ConvException {
 // Index of the first byte at or after `i` that is not ASCII, or s.size().
 [[nodiscard]] size_t skipAscii(std::string_view s, size_t i);
 
+// Index of the first byte at or after `i` that is `a` or `b`, or s.size().
+[[nodiscard]] size_t findEitherByte(std::string_view s, size_t i, char a, char b);
+// Index of the first byte at or after `i` that is one of the four, or s.size().
+[[nodiscard]] size_t findAnyOfFour(std::string_view s, size_t i, char a, char b, char c, char d);
+
+// Index of the first byte at or after `i` that ends a run of a JSON string's plain ASCII text:
+// '"', '\\', a control character (below 0x20) or a byte that is not ASCII; or s.size().
+[[nodiscard]] size_t skipPlainJsonText(std::string_view s, size_t i);
+
 // Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
 [[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
 
