@@ -2,13 +2,13 @@
 # Runs one libFuzzer target for SECONDS from its corpus and prints one line: executions, edges
 # covered, new inputs found.
 #   fuzz/run-one.sh FUZZER CORPUS OUT_DIR [SECONDS]
-# SECONDS defaults to VORLITH_FUZZ_SECONDS, or 10. New inputs go to a scratch directory in
+# SECONDS defaults to VORLITH_FUZZ_SECONDS, or 5. New inputs go to a scratch directory in
 # OUT_DIR and are dropped, leaving the corpus as it was; with VORLITH_FUZZ_MERGE=1 they are merged
 # (minimised) into CORPUS instead. A crash, hang or broken invariant leaves its input in
 # OUT_DIR/artifacts/ and makes the command fail; the whole log is OUT_DIR/TARGET.log.
 # fuzz/run.sh runs every target through this; so does the CTest fuzz-smoke.TARGET.
 set -eu
-fuzzer=$1 corpus=$2 out=$3 seconds=${4:-${VORLITH_FUZZ_SECONDS:-10}}
+fuzzer=$1 corpus=$2 out=$3 seconds=${4:-${VORLITH_FUZZ_SECONDS:-5}}
 target=$(basename "$fuzzer")
 scratch=$out/scratch-$target
 artifacts=$out/artifacts
