@@ -5,7 +5,10 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 library=${TMPDIR:-/tmp}/vorlith-throw-count-$(id -u).so
-if [ ! -e "$library" ] || [ "$here/throw_count.cpp" -nt "$library" ]; then
-  ${CXX:-c++} -std=c++20 -O2 -shared -fPIC -o "$library" "$here/throw_count.cpp" -ldl
+support=$here/../support
+if [ ! -e "$library" ] || [ "$here/throw_count.cpp" -nt "$library" ] ||
+  [ "$support/exceptions_thrown.cpp" -nt "$library" ]; then
+  ${CXX:-c++} -std=c++20 -O2 -shared -fPIC -I"$support" -o "$library" "$here/throw_count.cpp" \
+    "$support/exceptions_thrown.cpp" -ldl
 fi
 LD_PRELOAD=$library exec "$@"
