@@ -201,6 +201,9 @@ class CurrentParser {
   Span parseStringValue(char width);
   Span parseListValue(size_t typeAt, Span typeText);
   [[nodiscard]] size_t resolveType(size_t at);
+  // The letter that begins the type at `typeAt` past its modifiers and back references; kEnd
+  // when it is not known or cannot be read.
+  [[nodiscard]] char typeKind(size_t typeAt);
   size_t skipType(size_t at);
 
   // Reading. Once the parse has failed, peek says kEnd and nothing moves or is spent, so every

@@ -160,6 +160,14 @@ size_t CurrentParser::skipType(size_t at) {
   });
 }
 
+char CurrentParser::typeKind(size_t typeAt) {
+  if (typeAt == kNoType) {
+    return kEnd;
+  }
+  size_t at = resolveType(typeAt);
+  return failed ? kEnd : source[at];
+}
+
 // Value := n | i Number | N Number | e HexFloat | c HexFloat c HexFloat | (a|w|d) Number _ Hex
 //        | A Number Value* | S Number Value* | f MangledName
 Span CurrentParser::parseValue(size_t typeAt, Span typeText) {
@@ -167,13 +175,9 @@ Span CurrentParser::parseValue(size_t typeAt, Span typeText) {
   if (failed) {
     return {};
   }
-  char kind = kEnd;
-  if (typeAt != kNoType) {
-    size_t at = resolveType(typeAt);
-    if (failed) {
-      return {};
-    }
-    kind = source[at];
+  char kind = typeKind(typeAt);
+  if (failed) {
+    return {};
   }
   char c = peek();
   advance();
@@ -289,13 +293,9 @@ Span CurrentParser::parseIntegerValue(bool negative, size_t typeAt, Span typeTex
     return {};
   }
   std::string_view digits = source.substr(first, pos - first);
-  char kind = kEnd;
-  if (typeAt != kNoType) {
-    size_t at = resolveType(typeAt);
-    if (failed) {
-      return {};
-    }
-    kind = source[at];
+  char kind = typeKind(typeAt);
+  if (failed) {
+    return {};
   }
   // A negative value of an unsigned type is what D writes as its two's complement.
   unsigned bits = kind == 'h' ? 8 : kind == 't' ? 16 : kind == 'k' ? 32 : kind == 'm' ? 64 : 0;
