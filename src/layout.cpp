@@ -456,6 +456,22 @@ void dropUnsized(std::vector<Symbol>& symbols, std::vector<uint64_t>& sizes) {
 
 Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols, const std::vector<uint64_t>& sizes,
                        const MapLayout& layout, const MapSections& sections, size_t index) {
+  return pieceOfMapSymbol(symbols, sizes, layout, sections, index,
+                          sections.objectOfLine(symbols[index].index));
+}
+
+std::vector<uint32_t> objectsOfMapSymbols(const std::vector<Symbol>& symbols,
+                                          const MapSections& sections) {
+  std::vector<uint32_t> objects(symbols.size());
+  for (size_t i = 0; i < symbols.size(); ++i) {
+    objects[i] = sections.objectOfLine(symbols[i].index);
+  }
+  return objects;
+}
+
+Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols, const std::vector<uint64_t>& sizes,
+                       const MapLayout& layout, const MapSections& sections, size_t index,
+                       uint32_t object) {
   const Symbol& symbol = symbols[index];
   Piece piece;
   piece.address = symbol.address;
@@ -476,7 +492,7 @@ Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols, const std::vector<uin
       piece.role = PieceRole::Padding;
       piece.name.remove_prefix(kEndMarker.size());
     }
-    piece.object = sections.objectOfLine(symbol.index);
+    piece.object = object;
   }
   return piece;
 }

@@ -97,6 +97,17 @@ void dropUnsized(std::vector<Symbol>& symbols, std::vector<uint64_t>& sizes);
 [[nodiscard]] Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols,
                                      const std::vector<uint64_t>& sizes, const MapLayout& layout,
                                      const MapSections& sections, size_t index);
+// The same, with the object of its input section given (objectsOfMapSymbols) rather than looked
+// up among the map's input sections, which may be gone.
+[[nodiscard]] Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols,
+                                     const std::vector<uint64_t>& sizes, const MapLayout& layout,
+                                     const MapSections& sections, size_t index, uint32_t object);
+
+// The object of the input section that holds each symbol of `symbols` (MapSections::objectOfLine
+// of its line), in the list's order: with these, the map's input sections may go before the
+// symbols are filed.
+[[nodiscard]] std::vector<uint32_t> objectsOfMapSymbols(const std::vector<Symbol>& symbols,
+                                                        const MapSections& sections);
 
 // A whole layout of pieces: from a binary, alone or with its map.
 struct PieceLayout {

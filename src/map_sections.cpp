@@ -43,6 +43,11 @@ size_t MapSections::inputOnLine(size_t line) const {
              : SIZE_MAX;
 }
 
+void MapSections::releaseInputs() {
+  std::vector<MapInput>().swap(inputs_);
+  decltype(objectIndex_)().swap(objectIndex_);
+}
+
 uint32_t MapSections::objectOfLine(size_t line) const {
   auto after = std::upper_bound(inputs_.begin(), inputs_.end(), line,
                                 [](size_t l, const MapInput& i) { return l < i.line; });

@@ -59,6 +59,11 @@ class MapSections {
   // The object of the input section that holds line `line` within its section, or kNoObject.
   [[nodiscard]] uint32_t objectOfLine(size_t line) const;
 
+  // Lets go of the input sections (a sixteenth of the map's size on an ld.lld map, one per
+  // line of it) once the object of every entry is known: inputs() is empty afterwards, and
+  // inputOnLine and objectOfLine find nothing. The sections and the objects stay.
+  void releaseInputs();
+
  private:
   struct KeyedHasher {
     size_t operator()(std::string_view s) const { return static_cast<size_t>(keyedHash(s)); }

@@ -66,6 +66,10 @@ class MapFile {
   // byte; views of the old storage dangle afterwards.
   void keepOnlyNames();
 
+  // Lets go of the input sections of sections() (MapSections::releaseInputs), once every
+  // entry's object is known.
+  void releaseInputSections() { sections_.releaseInputs(); }
+
  private:
   // Reads the whole file into read_ or owned_ and points text_ at it.
   void readText(const std::string& fileName);

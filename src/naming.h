@@ -98,15 +98,24 @@ class SortedSymbols : public PlacementSource {
 // The symbols of a map laid out by its sections (after dropUnsized: every one is filed).
 class MapPlacements : public PlacementSource {
  public:
-  // With `usedUp`, the symbols and the layout's sizes are the caller's to lose, as for
-  // SortedSymbols.
+  // With `usedUp`, the symbols and the layout's sizes (and `objects`) are the caller's to lose,
+  // as for SortedSymbols. `objects`, when given, holds each symbol's object
+  // (objectsOfMapSymbols), so that the map's input sections may be gone.
   MapPlacements(const std::vector<Symbol>& symbols, const MapLayout& layout,
-                const MapSections& sections, bool usedUp = false)
-      : symbols_(symbols), layout_(layout), sections_(sections), usedUp_(usedUp) {}
+                const MapSections& sections, bool usedUp = false,
+                const std::vector<uint32_t>* objects = nullptr)
+      : symbols_(symbols),
+        layout_(layout),
+        sections_(sections),
+        usedUp_(usedUp),
+        objects_(objects) {}
   [[nodiscard]] size_t size() const override { return symbols_.size(); }
   [[nodiscard]] Placement place(size_t index) const override {
-    return placePiece(pieceOfMapSymbol(symbols_, layout_.sizes, layout_, sections_, index),
-                      layout_.sections);
+    Piece piece = objects_ != nullptr
+                      ? pieceOfMapSymbol(symbols_, layout_.sizes, layout_, sections_, index,
+                                         (*objects_)[index])
+                      : pieceOfMapSymbol(symbols_, layout_.sizes, layout_, sections_, index);
+    return placePiece(piece, layout_.sections);
   }
   [[nodiscard]] size_t nameBytes(size_t index) const override {
     return symbols_[index].name.size();
@@ -115,6 +124,9 @@ class MapPlacements : public PlacementSource {
     if (usedUp_) {
       releaseListBefore(symbols_, end);
       releaseListBefore(layout_.sizes, end);
+      if (objects_ != nullptr) {
+        releaseListBefore(*objects_, end);
+      }
     }
   }
 
@@ -123,6 +135,7 @@ class MapPlacements : public PlacementSource {
   const MapLayout& layout_;
   const MapSections& sections_;
   bool usedUp_;
+  const std::vector<uint32_t>* objects_;
 };
 
 // The pieces of a layout made from a binary.

@@ -680,7 +680,11 @@ SizeTree buildTreeBySections(MapFile& map, const Settings& settings, const elf::
   releaseRoomPastSize(layout.sizes);  // made whole for the list before, so all of it was touched
   map.keepOnlyNames();
   if (binary == nullptr) {
-    return buildTree(MapPlacements(map.symbols, layout, sections, true), layout.sections,
+    // Each entry's object is found now, and the input sections, a list as long as the map has
+    // lines, go before the tree grows; the list of objects goes as the entries are filed.
+    std::vector<uint32_t> objects = objectsOfMapSymbols(map.symbols, sections);
+    map.releaseInputSections();
+    return buildTree(MapPlacements(map.symbols, layout, sections, true, &objects), layout.sections,
                      sections.objects(), layout.totals, settings, ChunkLimits{}, &modules);
   }
   PieceLayout pieces = layoutBinaryWithMap(*binary, binaryPath, map.symbols, layout.sizes, sections,
