@@ -136,6 +136,14 @@ TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint
       shared = true;
     }
   }
+  // A key made while naming is most often found in the readable name as it stands
+  // ("opSlice!()" in "... Take.opSlice!().opSlice(ulong, ulong)"), which the tree keeps.
+  if (!shared && !whole && !base.empty() && base.size() <= shown.size()) {
+    if (size_t at = shown.find(base); at != string_view::npos) {
+      key = shown.substr(at, base.size());
+      shared = true;
+    }
+  }
   TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
   leaf.size = size;
   leaf.address = address;
