@@ -137,8 +137,11 @@ TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint
     }
   }
   // A key made while naming is most often found in the readable name as it stands
-  // ("opSlice!()" in "... Take.opSlice!().opSlice(ulong, ulong)"), which the tree keeps.
-  if (!shared && !whole && !base.empty() && base.size() <= shown.size()) {
+  // ("opSlice!()" in "... Take.opSlice!().opSlice(ulong, ulong)"), which the tree keeps. One
+  // that names what the entry is apart from the name ("save (.text)", "Result (initializer)")
+  // was joined from pieces that lie apart there, and is not looked for.
+  if (!shared && !whole && !base.empty() && base.size() <= shown.size() &&
+      base.find(" (") == string_view::npos) {
     if (size_t at = shown.find(base); at != string_view::npos) {
       key = shown.substr(at, base.size());
       shared = true;
