@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,7 +18,9 @@
 #include "document.h"
 #include "elf_file.h"
 #include "mapfile.h"
+#include "naming.h"
 #include "sections.h"
+#include "support/allocations_counted.h"
 #include "support/elf_builder.h"
 #include "support/expect.h"
 #include "vorlith.h"
@@ -443,6 +447,111 @@ TEST(LayoutOfMap, TheSameDocumentForAnyNumberOfThreads) {
     EXPECT_GT(documents[0].size(), 100000u);
     EXPECT_TRUE(documents[0] == documents[1]);
   }
+}
+
+TEST(LayoutOfMap, ObjectsFoundAheadFileEveryEntryAsTheInputSectionsDo) {
+  // Every linker's map: each entry's object, found before the input sections go, files it as
+  // the input sections did, and so does every other part of its placement.
+  for (const char* name : {"gnu-ld-gdc.map", "gnu-ld-sections.map", "gold-c.map", "lld-gdc.map",
+                           "lld-ldc2.map", "lld-gdc-32.map", "mold-gdc.map"}) {
+    SCOPED_TRACE(name);
+    std::ostringstream echo;
+    MapFile map(dataPath(name), echo, modern());
+    ASSERT_TRUE(hasSectionLayout(map));
+    addSectionStarts(map.symbols, map.sections());
+    MapLayout layout = layoutMap(map.symbols, map.sections(), Measure::Memory);
+    dropUnsized(map.symbols, layout.sizes);
+    std::vector<Placement> looked;
+    MapPlacements lookingUp(map.symbols, layout, map.sections());
+    for (size_t i = 0; i < lookingUp.size(); ++i) {
+      looked.push_back(lookingUp.place(i));
+    }
+    std::vector<uint32_t> objects = objectsOfMapSymbols(map.symbols, map.sections());
+    map.releaseInputSections();
+    EXPECT_TRUE(map.sections().inputs().empty());
+    MapPlacements given(map.symbols, layout, map.sections(), false, &objects);
+    ASSERT_EQ(given.size(), looked.size());
+    size_t withObject = 0;
+    for (size_t i = 0; i < given.size(); ++i) {
+      Placement place = given.place(i);
+      const Placement& before = looked[i];
+      EXPECT_EQ(place.object, before.object) << i;
+      EXPECT_EQ(place.section, before.section) << i;
+      EXPECT_EQ(place.role, before.role) << i;
+      EXPECT_EQ(place.size, before.size) << i;
+      EXPECT_EQ(place.address, before.address) << i;
+      EXPECT_EQ(place.name, before.name) << i;
+      withObject += place.object != kNoObject ? 1 : 0;
+    }
+    EXPECT_GT(withObject, given.size() / 4);  // most entries lie in an object's input section
+  }
+}
+
+// An ld.lld map of one output section of `count` input sections from 64 objects, each of them a
+// D function followed by padding; every fourth begins with bytes of its own.
+std::string lldMapOf(size_t count) {
+  std::string text = "             VMA              LMA     Size Align Out     In      Symbol\n";
+  auto row = [&text](uint64_t address, uint64_t size, int align, const char* indent,
+                     const std::string& name) {
+    char columns[64];
+    std::snprintf(columns, sizeof columns, "%16llx %16llx %8llx %5d ",
+                  static_cast<unsigned long long>(address),
+                  static_cast<unsigned long long>(address), static_cast<unsigned long long>(size),
+                  align);
+    text.append(columns).append(indent).append(name).append("\n");
+  };
+  const uint64_t start = 0x10000;
+  row(start, 0x20 * count, 16, "", ".text");
+  for (size_t k = 0; k < count; ++k) {
+    const uint64_t at = start + 0x20 * k;
+    const std::string module = "m" + std::to_string(k);
+    const std::string symbol = "_D3app" + std::to_string(module.size()) + module + "3fooFiZi";
+    row(at, 0x20, 16, "        ",
+        "/build/obj/part" + std::to_string(k % 64) + ".o:(.text." + symbol + ")");
+    const uint64_t own = k % 4 == 0 ? 4 : 0;
+    row(at + own, 0x18 - own, 1, "                ", symbol);
+  }
+  return text;
+}
+
+TEST(PeakMemory, AnLdLldMapHoldsItsNamesAloneBesideItsTree) {
+  // Counted in bytes held through operator new: once its tree is built, a map holds the names
+  // that the tree's leaves refer to and a few blocks, nothing for each of its lines (its input
+  // sections, a list as long as the map has lines, go before the tree grows).
+  const size_t count = 20000;
+  const std::string text = lldMapOf(count);
+  std::ostringstream echo;
+  auto map = std::make_unique<MapFile>(MapFile::FromText{}, text, echo, modern());
+  ASSERT_GE(map->sections().inputs().size(), count);
+  std::optional<SizeTree> tree;
+  tree.emplace(buildTreeBySections(*map, modern()));
+  EXPECT_TRUE(map->sections().inputs().empty());
+  // The names kept: each leaf's, and an end marker's prefix before each padding's.
+  size_t names = 0, leaves = 0;
+  std::vector<std::pair<const TreeNode*, bool>> pending{{&tree->root, false}};
+  while (!pending.empty()) {
+    auto [node, padding] = pending.back();
+    pending.pop_back();
+    for (const auto& [key, child] : node->children) {
+      pending.push_back({&child, padding || (node == &tree->root && key == "Afterpadding")});
+    }
+    for (const auto& [key, leaf] : node->leaves) {
+      names += leaf.mangledName.size() + (padding ? kEndMarker.size() : 0);
+      ++leaves;
+    }
+  }
+  EXPECT_GE(leaves, 2 * count);  // every function and its padding
+  tree.reset();
+  std::vector<Symbol>().swap(map->symbols);
+  // What the map holds is what goes with it (the naming's scratch, kept for the next map, stays).
+  const size_t held = heldBytes();
+  map.reset();
+  const size_t mapHolds = held - heldBytes();
+  const size_t blocks = size_t{128} << 10;  // the first blocks of the sections' and objects' text
+  std::printf("[ peak     ] map %zu bytes: it holds %zu bytes beside its tree, %zu of them names\n",
+              text.size(), mapHolds, names);
+  EXPECT_GE(mapHolds, names);
+  EXPECT_LE(mapHolds, names + blocks);
 }
 
 // ---- Binaries ---------------------------------------------------------------------------------
