@@ -463,8 +463,9 @@ Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols, const std::vector<uin
 std::vector<uint32_t> objectsOfMapSymbols(const std::vector<Symbol>& symbols,
                                           const MapSections& sections) {
   std::vector<uint32_t> objects(symbols.size());
+  size_t hint = SIZE_MAX;  // symbols in address order are nearly always in line order
   for (size_t i = 0; i < symbols.size(); ++i) {
-    objects[i] = sections.objectOfLine(symbols[i].index);
+    objects[i] = sections.objectOfLine(symbols[i].index, hint);
   }
   return objects;
 }

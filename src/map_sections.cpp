@@ -49,8 +49,26 @@ void MapSections::releaseInputs() {
 }
 
 uint32_t MapSections::objectOfLine(size_t line) const {
-  auto after = std::upper_bound(inputs_.begin(), inputs_.end(), line,
-                                [](size_t l, const MapInput& i) { return l < i.line; });
+  size_t hint = SIZE_MAX;
+  return objectOfLine(line, hint);
+}
+
+uint32_t MapSections::objectOfLine(size_t line, size_t& hint) const {
+  auto later = [](size_t l, const MapInput& i) { return l < i.line; };
+  auto after = inputs_.begin();
+  if (hint < inputs_.size() && inputs_[hint].line <= line) {
+    // Nearly always the input section of the line before, or one of the next few.
+    after += static_cast<ptrdiff_t>(hint + 1);
+    for (int step = 0; step < 4 && after != inputs_.end() && after->line <= line; ++step) {
+      ++after;
+    }
+    if (after != inputs_.end() && after->line <= line) {
+      after = std::upper_bound(after, inputs_.end(), line, later);
+    }
+  } else {
+    after = std::upper_bound(inputs_.begin(), inputs_.end(), line, later);
+  }
+  hint = after == inputs_.begin() ? SIZE_MAX : static_cast<size_t>(after - inputs_.begin() - 1);
   if (after == inputs_.begin()) {
     return kNoObject;
   }

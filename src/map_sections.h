@@ -58,6 +58,9 @@ class MapSections {
   [[nodiscard]] uint32_t sectionOfLine(size_t line) const;
   // The object of the input section that holds line `line` within its section, or kNoObject.
   [[nodiscard]] uint32_t objectOfLine(size_t line) const;
+  // The same for lines asked for mostly in increasing order: `hint` (SIZE_MAX at first) keeps
+  // where the last one was found, and the search begins there.
+  [[nodiscard]] uint32_t objectOfLine(size_t line, size_t& hint) const;
 
   // Lets go of the input sections (a sixteenth of the map's size on an ld.lld map, one per
   // line of it) once the object of every entry is known: inputs() is empty afterwards, and
