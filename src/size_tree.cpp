@@ -17,22 +17,24 @@ using zel::utils::text::forceValidUTF8;
 namespace {
 
 // Stores a new leaf under the first key of base, base#1, base#2 ... that `node` does not hold
-// yet, copying the key into `text` unless `kept` says that the bytes of `base` outlive the tree.
-TreeLeaf& insertLeaf(TreeNode& node, TextArena& text, string_view base, bool kept) {
-  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, kept ? nullptr : &text); inserted) {
+// yet. The bytes of `base` outlive the tree. Numbered keys go into `tree`'s text through its
+// leafKeys: the same "front (.text)#1" comes back in group after group.
+TreeLeaf& insertLeaf(SizeTree& tree, TreeNode& node, string_view base) {
+  if (auto [leaf, inserted] = node.leaves.tryEmplace(base, nullptr); inserted) {
     return *leaf;
   }
   if (!node.lastLeafNumber) {
     node.lastLeafNumber = std::make_unique<OrderedMap<uint64_t>>();
   }
-  uint64_t& n = node.lastLeafNumber->at(base, text);
+  uint64_t& n = *node.lastLeafNumber->tryEmplace(base, nullptr).first;
   std::string candidate;
   for (;;) {
     ++n;
     candidate.assign(base);
     candidate += '#';
     candidate += std::to_string(n);
-    if (auto [leaf, inserted] = node.leaves.tryEmplace(candidate, &text); inserted) {
+    string_view key = tree.leafKeys.keep(candidate, tree.text);
+    if (auto [leaf, inserted] = node.leaves.tryEmplace(key, nullptr); inserted) {
       return *leaf;
     }
   }
@@ -54,6 +56,28 @@ bool liesWithin(string_view piece, string_view text) {
 }
 
 }  // namespace
+
+string_view KeptKeys::keep(string_view key, TextArena& text) {
+  if (key.size() < kShortest) {
+    return text.copy(key);
+  }
+  if (recent_.empty()) {
+    recent_.resize(size_t{1} << kRecentBits);
+  }
+  // Its place is told by its length and its first and last 8 bytes: keys that differ only
+  // between them share one and take turns in it.
+  static_assert(kShortest >= 8);
+  uint64_t head, tail;
+  std::memcpy(&head, key.data(), 8);
+  std::memcpy(&tail, key.data() + key.size() - 8, 8);
+  const uint64_t mixed =
+      ((head * 0x9E3779B97F4A7C15ull) ^ tail ^ key.size()) * 0xC2B2AE3D27D4EB4Full;
+  string_view& slot = recent_[static_cast<size_t>(mixed >> (64 - kRecentBits))];
+  if (slot != key) {
+    slot = text.copy(key);
+  }
+  return slot;
+}
 
 TreeNode::~TreeNode() {
   // Children are moved out into a list before they go, so no destructor runs another.
@@ -147,7 +171,10 @@ TreeLeaf& fileSymbol(SizeTree& tree, std::span<const NameSegment> segments, uint
       shared = true;
     }
   }
-  TreeLeaf& leaf = insertLeaf(*node, tree.text, key, shared);
+  if (!shared) {
+    key = tree.leafKeys.keep(key, tree.text);  // made while naming: often made before
+  }
+  TreeLeaf& leaf = insertLeaf(tree, *node, key);
   leaf.size = size;
   leaf.address = address;
   leaf.mangledName = mangledName;

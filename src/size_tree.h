@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -50,7 +52,7 @@ class OrderedMap {
   // hash. A new
   // key is copied into `text`, or kept as it is when `text` is null: its bytes outlive the map.
   std::pair<Value*, bool> tryEmplace(std::string_view key, TextArena* text) {
-    if (slots_.empty()) {
+    if (slotCount() == 0) {
       if (size_t at = scan(key); at != kNone) {
         return {&entries_[at].second, false};
       }
@@ -60,15 +62,17 @@ class OrderedMap {
       grow();  // indexes the entries so far
     }
     uint64_t h = hash(key);
-    size_t slot = slotOf(key, h);
-    if (slots_[slot] != 0) {
-      return {&entries_[index(slots_[slot])].second, false};
+    Table table = this->table();
+    size_t slot = slotOf(table, key, h);
+    if (uint32_t s = table.slots[slot]; s != 0) {
+      return {&entries_[table.index(s)].second, false};
     }
-    if ((entries_.size() + 1) * 4 > slots_.size() * 3) {
+    if ((entries_.size() + 1) * 4 > (table.mask + 1) * 3) {
       grow();
-      slot = slotOf(key, h);
+      table = this->table();
+      slot = slotOf(table, key, h);
     }
-    slots_[slot] = pack(h, entries_.size());
+    table.slots[slot] = table.pack(h, entries_.size());
     return {&append(key, text), true};
   }
 
@@ -77,15 +81,15 @@ class OrderedMap {
   // The most slots a lookup of a present key probes: the work a hash that clusters would
   // show. For tests; it walks the whole index.
   [[nodiscard]] size_t longestProbe() const {
-    if (slots_.empty()) {
+    if (slotCount() == 0) {
       return entries_.size();  // a scan compares every entry
     }
     size_t longest = 0;
-    size_t mask = slots_.size() - 1;
-    for (size_t slot = 0; slot < slots_.size(); ++slot) {
-      if (slots_[slot] != 0) {
-        size_t home = static_cast<size_t>(hash(entries_[index(slots_[slot])].first)) & mask;
-        longest = std::max(longest, ((slot - home) & mask) + 1);
+    const Table table = this->table();
+    for (size_t slot = 0; slot <= table.mask; ++slot) {
+      if (uint32_t s = table.slots[slot]; s != 0) {
+        size_t home = static_cast<size_t>(hash(entries_[table.index(s)].first)) & table.mask;
+        longest = std::max(longest, ((slot - home) & table.mask) + 1);
       }
     }
     return longest;
@@ -98,9 +102,28 @@ class OrderedMap {
 
  private:
   static uint64_t hash(std::string_view key) { return keyedHash(key); }
-  // A slot holds the upper half of the key's hash and the entry's number plus one; 0 is empty.
-  static uint64_t pack(uint64_t h, size_t entry) { return (h & ~0xFFFFFFFFull) | (entry + 1); }
-  static size_t index(uint64_t slot) { return static_cast<size_t>((slot & 0xFFFFFFFFu) - 1); }
+  // A slot holds the entry's number plus one (0 is empty) in 4 bytes, half what a slot with a
+  // wider tag would take: the index is a tenth of the tree's memory. The number takes the bits
+  // that number the slots (a table of 2^n slots holds fewer than 2^n entries), and the bits of
+  // the key's hash above them the rest, so that most probes of other keys end without reading
+  // their entries: 28 bits of it in a table of 16 slots, 8 in one of 2^24.
+  struct Table {
+    uint32_t* slots;
+    size_t mask;  // the number of slots less one, at most 2^32 - 1
+    [[nodiscard]] uint32_t tagOf(uint64_t h) const {
+      return static_cast<uint32_t>(h >> 32) & ~static_cast<uint32_t>(mask);
+    }
+    [[nodiscard]] uint32_t pack(uint64_t h, size_t entry) const {
+      return tagOf(h) | static_cast<uint32_t>(entry + 1);
+    }
+    [[nodiscard]] size_t index(uint32_t slot) const { return (slot & mask) - size_t{1}; }
+    [[nodiscard]] bool sameTag(uint32_t slot, uint64_t h) const {
+      return (slot & ~static_cast<uint32_t>(mask)) == tagOf(h);
+    }
+  };
+  size_t slotCount() const { return table_ ? size_t{1} << table_[0] : 0; }
+  // The index, which must exist.
+  Table table() const { return {table_.get() + 1, (size_t{1} << table_[0]) - 1}; }
 
   static constexpr size_t kNone = SIZE_MAX;
   // Up to this many entries a map has no index: comparing a few keys costs less than hashing,
@@ -123,11 +146,12 @@ class OrderedMap {
 
   // The number of the entry under `key`, or kNone.
   size_t entryOf(std::string_view key) const {
-    if (slots_.empty()) {
+    if (slotCount() == 0) {
       return scan(key);
     }
-    uint64_t s = slots_[slotOf(key, hash(key))];
-    return s == 0 ? kNone : index(s);
+    const Table table = this->table();
+    uint32_t s = table.slots[slotOf(table, key, hash(key))];
+    return s == 0 ? kNone : table.index(s);
   }
   size_t scan(std::string_view key) const {
     for (size_t at = 0; at < entries_.size(); ++at) {
@@ -139,11 +163,10 @@ class OrderedMap {
   }
 
   // The slot that holds `key`, or the empty slot where it would go; the index must exist.
-  size_t slotOf(std::string_view key, uint64_t h) const {
-    size_t mask = slots_.size() - 1;
-    for (size_t slot = static_cast<size_t>(h) & mask;; slot = (slot + 1) & mask) {
-      uint64_t s = slots_[slot];
-      if (s == 0 || ((s ^ h) >> 32 == 0 && entries_[index(s)].first == key)) {
+  size_t slotOf(const Table& table, std::string_view key, uint64_t h) const {
+    for (size_t slot = static_cast<size_t>(h) & table.mask;; slot = (slot + 1) & table.mask) {
+      uint32_t s = table.slots[slot];
+      if (s == 0 || (table.sameTag(s, h) && entries_[table.index(s)].first == key)) {
         return slot;
       }
     }
@@ -151,32 +174,71 @@ class OrderedMap {
 
   // Doubles the index, or makes it for a map that outgrows scanning.
   void grow() {
-    slots_.assign(slots_.empty() ? 2 * kScanned : slots_.size() * 2, 0);
-    size_t mask = slots_.size() - 1;
+    uint32_t bits = table_ ? table_[0] + 1 : kFirstTableBits;
+    table_ = std::make_unique<uint32_t[]>((size_t{1} << bits) + 1);  // zeros: all empty
+    table_[0] = bits;
+    const Table table = this->table();
     for (size_t entry = 0; entry < entries_.size(); ++entry) {
       uint64_t h = hash(entries_[entry].first);
-      size_t slot = static_cast<size_t>(h) & mask;
-      while (slots_[slot] != 0) {
-        slot = (slot + 1) & mask;
+      size_t slot = static_cast<size_t>(h) & table.mask;
+      while (table.slots[slot] != 0) {
+        slot = (slot + 1) & table.mask;
       }
-      slots_[slot] = pack(h, entry);
+      table.slots[slot] = table.pack(h, entry);
     }
   }
 
   std::vector<Entry> entries_;
-  std::vector<uint64_t> slots_;  // none, or a power of two in size at most three quarters full
+  // None, or the binary logarithm of the number of slots and the slots, a power of two of them
+  // at most three quarters full: one pointer, as a group holds two maps and a tree thousands of
+  // groups.
+  std::unique_ptr<uint32_t[]> table_;
+  static constexpr uint32_t kFirstTableBits = 4;  // 2 * kScanned slots
 };
+
+// A view of a leaf's name in 12 bytes: its length takes 4, so that a leaf with two names and two
+// indexes takes 48 bytes rather than 56 (leaves are most of a tree's memory). It reads as the
+// std::string_view it was made from. A name longer than 4 GiB is cut there; no map has one.
+#pragma pack(push, 4)
+class LeafText {
+ public:
+  LeafText() = default;
+  // Implicit, as it stands for a std::string_view: made from what makes one.
+  template <typename T,
+            typename = std::enable_if_t<std::is_convertible_v<const T&, std::string_view>>>
+  LeafText(const T& text)  // NOLINT(google-explicit-constructor)
+      : data_(std::string_view(text).data()),
+        size_(static_cast<uint32_t>(std::min<size_t>(std::string_view(text).size(), UINT32_MAX))) {}
+  operator std::string_view() const { return {data_, size_}; }  // NOLINT
+  [[nodiscard]] std::string_view view() const { return *this; }
+  [[nodiscard]] const char* data() const { return data_; }
+  [[nodiscard]] size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] size_t find(std::string_view s, size_t from = 0) const {
+    return view().find(s, from);
+  }
+  [[nodiscard]] bool starts_with(std::string_view s) const { return view().starts_with(s); }
+  [[nodiscard]] bool ends_with(std::string_view s) const { return view().ends_with(s); }
+  friend bool operator==(LeafText a, std::string_view b) { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, LeafText text) { return out << text.view(); }
+
+ private:
+  const char* data_ = nullptr;
+  uint32_t size_ = 0;
+};
+#pragma pack(pop)
 
 // One symbol of the tree.
 struct TreeLeaf {
   uint64_t size = 0;
   uint64_t address = 0;
-  std::string_view mangledName;    // the name in the map, made valid UTF-8
-  std::string_view demangledName;  // empty when it equals the name
+  LeafText mangledName;    // the name in the map, made valid UTF-8
+  LeafText demangledName;  // empty when it equals the name
   // Under the modern rules, where known: indexes into the tree's sections and objects.
   uint32_t section = kNoSection;
   uint32_t object = kNoObject;
 };
+static_assert(sizeof(TreeLeaf) == 48);
 
 // One group: the sum of all sizes below it, its sub-groups and its own leaves.
 struct TreeNode {
@@ -194,6 +256,24 @@ struct TreeNode {
   std::unique_ptr<OrderedMap<uint64_t>> lastLeafNumber;
 };
 
+// Leaf keys that a tree's text holds, found again: keys made while naming repeat from group to
+// group ("front (.text)" and "__ctor (.text)" under every instance of a template), and one copy
+// serves them all. The copies made last are found by a plain hash of the key in a table of fixed
+// size, where a key only ever replaces another: however the map's names collide, finding one
+// costs a hash and a comparison, and the table a fixed few pages.
+class KeptKeys {
+ public:
+  // `key` as the tree's text holds it: the copy of an equal key made lately, or a new one.
+  [[nodiscard]] std::string_view keep(std::string_view key, TextArena& text);
+
+  // Shorter keys are copied each time: finding them would cost more than the bytes it spares.
+  static constexpr size_t kShortest = 12;
+
+ private:
+  static constexpr unsigned kRecentBits = 13;
+  std::vector<std::string_view> recent_;  // none, or 2^kRecentBits
+};
+
 // A whole size tree: its root and the text its keys and names are copied into, which lives
 // exactly as long as the tree. Moving it keeps every view valid (the arena's blocks move along).
 struct SizeTree {
@@ -209,6 +289,7 @@ struct SizeTree {
   std::vector<std::string_view> objects;
   KindTotals totals;  // all sections' sizes by kind, both measures
   bool hasSections = false;
+  KeptKeys leafKeys;  // the leaf keys copied into `text` as they were made
 };
 
 // Bounds that keep the tree, and so the document, in proportion to the map (docs/bounds.md).
@@ -278,8 +359,8 @@ void writeLeafJson(Writer& writer, const TreeLeaf& leaf, const SizeTree* tree) {
   writer.beginObject();
   writer.putMember(first, "size", leaf.size);
   writer.putMember(first, "address", leaf.address);
-  writer.putMember(first, "mangledName", leaf.mangledName);
-  writer.putMember(first, "demangledName", leaf.demangledName);
+  writer.putMember(first, "mangledName", leaf.mangledName.view());
+  writer.putMember(first, "demangledName", leaf.demangledName.view());
   if (tree != nullptr && leaf.section != kNoSection) {
     const SizeTree::Section& section = tree->sections[leaf.section];
     writer.putMember(first, "section", section.name);
