@@ -160,6 +160,58 @@ TEST(SizeTree, KeysShareTheBytesOfTheNamesWhereTheyHoldThem) {
               key.data() + key.size() <= render.demangledName.data() + render.demangledName.size());
 }
 
+TEST(SizeTree, KeysMadeAgainShareOneCopyAndKeysThatMeetInTheTableStayApart) {
+  // Keys made while naming, as a template's members make them under each of its instances: the
+  // second group's key and its numbered key are the first group's bytes. Two keys of one length,
+  // head and tail, which the table places alike, take turns there and keep bytes of their own,
+  // as short keys do; every key reads as it was made.
+  using vorlith::NameSegment;
+  using vorlith::SegmentOrigin;
+  const std::vector<std::string> made = {"front (.text)", "front (.text)", "popFront1 (.text)",
+                                         "popFront2 (.text)", "f (.text)"};
+  vorlith::SizeTree tree;
+  for (const char* group : {"Result!(int)", "Result!(long)"}) {
+    for (const std::string& key : made) {
+      std::string copy = key;  // the naming's buffer, gone after the call
+      const NameSegment segments[] = {{group, SegmentOrigin::Made}, {copy, SegmentOrigin::Made}};
+      fileSymbol(tree, segments, 1, 1, "_D1x", "x");
+    }
+  }
+  const TreeNode& first = child(tree.root, "Result!(int)");
+  const TreeNode& second = child(tree.root, "Result!(long)");
+  const std::vector<std::string> keys = {"front (.text)", "front (.text)#1", "popFront1 (.text)",
+                                         "popFront2 (.text)", "f (.text)"};
+  EXPECT_EQ(keysOf(first), keys);
+  EXPECT_EQ(keysOf(second), keys);
+  const bool shared[] = {true, true, false, false, false};
+  for (size_t k = 0; k < keys.size(); ++k) {
+    SCOPED_TRACE(keys[k]);
+    std::string_view a = (first.leaves.begin() + static_cast<std::ptrdiff_t>(k))->first;
+    std::string_view b = (second.leaves.begin() + static_cast<std::ptrdiff_t>(k))->first;
+    EXPECT_EQ(a.data() == b.data(), shared[k]);
+  }
+  EXPECT_LT(std::string("f (.text)").size(), vorlith::KeptKeys::kShortest);
+  EXPECT_EQ(treeFault(tree.root), "");
+}
+
+TEST(SizeTree, LeavesKeepTheirNamesWholeInTheirPackedViews) {
+  // A leaf holds its names in 12 bytes each; they read back whole, long or empty.
+  static_assert(sizeof(TreeLeaf) == 48);
+  const std::string longName(100000, 'n');
+  const std::string shown = "void " + longName;
+  vorlith::SizeTree tree;
+  fileSymbol(tree, {"g", "long"}, 1, 7, longName, shown);
+  fileSymbol(tree, {"g", "empty"}, 2, 9, "", "");
+  const TreeLeaf& big = leaf(child(tree.root, "g"), "long");
+  EXPECT_EQ(big.mangledName.size(), longName.size());
+  EXPECT_TRUE(std::string_view(big.mangledName) == longName);
+  EXPECT_TRUE(std::string_view(big.demangledName) == shown);
+  const TreeLeaf& none = leaf(child(tree.root, "g"), "empty");
+  EXPECT_TRUE(none.mangledName.empty());
+  EXPECT_TRUE(none.demangledName.empty());
+  EXPECT_EQ(none.address, 9u);
+}
+
 TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
   std::vector<Symbol> symbols = {
       {0, "zero", 0},        // never shown
