@@ -270,7 +270,7 @@ class KeptKeys {
   static constexpr size_t kShortest = 12;
 
  private:
-  static constexpr unsigned kRecentBits = 13;
+  static constexpr unsigned kRecentBits = 12;
   std::vector<std::string_view> recent_;  // none, or 2^kRecentBits
 };
 
