@@ -48,6 +48,11 @@ class ConvOverflowException : public ConvException {
 
 // Index of the last byte of `s` that is `a`, `b` or `c`, or std::string_view::npos.
 [[nodiscard]] size_t findLastOfThree(std::string_view s, char a, char b, char c);
+// Index of the last byte of `s` that is `c`, or std::string_view::npos: rfind, sixteen bytes
+// at a time.
+[[nodiscard]] inline size_t findLastByte(std::string_view s, char c) {
+  return findLastOfThree(s, c, c, c);
+}
 
 // Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
 [[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
