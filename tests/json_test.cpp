@@ -61,12 +61,12 @@ TEST(JsonWriter, EscapesEveryByteAsTheTableSaysWhereverItStands) {
           text[k] = k % 2 == 0 ? '\xC3' : '~';  // high and near-escape bytes around it
         }
         text[at] = static_cast<char>(value);
-        ASSERT_EQ(jsonString(text), byteByByte(text)) << "length " << length << " at " << at
-                                                      << " byte " << value;
+        ASSERT_EQ(jsonString(text), byteByByte(text))
+            << "length " << length << " at " << at << " byte " << value;
         if (at + 1 < length) {
           text[at + 1] = static_cast<char>(value);  // two in a row
-          ASSERT_EQ(jsonString(text), byteByByte(text)) << "length " << length << " at " << at
-                                                        << " byte " << value << " twice";
+          ASSERT_EQ(jsonString(text), byteByByte(text))
+              << "length " << length << " at " << at << " byte " << value << " twice";
         }
       }
     }

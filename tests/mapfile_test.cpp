@@ -215,8 +215,16 @@ TEST(SortSymbols, OrdersAsAStableSortByAddressThenLineDoes) {
     size_t count;
   } cases[] = {
       {"empty", [](size_t) { return Symbol{}; }, 0},
-      {"one", [](size_t) { return Symbol{5, {}, 0}; }, 1},
-      {"in order", [](size_t k) { return Symbol{0x1000 + 8 * k, {}, k}; }, 3000},
+      {"one",
+       [](size_t) {
+         return Symbol{5, {}, 0};
+       },
+       1},
+      {"in order",
+       [](size_t k) {
+         return Symbol{0x1000 + 8 * k, {}, k};
+       },
+       3000},
       // An input section's line gives its start and its end, then its symbols follow.
       {"ends before their sections' symbols",
        [](size_t k) {
@@ -228,10 +236,21 @@ TEST(SortSymbols, OrdersAsAStableSortByAddressThenLineDoes) {
                           : Symbol{base + 0x10 * (at - 2), {}, 5 * section + at - 1};
        },
        3000},
-      {"descending", [](size_t k) { return Symbol{100000 - k, {}, k}; }, 3000},
-      {"sawtooth", [](size_t k) { return Symbol{k % 97, {}, k / 500}; }, 5000},
+      {"descending",
+       [](size_t k) {
+         return Symbol{100000 - k, {}, k};
+       },
+       3000},
+      {"sawtooth",
+       [](size_t k) {
+         return Symbol{k % 97, {}, k / 500};
+       },
+       5000},
       {"random, many equal",
-       [&random](size_t) { return Symbol{random() % 8, {}, random() % 4}; }, 5000},
+       [&random](size_t) {
+         return Symbol{random() % 8, {}, random() % 4};
+       },
+       5000},
       {"in order but for a few",
        [&random](size_t k) {
          return random() % 50 == 0 ? Symbol{random() % 4000, {}, random() % 4000}

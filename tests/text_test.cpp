@@ -318,8 +318,7 @@ TEST(FindJsonEscape, FindsTheFirstEscapeInLongTextsWithEveryByteValueInEveryLane
         size_t expected = at == length ? length
                           : escaped    ? at
                                        : std::min(length, (at + length) / 2 + 1);
-        ASSERT_EQ(static_cast<size_t>(findJsonEscape(buffer.data(), end) - buffer.data()),
-                  expected)
+        ASSERT_EQ(static_cast<size_t>(findJsonEscape(buffer.data(), end) - buffer.data()), expected)
             << "length " << length << " at " << at << " byte " << value;
       }
     }
@@ -396,8 +395,7 @@ TEST(ByteSearches, FindTheFirstByteLookedForAtEveryAlignmentAndLength) {
       // among them, is passed over in every lane.
       {"findJsonEscape",
        [](string_view s, size_t i) {
-         return static_cast<size_t>(findJsonEscape(s.data() + i, s.data() + s.size()) -
-                                    s.data());
+         return static_cast<size_t>(findJsonEscape(s.data() + i, s.data() + s.size()) - s.data());
        },
        bytesTheJsonTableEscapes(true), bytesTheJsonTableEscapes(false)},
   };

@@ -238,9 +238,9 @@ size_t findLastOfThree(std::string_view text, char a, char b, char c) {
   const __m128i third = _mm_set1_epi8(c);
   while (i >= 16) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 16));
-    __m128i found = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, first),
-                                              _mm_cmpeq_epi8(block, second)),
-                                 _mm_cmpeq_epi8(block, third));
+    __m128i found =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)),
+                     _mm_cmpeq_epi8(block, third));
     auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
     if (bits != 0) {
       return i - 16 + static_cast<size_t>(31 - std::countl_zero(bits));
