@@ -328,9 +328,14 @@ void addSectionStarts(std::vector<Symbol>& symbols, const MapSections& sections)
   };
   bool moved = false;
   if (tlsBase != UINT64_MAX) {
+    // Each section's names are told once: the symbols ask which section's lines hold them.
+    std::vector<bool> threadLocal(list.size());
+    for (size_t k = 0; k < list.size(); ++k) {
+      threadLocal[k] = isThreadLocalSectionName(list[k].name);
+    }
     for (Symbol& symbol : symbols) {
       uint32_t at = sections.sectionOfLine(symbol.index);
-      if (at == kNoSection || !isThreadLocalSectionName(list[at].name)) {
+      if (at == kNoSection || !threadLocal[at]) {
         continue;
       }
       const MapSection& section = list[at];
