@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -119,6 +120,26 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // live as long as the document (no copy of what the text holds anyway); else all are copied.
 [[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0,
                                     bool viewsIntoJson = false);
+
+// How readDocumentFile reads a document file.
+struct DocumentFileReading {
+  // Given the document's JSON (documentJson's part of the file) a piece at a time, in order, as
+  // it is read: the file is never whole in memory.
+  std::function<void(std::string_view)> takeJson;
+  // A document whose names the one read takes where they are equal, as views into its storage
+  // (which must then outlive the document read), rather than copies: two builds of one program
+  // share most of their names.
+  const Document* sharesNamesWith = nullptr;
+  // The bytes read at once.
+  size_t pieceSize = size_t{1} << 20;
+};
+
+// Reads the document file at `path` as readDocument reads its JSON, with the same checks and the
+// same messages (byte offsets counted in the file), but a piece at a time: the names are copied
+// into the document's own storage (or shared), the text goes. A file that grows or shrinks while
+// it is read is refused. Throws std::runtime_error "path: what is wrong".
+[[nodiscard]] Document readDocumentFile(const std::string& path,
+                                        const DocumentFileReading& how = {});
 
 // The first group, in document order, whose total is not the sum of its groups' totals and its
 // symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and
