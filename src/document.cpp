@@ -231,8 +231,12 @@ class NameTable {
     if (doc.leaves.size() >= (size_t{1} << 29) || doc.groups.size() >= (size_t{1} << 29)) {
       return;  // too many to refer to: the table stays empty and shares nothing
     }
-    size_t names = doc.leaves.size() * 3 + doc.groups.size();
-    mask_ = std::bit_ceil(names + names / 2 + 1) - 1;
+    size_t names = doc.groups.size();
+    for (const DocLeaf& leaf : doc.leaves) {
+      names += 2 + (leaf.demangledName.empty() ? 0 : 1);
+    }
+    // Full to seven eighths at most: most names are found in a probe or two all the same.
+    mask_ = std::bit_ceil(names + names / 7 + 1) - 1;
     slots_.assign(mask_ + 1, 0);
     for (uint32_t g = 0; g < doc.groups.size(); ++g) {
       add(refer(g, kGroup));
@@ -1334,7 +1338,10 @@ class DocumentFilePieces : public JsonPieces {
     if (at_ == end_) {
       return false;
     }
-    size_t size = static_cast<size_t>(std::min<uint64_t>(piece_, end_ - at_));
+    // A piece fills the window up to the piece size, which it then keeps, unless a string or a
+    // number needs more.
+    size_t room = to.size() < piece_ / 2 ? piece_ - to.size() : piece_;
+    size_t size = static_cast<size_t>(std::min<uint64_t>(room, end_ - at_));
     size_t old = to.size();
     to.resize(old + size);
     readExactly(to.data() + old, size, at_);
@@ -1396,7 +1403,7 @@ std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const Docume
     return std::nullopt;
   }
   const uint64_t end = std::max<uint64_t>(*start, size - *after);
-  tail.erase(0, tail.size() - static_cast<size_t>(size - end));  // what follows the JSON
+  tail = tail.substr(tail.size() - static_cast<size_t>(size - end));  // what follows the JSON
 
   Document doc;
   // Room for as many leaves as the JSON could hold: only the pages that the leaves fill take

@@ -141,44 +141,62 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
   if (olds.empty() || news.empty()) {
     return;
   }
+  // Each name's items by their positions in `olds` and `news`, in the order given.
   struct Bucket {
-    std::vector<AlignItem> olds, news;
+    std::vector<uint32_t> olds, news;
   };
-  NameMap<Bucket> buckets;
-  buckets.reserve(olds.size());
-  for (const AlignItem& x : olds) {
-    buckets[nameOf(true, x.leaf)].olds.push_back(x);
+  NameMap<Bucket> buckets;  // grown as it fills: the items often share one name or a few
+  for (uint32_t i = 0; i < olds.size(); ++i) {
+    buckets[nameOf(true, olds[i].leaf)].olds.push_back(i);
   }
-  for (const AlignItem& x : news) {
-    if (auto b = buckets.find(nameOf(false, x.leaf)); b != buckets.end()) {
-      b->second.news.push_back(x);
+  for (uint32_t j = 0; j < news.size(); ++j) {
+    if (auto b = buckets.find(nameOf(false, news[j].leaf)); b != buckets.end()) {
+      b->second.news.push_back(j);
     }
   }
   work.tableSlots += buckets.bucket_count();
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   std::vector<bool> oldPaired, newPaired;
+  // A bucket's items, unless it holds all of a list (all paddings share one name, say): then
+  // that list itself.
+  std::vector<AlignItem> someOld, someNew;
+  auto itemsOf = [](const std::vector<AlignItem>& all, const std::vector<uint32_t>& positions,
+                    std::vector<AlignItem>& some) -> const std::vector<AlignItem>& {
+    if (positions.size() == all.size()) {
+      return all;
+    }
+    some.clear();
+    some.reserve(positions.size());
+    for (uint32_t k : positions) {
+      some.push_back(all[k]);
+    }
+    return some;
+  };
   for (const auto& [name, bucket] : buckets) {
     if (bucket.news.empty()) {
       continue;
     }
+    const std::vector<AlignItem>& bucketOlds = itemsOf(olds, bucket.olds, someOld);
+    const std::vector<AlignItem>& bucketNews = itemsOf(news, bucket.news, someNew);
     pairs.clear();
-    alignLeaves(bucket.olds, bucket.news, pairs);
+    pairs.reserve(std::min(bucketOlds.size(), bucketNews.size()));
+    alignLeaves(bucketOlds, bucketNews, pairs);
     for (auto [a, b] : pairs) {
       pair(a, b);
     }
-    if (!rest || pairs.size() == std::min(bucket.olds.size(), bucket.news.size())) {
+    if (!rest || pairs.size() == std::min(bucketOlds.size(), bucketNews.size())) {
       continue;
     }
     // The buckets' items are in the order given, so a pair's items are found by position.
-    oldPaired.assign(bucket.olds.size(), false);
-    newPaired.assign(bucket.news.size(), false);
+    oldPaired.assign(bucketOlds.size(), false);
+    newPaired.assign(bucketNews.size(), false);
     size_t i = 0;
     size_t j = 0;
     for (auto [a, b] : pairs) {
-      while (bucket.olds[i].leaf != a) {
+      while (bucketOlds[i].leaf != a) {
         ++i;
       }
-      while (bucket.news[j].leaf != b) {
+      while (bucketNews[j].leaf != b) {
         ++j;
       }
       oldPaired[i] = true;
@@ -194,7 +212,7 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
       if (i == oldPaired.size() || j == newPaired.size()) {
         break;
       }
-      pair(bucket.olds[i].leaf, bucket.news[j].leaf);
+      pair(bucketOlds[i].leaf, bucketNews[j].leaf);
     }
   }
 }
@@ -339,10 +357,10 @@ class Matcher {
     // side lacks have no match here.
     const DocGroup& og = old_.groups[o];
     const DocGroup& ng = new_.groups[n];
-    NameMap<uint32_t> lists;
-    lists.reserve(og.leafCount);
+    NameMap<uint32_t> lists;  // grown as it fills: a group's keys often share a few bases
     std::vector<BaseEntry> olds, news;
     olds.reserve(og.leafCount);
+    news.reserve(ng.leafCount);
     for (uint32_t k = 0; k < og.leafCount; ++k) {
       KeyParts parts = splitKey(old_.leaves[og.firstLeaf + k].key);
       auto [at, added] = lists.try_emplace(parts.base, static_cast<uint32_t>(lists.size()));
@@ -391,6 +409,8 @@ class Matcher {
     }
     sameOld.clear();
     sameNew.clear();
+    sameOld.reserve(iEnd - i);
+    sameNew.reserve(jEnd - j);
     for (size_t k = i; k < iEnd; ++k) {
       sameOld.push_back({olds[k].leaf, old_.leaves[olds[k].leaf].size});
     }
