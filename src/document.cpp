@@ -1403,7 +1403,8 @@ std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const Docume
     return std::nullopt;
   }
   const uint64_t end = std::max<uint64_t>(*start, size - *after);
-  tail = tail.substr(tail.size() - static_cast<size_t>(size - end));  // what follows the JSON
+  const std::string trailing = tail.substr(tail.size() - static_cast<size_t>(size - end));
+  std::string().swap(tail);
 
   Document doc;
   // Room for as many leaves as the JSON could hold: only the pages that the leaves fill take
@@ -1414,18 +1415,18 @@ std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const Docume
   bool read = JsonEvents(pieces, builder, *start).run();
   finishReading(read, builder, doc);
   // The file as it was when it was opened, no more and no less.
-  std::string rest(tail.size() + 1, '\0');
+  std::string rest(trailing.size() + 1, '\0');
   ReadResult got = readFully(fd, rest.data(), rest.size(), end);
   if (got.error != 0) {
     throw std::runtime_error(std::strerror(got.error));
   }
-  if (got.got > tail.size()) {
+  if (got.got > trailing.size()) {
     throw std::runtime_error("it grew while it was read");
   }
-  if (got.got < tail.size()) {
+  if (got.got < trailing.size()) {
     throw std::runtime_error("it shrank while it was read");
   }
-  if (string_view(rest).substr(0, got.got) != tail) {
+  if (string_view(rest).substr(0, got.got) != trailing) {
     throw std::runtime_error("it changed while it was read");
   }
   return doc;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ class LeafName {
   [[nodiscard]] const char* data() const { return data_; }
   friend bool operator==(const LeafName& a, const LeafName& b) { return a.view() == b.view(); }
   friend bool operator==(const LeafName& a, std::string_view b) { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const LeafName& name) {
+    return out << name.view();
+  }
 
  private:
   static uint32_t checkedSize(size_t size) {

@@ -136,8 +136,8 @@ void sortByList(const Document& doc, std::vector<BaseEntry>& entries) {
 // order given; with `rest`, those of a name that alignment left on both sides then pair in
 // order. `pair` receives the two items of each pair.
 template <typename NameOf, typename Pair>
-void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
-               NameOf nameOf, Pair pair, MatchWork& work, bool rest = true) {
+void pairAlike(std::span<const AlignItem> olds, std::span<const AlignItem> news, NameOf nameOf,
+               Pair pair, MatchWork& work, bool rest = true) {
   if (olds.empty() || news.empty()) {
     return;
   }
@@ -160,8 +160,8 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
   // A bucket's items, unless it holds all of a list (all paddings share one name, say): then
   // that list itself.
   std::vector<AlignItem> someOld, someNew;
-  auto itemsOf = [](const std::vector<AlignItem>& all, const std::vector<uint32_t>& positions,
-                    std::vector<AlignItem>& some) -> const std::vector<AlignItem>& {
+  auto itemsOf = [](std::span<const AlignItem> all, const std::vector<uint32_t>& positions,
+                    std::vector<AlignItem>& some) -> std::span<const AlignItem> {
     if (positions.size() == all.size()) {
       return all;
     }
@@ -176,8 +176,8 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
     if (bucket.news.empty()) {
       continue;
     }
-    const std::vector<AlignItem>& bucketOlds = itemsOf(olds, bucket.olds, someOld);
-    const std::vector<AlignItem>& bucketNews = itemsOf(news, bucket.news, someNew);
+    std::span<const AlignItem> bucketOlds = itemsOf(olds, bucket.olds, someOld);
+    std::span<const AlignItem> bucketNews = itemsOf(news, bucket.news, someNew);
     pairs.clear();
     pairs.reserve(std::min(bucketOlds.size(), bucketNews.size()));
     alignLeaves(bucketOlds, bucketNews, pairs);
@@ -375,62 +375,68 @@ class Matcher {
     work_.tableSlots += lists.bucket_count();
     sortByList(old_, olds);
     sortByList(new_, news);
-    std::vector<AlignItem> sameOld, sameNew;
+    // Each side in that order as the items that alignment reads, and the list of each; the
+    // entries go, which were needed only to sort them.
+    auto itemsOf = [](const Document& doc, std::vector<BaseEntry>& entries,
+                      std::vector<AlignItem>& items, std::vector<uint32_t>& lists) {
+      items.reserve(entries.size());
+      lists.reserve(entries.size());
+      for (const BaseEntry& entry : entries) {
+        items.push_back({entry.leaf, doc.leaves[entry.leaf].size});
+        lists.push_back(entry.list);
+      }
+      std::vector<BaseEntry>().swap(entries);
+    };
+    std::vector<AlignItem> oldItems, newItems;
+    std::vector<uint32_t> oldLists, newLists;
+    itemsOf(old_, olds, oldItems, oldLists);
+    itemsOf(new_, news, newItems, newLists);
     std::vector<uint32_t> restOld, restNew;
-    for (size_t i = 0, j = 0; i < olds.size() && j < news.size();) {
-      if (olds[i].list != news[j].list) {
-        (olds[i].list < news[j].list ? i : j) += 1;
+    for (size_t i = 0, j = 0; i < oldItems.size() && j < newItems.size();) {
+      if (oldLists[i] != newLists[j]) {
+        (oldLists[i] < newLists[j] ? i : j) += 1;
         continue;
       }
-      uint32_t list = olds[i].list;
+      uint32_t list = oldLists[i];
       size_t iEnd = i;
       size_t jEnd = j;
-      while (iEnd < olds.size() && olds[iEnd].list == list) {
+      while (iEnd < oldItems.size() && oldLists[iEnd] == list) {
         ++iEnd;
       }
-      while (jEnd < news.size() && news[jEnd].list == list) {
+      while (jEnd < newItems.size() && newLists[jEnd] == list) {
         ++jEnd;
       }
-      matchBase(olds, i, iEnd, news, j, jEnd, sameOld, sameNew, restOld, restNew);
+      matchBase(std::span<const AlignItem>(oldItems).subspan(i, iEnd - i),
+                std::span<const AlignItem>(newItems).subspan(j, jEnd - j), restOld, restNew);
       i = iEnd;
       j = jEnd;
     }
   }
 
-  // Pairs the leaves of one base, olds[i, iEnd) with news[j, jEnd): first those of the same
+  // Pairs the leaves of one base, `olds` with `news`: first those of the same
   // mangled name, aligned on sizes; then whatever is left, in order.
-  void matchBase(const std::vector<BaseEntry>& olds, size_t i, size_t iEnd,
-                 const std::vector<BaseEntry>& news, size_t j, size_t jEnd,
-                 std::vector<AlignItem>& sameOld, std::vector<AlignItem>& sameNew,
+  void matchBase(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<uint32_t>& restOld, std::vector<uint32_t>& restNew) {
-    if (iEnd - i == 1 && jEnd - j == 1) {
-      pair(olds[i].leaf, news[j].leaf);  // paired by name or, failing that, in order
+    if (olds.size() == 1 && news.size() == 1) {
+      pair(olds[0].leaf, news[0].leaf);  // paired by name or, failing that, in order
       return;
     }
-    sameOld.clear();
-    sameNew.clear();
-    sameOld.reserve(iEnd - i);
-    sameNew.reserve(jEnd - j);
-    for (size_t k = i; k < iEnd; ++k) {
-      sameOld.push_back({olds[k].leaf, old_.leaves[olds[k].leaf].size});
-    }
-    for (size_t k = j; k < jEnd; ++k) {
-      sameNew.push_back({news[k].leaf, new_.leaves[news[k].leaf].size});
-    }
     pairAlike(
-        sameOld, sameNew,
-        [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
+        olds, news,
+        [&](bool isOld, uint32_t leaf) {
+          return string_view((isOld ? old_ : new_).leaves[leaf].mangledName);
+        },
         [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
     restOld.clear();
     restNew.clear();
-    for (size_t k = i; k < iEnd; ++k) {
-      if (m_.newLeafOf[olds[k].leaf] == kUnmatched) {
-        restOld.push_back(olds[k].leaf);
+    for (const AlignItem& item : olds) {
+      if (m_.newLeafOf[item.leaf] == kUnmatched) {
+        restOld.push_back(item.leaf);
       }
     }
-    for (size_t k = j; k < jEnd; ++k) {
-      if (m_.oldLeafOf[news[k].leaf] == kUnmatched) {
-        restNew.push_back(news[k].leaf);
+    for (const AlignItem& item : news) {
+      if (m_.oldLeafOf[item.leaf] == kUnmatched) {
+        restNew.push_back(item.leaf);
       }
     }
     for (size_t k = 0; k < std::min(restOld.size(), restNew.size()); ++k) {
@@ -749,7 +755,7 @@ KeyParts splitKey(string_view key) {
   return parts;
 }
 
-void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
+void alignLeaves(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<std::pair<uint32_t, uint32_t>>& pairs) {
   size_t n = olds.size();
   size_t m = news.size();

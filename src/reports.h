@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,7 +106,7 @@ struct AlignItem {
   uint32_t leaf;
   uint64_t size;
 };
-void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
+void alignLeaves(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<std::pair<uint32_t, uint32_t>>& pairs);
 
 // Leaf changes by kind, over both builds.

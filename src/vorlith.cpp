@@ -846,6 +846,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     giveBackFreedMemory();
     if (baseLater) {
       base = readBaseLater(line, doc, page ? &*page : nullptr);
+      giveBackFreedMemory();  // the reading's window and tables
       warnOfTotals(line, *base, err);
       written->commit();
     }
