@@ -112,6 +112,12 @@ class NumberlessNames {
 template <typename Value>
 using NameMap = std::unordered_map<string_view, Value, NameHash>;
 
+// Where the run of a list's items ends, in a side's items sorted by list.
+struct ListRun {
+  uint32_t list;
+  uint32_t end;
+};
+
 // A leaf of a group with the list of its key's base name: the page puts each list in the order
 // of the number after "#", and leaves of equal numbers ("f#1", "f#01") in the page's order.
 struct BaseEntry {
@@ -375,41 +381,37 @@ class Matcher {
     work_.tableSlots += lists.bucket_count();
     sortByList(old_, olds);
     sortByList(new_, news);
-    // Each side in that order as the items that alignment reads, and the list of each; the
-    // entries go, which were needed only to sort them.
+    // Each side in that order as the items that alignment reads, and where each list's run of
+    // them ends; the entries go, which were needed only to sort them.
     auto itemsOf = [](const Document& doc, std::vector<BaseEntry>& entries,
-                      std::vector<AlignItem>& items, std::vector<uint32_t>& lists) {
+                      std::vector<AlignItem>& items, std::vector<ListRun>& runs) {
       items.reserve(entries.size());
-      lists.reserve(entries.size());
-      for (const BaseEntry& entry : entries) {
-        items.push_back({entry.leaf, doc.leaves[entry.leaf].size});
-        lists.push_back(entry.list);
+      for (size_t k = 0; k < entries.size(); ++k) {
+        items.push_back({entries[k].leaf, doc.leaves[entries[k].leaf].size});
+        if (k + 1 == entries.size() || entries[k + 1].list != entries[k].list) {
+          runs.push_back({entries[k].list, static_cast<uint32_t>(k + 1)});
+        }
       }
       std::vector<BaseEntry>().swap(entries);
     };
     std::vector<AlignItem> oldItems, newItems;
-    std::vector<uint32_t> oldLists, newLists;
-    itemsOf(old_, olds, oldItems, oldLists);
-    itemsOf(new_, news, newItems, newLists);
+    std::vector<ListRun> oldRuns, newRuns;
+    itemsOf(old_, olds, oldItems, oldRuns);
+    itemsOf(new_, news, newItems, newRuns);
     std::vector<uint32_t> restOld, restNew;
-    for (size_t i = 0, j = 0; i < oldItems.size() && j < newItems.size();) {
-      if (oldLists[i] != newLists[j]) {
-        (oldLists[i] < newLists[j] ? i : j) += 1;
+    for (size_t i = 0, j = 0; i < oldRuns.size() && j < newRuns.size();) {
+      if (oldRuns[i].list != newRuns[j].list) {
+        (oldRuns[i].list < newRuns[j].list ? i : j) += 1;
         continue;
       }
-      uint32_t list = oldLists[i];
-      size_t iEnd = i;
-      size_t jEnd = j;
-      while (iEnd < oldItems.size() && oldLists[iEnd] == list) {
-        ++iEnd;
-      }
-      while (jEnd < newItems.size() && newLists[jEnd] == list) {
-        ++jEnd;
-      }
-      matchBase(std::span<const AlignItem>(oldItems).subspan(i, iEnd - i),
-                std::span<const AlignItem>(newItems).subspan(j, jEnd - j), restOld, restNew);
-      i = iEnd;
-      j = jEnd;
+      auto runOf = [](const std::vector<AlignItem>& items, const std::vector<ListRun>& runs,
+                      size_t k) {
+        uint32_t begin = k == 0 ? 0 : runs[k - 1].end;
+        return std::span<const AlignItem>(items).subspan(begin, runs[k].end - begin);
+      };
+      matchBase(runOf(oldItems, oldRuns, i), runOf(newItems, newRuns, j), restOld, restNew);
+      ++i;
+      ++j;
     }
   }
 
@@ -421,12 +423,27 @@ class Matcher {
       pair(olds[0].leaf, news[0].leaf);  // paired by name or, failing that, in order
       return;
     }
-    pairAlike(
-        olds, news,
-        [&](bool isOld, uint32_t leaf) {
-          return string_view((isOld ? old_ : new_).leaves[leaf].mangledName);
-        },
-        [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
+    auto mangledName = [&](bool isOld, uint32_t leaf) {
+      return string_view((isOld ? old_ : new_).leaves[leaf].mangledName);
+    };
+    // Often all have one mangled name (the paddings of a group): then the lists are aligned as
+    // they are, as pairAlike would align its one bucket, without its tables.
+    string_view first = mangledName(true, olds[0].leaf);
+    auto isFirst = [&](bool isOld) {
+      return [&, isOld](const AlignItem& item) { return mangledName(isOld, item.leaf) == first; };
+    };
+    if (std::all_of(olds.begin(), olds.end(), isFirst(true)) &&
+        std::all_of(news.begin(), news.end(), isFirst(false))) {
+      std::vector<std::pair<uint32_t, uint32_t>> pairs;
+      pairs.reserve(std::min(olds.size(), news.size()));
+      alignLeaves(olds, news, pairs);
+      for (auto [a, b] : pairs) {
+        pair(a, b);
+      }
+    } else {
+      pairAlike(
+          olds, news, mangledName, [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
+    }
     restOld.clear();
     restNew.clear();
     for (const AlignItem& item : olds) {
