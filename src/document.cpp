@@ -222,16 +222,17 @@ string_view documentJson(string_view fileText) {
 namespace {
 
 // The names of a document found by their text, in a flat table of references to them (a leaf's
-// key, mangled or demangled name, a group's name): a document read beside it keeps a view of
-// each name found here rather than a copy of its own.
+// key, mangled or demangled name, a group's name, a place's section, kind or object): a
+// document read beside it keeps a view of each name found here rather than a copy of its own.
 class NameTable {
  public:
   explicit NameTable(const Document& doc) : doc_(doc) {
-    // A reference is a leaf's or group's number, times 4, plus what it names, plus 1.
-    if (doc.leaves.size() >= (size_t{1} << 29) || doc.groups.size() >= (size_t{1} << 29)) {
+    // A reference is a leaf's, group's or place's number, times 8, plus what it names, plus 1.
+    constexpr size_t kMost = size_t{1} << 28;
+    if (doc.leaves.size() >= kMost || doc.groups.size() >= kMost || doc.places.size() >= kMost) {
       return;  // too many to refer to: the table stays empty and shares nothing
     }
-    size_t names = doc.groups.size();
+    size_t names = doc.groups.size() + 3 * doc.places.size();
     for (const DocLeaf& leaf : doc.leaves) {
       names += 2 + (leaf.demangledName.empty() ? 0 : 1);
     }
@@ -245,6 +246,11 @@ class NameTable {
       add(refer(k, kKey));
       add(refer(k, kMangled));
       add(refer(k, kDemangled));
+    }
+    for (uint32_t k = 0; k < doc.places.size(); ++k) {
+      add(refer(k, kSection));
+      add(refer(k, kKind));
+      add(refer(k, kObject));
     }
   }
 
@@ -264,19 +270,25 @@ class NameTable {
   }
 
  private:
-  enum What : uint32_t { kKey, kMangled, kDemangled, kGroup };
-  static uint32_t refer(uint32_t index, What what) { return (index << 2 | what) + 1; }
+  enum What : uint32_t { kKey, kMangled, kDemangled, kGroup, kSection, kKind, kObject };
+  static uint32_t refer(uint32_t index, What what) { return (index << 3 | what) + 1; }
   [[nodiscard]] string_view nameOf(uint32_t ref) const {
-    uint32_t index = (ref - 1) >> 2;
-    switch ((ref - 1) & 3) {
+    uint32_t index = (ref - 1) >> 3;
+    switch ((ref - 1) & 7) {
       case kKey:
         return doc_.leaves[index].key;
       case kMangled:
         return doc_.leaves[index].mangledName;
       case kDemangled:
         return doc_.leaves[index].demangledName;
-      default:
+      case kGroup:
         return doc_.groups[index].name;
+      case kSection:
+        return doc_.places[index].section;
+      case kKind:
+        return doc_.places[index].kind;
+      default:
+        return doc_.places[index].object;
     }
   }
   void add(uint32_t ref) {
@@ -1388,7 +1400,8 @@ Document readDocumentFileText(const std::string& path, const DocumentFileReading
 // The document of a regular file of `size` bytes, read in pieces; nothing where its ends are all
 // spaces (it is read whole then, as anything would read it). Messages do not name the file.
 std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const DocumentFileReading& how,
-                                             const NameTable* names) {
+                                             std::optional<NameTable>& shared) {
+  const NameTable* names = shared ? &*shared : nullptr;
   // Where the JSON begins and ends, from the file's ends.
   const size_t ends = static_cast<size_t>(std::min<uint64_t>(size, kDocumentEnds));
   DocumentFilePieces reader(fd, 0, 0, 1, how.takeJson);
@@ -1413,6 +1426,7 @@ std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const Docume
   DocumentBuilder builder(doc, *start, false, names);
   DocumentFilePieces pieces(fd, *start, end, how.pieceSize, how.takeJson);
   bool read = JsonEvents(pieces, builder, *start).run();
+  shared.reset();  // room for the checks
   finishReading(read, builder, doc);
   // The file as it was when it was opened, no more and no less.
   std::string rest(trailing.size() + 1, '\0');
@@ -1439,14 +1453,13 @@ Document readDocumentFile(const std::string& path, const DocumentFileReading& ho
   if (how.sharesNamesWith != nullptr) {
     shared.emplace(*how.sharesNamesWith);
   }
-  const NameTable* names = shared ? &*shared : nullptr;
   std::optional<Document> doc;
   {
     InputFile file(path);
     struct stat info;
     if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode)) {
       try {
-        doc = readDocumentInPieces(file.fd(), static_cast<uint64_t>(info.st_size), how, names);
+        doc = readDocumentInPieces(file.fd(), static_cast<uint64_t>(info.st_size), how, shared);
       } catch (const std::bad_alloc&) {
         throw;
       } catch (const std::runtime_error& wrong) {
@@ -1455,7 +1468,7 @@ Document readDocumentFile(const std::string& path, const DocumentFileReading& ho
     }
   }
   if (!doc) {
-    return readDocumentFileText(path, how, names);
+    return readDocumentFileText(path, how, shared ? &*shared : nullptr);
   }
   return std::move(*doc);
 }
