@@ -237,8 +237,7 @@ class NameTable {
       names += 2 + (leaf.demangledName.empty() ? 0 : 1);
     }
     // Full to seven eighths at most: most names are found in a probe or two all the same.
-    mask_ = std::bit_ceil(names + names / 7 + 1) - 1;
-    slots_.assign(mask_ + 1, 0);
+    slots_.assign(names + names / 7 + 1, 0);
     for (uint32_t g = 0; g < doc.groups.size(); ++g) {
       add(refer(g, kGroup));
     }
@@ -259,7 +258,7 @@ class NameTable {
     if (slots_.empty() || name.empty()) {
       return {};
     }
-    for (size_t slot = keyedHash(name) & mask_;; slot = (slot + 1) & mask_) {
+    for (size_t slot = firstSlot(name);; slot = nextSlot(slot)) {
       if (slots_[slot] == 0) {
         return {};
       }
@@ -296,7 +295,7 @@ class NameTable {
     if (name.empty()) {
       return;
     }
-    for (size_t slot = keyedHash(name) & mask_;; slot = (slot + 1) & mask_) {
+    for (size_t slot = firstSlot(name);; slot = nextSlot(slot)) {
       if (slots_[slot] == 0) {
         slots_[slot] = ref;
         return;
@@ -307,8 +306,16 @@ class NameTable {
     }
   }
 
+  // The hash scaled to the table's size, which need not be a power of two.
+  [[nodiscard]] size_t firstSlot(string_view name) const {
+    __extension__ using Wide = unsigned __int128;
+    return static_cast<size_t>((Wide{keyedHash(name)} * slots_.size()) >> 64);
+  }
+  [[nodiscard]] size_t nextSlot(size_t slot) const {
+    return slot + 1 == slots_.size() ? 0 : slot + 1;
+  }
+
   const Document& doc_;
-  size_t mask_ = 0;
   std::vector<uint32_t> slots_;
 };
 
