@@ -596,21 +596,52 @@ class DocumentBuilder {
     for (const std::string& part : placeParts_) {
       placeKey_.append(part);
     }
-    auto found = places_.find(placeKey_);
-    if (found != places_.end()) {
-      return found->second;
+    const uint64_t hash = keyedHash(placeKey_);
+    if ((places_.size() - placesLeft_) * 8 >= places_.size() * 7) {
+      growPlaces();
+    }
+    size_t slot = hash & (places_.size() - 1);
+    for (; places_[slot] != nullptr; slot = (slot + 1) & (places_.size() - 1)) {
+      const DocPlace& there = *places_[slot];
+      if (there.section == placeParts_[0] && there.kind == placeParts_[1] &&
+          there.object == placeParts_[2]) {
+        return places_[slot];
+      }
     }
     DocPlace place;
     place.section = keep(placeParts_[0], {});
     place.kind = keep(placeParts_[1], {});
     place.object = keep(placeParts_[2], {});
     const DocPlace* made = &doc_.places.emplace_back(place);
-    places_.emplace(placeKey_, made);
+    places_[slot] = made;
+    --placesLeft_;
     return made;
   }
-  struct KeyedHash {
-    size_t operator()(string_view text) const { return static_cast<size_t>(keyedHash(text)); }
-  };
+  // Twice the room for places, each where its parts' hash puts it.
+  void growPlaces() {
+    std::vector<const DocPlace*> old = std::move(places_);
+    places_.assign(std::max<size_t>(64, old.size() * 2), nullptr);
+    placesLeft_ = places_.size();
+    for (const DocPlace* place : old) {
+      if (place == nullptr) {
+        continue;
+      }
+      placeKey_.clear();
+      for (string_view part : {place->section, place->kind, place->object}) {
+        uint64_t size = part.size();
+        placeKey_.append(reinterpret_cast<const char*>(&size), sizeof size);
+      }
+      for (string_view part : {place->section, place->kind, place->object}) {
+        placeKey_.append(part);
+      }
+      size_t slot = keyedHash(placeKey_) & (places_.size() - 1);
+      while (places_[slot] != nullptr) {
+        slot = (slot + 1) & (places_.size() - 1);
+      }
+      places_[slot] = place;
+      --placesLeft_;
+    }
+  }
 
   // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
   // keeps only the last of two members of one name; vorlith never writes that, so such a
@@ -715,8 +746,10 @@ class DocumentBuilder {
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
   std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
-  // The places made, by the sizes of their parts and then the parts themselves.
-  std::unordered_map<std::string, const DocPlace*, KeyedHash> places_;
+  // The places made, in a flat table by the hash of the sizes of their parts and then the parts
+  // themselves (placeKey_), a power of two in size, never more than seven eighths full.
+  std::vector<const DocPlace*> places_;
+  size_t placesLeft_ = 0;  // empty slots
   std::string placeKey_;
   std::string error_;
 };
