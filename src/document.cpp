@@ -221,41 +221,35 @@ string_view documentJson(string_view fileText) {
 
 namespace {
 
-// The names of a document found by their text, in a flat table of references to them (a leaf's
-// key, mangled or demangled name, a group's name, a place's section, kind or object): a
-// document read beside it keeps a view of each name found here rather than a copy of its own.
+// The names of a document, found by their text for a document read beside it, which then keeps
+// a view of each name found rather than a copy of its own. Two builds of one program list most
+// names in the same order: a name is looked for first where the last one found puts it (a leaf
+// as far from its equal as the last leaf found, a group likewise), and only then in a flat
+// table of references to the document's names (a leaf's key, mangled or demangled name, a
+// group's name, a place's section, kind or object), made on the first name not found in place.
 class NameTable {
  public:
-  explicit NameTable(const Document& doc) : doc_(doc) {
-    // A reference is a leaf's, group's or place's number, times 8, plus what it names, plus 1.
-    constexpr size_t kMost = size_t{1} << 28;
-    if (doc.leaves.size() >= kMost || doc.groups.size() >= kMost || doc.places.size() >= kMost) {
-      return;  // too many to refer to: the table stays empty and shares nothing
-    }
-    size_t names = doc.groups.size() + 3 * doc.places.size();
-    for (const DocLeaf& leaf : doc.leaves) {
-      names += 2 + (leaf.demangledName.empty() ? 0 : 1);
-    }
-    // Full to seven eighths at most: most names are found in a probe or two all the same.
-    slots_.assign(names + names / 7 + 1, 0);
-    for (uint32_t g = 0; g < doc.groups.size(); ++g) {
-      add(refer(g, kGroup));
-    }
-    for (uint32_t k = 0; k < doc.leaves.size(); ++k) {
-      add(refer(k, kKey));
-      add(refer(k, kMangled));
-      add(refer(k, kDemangled));
-    }
-    for (uint32_t k = 0; k < doc.places.size(); ++k) {
-      add(refer(k, kSection));
-      add(refer(k, kKind));
-      add(refer(k, kObject));
-    }
-  }
+  enum What : uint32_t { kKey, kMangled, kDemangled, kGroup, kSection, kKind, kObject };
 
-  // The document's name equal to `name`, or a view without data.
-  [[nodiscard]] string_view find(string_view name) const {
-    if (slots_.empty() || name.empty()) {
+  explicit NameTable(const Document& doc) : doc_(doc) {}
+
+  // The document's name equal to `name`, a name of what `what` says of the leaf or group
+  // numbered `index` in the document read; or a view without data.
+  [[nodiscard]] string_view find(string_view name, What what, uint32_t index) {
+    if (name.empty()) {
+      return {};
+    }
+    const bool ofGroup = what == kGroup;
+    const int64_t guess = int64_t{index} + (ofGroup ? groupShift_ : leafShift_);
+    if (guess >= 0 && guess < static_cast<int64_t>(ofGroup ? doc_.groups.size() : doc_.leaves.size())) {
+      if (string_view there = nameAt(static_cast<uint32_t>(guess), what); there == name) {
+        return there;
+      }
+    }
+    if (!made_) {
+      make();
+    }
+    if (slots_.empty()) {
       return {};
     }
     for (size_t slot = firstSlot(name);; slot = nextSlot(slot)) {
@@ -263,17 +257,23 @@ class NameTable {
         return {};
       }
       if (string_view there = nameOf(slots_[slot]); there == name) {
+        const uint32_t found = (slots_[slot] - 1) >> 3;
+        const uint32_t kind = (slots_[slot] - 1) & 7;
+        if (kind <= kDemangled) {
+          leafShift_ = int64_t{found} - index;
+        } else if (kind == kGroup) {
+          groupShift_ = int64_t{found} - index;
+        }
         return there;
       }
     }
   }
 
  private:
-  enum What : uint32_t { kKey, kMangled, kDemangled, kGroup, kSection, kKind, kObject };
   static uint32_t refer(uint32_t index, What what) { return (index << 3 | what) + 1; }
-  [[nodiscard]] string_view nameOf(uint32_t ref) const {
-    uint32_t index = (ref - 1) >> 3;
-    switch ((ref - 1) & 7) {
+  // What `what` says of leaf or group `index` (of a leaf's place, for a section, kind or object).
+  [[nodiscard]] string_view nameAt(uint32_t index, uint32_t what) const {
+    switch (what) {
       case kKey:
         return doc_.leaves[index].key;
       case kMangled:
@@ -283,11 +283,53 @@ class NameTable {
       case kGroup:
         return doc_.groups[index].name;
       case kSection:
+        return doc_.leaves[index].section();
+      case kKind:
+        return doc_.leaves[index].kind();
+      default:
+        return doc_.leaves[index].object();
+    }
+  }
+  // The name a reference refers to: in the table, sections, kinds and objects are of places.
+  [[nodiscard]] string_view nameOf(uint32_t ref) const {
+    uint32_t index = (ref - 1) >> 3;
+    switch ((ref - 1) & 7) {
+      case kSection:
         return doc_.places[index].section;
       case kKind:
         return doc_.places[index].kind;
-      default:
+      case kObject:
         return doc_.places[index].object;
+      default:
+        return nameAt(index, (ref - 1) & 7);
+    }
+  }
+
+  void make() {
+    made_ = true;
+    // A reference is a leaf's, group's or place's number, times 8, plus what it names, plus 1.
+    constexpr size_t kMost = size_t{1} << 28;
+    if (doc_.leaves.size() >= kMost || doc_.groups.size() >= kMost || doc_.places.size() >= kMost) {
+      return;  // too many to refer to: the table stays empty and shares nothing
+    }
+    size_t names = doc_.groups.size() + 3 * doc_.places.size();
+    for (const DocLeaf& leaf : doc_.leaves) {
+      names += 2 + (leaf.demangledName.empty() ? 0 : 1);
+    }
+    // Full to seven eighths at most: most names are found in a probe or two all the same.
+    slots_.assign(names + names / 7 + 1, 0);
+    for (uint32_t g = 0; g < doc_.groups.size(); ++g) {
+      add(refer(g, kGroup));
+    }
+    for (uint32_t k = 0; k < doc_.leaves.size(); ++k) {
+      add(refer(k, kKey));
+      add(refer(k, kMangled));
+      add(refer(k, kDemangled));
+    }
+    for (uint32_t k = 0; k < doc_.places.size(); ++k) {
+      add(refer(k, kSection));
+      add(refer(k, kKind));
+      add(refer(k, kObject));
     }
   }
   void add(uint32_t ref) {
@@ -316,6 +358,9 @@ class NameTable {
   }
 
   const Document& doc_;
+  int64_t leafShift_ = 0;   // where the last leaf found lies, less where it was looked for
+  int64_t groupShift_ = 0;  // the same of groups
+  bool made_ = false;
   std::vector<uint32_t> slots_;
 };
 
@@ -331,8 +376,7 @@ class DocumentBuilder {
   // With `viewsIntoJson`, names written without escapes stay views into the text read, which
   // must then live as long as the document; others are copied into the document's arena.
   // Names that `shared` holds are kept as its views rather than copied.
-  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson,
-                  const NameTable* shared = nullptr)
+  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson, NameTable* shared = nullptr)
       : doc_(doc), viewsIntoJson_(viewsIntoJson), offset_(offset), shared_(shared) {}
 
   // The bytes of the string about to be handed on as they stand in the text, when it holds no
@@ -380,7 +424,9 @@ class DocumentBuilder {
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
       DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = keep(s, raw_);
+      const bool mangled = top.key == "mangledName";
+      (mangled ? leaf.mangledName : leaf.demangledName) =
+          keep(s, raw_, mangled ? NameTable::kMangled : NameTable::kDemangled, top.index);
       top.seen |= top.key == "mangledName" ? unsigned{kMangled} : 0u;
       return true;
     }
@@ -425,13 +471,15 @@ class DocumentBuilder {
         }
         return true;
       case Kind::Children:
-        return openGroup(at, keep(top.key, top.keyRaw));
+        return openGroup(at, keep(top.key, top.keyRaw, NameTable::kGroup,
+                                  checkedIndex(doc_.groups.size())));
       case Kind::Leaves:
         for (std::string& part : placeParts_) {
           part.clear();
         }
         doc_.leaves.push_back({});
-        doc_.leaves.back().key = keep(top.key, top.keyRaw);
+        doc_.leaves.back().key = keep(top.key, top.keyRaw, NameTable::kKey,
+                                      checkedIndex(doc_.leaves.size() - 1));
         doc_.leaves.back().group = at;
         stack_.push_back({Kind::Leaf, checkedIndex(doc_.leaves.size() - 1)});
         return true;
@@ -485,7 +533,7 @@ class DocumentBuilder {
                   " lacks \"size\", \"address\" or \"mangledName\"");
     }
     if (top.kind == Kind::Leaf && top.hasPlace) {
-      doc_.leaves[top.index].place = placeOf();
+      doc_.leaves[top.index].place = placeOf(top.index);
     }
     if (top.kind == Kind::Leaves) {
       DocGroup& group = doc_.groups[top.index];
@@ -586,8 +634,9 @@ class DocumentBuilder {
     bool hasPlace = false;     // of a leaf: it names its section, kind or object
   };
 
-  // The document's place of the section, kind and object in placeParts_, made on its first use.
-  const DocPlace* placeOf() {
+  // The document's place of the section, kind and object in placeParts_, of leaf `leaf`, made on
+  // its first use.
+  const DocPlace* placeOf(uint32_t leaf) {
     placeKey_.clear();
     for (const std::string& part : placeParts_) {
       uint64_t size = part.size();
@@ -609,9 +658,9 @@ class DocumentBuilder {
       }
     }
     DocPlace place;
-    place.section = keep(placeParts_[0], {});
-    place.kind = keep(placeParts_[1], {});
-    place.object = keep(placeParts_[2], {});
+    place.section = keep(placeParts_[0], {}, NameTable::kSection, leaf);
+    place.kind = keep(placeParts_[1], {}, NameTable::kKind, leaf);
+    place.object = keep(placeParts_[2], {}, NameTable::kObject, leaf);
     const DocPlace* made = &doc_.places.emplace_back(place);
     places_[slot] = made;
     --placesLeft_;
@@ -725,12 +774,13 @@ class DocumentBuilder {
 
   // A name of the document: a view into the text where it may be one, else the other document's
   // equal name where it has one, else a copy.
-  string_view keep(string_view name, string_view raw) {
+  // `what` and `index` say what the name is of which leaf or group, for the other document.
+  string_view keep(string_view name, string_view raw, NameTable::What what, uint32_t index) {
     if (viewsIntoJson_ && raw.size() == name.size() && !raw.empty()) {
       return raw;
     }
     if (shared_ != nullptr) {
-      if (string_view found = shared_->find(name); found.data() != nullptr) {
+      if (string_view found = shared_->find(name, what, index); found.data() != nullptr) {
         return found;
       }
     }
@@ -741,7 +791,7 @@ class DocumentBuilder {
   bool viewsIntoJson_;
   string_view raw_;
   size_t offset_;  // of the JSON in its file, for positions in messages
-  const NameTable* shared_;
+  NameTable* shared_;
   std::string placeParts_[3];  // the section, kind and object of the leaf being read
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
@@ -1298,7 +1348,7 @@ void finishReading(bool read, const DocumentBuilder& builder, const Document& do
 }
 
 Document readWholeDocument(string_view json, size_t offset, bool viewsIntoJson,
-                           const NameTable* shared) {
+                           NameTable* shared) {
   size_t leaves = requireBoundedStrings(json, offset);
   Document doc;
   doc.leaves.reserve(leaves);
@@ -1424,7 +1474,7 @@ class DocumentFilePieces : public JsonPieces {
 };
 
 Document readDocumentFileText(const std::string& path, const DocumentFileReading& how,
-                              const NameTable* shared) {
+                              NameTable* shared) {
   std::string text = readFile(path);
   string_view json = documentJson(text);
   if (how.takeJson) {
@@ -1441,7 +1491,7 @@ Document readDocumentFileText(const std::string& path, const DocumentFileReading
 // spaces (it is read whole then, as anything would read it). Messages do not name the file.
 std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const DocumentFileReading& how,
                                              std::optional<NameTable>& shared) {
-  const NameTable* names = shared ? &*shared : nullptr;
+  NameTable* names = shared ? &*shared : nullptr;
   // Where the JSON begins and ends, from the file's ends.
   const size_t ends = static_cast<size_t>(std::min<uint64_t>(size, kDocumentEnds));
   DocumentFilePieces reader(fd, 0, 0, 1, how.takeJson);
