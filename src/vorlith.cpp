@@ -306,7 +306,7 @@ std::vector<RunInput> runInputs(const CommandLine& line) {
     inputs.push_back({line.settings.elf, "the binary", false});
   }
   if (!line.settings.base.empty()) {
-    // Read whole before the document is written: the document may replace it.
+    // Read before the document is in place: the document may replace it.
     inputs.push_back({line.settings.base, "the base", true});
   }
   return inputs;
@@ -510,7 +510,8 @@ void warnOfTotals(const CommandLine& line, const Base& base, std::ostream& err) 
   }
 }
 
-// Gives the pages of freed memory back to the system: the tree's leave holes in the heap.
+// Gives the pages of freed memory back to the system: the tree, once freed, leaves holes in the
+// heap that would stay resident.
 void giveBackFreedMemory() {
 #if defined(__GLIBC__)
   malloc_trim(0);
