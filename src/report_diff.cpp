@@ -318,6 +318,24 @@ class Matcher {
     return false;
   }
 
+  // Whether both groups list the same leaves in the same order: the same keys, sizes and
+  // mangled names, all that matching leaves by their keys' bases reads. Most often so.
+  bool sameLeaves(uint32_t o, uint32_t n) const {
+    const DocGroup& og = old_.groups[o];
+    const DocGroup& ng = new_.groups[n];
+    if (og.leafCount != ng.leafCount) {
+      return false;
+    }
+    for (uint32_t k = 0; k < og.leafCount; ++k) {
+      const DocLeaf& a = old_.leaves[og.firstLeaf + k];
+      const DocLeaf& b = new_.leaves[ng.firstLeaf + k];
+      if (a.size != b.size || a.key != b.key || a.mangledName != b.mangledName) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // Most groups have no numbered key on either side: there a key matches its equal.
   void matchUniqueLeaves(uint32_t o, uint32_t n) {
     const DocGroup& og = old_.groups[o];
@@ -356,6 +374,16 @@ class Matcher {
     }
     if (!anySuffix(old_, o) && !anySuffix(new_, n)) {
       matchUniqueLeaves(o, n);
+      return;
+    }
+    if (sameLeaves(o, n)) {
+      // Each side's entries below would be sorted alike, and each list aligned pair by pair
+      // from its first item on equal sizes: every leaf's match is the one at its place.
+      const DocGroup& og = old_.groups[o];
+      const DocGroup& ng = new_.groups[n];
+      for (uint32_t k = 0; k < og.leafCount; ++k) {
+        pair(og.firstLeaf + k, ng.firstLeaf + k);
+      }
       return;
     }
     // The leaves of both sides by their key's base: one list per base of the old side, each
