@@ -1054,9 +1054,9 @@ class JsonEvents {
     return true;
   }
 
-  // Brings the string at at_ (its opening quote) into the window up to its closing quote, or
-  // as far as the JSON goes. A string longer than kMaxDocumentString is refused, as
-  // requireBoundedStrings refuses it in a whole text.
+  // Brings the string at at_ (its opening quote) into the window up to its closing quote (and
+  // the bytes after it that an escape may read), or as far as the JSON goes. A string longer
+  // than kMaxDocumentString is refused, as requireBoundedStrings refuses it in a whole text.
   void haveString() {
     if (pieces_ == nullptr) {
       return;
@@ -1068,6 +1068,9 @@ class JsonEvents {
         if (k - at_ - 1 > kMaxDocumentString) {
           refuseLongString(k);
         }
+        // A \u escape reads four bytes whatever they are: where one of them is this quote,
+        // reading it looks past the quote, at most four bytes.
+        have(k - at_ + 5);
         return;
       }
       if (k + 1 < json_.size()) {

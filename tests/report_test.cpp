@@ -594,6 +594,10 @@ TEST(ReadDocumentFile, RefusesWhatTheWholeTextRefusesWithTheSameMessage) {
       good.substr(0, start) + "{\"a\x01\":1}",
       good.substr(0, start) + "{\"a\xC3(\":1}",
       good.substr(0, start) + "{\"a\\uD800x\":1}",
+      // A \u escape whose digits hold the string's end: an error at the quote, whatever follows.
+      good.substr(0, start) + "{\"a\\u\"b\":1}",
+      good.substr(0, start) + "{\"a\\u12\"b\":1}",
+      good.substr(0, start) + "{\"a\\uD800\\u\"bcdef\":1}",
       good.substr(0, start) + "{\"total\":tru",
       good.substr(0, start) + "{\"total\":1e+}",
   };
