@@ -241,7 +241,8 @@ class NameTable {
     }
     const bool ofGroup = what == kGroup;
     const int64_t guess = int64_t{index} + (ofGroup ? groupShift_ : leafShift_);
-    if (guess >= 0 && guess < static_cast<int64_t>(ofGroup ? doc_.groups.size() : doc_.leaves.size())) {
+    if (guess >= 0 &&
+        guess < static_cast<int64_t>(ofGroup ? doc_.groups.size() : doc_.leaves.size())) {
       if (string_view there = nameAt(static_cast<uint32_t>(guess), what); there == name) {
         return there;
       }
@@ -471,15 +472,15 @@ class DocumentBuilder {
         }
         return true;
       case Kind::Children:
-        return openGroup(at, keep(top.key, top.keyRaw, NameTable::kGroup,
-                                  checkedIndex(doc_.groups.size())));
+        return openGroup(
+            at, keep(top.key, top.keyRaw, NameTable::kGroup, checkedIndex(doc_.groups.size())));
       case Kind::Leaves:
         for (std::string& part : placeParts_) {
           part.clear();
         }
         doc_.leaves.push_back({});
-        doc_.leaves.back().key = keep(top.key, top.keyRaw, NameTable::kKey,
-                                      checkedIndex(doc_.leaves.size() - 1));
+        doc_.leaves.back().key =
+            keep(top.key, top.keyRaw, NameTable::kKey, checkedIndex(doc_.leaves.size() - 1));
         doc_.leaves.back().group = at;
         stack_.push_back({Kind::Leaf, checkedIndex(doc_.leaves.size() - 1)});
         return true;
@@ -1027,9 +1028,7 @@ class JsonEvents {
     }
   }
 
-  bool fail(string_view what) {
-    return builder_.parse_error(dropped_ + at_ + 1, what);
-  }
+  bool fail(string_view what) { return builder_.parse_error(dropped_ + at_ + 1, what); }
 
   // Takes the next piece into the window, and drops what lies before at_: false at the end.
   bool more() {
@@ -1350,8 +1349,7 @@ void finishReading(bool read, const DocumentBuilder& builder, const Document& do
   requireUniqueNames(doc);
 }
 
-Document readWholeDocument(string_view json, size_t offset, bool viewsIntoJson,
-                           NameTable* shared) {
+Document readWholeDocument(string_view json, size_t offset, bool viewsIntoJson, NameTable* shared) {
   size_t leaves = requireBoundedStrings(json, offset);
   Document doc;
   doc.leaves.reserve(leaves);

@@ -36,11 +36,11 @@ inline constexpr DocPlace kUnknownPlace{};
 class LeafName {
  public:
   LeafName() = default;
-  // Throws std::length_error for a name of 4 GiB or more.
-  LeafName(std::string_view name)  // NOLINT(google-explicit-constructor): a view, as the other
-      : data_(name.data()), size_(checkedSize(name.size())) {}
+  // Made from a view and read as one without a word, as a std::string_view member was. Throws
+  // std::length_error for a name of 4 GiB or more.
+  LeafName(std::string_view name) : data_(name.data()), size_(checkedSize(name.size())) {}
 
-  operator std::string_view() const { return {data_, size_}; }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const { return {data_, size_}; }
   [[nodiscard]] std::string_view view() const { return {data_, size_}; }
   [[nodiscard]] size_t size() const { return size_; }
   [[nodiscard]] bool empty() const { return size_ == 0; }

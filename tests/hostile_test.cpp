@@ -549,8 +549,8 @@ vorlith::Document wideDocument(const std::vector<std::string>& names) {
   }
   doc.groups[1].firstLeaf = 0;
   for (const std::string& name : names) {
-    doc.leaves.push_back(
-        {doc.text->copy(name), doc.text->copy(name), std::string_view(), 1, 1, 0, &vorlith::kUnknownPlace});
+    doc.leaves.push_back({doc.text->copy(name), doc.text->copy(name), std::string_view(), 1, 1, 0,
+                          &vorlith::kUnknownPlace});
   }
   doc.groups[1].leafCount = static_cast<uint32_t>(names.size());
   for (uint32_t g = 2; g < doc.groups.size(); ++g) {
@@ -643,7 +643,8 @@ long peakMemoryOfArguments(const std::vector<std::string>& args) {
   ::close(pipeEnds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << args.back() << ": status " << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << args.back() << ": status " << status;
   return std::atol(said.c_str());
 }
 
@@ -767,8 +768,8 @@ TEST(PeakMemory, TheReportsHoldABaseDocumentsSymbolsNotItsText) {
   // base read after the document is written to its file and for one read before the document
   // goes to standard output, with the summary, the CSV and the page. (A base read before the
   // document, for a page, is held whole as it always was.)
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("vorlith-peak-base-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vorlith-peak-base-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   const std::string map = std::string(VORLITH_TEST_DATA) + "/peak/gdc-lld-phobos.map";

@@ -1,7 +1,6 @@
 // The reports' parts: size budgets, reading documents, matching two builds as the page does,
 // terminal text, CSV fields and the inline document of the self-contained page.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -294,8 +293,7 @@ TEST(MatchBuilds, PairsNumberedKeysByMangledNameAndSizeBeforeOrder) {
   // mangled names still decide (f is B in the new build), and so do the sizes.
   Document swapped =
       doc(root(30, group("g", 30, "", leaf("f", 10, "B") + "," + leaf("f#1", 20, "A")), ""));
-  EXPECT_EQ(matchesOf(oldDoc, swapped),
-            (std::vector<std::string>{"g/f<-g/f#1", "g/f#1<-g/f"}));
+  EXPECT_EQ(matchesOf(oldDoc, swapped), (std::vector<std::string>{"g/f<-g/f#1", "g/f#1<-g/f"}));
   Document resized =
       doc(root(30, group("g", 30, "", leaf("f", 20, "A") + "," + leaf("f#1", 10, "A")), ""));
   Document same =
@@ -578,9 +576,9 @@ TEST(ReadDocumentFile, RefusesWhatTheWholeTextRefusesWithTheSameMessage) {
   const std::string good = smallDocumentFile();
   const size_t start = good.find('{');
   std::vector<std::string> texts = {
-      good.substr(0, good.size() / 2),                      // ends in the middle
-      good.substr(0, good.find("\\u00e9") + 4),             // in an escape
-      good.substr(0, good.find("\xF0\x9F\x98\x80") + 2),    // in a character
+      good.substr(0, good.size() / 2),                        // ends in the middle
+      good.substr(0, good.find("\\u00e9") + 4),               // in an escape
+      good.substr(0, good.find("\xF0\x9F\x98\x80") + 2),      // in a character
       good.substr(0, good.find("18446744073709551585") + 7),  // in a number
       good.substr(0, good.rfind('}')) + " x}",
       good + "x",
@@ -603,7 +601,8 @@ TEST(ReadDocumentFile, RefusesWhatTheWholeTextRefusesWithTheSameMessage) {
   };
   // A key twice, once written with an escape: found once the group is read.
   std::string twice = good;
-  twice.insert(twice.find("\"f#2\""), "\"\\u0066#2\":{\"size\":0,\"address\":0,\"mangledName\":\"\"},");
+  twice.insert(twice.find("\"f#2\""),
+               "\"\\u0066#2\":{\"size\":0,\"address\":0,\"mangledName\":\"\"},");
   texts.push_back(twice);
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);
@@ -627,8 +626,10 @@ TEST(ReadDocumentFile, RefusesAStringLongerThanANameMayBeWithItsWholeLength) {
   std::string name(kMaxDocumentString + 1, 'n');
   name.replace(size_t{1} << 20, 2, "\\\"");  // an escape across the first piece's end
   for (const std::string& tail : {std::string("\"}}}"), std::string("\\"), std::string()}) {
-    std::string text = "var treeData = {\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
-                       "\"address\":2,\"mangledName\":\"" + name + tail;
+    std::string text =
+        "var treeData = {\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
+        "\"address\":2,\"mangledName\":\"" +
+        name + tail;
     SCOPED_TRACE(tail);
     writeFile(path, text);
     const std::string message = wholeTextMessage(text);
@@ -686,7 +687,8 @@ TEST(ReadDocumentFile, RefusesAFileThatGrowsOrShrinksWhileItIsRead) {
       {"grew", [&] { std::ofstream(path, std::ios::binary | std::ios::app) << "  "; }},
       {"shrank", [&] { std::filesystem::resize_file(path, text.size() - 1); }},
       {"shrank", [&] { std::filesystem::resize_file(path, text.size() / 2); }},
-      {"changed", [&] {
+      {"changed",
+       [&] {
          std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
          file.seekp(static_cast<std::streamoff>(text.size() - 2));
          file << "\t";
@@ -720,8 +722,8 @@ TEST(ReadDocumentFile, SharesTheNamesThatTheOtherDocumentHasWhereverItHasThem) {
       for (int k = 0; k < 10; ++k) {
         std::string name = "f" + std::to_string(g) + "_" + std::to_string(k);
         leaves += std::string(leaves.empty() ? "" : ",") + "\"" + name + "\":{\"size\":1," +
-                  "\"address\":1,\"mangledName\":\"_D" + name + "\",\"demangledName\":\"" +
-                  name + "()\",\"section\":\".text\",\"kind\":\"code\",\"object\":\"o" +
+                  "\"address\":1,\"mangledName\":\"_D" + name + "\",\"demangledName\":\"" + name +
+                  "()\",\"section\":\".text\",\"kind\":\"code\",\"object\":\"o" +
                   std::to_string(g) + ".o\"}";
       }
       groups += std::string(groups.empty() ? "" : ",") + "\"g" + std::to_string(g) +
@@ -763,7 +765,8 @@ TEST(ReadDocumentFile, SharesTheNamesThatTheOtherDocumentHasWhereverItHasThem) {
           continue;
         }
         bool itsOwn = name.find("11") != std::string_view::npos ||
-                      name.find("12") != std::string_view::npos || name.find("new") != std::string_view::npos;
+                      name.find("12") != std::string_view::npos ||
+                      name.find("new") != std::string_view::npos;
         EXPECT_EQ(othersNames.count(name.data()) == 1, !itsOwn) << name;
         EXPECT_EQ(otherText.find(name) != std::string_view::npos, !itsOwn) << name;
       }
