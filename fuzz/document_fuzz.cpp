@@ -52,10 +52,14 @@ bool sameDocument(const vorlith::Document& a, const vorlith::Document& b) {
 // The bytes read from a file in pieces give what they gave read whole: `whole`, or `message`.
 void checkReadInPieces(const std::string& text, const vorlith::Document* whole,
                        const std::string& message) {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() /
-       ("vorlith-document-fuzz-" + std::to_string(::getpid()) + ".json"))
-          .string();
+  // One file for the process, removed when it ends.
+  static const struct File {
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("vorlith-document-fuzz-" + std::to_string(::getpid()) + ".json"))
+                           .string();
+    ~File() { std::remove(path.c_str()); }
+  } file;
+  const std::string& path = file.path;
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
