@@ -85,7 +85,8 @@ size_t topLevelIn(string_view s) {
 
 // A symbol version at the end ("@GLIBC_2.2.5", "@@GLIBCXX_3.4"): where it begins, or npos.
 size_t versionStart(string_view s) {
-  size_t at = s.rfind('@');
+  // Nearly every name has none: the whole name is searched, from the end.
+  size_t at = zel::utils::text::findLastByte(s, '@');
   if (at == string_view::npos || at + 1 == s.size()) {
     return string_view::npos;
   }

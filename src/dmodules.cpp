@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "demangle_current.h"
+#include "zel/utils/text.h"
 
 namespace vorlith {
 
@@ -54,16 +55,11 @@ std::string_view contributionObject(std::string_view name) {
     return {};
   }
   // Back from the end to the bracket that opens the section: a section name holds no space or
-  // bracket, so a C++ parameter list ("f(int, long)") stops the scan within a few bytes.
-  size_t open = name.size() - 1;
-  while (open > 0) {
-    char c = name[--open];
-    if (c == '(' || c == ' ' || c == ')') {
-      break;
-    }
-  }
-  if (name[open] != '(' || open < 2 || name[open - 1] != ' ' || open + 2 == name.size() ||
-      name[open + 1] == '*') {
+  // bracket, so a C++ parameter list ("f(int, long)") stops the scan within a few bytes, and a
+  // long section name is passed sixteen bytes at a time.
+  size_t open = zel::utils::text::findLastOfThree(name.substr(0, name.size() - 1), '(', ' ', ')');
+  if (open == std::string_view::npos || name[open] != '(' || open < 2 || name[open - 1] != ' ' ||
+      open + 2 == name.size() || name[open + 1] == '*') {
     return {};
   }
   return name.substr(0, open - 1);

@@ -1,12 +1,17 @@
 #include "document.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "file_io.h"
 #include "keyed_hash.h"
 #include "pages.h"
 #include "size_tree.h"
@@ -141,8 +146,8 @@ Document buildDocument(const TreeNode& root, const SizeTree* tree, std::vector<s
       added.key = key;
       added.size = leaf.size;
       added.address = leaf.address;
-      added.mangledName = leaf.mangledName;
-      added.demangledName = leaf.demangledName;
+      added.mangledName = leaf.mangledName.view();
+      added.demangledName = leaf.demangledName.view();
       added.group = frame.group;
       if (tree != nullptr && leaf.section != kNoSection) {
         auto [at, fresh] =
@@ -216,14 +221,164 @@ string_view documentJson(string_view fileText) {
 
 namespace {
 
+// The names of a document, found by their text for a document read beside it, which then keeps
+// a view of each name found rather than a copy of its own. Two builds of one program list most
+// names in the same order: a name is looked for first where the last one found puts it (a leaf
+// as far from its equal as the last leaf found, a group likewise), and only then in a flat
+// table of references to the document's names (a leaf's key, mangled or demangled name, a
+// group's name, a place's section, kind or object), made on the first name not found in place.
+class NameTable {
+ public:
+  enum What : uint32_t { kKey, kMangled, kDemangled, kGroup, kSection, kKind, kObject };
+
+  explicit NameTable(const Document& doc) : doc_(doc) {}
+
+  // The document's name equal to `name`, a name of what `what` says of the leaf or group
+  // numbered `index` in the document read; or a view without data.
+  [[nodiscard]] string_view find(string_view name, What what, uint32_t index) {
+    if (name.empty()) {
+      return {};
+    }
+    const bool ofGroup = what == kGroup;
+    const int64_t guess = int64_t{index} + (ofGroup ? groupShift_ : leafShift_);
+    if (guess >= 0 &&
+        guess < static_cast<int64_t>(ofGroup ? doc_.groups.size() : doc_.leaves.size())) {
+      if (string_view there = nameAt(static_cast<uint32_t>(guess), what); there == name) {
+        return there;
+      }
+    }
+    if (!made_) {
+      make();
+    }
+    if (slots_.empty()) {
+      return {};
+    }
+    for (size_t slot = firstSlot(name);; slot = nextSlot(slot)) {
+      if (slots_[slot] == 0) {
+        return {};
+      }
+      if (string_view there = nameOf(slots_[slot]); there == name) {
+        const uint32_t found = (slots_[slot] - 1) >> 3;
+        const uint32_t kind = (slots_[slot] - 1) & 7;
+        if (kind <= kDemangled) {
+          leafShift_ = int64_t{found} - index;
+        } else if (kind == kGroup) {
+          groupShift_ = int64_t{found} - index;
+        }
+        return there;
+      }
+    }
+  }
+
+ private:
+  static uint32_t refer(uint32_t index, What what) { return (index << 3 | what) + 1; }
+  // What `what` says of leaf or group `index` (of a leaf's place, for a section, kind or object).
+  [[nodiscard]] string_view nameAt(uint32_t index, uint32_t what) const {
+    switch (what) {
+      case kKey:
+        return doc_.leaves[index].key;
+      case kMangled:
+        return doc_.leaves[index].mangledName;
+      case kDemangled:
+        return doc_.leaves[index].demangledName;
+      case kGroup:
+        return doc_.groups[index].name;
+      case kSection:
+        return doc_.leaves[index].section();
+      case kKind:
+        return doc_.leaves[index].kind();
+      default:
+        return doc_.leaves[index].object();
+    }
+  }
+  // The name a reference refers to: in the table, sections, kinds and objects are of places.
+  [[nodiscard]] string_view nameOf(uint32_t ref) const {
+    uint32_t index = (ref - 1) >> 3;
+    switch ((ref - 1) & 7) {
+      case kSection:
+        return doc_.places[index].section;
+      case kKind:
+        return doc_.places[index].kind;
+      case kObject:
+        return doc_.places[index].object;
+      default:
+        return nameAt(index, (ref - 1) & 7);
+    }
+  }
+
+  void make() {
+    made_ = true;
+    // A reference is a leaf's, group's or place's number, times 8, plus what it names, plus 1.
+    constexpr size_t kMost = size_t{1} << 28;
+    if (doc_.leaves.size() >= kMost || doc_.groups.size() >= kMost || doc_.places.size() >= kMost) {
+      return;  // too many to refer to: the table stays empty and shares nothing
+    }
+    size_t names = doc_.groups.size() + 3 * doc_.places.size();
+    for (const DocLeaf& leaf : doc_.leaves) {
+      names += 2 + (leaf.demangledName.empty() ? 0 : 1);
+    }
+    // Full to seven eighths at most: most names are found in a probe or two all the same.
+    slots_.assign(names + names / 7 + 1, 0);
+    for (uint32_t g = 0; g < doc_.groups.size(); ++g) {
+      add(refer(g, kGroup));
+    }
+    for (uint32_t k = 0; k < doc_.leaves.size(); ++k) {
+      add(refer(k, kKey));
+      add(refer(k, kMangled));
+      add(refer(k, kDemangled));
+    }
+    for (uint32_t k = 0; k < doc_.places.size(); ++k) {
+      add(refer(k, kSection));
+      add(refer(k, kKind));
+      add(refer(k, kObject));
+    }
+  }
+  void add(uint32_t ref) {
+    string_view name = nameOf(ref);
+    if (name.empty()) {
+      return;
+    }
+    for (size_t slot = firstSlot(name);; slot = nextSlot(slot)) {
+      if (slots_[slot] == 0) {
+        slots_[slot] = ref;
+        return;
+      }
+      if (nameOf(slots_[slot]) == name) {
+        return;
+      }
+    }
+  }
+
+  // The hash scaled to the table's size, which need not be a power of two.
+  [[nodiscard]] size_t firstSlot(string_view name) const {
+    __extension__ using Wide = unsigned __int128;
+    return static_cast<size_t>((Wide{keyedHash(name)} * slots_.size()) >> 64);
+  }
+  [[nodiscard]] size_t nextSlot(size_t slot) const {
+    return slot + 1 == slots_.size() ? 0 : slot + 1;
+  }
+
+  const Document& doc_;
+  int64_t leafShift_ = 0;   // where the last leaf found lies, less where it was looked for
+  int64_t groupShift_ = 0;  // the same of groups
+  bool made_ = false;
+  std::vector<uint32_t> slots_;
+};
+
+std::string longStringMessage(size_t position, size_t length) {
+  return "the string at byte " + std::to_string(position) + " is " + std::to_string(length) +
+         " bytes long, more than the 16 MiB that a name may take";
+}
+
 // Builds a Document from the reader's events in document order, without a DOM: a 50 MB
 // document would take half a gigabyte as a tree of JSON values. Unknown members are skipped.
 class DocumentBuilder {
  public:
   // With `viewsIntoJson`, names written without escapes stay views into the text read, which
   // must then live as long as the document; others are copied into the document's arena.
-  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson)
-      : doc_(doc), viewsIntoJson_(viewsIntoJson), offset_(offset) {}
+  // Names that `shared` holds are kept as its views rather than copied.
+  DocumentBuilder(Document& doc, size_t offset, bool viewsIntoJson, NameTable* shared = nullptr)
+      : doc_(doc), viewsIntoJson_(viewsIntoJson), offset_(offset), shared_(shared) {}
 
   // The bytes of the string about to be handed on as they stand in the text, when it holds no
   // escape (then they are the string); empty otherwise.
@@ -270,14 +425,15 @@ class DocumentBuilder {
     }
     if (top.kind == Kind::Leaf && (top.key == "mangledName" || top.key == "demangledName")) {
       DocLeaf& leaf = doc_.leaves[top.index];
-      (top.key == "mangledName" ? leaf.mangledName : leaf.demangledName) = keep(s, raw_);
+      const bool mangled = top.key == "mangledName";
+      (mangled ? leaf.mangledName : leaf.demangledName) =
+          keep(s, raw_, mangled ? NameTable::kMangled : NameTable::kDemangled, top.index);
       top.seen |= top.key == "mangledName" ? unsigned{kMangled} : 0u;
       return true;
     }
     if (top.kind == Kind::Leaf && isSectionMember(top.key)) {
-      (top.key == "section" ? top.place.section
-       : top.key == "kind"  ? top.place.kind
-                            : top.place.object) = keep(s, raw_);
+      // Held here until the leaf ends: most leaves share a place made before.
+      placeParts_[top.key == "section" ? 0 : top.key == "kind" ? 1 : 2].assign(s);
       top.hasPlace = true;
       return true;
     }
@@ -316,10 +472,15 @@ class DocumentBuilder {
         }
         return true;
       case Kind::Children:
-        return openGroup(at, keep(top.key, top.keyRaw));
+        return openGroup(
+            at, keep(top.key, top.keyRaw, NameTable::kGroup, checkedIndex(doc_.groups.size())));
       case Kind::Leaves:
+        for (std::string& part : placeParts_) {
+          part.clear();
+        }
         doc_.leaves.push_back({});
-        doc_.leaves.back().key = keep(top.key, top.keyRaw);
+        doc_.leaves.back().key =
+            keep(top.key, top.keyRaw, NameTable::kKey, checkedIndex(doc_.leaves.size() - 1));
         doc_.leaves.back().group = at;
         stack_.push_back({Kind::Leaf, checkedIndex(doc_.leaves.size() - 1)});
         return true;
@@ -373,7 +534,7 @@ class DocumentBuilder {
                   " lacks \"size\", \"address\" or \"mangledName\"");
     }
     if (top.kind == Kind::Leaf && top.hasPlace) {
-      doc_.leaves[top.index].place = placeOf(top.place);
+      doc_.leaves[top.index].place = placeOf(top.index);
     }
     if (top.kind == Kind::Leaves) {
       DocGroup& group = doc_.groups[top.index];
@@ -471,31 +632,66 @@ class DocumentBuilder {
     string_view keyRaw = {};  // as setRaw gave it for the key
     unsigned seen = 0;
     MemberNames members = {};  // of a group or a leaf, to find one given twice
-    DocPlace place = {};       // of a leaf, as its members give it
-    bool hasPlace = false;
+    bool hasPlace = false;     // of a leaf: it names its section, kind or object
   };
 
-  // The document's place of `place`'s section, kind and object, made on its first use.
-  const DocPlace* placeOf(const DocPlace& place) {
+  // The document's place of the section, kind and object in placeParts_, of leaf `leaf`, made on
+  // its first use.
+  const DocPlace* placeOf(uint32_t leaf) {
     placeKey_.clear();
-    for (string_view part : {place.section, place.kind, place.object}) {
+    for (const std::string& part : placeParts_) {
       uint64_t size = part.size();
       placeKey_.append(reinterpret_cast<const char*>(&size), sizeof size);
     }
-    for (string_view part : {place.section, place.kind, place.object}) {
+    for (const std::string& part : placeParts_) {
       placeKey_.append(part);
     }
-    auto found = places_.find(placeKey_);
-    if (found != places_.end()) {
-      return found->second;
+    const uint64_t hash = keyedHash(placeKey_);
+    if ((places_.size() - placesLeft_) * 8 >= places_.size() * 7) {
+      growPlaces();
     }
+    size_t slot = hash & (places_.size() - 1);
+    for (; places_[slot] != nullptr; slot = (slot + 1) & (places_.size() - 1)) {
+      const DocPlace& there = *places_[slot];
+      if (there.section == placeParts_[0] && there.kind == placeParts_[1] &&
+          there.object == placeParts_[2]) {
+        return places_[slot];
+      }
+    }
+    DocPlace place;
+    place.section = keep(placeParts_[0], {}, NameTable::kSection, leaf);
+    place.kind = keep(placeParts_[1], {}, NameTable::kKind, leaf);
+    place.object = keep(placeParts_[2], {}, NameTable::kObject, leaf);
     const DocPlace* made = &doc_.places.emplace_back(place);
-    places_.emplace(placeKey_, made);
+    places_[slot] = made;
+    --placesLeft_;
     return made;
   }
-  struct KeyedHash {
-    size_t operator()(string_view text) const { return static_cast<size_t>(keyedHash(text)); }
-  };
+  // Twice the room for places, each where its parts' hash puts it.
+  void growPlaces() {
+    std::vector<const DocPlace*> old = std::move(places_);
+    places_.assign(std::max<size_t>(64, old.size() * 2), nullptr);
+    placesLeft_ = places_.size();
+    for (const DocPlace* place : old) {
+      if (place == nullptr) {
+        continue;
+      }
+      placeKey_.clear();
+      for (string_view part : {place->section, place->kind, place->object}) {
+        uint64_t size = part.size();
+        placeKey_.append(reinterpret_cast<const char*>(&size), sizeof size);
+      }
+      for (string_view part : {place->section, place->kind, place->object}) {
+        placeKey_.append(part);
+      }
+      size_t slot = keyedHash(placeKey_) & (places_.size() - 1);
+      while (places_[slot] != nullptr) {
+        slot = (slot + 1) & (places_.size() - 1);
+      }
+      places_[slot] = place;
+      --placesLeft_;
+    }
+  }
 
   // A member name that `keys` holds twice, or null; sorts `keys`. JSON.parse, and so the page,
   // keeps only the last of two members of one name; vorlith never writes that, so such a
@@ -577,10 +773,17 @@ class DocumentBuilder {
     return false;
   }
 
-  // A name of the document: a view into the text where it may be one, else a copy.
-  string_view keep(string_view name, string_view raw) {
-    if (viewsIntoJson_ && raw.size() == name.size()) {
+  // A name of the document: a view into the text where it may be one, else the other document's
+  // equal name where it has one, else a copy.
+  // `what` and `index` say what the name is of which leaf or group, for the other document.
+  string_view keep(string_view name, string_view raw, NameTable::What what, uint32_t index) {
+    if (viewsIntoJson_ && raw.size() == name.size() && !raw.empty()) {
       return raw;
+    }
+    if (shared_ != nullptr) {
+      if (string_view found = shared_->find(name, what, index); found.data() != nullptr) {
+        return found;
+      }
     }
     return doc_.text->copy(name);
   }
@@ -589,11 +792,15 @@ class DocumentBuilder {
   bool viewsIntoJson_;
   string_view raw_;
   size_t offset_;  // of the JSON in its file, for positions in messages
+  NameTable* shared_;
+  std::string placeParts_[3];  // the section, kind and object of the leaf being read
   std::vector<Frame> stack_;
   size_t skipDepth_ = 0;
   std::vector<std::vector<std::string>> skippedKeys_;  // of each object inside a skipped value
-  // The places made, by the sizes of their parts and then the parts themselves.
-  std::unordered_map<std::string, const DocPlace*, KeyedHash> places_;
+  // The places made, in a flat table by the hash of the sizes of their parts and then the parts
+  // themselves (placeKey_), a power of two in size, never more than seven eighths full.
+  std::vector<const DocPlace*> places_;
+  size_t placesLeft_ = 0;  // empty slots
   std::string placeKey_;
   std::string error_;
 };
@@ -673,9 +880,7 @@ size_t requireBoundedStrings(string_view json, size_t offset) {
       }
     }
     if (at - start - 1 > kMaxDocumentString) {
-      throw std::runtime_error("the string at byte " + std::to_string(offset + start) + " is " +
-                               std::to_string(at - start - 1) +
-                               " bytes long, more than the 16 MiB that a name may take");
+      throw std::runtime_error(longStringMessage(offset + start, at - start - 1));
     }
     constexpr string_view kMember = "mangledName\":";
     if (at - start - 1 == kMember.size() - 2 && json.substr(start + 1, kMember.size()) == kMember) {
@@ -689,12 +894,25 @@ size_t requireBoundedStrings(string_view json, size_t offset) {
 
 namespace {
 
+// Where a JsonEvents that reads a piece at a time gets the next piece.
+class JsonPieces {
+ public:
+  virtual ~JsonPieces() = default;
+  // Appends the next piece of the JSON (a byte or more) to `to`; false once all was given.
+  virtual bool next(std::string& to) = 0;
+};
+
 // Reads JSON text and hands its values to a DocumentBuilder as events, in one pass over the
 // bytes, with a stack of its own rather than recursion (documents nest as deep as their names
 // do). Checks every byte: structure, numbers, string escapes, UTF-8, nothing after the value.
+// The text is whole, or comes in pieces: then the reader holds a window of it, from the value
+// being read on, and never more of a string than kMaxDocumentString allows.
 class JsonEvents {
  public:
   JsonEvents(string_view json, DocumentBuilder& builder) : json_(json), builder_(builder) {}
+  // `offset`: of the JSON in its file, for positions in messages.
+  JsonEvents(JsonPieces& pieces, DocumentBuilder& builder, size_t offset)
+      : builder_(builder), pieces_(&pieces), offset_(offset) {}
 
   // False when the text or the builder refused it (the builder holds why).
   bool run() {
@@ -743,6 +961,7 @@ class JsonEvents {
         if (at_ == json_.size() || json_[at_] != '"') {
           return fail(at_ == json_.size() ? "unexpected end of input" : "expected a member name");
         }
+        haveString();
         if (!readString() || (builder_.setRaw(raw_), !builder_.key(value_))) {
           return false;
         }
@@ -770,16 +989,18 @@ class JsonEvents {
       }
       bool handed = true;
       if (c == '"') {
+        haveString();
         if (!readString()) {
           return false;
         }
         builder_.setRaw(raw_);
         handed = builder_.string(value_);
       } else if (c == '-' || (c >= '0' && c <= '9')) {
+        haveNumber();
         if (!readNumber(handed)) {
           return false;
         }
-      } else if (json_.substr(at_, 4) == "true" || json_.substr(at_, 5) == "false") {
+      } else if ((have(5), json_.substr(at_, 4) == "true") || json_.substr(at_, 5) == "false") {
         at_ += c == 't' ? 4 : 5;
         handed = builder_.boolean(c == 't');
       } else if (json_.substr(at_, 4) == "null") {
@@ -797,13 +1018,122 @@ class JsonEvents {
 
  private:
   void skipSpace() {
-    while (at_ < json_.size() && isSpace(json_[at_])) {
-      ++at_;
+    for (;;) {
+      while (at_ < json_.size() && isSpace(json_[at_])) {
+        ++at_;
+      }
+      if (at_ < json_.size() || !more()) {
+        return;
+      }
     }
   }
 
-  bool fail(string_view what) {
-    return builder_.parse_error(at_ + 1, what);
+  bool fail(string_view what) { return builder_.parse_error(dropped_ + at_ + 1, what); }
+
+  // Takes the next piece into the window, and drops what lies before at_: false at the end.
+  bool more() {
+    if (pieces_ == nullptr) {
+      return false;
+    }
+    window_.erase(0, at_);
+    dropped_ += at_;
+    at_ = 0;
+    bool got = pieces_->next(window_);
+    json_ = window_;
+    return got;
+  }
+
+  // Whether the window holds `n` bytes from at_, taking pieces while it does not.
+  bool have(size_t n) {
+    while (json_.size() - at_ < n) {
+      if (!more()) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Brings the string at at_ (its opening quote) into the window up to its closing quote (and
+  // the bytes after it that an escape may read), or as far as the JSON goes. A string longer
+  // than kMaxDocumentString is refused, as requireBoundedStrings refuses it in a whole text.
+  void haveString() {
+    if (pieces_ == nullptr) {
+      return;
+    }
+    size_t k = at_ + 1;
+    for (;;) {
+      k = zel::utils::text::findEitherByte(json_, k, '"', '\\');
+      if (k < json_.size() && json_[k] == '"') {
+        if (k - at_ - 1 > kMaxDocumentString) {
+          refuseLongString(k);
+        }
+        // A \u escape reads four bytes whatever they are: where one of them is this quote,
+        // reading it looks past the quote, at most four bytes.
+        have(k - at_ + 5);
+        return;
+      }
+      if (k + 1 < json_.size()) {
+        k += 2;  // an escape
+        continue;
+      }
+      // At the end of the window, or at an escape's backslash there.
+      if (k - at_ - 1 > kMaxDocumentString) {
+        refuseLongString(k);
+      }
+      size_t from = at_;
+      if (!more()) {
+        return;
+      }
+      k -= from;
+    }
+  }
+
+  // Reads on to the end of the string at at_ without holding it, and refuses it with its
+  // length. Its bytes before `k` are counted, and k is where a piece of it begins.
+  [[noreturn]] void refuseLongString(size_t k) {
+    const size_t position = offset_ + dropped_ + at_;
+    size_t length = k - at_ - 1;
+    at_ = k;
+    for (;;) {
+      size_t end = zel::utils::text::findEitherByte(json_, at_, '"', '\\');
+      if (end < json_.size() && json_[end] == '"') {
+        length += end - at_;
+        break;
+      }
+      if (end + 1 < json_.size()) {
+        length += end + 2 - at_;
+        at_ = end + 2;
+        continue;
+      }
+      length += end - at_;
+      at_ = end;
+      if (!more()) {
+        length += at_ < json_.size() ? 2 : 0;  // a backslash at the very end, as counted whole
+        break;
+      }
+    }
+    throw std::runtime_error(longStringMessage(position, length));
+  }
+
+  // Brings the number at at_ into the window with the byte after it, or as far as the JSON goes.
+  void haveNumber() {
+    if (pieces_ == nullptr) {
+      return;
+    }
+    auto inNumber = [](char c) {
+      return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    };
+    size_t k = at_;
+    for (;;) {
+      while (k < json_.size() && inNumber(json_[k])) {
+        ++k;
+      }
+      size_t from = at_;
+      if (k < json_.size() || !more()) {
+        return;
+      }
+      k -= from;
+    }
   }
 
   // The string at at_ (its opening quote): value_ is its text, a view into the JSON when it
@@ -991,8 +1321,12 @@ class JsonEvents {
     return true;
   }
 
-  string_view json_;
+  string_view json_;  // the text, or the window of it read in pieces
   DocumentBuilder& builder_;
+  JsonPieces* pieces_ = nullptr;
+  size_t offset_ = 0;   // of the JSON in its file
+  std::string window_;  // read in pieces: the JSON from dropped_ on, as far as it was read
+  size_t dropped_ = 0;  // bytes of the JSON before json_'s first
   size_t at_ = 0;
   std::vector<bool> stack_;  // per open container: an object, or an array
   std::string text_;         // the last string read, decoded, when it holds an escape
@@ -1002,20 +1336,232 @@ class JsonEvents {
 
 }  // namespace
 
-Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
-  size_t leaves = requireBoundedStrings(json, offset);
-  Document doc;
-  doc.leaves.reserve(leaves);
-  adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
-  DocumentBuilder builder(doc, offset, viewsIntoJson);
-  if (!JsonEvents(json, builder).run()) {
+namespace {
+
+// What every reading does once the events are read: refuses what is wrong with the document.
+void finishReading(bool read, const DocumentBuilder& builder, const Document& doc) {
+  if (!read) {
     throw std::runtime_error(builder.error().empty() ? "it is not a document" : builder.error());
   }
   if (doc.groups.empty()) {
     throw std::runtime_error("its top level is not an object");
   }
   requireUniqueNames(doc);
+}
+
+Document readWholeDocument(string_view json, size_t offset, bool viewsIntoJson, NameTable* shared) {
+  size_t leaves = requireBoundedStrings(json, offset);
+  Document doc;
+  doc.leaves.reserve(leaves);
+  adviseHugePages(doc.leaves.data(), doc.leaves.capacity() * sizeof(DocLeaf));
+  DocumentBuilder builder(doc, offset, viewsIntoJson, shared);
+  bool read = JsonEvents(json, builder).run();
+  finishReading(read, builder, doc);
   return doc;
+}
+
+}  // namespace
+
+Document readDocument(string_view json, size_t offset, bool viewsIntoJson) {
+  return readWholeDocument(json, offset, viewsIntoJson, nullptr);
+}
+
+namespace {
+
+// The bytes at each end of a document file that tell where its JSON begins and ends.
+constexpr size_t kDocumentEnds = size_t{1} << 20;
+
+// Where a document file's JSON begins (as documentJson finds it) in `head`, its first bytes, or
+// all of them (`whole`); nothing when the head ends before that is told.
+std::optional<size_t> jsonStart(string_view head, bool whole) {
+  string_view text = skipBom(head);
+  const size_t bom = head.size() - text.size();
+  size_t k = 0;
+  bool undecided = false;  // a space or a word of the prefix runs past the head
+  auto spaces = [&] {
+    while (k < text.size() && isSpace(text[k])) {
+      ++k;
+    }
+    undecided = undecided || (k == text.size() && !whole);
+  };
+  auto word = [&](string_view w) {
+    if (text.size() - k < w.size() + 1 && !whole) {
+      undecided = true;  // the word, or the byte after "var"
+    }
+    if (text.substr(k, w.size()) != w) {
+      return false;
+    }
+    k += w.size();
+    return true;
+  };
+  spaces();
+  bool prefixed = word("var") && k < text.size() && isSpace(text[k]);
+  if (prefixed) {
+    spaces();
+    prefixed = word("treeData");
+  }
+  if (prefixed) {
+    spaces();
+    prefixed = word("=");
+  }
+  if (prefixed) {
+    spaces();
+  }
+  if (undecided) {
+    return std::nullopt;
+  }
+  return bom + (prefixed ? k : 0);
+}
+
+// How many bytes at the end of a document file follow its JSON (spaces, a ";", spaces), from
+// `tail`, its last bytes, or all of them (`whole`); nothing when the tail is only spaces.
+std::optional<size_t> bytesAfterJson(string_view tail, bool whole) {
+  size_t end = tail.size();
+  while (end > 0 && isSpace(tail[end - 1])) {
+    --end;
+  }
+  if (end == 0 && !whole) {
+    return std::nullopt;
+  }
+  if (end > 0 && tail[end - 1] == ';') {
+    --end;
+  }
+  return tail.size() - end;
+}
+
+// The pieces of a document file's JSON, from `from` to `end`, read as the reader asks for them;
+// each one is also handed to `take`.
+class DocumentFilePieces : public JsonPieces {
+ public:
+  DocumentFilePieces(int fd, uint64_t from, uint64_t end, size_t piece,
+                     const std::function<void(string_view)>& take)
+      : fd_(fd), at_(from), end_(end), piece_(std::max<size_t>(piece, 1)), take_(take) {}
+
+  bool next(std::string& to) override {
+    if (at_ == end_) {
+      return false;
+    }
+    // A piece fills the window up to the piece size, which it then keeps, unless a string or a
+    // number needs more.
+    size_t room = to.size() < piece_ / 2 ? piece_ - to.size() : piece_;
+    size_t size = static_cast<size_t>(std::min<uint64_t>(room, end_ - at_));
+    size_t old = to.size();
+    to.resize(old + size);
+    readExactly(to.data() + old, size, at_);
+    at_ += size;
+    if (take_) {
+      take_(string_view(to).substr(old));
+    }
+    return true;
+  }
+
+  // Reads `size` bytes at `offset`, or fails: the file ends sooner than it did.
+  void readExactly(char* to, size_t size, uint64_t offset) const {
+    ReadResult read = readFully(fd_, to, size, offset);
+    if (read.error != 0) {
+      throw std::runtime_error(std::strerror(read.error));
+    }
+    if (read.got < size) {
+      throw std::runtime_error("it shrank while it was read");
+    }
+  }
+
+ private:
+  int fd_;
+  uint64_t at_;
+  uint64_t end_;
+  size_t piece_;
+  const std::function<void(string_view)>& take_;
+};
+
+Document readDocumentFileText(const std::string& path, const DocumentFileReading& how,
+                              NameTable* shared) {
+  std::string text = readFile(path);
+  string_view json = documentJson(text);
+  if (how.takeJson) {
+    how.takeJson(json);
+  }
+  try {
+    return readWholeDocument(json, static_cast<size_t>(json.data() - text.data()), false, shared);
+  } catch (const std::runtime_error& wrong) {
+    throw std::runtime_error(path + ": " + wrong.what());
+  }
+}
+
+// The document of a regular file of `size` bytes, read in pieces; nothing where its ends are all
+// spaces (it is read whole then, as anything would read it). Messages do not name the file.
+std::optional<Document> readDocumentInPieces(int fd, uint64_t size, const DocumentFileReading& how,
+                                             std::optional<NameTable>& shared) {
+  NameTable* names = shared ? &*shared : nullptr;
+  // Where the JSON begins and ends, from the file's ends.
+  const size_t ends = static_cast<size_t>(std::min<uint64_t>(size, kDocumentEnds));
+  DocumentFilePieces reader(fd, 0, 0, 1, how.takeJson);
+  std::string head(ends, '\0');
+  reader.readExactly(head.data(), head.size(), 0);
+  std::optional<size_t> start = jsonStart(head, head.size() == size);
+  std::string tail(ends, '\0');
+  reader.readExactly(tail.data(), tail.size(), size - tail.size());
+  std::optional<size_t> after = bytesAfterJson(tail, tail.size() == size);
+  std::string().swap(head);
+  if (!start || !after) {
+    return std::nullopt;
+  }
+  const uint64_t end = std::max<uint64_t>(*start, size - *after);
+  const std::string trailing = tail.substr(tail.size() - static_cast<size_t>(size - end));
+  std::string().swap(tail);
+
+  Document doc;
+  // Room for as many leaves as the JSON could hold: only the pages that the leaves fill take
+  // memory.
+  doc.leaves.reserve(static_cast<size_t>((end - *start) / 44 + 1));
+  DocumentBuilder builder(doc, *start, false, names);
+  DocumentFilePieces pieces(fd, *start, end, how.pieceSize, how.takeJson);
+  bool read = JsonEvents(pieces, builder, *start).run();
+  shared.reset();  // room for the checks
+  finishReading(read, builder, doc);
+  // The file as it was when it was opened, no more and no less.
+  std::string rest(trailing.size() + 1, '\0');
+  ReadResult got = readFully(fd, rest.data(), rest.size(), end);
+  if (got.error != 0) {
+    throw std::runtime_error(std::strerror(got.error));
+  }
+  if (got.got > trailing.size()) {
+    throw std::runtime_error("it grew while it was read");
+  }
+  if (got.got < trailing.size()) {
+    throw std::runtime_error("it shrank while it was read");
+  }
+  if (string_view(rest).substr(0, got.got) != trailing) {
+    throw std::runtime_error("it changed while it was read");
+  }
+  return doc;
+}
+
+}  // namespace
+
+Document readDocumentFile(const std::string& path, const DocumentFileReading& how) {
+  std::optional<NameTable> shared;
+  if (how.sharesNamesWith != nullptr) {
+    shared.emplace(*how.sharesNamesWith);
+  }
+  std::optional<Document> doc;
+  {
+    InputFile file(path);
+    struct stat info;
+    if (::fstat(file.fd(), &info) == 0 && S_ISREG(info.st_mode)) {
+      try {
+        doc = readDocumentInPieces(file.fd(), static_cast<uint64_t>(info.st_size), how, shared);
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (const std::runtime_error& wrong) {
+        throw std::runtime_error(path + ": " + wrong.what());
+      }
+    }
+  }
+  if (!doc) {
+    return readDocumentFileText(path, how, shared ? &*shared : nullptr);
+  }
+  return std::move(*doc);
 }
 
 }  // namespace vorlith

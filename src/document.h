@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <ostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,14 +31,46 @@ struct DocPlace {
 };
 inline constexpr DocPlace kUnknownPlace{};
 
+// A name of a leaf: a view of text that lives elsewhere, as a std::string_view is, in 12 bytes
+// rather than 16 (a document of a large map holds millions of them).
+class LeafName {
+ public:
+  LeafName() = default;
+  // Made from a view and read as one without a word, as a std::string_view member was. Throws
+  // std::length_error for a name of 4 GiB or more.
+  LeafName(std::string_view name) : data_(name.data()), size_(checkedSize(name.size())) {}
+
+  operator std::string_view() const { return {data_, size_}; }
+  [[nodiscard]] std::string_view view() const { return {data_, size_}; }
+  [[nodiscard]] size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] const char* data() const { return data_; }
+  friend bool operator==(const LeafName& a, const LeafName& b) { return a.view() == b.view(); }
+  friend bool operator==(const LeafName& a, std::string_view b) { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const LeafName& name) {
+    return out << name.view();
+  }
+
+ private:
+  static uint32_t checkedSize(size_t size) {
+    if (size > UINT32_MAX) {
+      throw std::length_error("a name of 4 GiB or more");
+    }
+    return static_cast<uint32_t>(size);
+  }
+
+  const char* data_ = nullptr;
+  uint32_t size_ = 0;
+} __attribute__((packed));
+
 struct DocLeaf {
-  std::string_view key;  // the name it is filed under in its group ("f", "f#2")
+  LeafName key;  // the name it is filed under in its group ("f", "f#2")
+  LeafName mangledName;
+  LeafName demangledName;  // empty when it is the mangled name
+  uint32_t group = 0;      // the group that holds it
   uint64_t size = 0;
   uint64_t address = 0;
-  std::string_view mangledName;
-  std::string_view demangledName;  // empty when it is the mangled name
   const DocPlace* place = &kUnknownPlace;  // the document's, or kUnknownPlace
-  uint32_t group = 0;                      // the group that holds it
 
   // The name a reader is shown: the demangled name, else the mangled one.
   [[nodiscard]] std::string_view shownName() const {
@@ -45,6 +80,8 @@ struct DocLeaf {
   [[nodiscard]] std::string_view kind() const { return place->kind; }
   [[nodiscard]] std::string_view object() const { return place->object; }
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(DocLeaf) == 64);
 
 constexpr uint32_t kNoGroup = UINT32_MAX;
 
@@ -119,6 +156,26 @@ constexpr size_t kMaxDocumentString = size_t{16} << 20;
 // live as long as the document (no copy of what the text holds anyway); else all are copied.
 [[nodiscard]] Document readDocument(std::string_view json, size_t offset = 0,
                                     bool viewsIntoJson = false);
+
+// How readDocumentFile reads a document file.
+struct DocumentFileReading {
+  // Given the document's JSON (documentJson's part of the file) a piece at a time, in order, as
+  // it is read: the file is never whole in memory.
+  std::function<void(std::string_view)> takeJson;
+  // A document whose names the one read takes where they are equal, as views into its storage
+  // (which must then outlive the document read), rather than copies: two builds of one program
+  // share most of their names.
+  const Document* sharesNamesWith = nullptr;
+  // The bytes read at once.
+  size_t pieceSize = size_t{1} << 20;
+};
+
+// Reads the document file at `path` as readDocument reads its JSON, with the same checks and the
+// same messages (byte offsets counted in the file), but a piece at a time: the names are copied
+// into the document's own storage (or shared), the text goes. A file that grows or shrinks while
+// it is read is refused. Throws std::runtime_error "path: what is wrong".
+[[nodiscard]] Document readDocumentFile(const std::string& path,
+                                        const DocumentFileReading& how = {});
 
 // The first group, in document order, whose total is not the sum of its groups' totals and its
 // symbols' sizes (sums wrap as the tree's do), as "group "a / b" says 10 bytes, its groups and

@@ -328,9 +328,14 @@ void addSectionStarts(std::vector<Symbol>& symbols, const MapSections& sections)
   };
   bool moved = false;
   if (tlsBase != UINT64_MAX) {
+    // Each section's names are told once: the symbols ask which section's lines hold them.
+    std::vector<bool> threadLocal(list.size());
+    for (size_t k = 0; k < list.size(); ++k) {
+      threadLocal[k] = isThreadLocalSectionName(list[k].name);
+    }
     for (Symbol& symbol : symbols) {
       uint32_t at = sections.sectionOfLine(symbol.index);
-      if (at == kNoSection || !isThreadLocalSectionName(list[at].name)) {
+      if (at == kNoSection || !threadLocal[at]) {
         continue;
       }
       const MapSection& section = list[at];
@@ -463,9 +468,8 @@ Piece pieceOfMapSymbol(const std::vector<Symbol>& symbols, const std::vector<uin
 std::vector<uint32_t> objectsOfMapSymbols(const std::vector<Symbol>& symbols,
                                           const MapSections& sections) {
   std::vector<uint32_t> objects(symbols.size());
-  size_t hint = SIZE_MAX;  // symbols in address order are nearly always in line order
   for (size_t i = 0; i < symbols.size(); ++i) {
-    objects[i] = sections.objectOfLine(symbols[i].index, hint);
+    objects[i] = sections.objectOfLine(symbols[i].index);
   }
   return objects;
 }

@@ -34,6 +34,25 @@ struct MapInput {
   uint32_t object = kNoObject;  // an index into MapSections::objects()
 };
 
+// Where the entries of a list in line order begin, by buckets of 16 lines: how many of them
+// begin on a line or before it is found by a look at the few entries of one bucket.
+class LineIndex {
+ public:
+  // The list's next entry, after `count` others, begins on `line`.
+  void add(size_t line, size_t count);
+
+  // How many of `list`'s entries, indexed by add() as they were appended, begin on `line` or
+  // before it.
+  template <typename Entry>
+  [[nodiscard]] size_t countUpTo(const std::vector<Entry>& list, size_t line) const;
+
+ private:
+  static constexpr unsigned kBucketShift = 4;
+  std::vector<uint32_t> firsts_;  // firsts_[b]: the entries that begin before line b * 16
+  size_t last_ = 0;               // the line of the last entry added
+  bool ordered_ = true;           // false when the lines came out of order: searched instead
+};
+
 class MapSections {
  public:
   MapSections() = default;
@@ -58,9 +77,6 @@ class MapSections {
   [[nodiscard]] uint32_t sectionOfLine(size_t line) const;
   // The object of the input section that holds line `line` within its section, or kNoObject.
   [[nodiscard]] uint32_t objectOfLine(size_t line) const;
-  // The same for lines asked for mostly in increasing order: `hint` (SIZE_MAX at first) keeps
-  // where the last one was found, and the search begins there.
-  [[nodiscard]] uint32_t objectOfLine(size_t line, size_t& hint) const;
 
   // Lets go of the input sections (a sixteenth of the map's size on an ld.lld map, one per
   // line of it) once the object of every entry is known: inputs() is empty afterwards, and
@@ -75,7 +91,10 @@ class MapSections {
   TextArena text_;  // section and object names
   std::vector<MapSection> sections_;
   std::vector<MapInput> inputs_;
+  LineIndex sectionLines_;  // of sections_
+  LineIndex inputLines_;    // of inputs_
   std::vector<std::string_view> objects_;
+  uint32_t lastObject_ = kNoObject;  // the object of the last input section, named again next
   // Object names are few (a few thousand for the largest maps) and repeat on every line of
   // theirs: each is kept once. Keyed, because the names come from the map.
   std::unordered_map<std::string_view, uint32_t, KeyedHasher> objectIndex_;

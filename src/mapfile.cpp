@@ -44,11 +44,13 @@ using zel::utils::text::fromHex;
 
 namespace {
 
-// The Unicode White_Space property.
-bool isWhiteSpace(uint32_t cp) {
-  return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
-         cp == 0x205F || cp == 0x3000;
+// The Unicode White_Space property. ASCII, nearly every code point asked about, takes two tests.
+inline bool isWhiteSpace(uint32_t cp) {
+  if (cp < 0x80) {
+    return cp == 0x20 || cp - 0x09 <= 0x0D - 0x09;
+  }
+  return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
+         cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
 }
 
 // Strips Unicode white space from both ends. The text is a cut of valid UTF-8, so a sequence
@@ -713,9 +715,113 @@ void MapFile::parse(std::ostream& echo, const Settings& settings) {
   // Stable: symbols of one line at one address (a line read by two forms) keep the order they
   // were made in, so the document never depends on how the sort happens to break ties. The
   // list is made in line order, so this is the order of the map.
-  std::stable_sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {
+  sortSymbols(symbols);
+}
+
+namespace {
+
+// Sorts `items` by `less`, under which no two items are equal. Fast for items nearly in order:
+// one pass keeps a run in order at the front and sets the others aside; those are sorted the
+// same way, unless they are many, and merged back from the end.
+template <typename Item, typename Less>
+void sortNearlyInOrder(std::vector<Item>& items, const Less& less) {
+  std::vector<Item> aside;
+  size_t kept = 0;
+  for (size_t k = 0; k < items.size(); ++k) {
+    Item item = items[k];
+    if (kept == 0 || !less(item, items[kept - 1])) {
+      items[kept++] = item;
+    } else if (kept >= 2 && !less(item, items[kept - 2])) {
+      // The last one kept stood too high: it goes aside instead.
+      aside.push_back(items[kept - 1]);
+      items[kept - 1] = item;
+    } else {
+      aside.push_back(item);
+    }
+  }
+  if (aside.empty()) {
+    return;
+  }
+  if (aside.size() <= items.size() / 2) {
+    sortNearlyInOrder(aside, less);
+  } else {
+    std::sort(aside.begin(), aside.end(), less);  // far from in order
+  }
+  size_t out = items.size();
+  size_t from = kept;
+  for (size_t a = aside.size(); a-- > 0;) {
+    while (from > 0 && less(aside[a], items[from - 1])) {
+      items[--out] = items[--from];
+    }
+    items[--out] = aside[a];
+  }
+}
+
+}  // namespace
+
+void sortSymbols(std::vector<Symbol>& symbols) {
+  auto before = [](const Symbol& a, const Symbol& b) {
     return a.address != b.address ? a.address < b.address : a.index < b.index;
-  });
+  };
+  size_t n = symbols.size();
+  if (n > UINT32_MAX) {
+    std::stable_sort(symbols.begin(), symbols.end(), before);
+    return;
+  }
+  // Where each symbol stood decides between symbols equal in address and line: the order
+  // wanted is that of address, line and place, which no two symbols share.
+  struct Placed {
+    Symbol symbol;
+    uint32_t place;
+  };
+  auto placedBefore = [&before](const Symbol& a, uint32_t aPlace, const Symbol& b,
+                                uint32_t bPlace) {
+    return before(a, b) || (!before(b, a) && aPlace < bPlace);
+  };
+  // As sortNearlyInOrder does, with the places of the symbols kept beside them (those set
+  // aside carry theirs). A symbol below the last one kept either sends that one aside (the end
+  // of an input section, listed before the section's symbols) or, below the one before it
+  // too, goes aside itself.
+  std::vector<uint32_t> keptPlaces;
+  keptPlaces.reserve(n);
+  std::vector<Placed> aside;
+  size_t kept = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const Symbol symbol = symbols[k];
+    auto place = static_cast<uint32_t>(k);
+    if (kept == 0 || !before(symbol, symbols[kept - 1])) {
+      symbols[kept++] = symbol;
+      keptPlaces.push_back(place);
+    } else if (kept >= 2 && !before(symbol, symbols[kept - 2])) {
+      aside.push_back({symbols[kept - 1], keptPlaces.back()});
+      symbols[kept - 1] = symbol;
+      keptPlaces.back() = place;
+    } else {
+      aside.push_back({symbol, place});
+    }
+  }
+  if (aside.empty()) {
+    return;
+  }
+  auto asideBefore = [&placedBefore](const Placed& a, const Placed& b) {
+    return placedBefore(a.symbol, a.place, b.symbol, b.place);
+  };
+  if (aside.size() <= n / 2) {
+    sortNearlyInOrder(aside, asideBefore);
+  } else {
+    std::sort(aside.begin(), aside.end(), asideBefore);
+  }
+  // Merged from the back, where the list has room for those set aside.
+  size_t out = n;
+  size_t from = kept;
+  for (size_t a = aside.size(); a-- > 0;) {
+    const Placed& next = aside[a];
+    while (from > 0 &&
+           placedBefore(next.symbol, next.place, symbols[from - 1], keptPlaces[from - 1])) {
+      symbols[--out] = symbols[--from];
+    }
+    symbols[--out] = next.symbol;
+  }
 }
 
 }  // namespace vorlith

@@ -24,6 +24,12 @@ inline constexpr std::string_view kMapFormsRead =
 
 class ReadBuffer;
 
+// Sorts `symbols` by address, then by line index, as std::stable_sort would: symbols equal in
+// both keep the order they have. Made for the lists a map gives, in line order, where the few
+// out of order (the end of an input section, listed before its symbols) are set aside, sorted
+// alone and merged back.
+void sortSymbols(std::vector<Symbol>& symbols);
+
 class MapFile {
  public:
   struct FromText {};

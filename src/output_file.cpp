@@ -209,6 +209,14 @@ void OutputFile::commit() {
   unregisterPending(std::exchange(slot_, -1));
 }
 
+bool replacedOnCommit(const string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    return errno == ENOENT;
+  }
+  return S_ISREG(info.st_mode);
+}
+
 void writeWholeFile(const string& path, string_view text) {
   OutputFile file(path);
   file.write(text);

@@ -5,6 +5,9 @@
 //   file.write(text);               // as often as needed
 //   file.commit();                  // flush, fsync, rename over "size.json"
 //
+// The text may be written whole and committed later: until then, the target can still be read
+// as it was.
+//
 // Until commit() returns, the target keeps its old bytes: a full disk, a file-size limit, a
 // failure of the run or a signal that can be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
 // SIGPIPE) removes the temporary file and leaves the target as it was. A target that exists
@@ -56,6 +59,10 @@ class OutputFile {
   int fd_ = -1;
   int slot_ = -1;  // in the list of temporary files that a signal removes
 };
+
+// Whether an OutputFile of `path` writes a temporary file that replaces the target only on
+// commit() (the target is a regular file, or none yet), rather than the target itself.
+[[nodiscard]] bool replacedOnCommit(const std::string& path);
 
 // Writes `text` as the whole of the file at `path`, safely as above.
 void writeWholeFile(const std::string& path, std::string_view text);

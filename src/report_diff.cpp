@@ -112,6 +112,12 @@ class NumberlessNames {
 template <typename Value>
 using NameMap = std::unordered_map<string_view, Value, NameHash>;
 
+// Where the run of a list's items ends, in a side's items sorted by list.
+struct ListRun {
+  uint32_t list;
+  uint32_t end;
+};
+
 // A leaf of a group with the list of its key's base name: the page puts each list in the order
 // of the number after "#", and leaves of equal numbers ("f#1", "f#01") in the page's order.
 struct BaseEntry {
@@ -136,49 +142,67 @@ void sortByList(const Document& doc, std::vector<BaseEntry>& entries) {
 // order given; with `rest`, those of a name that alignment left on both sides then pair in
 // order. `pair` receives the two items of each pair.
 template <typename NameOf, typename Pair>
-void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
-               NameOf nameOf, Pair pair, MatchWork& work, bool rest = true) {
+void pairAlike(std::span<const AlignItem> olds, std::span<const AlignItem> news, NameOf nameOf,
+               Pair pair, MatchWork& work, bool rest = true) {
   if (olds.empty() || news.empty()) {
     return;
   }
+  // Each name's items by their positions in `olds` and `news`, in the order given.
   struct Bucket {
-    std::vector<AlignItem> olds, news;
+    std::vector<uint32_t> olds, news;
   };
-  NameMap<Bucket> buckets;
-  buckets.reserve(olds.size());
-  for (const AlignItem& x : olds) {
-    buckets[nameOf(true, x.leaf)].olds.push_back(x);
+  NameMap<Bucket> buckets;  // grown as it fills: the items often share one name or a few
+  for (uint32_t i = 0; i < olds.size(); ++i) {
+    buckets[nameOf(true, olds[i].leaf)].olds.push_back(i);
   }
-  for (const AlignItem& x : news) {
-    if (auto b = buckets.find(nameOf(false, x.leaf)); b != buckets.end()) {
-      b->second.news.push_back(x);
+  for (uint32_t j = 0; j < news.size(); ++j) {
+    if (auto b = buckets.find(nameOf(false, news[j].leaf)); b != buckets.end()) {
+      b->second.news.push_back(j);
     }
   }
   work.tableSlots += buckets.bucket_count();
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   std::vector<bool> oldPaired, newPaired;
+  // A bucket's items, unless it holds all of a list (all paddings share one name, say): then
+  // that list itself.
+  std::vector<AlignItem> someOld, someNew;
+  auto itemsOf = [](std::span<const AlignItem> all, const std::vector<uint32_t>& positions,
+                    std::vector<AlignItem>& some) -> std::span<const AlignItem> {
+    if (positions.size() == all.size()) {
+      return all;
+    }
+    some.clear();
+    some.reserve(positions.size());
+    for (uint32_t k : positions) {
+      some.push_back(all[k]);
+    }
+    return some;
+  };
   for (const auto& [name, bucket] : buckets) {
     if (bucket.news.empty()) {
       continue;
     }
+    std::span<const AlignItem> bucketOlds = itemsOf(olds, bucket.olds, someOld);
+    std::span<const AlignItem> bucketNews = itemsOf(news, bucket.news, someNew);
     pairs.clear();
-    alignLeaves(bucket.olds, bucket.news, pairs);
+    pairs.reserve(std::min(bucketOlds.size(), bucketNews.size()));
+    alignLeaves(bucketOlds, bucketNews, pairs);
     for (auto [a, b] : pairs) {
       pair(a, b);
     }
-    if (!rest || pairs.size() == std::min(bucket.olds.size(), bucket.news.size())) {
+    if (!rest || pairs.size() == std::min(bucketOlds.size(), bucketNews.size())) {
       continue;
     }
     // The buckets' items are in the order given, so a pair's items are found by position.
-    oldPaired.assign(bucket.olds.size(), false);
-    newPaired.assign(bucket.news.size(), false);
+    oldPaired.assign(bucketOlds.size(), false);
+    newPaired.assign(bucketNews.size(), false);
     size_t i = 0;
     size_t j = 0;
     for (auto [a, b] : pairs) {
-      while (bucket.olds[i].leaf != a) {
+      while (bucketOlds[i].leaf != a) {
         ++i;
       }
-      while (bucket.news[j].leaf != b) {
+      while (bucketNews[j].leaf != b) {
         ++j;
       }
       oldPaired[i] = true;
@@ -194,7 +218,7 @@ void pairAlike(const std::vector<AlignItem>& olds, const std::vector<AlignItem>&
       if (i == oldPaired.size() || j == newPaired.size()) {
         break;
       }
-      pair(bucket.olds[i].leaf, bucket.news[j].leaf);
+      pair(bucketOlds[i].leaf, bucketNews[j].leaf);
     }
   }
 }
@@ -294,6 +318,24 @@ class Matcher {
     return false;
   }
 
+  // Whether both groups list the same leaves in the same order: the same keys, sizes and
+  // mangled names, all that matching leaves by their keys' bases reads. Most often so.
+  bool sameLeaves(uint32_t o, uint32_t n) const {
+    const DocGroup& og = old_.groups[o];
+    const DocGroup& ng = new_.groups[n];
+    if (og.leafCount != ng.leafCount) {
+      return false;
+    }
+    for (uint32_t k = 0; k < og.leafCount; ++k) {
+      const DocLeaf& a = old_.leaves[og.firstLeaf + k];
+      const DocLeaf& b = new_.leaves[ng.firstLeaf + k];
+      if (a.size != b.size || a.key != b.key || a.mangledName != b.mangledName) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // Most groups have no numbered key on either side: there a key matches its equal.
   void matchUniqueLeaves(uint32_t o, uint32_t n) {
     const DocGroup& og = old_.groups[o];
@@ -334,15 +376,25 @@ class Matcher {
       matchUniqueLeaves(o, n);
       return;
     }
+    if (sameLeaves(o, n)) {
+      // Each side's entries below would be sorted alike, and each list aligned pair by pair
+      // from its first item on equal sizes: every leaf's match is the one at its place.
+      const DocGroup& og = old_.groups[o];
+      const DocGroup& ng = new_.groups[n];
+      for (uint32_t k = 0; k < og.leafCount; ++k) {
+        pair(og.firstLeaf + k, ng.firstLeaf + k);
+      }
+      return;
+    }
     // The leaves of both sides by their key's base: one list per base of the old side, each
     // side's entries sorted by list and then in the list's order. New leaves whose base the old
     // side lacks have no match here.
     const DocGroup& og = old_.groups[o];
     const DocGroup& ng = new_.groups[n];
-    NameMap<uint32_t> lists;
-    lists.reserve(og.leafCount);
+    NameMap<uint32_t> lists;  // grown as it fills: a group's keys often share a few bases
     std::vector<BaseEntry> olds, news;
     olds.reserve(og.leafCount);
+    news.reserve(ng.leafCount);
     for (uint32_t k = 0; k < og.leafCount; ++k) {
       KeyParts parts = splitKey(old_.leaves[og.firstLeaf + k].key);
       auto [at, added] = lists.try_emplace(parts.base, static_cast<uint32_t>(lists.size()));
@@ -357,60 +409,79 @@ class Matcher {
     work_.tableSlots += lists.bucket_count();
     sortByList(old_, olds);
     sortByList(new_, news);
-    std::vector<AlignItem> sameOld, sameNew;
+    // Each side in that order as the items that alignment reads, and where each list's run of
+    // them ends; the entries go, which were needed only to sort them.
+    auto itemsOf = [](const Document& doc, std::vector<BaseEntry>& entries,
+                      std::vector<AlignItem>& items, std::vector<ListRun>& runs) {
+      items.reserve(entries.size());
+      for (size_t k = 0; k < entries.size(); ++k) {
+        items.push_back({entries[k].leaf, doc.leaves[entries[k].leaf].size});
+        if (k + 1 == entries.size() || entries[k + 1].list != entries[k].list) {
+          runs.push_back({entries[k].list, static_cast<uint32_t>(k + 1)});
+        }
+      }
+      std::vector<BaseEntry>().swap(entries);
+    };
+    std::vector<AlignItem> oldItems, newItems;
+    std::vector<ListRun> oldRuns, newRuns;
+    itemsOf(old_, olds, oldItems, oldRuns);
+    itemsOf(new_, news, newItems, newRuns);
     std::vector<uint32_t> restOld, restNew;
-    for (size_t i = 0, j = 0; i < olds.size() && j < news.size();) {
-      if (olds[i].list != news[j].list) {
-        (olds[i].list < news[j].list ? i : j) += 1;
+    for (size_t i = 0, j = 0; i < oldRuns.size() && j < newRuns.size();) {
+      if (oldRuns[i].list != newRuns[j].list) {
+        (oldRuns[i].list < newRuns[j].list ? i : j) += 1;
         continue;
       }
-      uint32_t list = olds[i].list;
-      size_t iEnd = i;
-      size_t jEnd = j;
-      while (iEnd < olds.size() && olds[iEnd].list == list) {
-        ++iEnd;
-      }
-      while (jEnd < news.size() && news[jEnd].list == list) {
-        ++jEnd;
-      }
-      matchBase(olds, i, iEnd, news, j, jEnd, sameOld, sameNew, restOld, restNew);
-      i = iEnd;
-      j = jEnd;
+      auto runOf = [](const std::vector<AlignItem>& items, const std::vector<ListRun>& runs,
+                      size_t k) {
+        uint32_t begin = k == 0 ? 0 : runs[k - 1].end;
+        return std::span<const AlignItem>(items).subspan(begin, runs[k].end - begin);
+      };
+      matchBase(runOf(oldItems, oldRuns, i), runOf(newItems, newRuns, j), restOld, restNew);
+      ++i;
+      ++j;
     }
   }
 
-  // Pairs the leaves of one base, olds[i, iEnd) with news[j, jEnd): first those of the same
+  // Pairs the leaves of one base, `olds` with `news`: first those of the same
   // mangled name, aligned on sizes; then whatever is left, in order.
-  void matchBase(const std::vector<BaseEntry>& olds, size_t i, size_t iEnd,
-                 const std::vector<BaseEntry>& news, size_t j, size_t jEnd,
-                 std::vector<AlignItem>& sameOld, std::vector<AlignItem>& sameNew,
+  void matchBase(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<uint32_t>& restOld, std::vector<uint32_t>& restNew) {
-    if (iEnd - i == 1 && jEnd - j == 1) {
-      pair(olds[i].leaf, news[j].leaf);  // paired by name or, failing that, in order
+    if (olds.size() == 1 && news.size() == 1) {
+      pair(olds[0].leaf, news[0].leaf);  // paired by name or, failing that, in order
       return;
     }
-    sameOld.clear();
-    sameNew.clear();
-    for (size_t k = i; k < iEnd; ++k) {
-      sameOld.push_back({olds[k].leaf, old_.leaves[olds[k].leaf].size});
+    auto mangledName = [&](bool isOld, uint32_t leaf) {
+      return string_view((isOld ? old_ : new_).leaves[leaf].mangledName);
+    };
+    // Often all have one mangled name (the paddings of a group): then the lists are aligned as
+    // they are, as pairAlike would align its one bucket, without its tables.
+    string_view first = mangledName(true, olds[0].leaf);
+    auto isFirst = [&](bool isOld) {
+      return [&, isOld](const AlignItem& item) { return mangledName(isOld, item.leaf) == first; };
+    };
+    if (std::all_of(olds.begin(), olds.end(), isFirst(true)) &&
+        std::all_of(news.begin(), news.end(), isFirst(false))) {
+      std::vector<std::pair<uint32_t, uint32_t>> pairs;
+      pairs.reserve(std::min(olds.size(), news.size()));
+      alignLeaves(olds, news, pairs);
+      for (auto [a, b] : pairs) {
+        pair(a, b);
+      }
+    } else {
+      pairAlike(
+          olds, news, mangledName, [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
     }
-    for (size_t k = j; k < jEnd; ++k) {
-      sameNew.push_back({news[k].leaf, new_.leaves[news[k].leaf].size});
-    }
-    pairAlike(
-        sameOld, sameNew,
-        [&](bool isOld, uint32_t leaf) { return (isOld ? old_ : new_).leaves[leaf].mangledName; },
-        [&](uint32_t a, uint32_t b) { pair(a, b); }, work_, false);
     restOld.clear();
     restNew.clear();
-    for (size_t k = i; k < iEnd; ++k) {
-      if (m_.newLeafOf[olds[k].leaf] == kUnmatched) {
-        restOld.push_back(olds[k].leaf);
+    for (const AlignItem& item : olds) {
+      if (m_.newLeafOf[item.leaf] == kUnmatched) {
+        restOld.push_back(item.leaf);
       }
     }
-    for (size_t k = j; k < jEnd; ++k) {
-      if (m_.oldLeafOf[news[k].leaf] == kUnmatched) {
-        restNew.push_back(news[k].leaf);
+    for (const AlignItem& item : news) {
+      if (m_.oldLeafOf[item.leaf] == kUnmatched) {
+        restNew.push_back(item.leaf);
       }
     }
     for (size_t k = 0; k < std::min(restOld.size(), restNew.size()); ++k) {
@@ -729,7 +800,7 @@ KeyParts splitKey(string_view key) {
   return parts;
 }
 
-void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
+void alignLeaves(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<std::pair<uint32_t, uint32_t>>& pairs) {
   size_t n = olds.size();
   size_t m = news.size();

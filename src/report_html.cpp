@@ -121,6 +121,16 @@ void endSelfContainedPage(ChunkedAppender& out, const PageSource* base) {
   out.put(kPageTail);
 }
 
+void beginPageBase(ChunkedAppender& out, string_view baseName) {
+  closeDocumentElement(out);
+  openDocumentElement(out, "vorlith-base-document", baseName);
+}
+
+void endPageAfterBase(ChunkedAppender& out) {
+  closeDocumentElement(out);
+  out.put(kPageTail);
+}
+
 void writeSelfContainedPage(ChunkedAppender& out, const PageSource& document,
                             const PageSource* base) {
   beginSelfContainedPage(out, document.name);

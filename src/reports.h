@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,7 +106,7 @@ struct AlignItem {
   uint32_t leaf;
   uint64_t size;
 };
-void alignLeaves(const std::vector<AlignItem>& olds, const std::vector<AlignItem>& news,
+void alignLeaves(std::span<const AlignItem> olds, std::span<const AlignItem> news,
                  std::vector<std::pair<uint32_t, uint32_t>>& pairs);
 
 // Leaf changes by kind, over both builds.
@@ -212,6 +213,10 @@ void putPageJson(zel::utils::appender::ChunkedAppender& out, std::string_view js
 void endSelfContainedPage(zel::utils::appender::ChunkedAppender& out, const PageSource* base);
 // The same as one string.
 [[nodiscard]] std::string selfContainedPage(const PageDocument& document, const PageDocument* base);
+// The three steps with a base document written into the page as it is read: beginPageBase after the
+// document's JSON, then the base's JSON a piece at a time by putPageJson, then endPageAfterBase.
+void beginPageBase(zel::utils::appender::ChunkedAppender& out, std::string_view baseName);
+void endPageAfterBase(zel::utils::appender::ChunkedAppender& out);
 // The element that carries a document: "<" is written \u003c so nothing can end the element.
 void writeDocumentElement(zel::utils::appender::ChunkedAppender& out, std::string_view id,
                           std::string_view name,

@@ -17,6 +17,7 @@
 #include "keyed_hash.h"
 #include "layout.h"
 #include "name_result.h"
+#include "zel/utils/json.h"
 
 namespace zel::utils::appender {
 class ChunkedAppender;
@@ -355,18 +356,19 @@ void writeDocument(zel::utils::appender::ChunkedAppender& sink, const SizeTree& 
 // ("object") follow the classic four where `tree` knows them.
 template <typename Writer>
 void writeLeafJson(Writer& writer, const TreeLeaf& leaf, const SizeTree* tree) {
+  using zel::utils::json::PlainKey;
   bool first = true;
   writer.beginObject();
-  writer.putMember(first, "size", leaf.size);
-  writer.putMember(first, "address", leaf.address);
-  writer.putMember(first, "mangledName", leaf.mangledName.view());
-  writer.putMember(first, "demangledName", leaf.demangledName.view());
+  writer.putMember(first, PlainKey("size"), leaf.size);
+  writer.putMember(first, PlainKey("address"), leaf.address);
+  writer.putMember(first, PlainKey("mangledName"), leaf.mangledName.view());
+  writer.putMember(first, PlainKey("demangledName"), leaf.demangledName.view());
   if (tree != nullptr && leaf.section != kNoSection) {
     const SizeTree::Section& section = tree->sections[leaf.section];
-    writer.putMember(first, "section", section.name);
-    writer.putMember(first, "kind", kindId(section.kind));
+    writer.putMember(first, PlainKey("section"), section.name);
+    writer.putMember(first, PlainKey("kind"), kindId(section.kind));
     if (leaf.object != kNoObject) {
-      writer.putMember(first, "object", tree->objects[leaf.object]);
+      writer.putMember(first, PlainKey("object"), tree->objects[leaf.object]);
     }
   }
   writer.endObject();
@@ -393,12 +395,12 @@ void writeJson(Writer& writer, const OrderedMap<Value>& map) {
 template <typename Writer>
 void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree,
                    const std::vector<std::string>& options) {
+  using zel::utils::json::PlainKey;
   auto open = [&writer, &root, &options](const TreeNode& node) {
     bool first = true;
     writer.beginObject();
     if (&node == &root && !options.empty()) {
-      writer.putString("options");
-      writer.output.put(':');
+      writer.putKey(PlainKey("options"));
       writer.output.put('[');
       for (size_t k = 0; k < options.size(); ++k) {
         if (k != 0) {
@@ -409,11 +411,8 @@ void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree,
       writer.output.put(']');
       writer.output.put(',');
     }
-    writer.putMember(first, "total", node.total);
-    writer.output.put(',');
-    writer.putString("children");
-    writer.output.put(':');
-    writer.beginObject();
+    writer.putMember(first, PlainKey("total"), node.total);
+    writer.output.put(std::string_view(R"(,"children":{)"));
   };
   struct Frame {
     const TreeNode* node;
@@ -434,12 +433,8 @@ void writeTreeJson(Writer& writer, const TreeNode& root, const SizeTree* tree,
       stack.push_back({&child, 0});  // invalidates `frame`
       continue;
     }
-    writer.endObject();
-    writer.output.put(',');
-    writer.putString("leaves");
-    writer.output.put(':');
+    writer.output.put(std::string_view(R"(},"leaves":{)"));
     bool first = true;
-    writer.beginObject();
     for (const auto& [key, leaf] : frame.node->leaves) {
       if (!std::exchange(first, false)) {
         writer.output.put(',');

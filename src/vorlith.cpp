@@ -73,9 +73,10 @@ constexpr size_t kOutputChunk = size_t{128} << 10;
 
 // Writes the text that `fill` puts into its sink (and flushes) to the output path, the file or
 // standard output, a chunk at a time: the document is never whole in memory. Each chunk is
-// also handed to `tee`.
+// also handed to `tee`. With `uncommitted`, a file is left there written but not yet in place.
 template <typename Fill, typename Tee>
-void writeOutput(const std::string& output, std::ostream& out, Fill fill, Tee tee) {
+void writeOutput(const std::string& output, std::ostream& out, Fill fill, Tee tee,
+                 std::optional<OutputFile>* uncommitted = nullptr) {
   if (output == kStandardOutput) {
     ChunkedAppender sink(
         [&out, &tee](string_view chunk) {
@@ -91,7 +92,8 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill, Tee te
     }
     return;
   }
-  OutputFile file(output);
+  std::optional<OutputFile> here;
+  OutputFile& file = (uncommitted != nullptr ? *uncommitted : here).emplace(output);
   ChunkedAppender sink(
       [&file, &tee](string_view chunk) {
         file.write(chunk);
@@ -99,7 +101,9 @@ void writeOutput(const std::string& output, std::ostream& out, Fill fill, Tee te
       },
       kOutputChunk);
   fill(sink);
-  file.commit();
+  if (uncommitted == nullptr) {
+    file.commit();
+  }
 }
 
 // The page of --html while it is made: its document's JSON is the one the run writes, taken
@@ -115,8 +119,19 @@ struct PageBeingWritten {
     prefixLeft -= skip;
     report::putPageJson(sink, chunk.substr(skip));
   }
+  // The base document's JSON, a piece at a time as it is read, after the document's.
+  void beginBase(string_view baseName) {
+    report::beginPageBase(sink, baseName);
+    hasBase = true;
+  }
+  void takeBase(string_view json) { report::putPageJson(sink, json); }
+  // The rest of the page, with `base` unless the base was written already.
   void finish(const report::PageSource* base) {
-    report::endSelfContainedPage(sink, base);
+    if (hasBase) {
+      report::endPageAfterBase(sink);
+    } else {
+      report::endSelfContainedPage(sink, base);
+    }
     sink.flush();
     file.commit();
   }
@@ -124,6 +139,7 @@ struct PageBeingWritten {
   OutputFile file;
   ChunkedAppender sink;
   size_t prefixLeft = kDocumentPrefix.size();
+  bool hasBase = false;  // its JSON is in the page
 };
 
 // What a run keeps until the process ends: tearing down millions of small allocations only to
@@ -290,7 +306,7 @@ std::vector<RunInput> runInputs(const CommandLine& line) {
     inputs.push_back({line.settings.elf, "the binary", false});
   }
   if (!line.settings.base.empty()) {
-    // Read whole before the document is written: the document may replace it.
+    // Read before the document is in place: the document may replace it.
     inputs.push_back({line.settings.base, "the base", true});
   }
   return inputs;
@@ -393,7 +409,7 @@ std::unique_ptr<SizeTree> treeOfLastRun(const std::string& fileName, const Setti
 // read like the new one.
 struct Base {
   Document doc;
-  std::string fileText;  // a document's file
+  std::string fileText;  // a document's file, when it was read before the page was begun
   // A map's or a history's tree (in kept()), written again only into the page, with the
   // options it was made with.
   const SizeTree* tree = nullptr;
@@ -414,6 +430,11 @@ Base readBase(const CommandLine& line, std::ostream& out) {
   // so it is read whole first.
   bool regular = isRegularOrUnknown(fileName);
   std::string text = readFile(fileName, regular ? 4096 : SIZE_MAX);
+  if (looksLikeDocument(text) && regular && line.settings.html.empty()) {
+    // Read a piece at a time: only the document's names stay.
+    base.doc = readDocumentFile(fileName);
+    return base;
+  }
   if (looksLikeDocument(text)) {
     base.fileText = regular ? readFile(fileName) : std::move(text);
     try {
@@ -445,6 +466,56 @@ Base readBase(const CommandLine& line, std::ostream& out) {
   base.doc = documentFromTree(*k.baseTree, base.options);
   base.tree = k.baseTree.get();
   return base;
+}
+
+// Whether the base is a document file to read after the document is written to its temporary
+// file: the tree is gone by then, which leaves room for it, and the document replaces its file
+// only once the base is read ("--base=size.json app.map size.json"). Not when the document
+// goes to standard output or into a device, which would have it before the base was read.
+bool readsBaseLater(const CommandLine& line) {
+  const std::string& fileName = line.settings.base;
+  if (fileName.empty() || line.output == kStandardOutput || !replacedOnCommit(line.output)) {
+    return false;
+  }
+  struct stat info;
+  if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  try {
+    return looksLikeDocument(readFile(fileName, 4096));
+  } catch (const std::runtime_error&) {
+    return false;  // read first, it fails as it always did
+  }
+}
+
+// The base document of readsBaseLater, read a piece at a time: names that this run's document
+// has too are shared with it, and the page, if any, takes its JSON as it is read.
+Base readBaseLater(const CommandLine& line, const Document& doc, PageBeingWritten* page) {
+  Base base;
+  DocumentFileReading how;
+  how.sharesNamesWith = &doc;
+  if (page != nullptr) {
+    page->beginBase(line.settings.base);
+    how.takeJson = [page](string_view json) { page->takeBase(json); };
+  }
+  base.doc = readDocumentFile(line.settings.base, how);
+  return base;
+}
+
+// As the page does: a base whose totals disagree is compared as written, and said so.
+void warnOfTotals(const CommandLine& line, const Base& base, std::ostream& err) {
+  if (std::string wrong = totalsDisagreement(base.doc); !wrong.empty()) {
+    err << printable(line.settings.base) << ": the totals disagree with what the groups hold ("
+        << printable(wrong) << "); the comparison takes them as written\n";
+  }
+}
+
+// Gives the pages of freed memory back to the system: the tree, once freed, leaves holes in the
+// heap that would stay resident.
+void giveBackFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 // What writes a tree's JSON, with the record of `options`, into the page as it is made.
@@ -741,17 +812,15 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     Kept& k = kept();
     k.tree = treeOfInput(line.input, line.settings, k.map, k.binary, out);
     line.settings = settingsOfInput(line.input, line.settings);  // as its document records
-    // The older build is read before the document is written: it may be the very file that
+    // The older build is read before the document is in place: it may be the very file that
     // the document replaces ("--base=size.json app.map size.json"), and a base that cannot be
-    // read fails the run with nothing written.
+    // read fails the run with nothing written. A document file is read once the document is
+    // written to its temporary file (readsBaseLater); anything else before it is written.
+    const bool baseLater = readsBaseLater(line);
     std::optional<Base> base;
-    if (!line.settings.base.empty()) {
+    if (!line.settings.base.empty() && !baseLater) {
       base = readBase(line, out);
-      // As the page does: a base whose totals disagree is compared as written, and said so.
-      if (std::string wrong = totalsDisagreement(base->doc); !wrong.empty()) {
-        err << printable(line.settings.base) << ": the totals disagree with what the groups hold ("
-            << printable(wrong) << "); the comparison takes them as written\n";
-      }
+      warnOfTotals(line, *base, err);
     }
     // The document is written as it is made; the page writes it again the same way.
     std::vector<std::string> options = documentOptions(line.settings);
@@ -759,6 +828,7 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
     if (!line.settings.html.empty()) {
       page.emplace(line.settings.html, line.output);
     }
+    std::optional<OutputFile> written;  // the document, not yet in place while the base is read
     writeOutput(
         line.output, out,
         [&k, &options](ChunkedAppender& sink) { writeDocument(sink, *k.tree, options); },
@@ -766,7 +836,8 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
           if (page) {
             page->take(chunk);
           }
-        });
+        },
+        baseLater ? &written : nullptr);
     bool reports = wantsReports(line.settings);
     if (!reports && line.settings.record.empty()) {
       return 0;
@@ -776,6 +847,13 @@ int run(const std::vector<string_view>& args, std::ostream& out, std::ostream& e
       // The document is all the reports read of the tree, its names in the tree's text and the
       // map's: the groups and leaves go, and their room with them.
       TreeNode gone = std::move(k.tree->root);
+    }
+    giveBackFreedMemory();
+    if (baseLater) {
+      base = readBaseLater(line, doc, page ? &*page : nullptr);
+      giveBackFreedMemory();  // the reading's window and tables
+      warnOfTotals(line, *base, err);
+      written->commit();
     }
     if (!line.settings.record.empty()) {
       recordRun(line, doc);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dmodules.h"
 #include "support/expect.h"
 
 using vorlith::Classifier;
@@ -310,5 +311,54 @@ TEST(RlSplit, RecognisesTemplateInstances) {
   }
   for (std::string_view s : {"__T3", "__TBox", "_T3Box", "", "x__T3Box"}) {
     EXPECT_FALSE(isMangledTemplateInstance(s)) << s;
+  }
+}
+
+TEST(ContributionObject, CutsTheObjectBeforeTheBracketThatOpensTheSection) {
+  struct Case {
+    std::string_view name, object;
+  } cases[] = {
+      {"app.o (.text._Dmain)", "app.o"},
+      {"lib.a(m.o) (.data)", "lib.a(m.o)"},
+      {"my dir/app.o (.text)", "my dir/app.o"},
+      {"a (.text)", "a"},
+      {"lib.a(m.o) (.text._D3app3runFZv)", "lib.a(m.o)"},
+      {"C:\\obj\\app.obj (.rdata$r)", "C:\\obj\\app.obj"},
+      // None: a C++ parameter list, a pattern of a linker script, an empty section, no
+      // space or no object before the bracket, no closing bracket.
+      {"f(int, long)", ""},
+      {"ns::f(char const*) const", ""},
+      {"g(int)", ""},
+      {"*(.text)", ""},
+      {"app.o (*.text)", ""},
+      {"app.o ()", ""},
+      {"(.text)", ""},
+      {" (.text)", ""},
+      {"app.o(.text)", ""},
+      {"app.o (.text", ""},
+      {"app.o (.text x)", ""},
+      {"app.o (.text)x)", ""},
+      {")", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(vorlith::contributionObject(c.name), c.object) << c.name;
+  }
+}
+
+TEST(ContributionObject, FindsTheBracketBehindSectionNamesOfEveryLength) {
+  // The search goes back sixteen bytes at a time: a space or a bracket inside the section's
+  // name, wherever it stands, makes the name no contribution.
+  for (size_t length = 1; length <= 40; ++length) {
+    std::string section = "." + std::string(length - 1, 't');
+    std::string name = "lib.a(m.o) (" + section + ")";
+    ASSERT_EQ(vorlith::contributionObject(name), "lib.a(m.o)") << name;
+    for (size_t at = 0; at < length; ++at) {
+      for (char inside : {' ', '(', ')'}) {
+        std::string broken = name;
+        broken[12 + at] = inside;
+        ASSERT_EQ(vorlith::contributionObject(broken), "") << broken;
+      }
+    }
   }
 }

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -548,13 +549,15 @@ vorlith::Document wideDocument(const std::vector<std::string>& names) {
   }
   doc.groups[1].firstLeaf = 0;
   for (const std::string& name : names) {
-    doc.leaves.push_back({doc.text->copy(name), 1, 0, doc.text->copy(name), "", &vorlith::kUnknownPlace, 1});
+    doc.leaves.push_back({doc.text->copy(name), doc.text->copy(name), std::string_view(), 1, 1, 0,
+                          &vorlith::kUnknownPlace});
   }
   doc.groups[1].leafCount = static_cast<uint32_t>(names.size());
   for (uint32_t g = 2; g < doc.groups.size(); ++g) {
     doc.groups[g].firstLeaf = static_cast<uint32_t>(doc.leaves.size());
     doc.groups[g].leafCount = 1;
-    doc.leaves.push_back({"x", 1, 0, "x", "", &vorlith::kUnknownPlace, g});
+    doc.leaves.push_back({std::string_view("x"), std::string_view("x"), std::string_view(), g, 1, 0,
+                          &vorlith::kUnknownPlace});
   }
   return doc;
 }
@@ -612,18 +615,17 @@ namespace {
 // Peak resident memory, in bytes, of one run of the executable on `map` with `options`: the tool
 // as users run it (VORLITH_PLAIN_EXE), not one whose sanitizers keep shadow memory and freed
 // blocks, started by peak_rss so that the size of this test's own process does not count.
-long peakMemoryOfRun(const std::string& map, const std::vector<std::string>& options = {}) {
+// The same with the arguments `args` (the map and the output among them).
+long peakMemoryOfArguments(const std::vector<std::string>& args) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) {
     ADD_FAILURE() << "pipe failed";
     return 0;
   }
   std::vector<const char*> argv{"peak_rss", VORLITH_PLAIN_EXE};
-  for (const std::string& option : options) {
-    argv.push_back(option.c_str());
+  for (const std::string& arg : args) {
+    argv.push_back(arg.c_str());
   }
-  argv.push_back(map.c_str());
-  argv.push_back("/dev/null");
   argv.push_back(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -641,8 +643,16 @@ long peakMemoryOfRun(const std::string& map, const std::vector<std::string>& opt
   ::close(pipeEnds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << map << ": status " << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << args.back() << ": status " << status;
   return std::atol(said.c_str());
+}
+
+long peakMemoryOfRun(const std::string& map, const std::vector<std::string>& options = {}) {
+  std::vector<std::string> args = options;
+  args.push_back(map);
+  args.push_back("/dev/null");
+  return peakMemoryOfArguments(args);
 }
 
 // "_D", 520 pieces "1<c>", then the valid UTF-8 sequence EC BF BF 7E `units` times: DMD's
@@ -749,6 +759,68 @@ TEST(PeakMemory, StaysWithinTwiceTheMapOnAnLdLldDMap) {
     EXPECT_GT(fixed, 0) << jobs;
     EXPECT_LE(peak - fixed, 2 * mapBytes) << jobs;
   }
+}
+
+TEST(PeakMemory, TheReportsHoldABaseDocumentsSymbolsNotItsText) {
+  // A base document is read a piece at a time and only its symbols stay. Two bases of the same
+  // symbols, one of them with 48 MiB of spaces between its members, cost a run the same memory
+  // within 8 MiB; were the text held, the spaces alone would take 48 MiB more. So it is for a
+  // base read after the document is written to its file and for one read before the document
+  // goes to standard output, with the summary, the CSV and the page. (A base read before the
+  // document, for a page, is held whole as it always was.)
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vorlith-peak-base-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string map = std::string(VORLITH_TEST_DATA) + "/peak/gdc-lld-phobos.map";
+  const std::string base = dir / "base.json";
+  const std::string padded = dir / "padded.json";
+  EXPECT_GT(peakMemoryOfArguments({"--modern", map, base}), 0);
+  std::string text;
+  {
+    std::ifstream in(base, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_GT(text.size(), size_t{1} << 20);
+  constexpr size_t kSpaces = size_t{48} << 20;
+  {
+    // Spaces between the members of the root, before its first group.
+    const size_t at = text.find("\"total\"");
+    ASSERT_NE(at, std::string::npos);
+    std::ofstream out(padded, std::ios::binary);
+    out.write(text.data(), static_cast<std::streamsize>(at));
+    const std::string spaces(size_t{1} << 20, ' ');
+    for (size_t k = 0; k < kSpaces / spaces.size(); ++k) {
+      out.write(spaces.data(), static_cast<std::streamsize>(spaces.size()));
+    }
+    out.write(text.data() + at, static_cast<std::streamsize>(text.size() - at));
+  }
+  const std::string output = dir / "size.json";
+  const std::string csv = "--csv=" + (dir / "size.csv").string();
+  const std::string page = "--html=" + (dir / "size.html").string();
+  struct Case {
+    const char* label;
+    std::vector<std::string> options;
+    std::string output;
+  } cases[] = {
+      {"after the document", {"--summary", csv, page}, output},
+      {"before the document", {"--summary", csv}, "-"},
+  };
+  for (const Case& c : cases) {
+    long peaks[2] = {};
+    for (int padding = 0; padding < 2; ++padding) {
+      std::vector<std::string> args{"--modern", "--base=" + (padding == 0 ? base : padded)};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      args.push_back(map);
+      args.push_back(c.output);
+      peaks[padding] = peakMemoryOfArguments(args);
+    }
+    std::printf("[ peak     ] base %-20s %10ld bytes, with %zu bytes of spaces %10ld\n", c.label,
+                peaks[0], kSpaces, peaks[1]);
+    EXPECT_GT(peaks[0], 0) << c.label;
+    EXPECT_LT(peaks[1] - peaks[0], 8L << 20) << c.label;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 namespace {

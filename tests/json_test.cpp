@@ -41,6 +41,62 @@ TEST(JsonWriter, EscapesThroughTheTable) {
   }
 }
 
+TEST(JsonWriter, EscapesEveryByteAsTheTableSaysWhereverItStands) {
+  // The writer passes plain runs whole; the text it writes must be that of a walk through the
+  // table one byte at a time, whatever the byte and wherever it stands in the blocks of the
+  // search, escapes side by side and at the very end included.
+  const zel::utils::json::Escapes& table = zel::utils::json::escapes();
+  auto byteByByte = [&table](std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+      out += table.chars(static_cast<unsigned char>(c));
+    }
+    return out + "\"";
+  };
+  for (size_t length : {1u, 2u, 15u, 16u, 17u, 33u, 40u}) {
+    for (size_t at = 0; at < length; ++at) {
+      for (int value = 0; value < 256; ++value) {
+        std::string text(length, 'x');
+        for (size_t k = 0; k < length; k += 3) {
+          text[k] = k % 2 == 0 ? '\xC3' : '~';  // high and near-escape bytes around it
+        }
+        text[at] = static_cast<char>(value);
+        ASSERT_EQ(jsonString(text), byteByByte(text))
+            << "length " << length << " at " << at << " byte " << value;
+        if (at + 1 < length) {
+          text[at + 1] = static_cast<char>(value);  // two in a row
+          ASSERT_EQ(jsonString(text), byteByByte(text))
+              << "length " << length << " at " << at << " byte " << value << " twice";
+        }
+      }
+    }
+  }
+}
+
+TEST(JsonWriter, WritesPlainKeysAsEscapedKeysWouldBe) {
+  CustomJsonWriter<FastAppender> plain;
+  CustomJsonWriter<FastAppender> escaped;
+  bool plainFirst = true;
+  bool escapedFirst = true;
+  plain.beginObject();
+  escaped.beginObject();
+  plain.putMember(plainFirst, zel::utils::json::PlainKey("size"), uint64_t{42});
+  escaped.putMember(escapedFirst, std::string_view("size"), uint64_t{42});
+  plain.putMember(plainFirst, zel::utils::json::PlainKey("demangledName"),
+                  std::string_view("a<b>"));
+  escaped.putMember(escapedFirst, std::string_view("demangledName"), std::string_view("a<b>"));
+  plain.output.put(',');
+  plain.putKey(zel::utils::json::PlainKey("children"));
+  escaped.output.put(',');
+  escaped.putString("children");
+  escaped.output.put(':');
+  plain.endObject();
+  escaped.endObject();
+  EXPECT_EQ(plain.output.get(), escaped.output.get());
+  EXPECT_EQ(plain.output.get(),
+            std::string_view(R"({"size":42,"demangledName":"a\u003cb\u003e","children":})"));
+}
+
 TEST(JsonWriter, WritesTheTreeCompactlyInFieldOrder) {
   vorlith::TextArena text;
   TreeNode root;

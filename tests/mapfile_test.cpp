@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -195,6 +198,94 @@ TEST(MapFile, SortsByAddressThenLine) {
                                           {0x2000, "e", 4},
                                           {0x3000, "c", 0},
                                           {0x3000, "d", 2}}));
+}
+
+TEST(SortSymbols, OrdersAsAStableSortByAddressThenLineDoes) {
+  // Lists in line order as maps give them, and lists far from any order; every name is told
+  // apart by where its symbol stood, so that equal addresses and lines show the order kept.
+  using vorlith::Symbol;
+  std::vector<std::string> names;
+  for (size_t k = 0; k < 5000; ++k) {
+    names.push_back("s" + std::to_string(k));
+  }
+  std::mt19937_64 random(24);
+  struct Case {
+    const char* name;
+    std::function<Symbol(size_t)> make;  // the symbol at place k
+    size_t count;
+  } cases[] = {
+      {"empty", [](size_t) { return Symbol{}; }, 0},
+      {"one",
+       [](size_t) {
+         return Symbol{5, {}, 0};
+       },
+       1},
+      {"in order",
+       [](size_t k) {
+         return Symbol{0x1000 + 8 * k, {}, k};
+       },
+       3000},
+      // An input section's line gives its start and its end, then its symbols follow.
+      {"ends before their sections' symbols",
+       [](size_t k) {
+         size_t section = k / 6;
+         size_t at = k % 6;
+         uint64_t base = 0x1000 + 0x100 * section;
+         return at == 0   ? Symbol{base, {}, 5 * section}
+                : at == 1 ? Symbol{base + 0x100, {}, 5 * section}
+                          : Symbol{base + 0x10 * (at - 2), {}, 5 * section + at - 1};
+       },
+       3000},
+      {"descending",
+       [](size_t k) {
+         return Symbol{100000 - k, {}, k};
+       },
+       3000},
+      {"sawtooth",
+       [](size_t k) {
+         return Symbol{k % 97, {}, k / 500};
+       },
+       5000},
+      {"random, many equal",
+       [&random](size_t) {
+         return Symbol{random() % 8, {}, random() % 4};
+       },
+       5000},
+      {"in order but for a few",
+       [&random](size_t k) {
+         return random() % 50 == 0 ? Symbol{random() % 4000, {}, random() % 4000}
+                                   : Symbol{k, {}, k};
+       },
+       5000},
+      // Those out of order are nearly in order themselves, but for a few.
+      {"out of order in order but for a few",
+       [&random](size_t k) {
+         if (k % 10 != 5) {
+           return Symbol{k, {}, k};
+         }
+         return k % 70 == 5 ? Symbol{random() % 6000, {}, k} : Symbol{k + 1000, {}, k};
+       },
+       5000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Symbol> symbols;
+    for (size_t k = 0; k < c.count; ++k) {
+      symbols.push_back(c.make(k));
+      symbols.back().name = names[k];
+    }
+    std::vector<Symbol> expected = symbols;
+    std::stable_sort(expected.begin(), expected.end(), [](const Symbol& a, const Symbol& b) {
+      return a.address != b.address ? a.address < b.address : a.index < b.index;
+    });
+    vorlith::sortSymbols(symbols);
+    ASSERT_EQ(symbols.size(), expected.size());
+    for (size_t k = 0; k < symbols.size(); ++k) {
+      ASSERT_EQ(symbols[k].name, expected[k].name) << "at " << k;
+      ASSERT_EQ(symbols[k].address, expected[k].address) << "at " << k;
+      ASSERT_EQ(symbols[k].index, expected[k].index) << "at " << k;
+    }
+  }
 }
 
 TEST(MapFile, ReadsCrLfLikeLf) {

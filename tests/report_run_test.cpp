@@ -213,6 +213,42 @@ TEST_F(ReportRun, ReportsWrongOptionsAndUnreadableBasesAsFailures) {
   }
 }
 
+TEST_F(ReportRun, ABaseThatCannotBeReadFailsTheRunWithNothingWrittenWhenEverItIsRead) {
+  // A document file as base is read once the document is written to its temporary file, and
+  // before that replaces anything; to standard output, the base is read first.
+  ASSERT_EQ(run({"before.map", "size.json"}).status, 0);
+  const std::string written = slurp(dir_ / "size.json");
+  std::ofstream(dir_ / "broken.json") << "var treeData = {\"total\":1,";
+  std::ofstream(dir_ / "same.json") << "var treeData = {\"total\":1,";
+  const std::string broken = "it is not valid JSON (at byte 27: unexpected end of input)\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--base=broken.json", "--summary", "--csv=a.csv", "--html=a.html", "after.map",
+        "size.json"},
+       "broken.json: " + broken},
+      {{"--base=same.json", "--html=a.html", "after.map", "same.json"}, "same.json: " + broken},
+      {{"--base=broken.json", "--summary", "after.map", "-"}, "broken.json: " + broken},
+      // Both wrong: the document's file is made first, and says so.
+      {{"--base=broken.json", "after.map", "no/dir/new.json"},
+       "no/dir/new.json: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Result r = run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(slurp(dir_ / "size.json"), written);
+    EXPECT_EQ(slurp(dir_ / "same.json"), "var treeData = {\"total\":1,");
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+      std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name != "a.csv" && name != "a.html" && name.front() != '.') << name;
+    }
+  }
+}
+
 TEST_F(ReportRun, WritesOneSelfContainedPageWithTheDocuments) {
   ASSERT_EQ(run({"before.map", "old.json"}).status, 0);
   Result r = run({"--base=old.json", "--html=page.html", "after.map", "new.json"});

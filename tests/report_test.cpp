@@ -1,8 +1,12 @@
 // The reports' parts: size budgets, reading documents, matching two builds as the page does,
 // terminal text, CSV fields and the inline document of the self-contained page.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +14,7 @@
 #include "mapfile.h"
 #include "reports.h"
 #include "support/expect.h"
+#include "support/test_dir.h"
 #include "vorlith.h"
 #include "zel/utils/json.h"
 
@@ -284,6 +289,17 @@ TEST(MatchBuilds, PairsNumberedKeysByMangledNameAndSizeBeforeOrder) {
       doc(root(6, "", leaf("h#2", 1, "X") + "," + leaf("h", 2, "Y") + "," + leaf("h#1", 3, "Z")));
   Document after = doc(root(6, "", leaf("h", 4, "P") + "," + leaf("h#1", 5, "Q")));
   EXPECT_EQ(matchesOf(before, after), (std::vector<std::string>{"h<-h", "h#1<-h#1"}));
+  // The same keys and sizes in the same order are not enough to pair leaves by place: the
+  // mangled names still decide (f is B in the new build), and so do the sizes.
+  Document swapped =
+      doc(root(30, group("g", 30, "", leaf("f", 10, "B") + "," + leaf("f#1", 20, "A")), ""));
+  EXPECT_EQ(matchesOf(oldDoc, swapped), (std::vector<std::string>{"g/f<-g/f#1", "g/f#1<-g/f"}));
+  Document resized =
+      doc(root(30, group("g", 30, "", leaf("f", 20, "A") + "," + leaf("f#1", 10, "A")), ""));
+  Document same =
+      doc(root(30, group("g", 30, "", leaf("f", 10, "A") + "," + leaf("f#1", 20, "A")), ""));
+  EXPECT_EQ(matchesOf(same, resized), (std::vector<std::string>{"g/f<-g/f#1", "g/f#1<-g/f"}));
+  EXPECT_EQ(matchesOf(same, same), (std::vector<std::string>{"g/f<-g/f", "g/f#1<-g/f#1"}));
 }
 
 TEST(ReadDocument, ReadsWhatTheRunWritesExactly) {
@@ -473,6 +489,290 @@ TEST(LooksLikeDocument, TellsDocumentsFromMaps) {
   EXPECT_EQ(documentJson("var treeData = {}"), "{}");
   EXPECT_EQ(documentJson("\xEF\xBB\xBFvar treeData = {};\n"), "{}");
   EXPECT_EQ(documentJson("{\"a\":1}"), "{\"a\":1}");
+}
+
+// Everything a document holds, as text: two documents read alike describe alike.
+std::string describe(const Document& d) {
+  std::string out = d.recordsOptions ? "options:" : "no options record:";
+  for (const std::string& option : d.options) {
+    out += " " + option;
+  }
+  out += "\n";
+  for (const DocGroup& g : d.groups) {
+    out += "group '" + std::string(g.name) + "' " + std::to_string(g.total) + " " +
+           std::to_string(g.parent) + " " + std::to_string(g.firstChild) + " " +
+           std::to_string(g.lastChild) + " " + std::to_string(g.nextSibling) + " " +
+           std::to_string(g.firstLeaf) + " " + std::to_string(g.leafCount) + "\n";
+  }
+  for (const DocLeaf& l : d.leaves) {
+    out += "leaf '" + std::string(l.key.view()) + "' " + std::to_string(l.size) + " " +
+           std::to_string(l.address) + " '" + std::string(l.mangledName.view()) + "' '" +
+           std::string(l.demangledName.view()) + "' '" + std::string(l.section()) + "' '" +
+           std::string(l.kind()) + "' '" + std::string(l.object()) + "' " +
+           std::to_string(l.group) + "\n";
+  }
+  return out;
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// A small document file with what a reader must get right at any piece boundary: a byte order
+// mark and the page's prefix, escapes of every kind, characters of two to four bytes, numbers
+// up to 64 bits, members the format does not have (skipped whole), places, numbered keys, the
+// record of options, and spaces and a ";" after the JSON.
+std::string smallDocumentFile() {
+  std::string json =
+      "{'options':['--modern'],'total':18446744073709551615,'note':['a\\u00e9b',{'x':[1.5e3,"
+      "true,null]},-2],'children':{'app':{'total':30,'children':{'d\xC3\xA9j\xC3\xA0':{'total':"
+      "10,'children':{},'leaves':{'f#2':{'size':10,'address':4096,'mangledName':'_D3app1fFZv',"
+      "'demangledName':'void app.f()','section':'.text','kind':'code','object':'app.o'}}}},"
+      "'leaves':{'k\\\"\\\\\\/\\b\\f\\n\\r\\t':{'size':20,'address':18446744073709551615,"
+      "'mangledName':'\\ud83d\\ude00 \xF0\x9F\x98\x80 \xE2\x80\xBA','demangledName':'',"
+      "'section':'.text','kind':'code','object':'app.o'}}}},'leaves':{'*fill*':{'size':"
+      "18446744073709551585,'address':0,'mangledName':'*fill*','demangledName':'','extra':"
+      "{'deep':[[[]]]}}}}";
+  std::replace(json.begin(), json.end(), '\'', '"');
+  return "\xEF\xBB\xBFvar treeData = \n" + json + " \n;\n\n";
+}
+
+// The message that reading `text` whole gives, or "" when it reads.
+std::string wholeTextMessage(const std::string& text) {
+  std::string_view json = documentJson(text);
+  try {
+    (void)readDocument(json, static_cast<size_t>(json.data() - text.data()));
+  } catch (const std::runtime_error& wrong) {
+    return wrong.what();
+  }
+  return "";
+}
+
+TEST(ReadDocumentFile, PiecesBreakingAtEveryByteGiveWhatTheWholeTextGives) {
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  const std::string text = smallDocumentFile();
+  writeFile(path, text);
+  const std::string_view json = documentJson(text);
+  const std::string expected = describe(readDocument(json, json.data() - text.data()));
+  ASSERT_NE(expected.find("'f#2' 10 4096 '_D3app1fFZv' 'void app.f()' '.text' 'code'"),
+            std::string::npos);
+  for (size_t piece = 1; piece <= text.size(); ++piece) {
+    SCOPED_TRACE(piece);
+    DocumentFileReading how;
+    how.pieceSize = piece;
+    std::string taken;
+    how.takeJson = [&taken](std::string_view part) { taken += part; };
+    EXPECT_EQ(describe(readDocumentFile(path, how)), expected);
+    EXPECT_EQ(taken, json);  // what the page copies: the JSON alone
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ReadDocumentFile, RefusesWhatTheWholeTextRefusesWithTheSameMessage) {
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  const std::string good = smallDocumentFile();
+  const size_t start = good.find('{');
+  std::vector<std::string> texts = {
+      good.substr(0, good.size() / 2),                        // ends in the middle
+      good.substr(0, good.find("\\u00e9") + 4),               // in an escape
+      good.substr(0, good.find("\xF0\x9F\x98\x80") + 2),      // in a character
+      good.substr(0, good.find("18446744073709551585") + 7),  // in a number
+      good.substr(0, good.rfind('}')) + " x}",
+      good + "x",
+      good.substr(0, good.rfind(';')) + ";;",
+      "var treeData = ;",
+      "var treeData = \n\n",
+      "  \n{}",
+      "{\"total\":0,\"children\":{},\"leaves\":{}}[1]",
+      good.substr(0, start) + "[1]",
+      good.substr(0, start) + "{\"total\":1,\"total\":1}",
+      good.substr(0, start) + "{\"a\x01\":1}",
+      good.substr(0, start) + "{\"a\xC3(\":1}",
+      good.substr(0, start) + "{\"a\\uD800x\":1}",
+      // A \u escape whose digits hold the string's end: an error at the quote, whatever follows.
+      good.substr(0, start) + "{\"a\\u\"b\":1}",
+      good.substr(0, start) + "{\"a\\u12\"b\":1}",
+      good.substr(0, start) + "{\"a\\uD800\\u\"bcdef\":1}",
+      good.substr(0, start) + "{\"total\":tru",
+      good.substr(0, start) + "{\"total\":1e+}",
+  };
+  // A key twice, once written with an escape: found once the group is read.
+  std::string twice = good;
+  twice.insert(twice.find("\"f#2\""),
+               "\"\\u0066#2\":{\"size\":0,\"address\":0,\"mangledName\":\"\"},");
+  texts.push_back(twice);
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    writeFile(path, text);
+    const std::string message = wholeTextMessage(text);
+    ASSERT_FALSE(message.empty());
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{64}, size_t{1} << 20}) {
+      SCOPED_TRACE(piece);
+      DocumentFileReading how;
+      how.pieceSize = piece;
+      expectThrowsWithMessage<std::runtime_error>([&] { (void)readDocumentFile(path, how); },
+                                                  path + ": " + message);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ReadDocumentFile, RefusesAStringLongerThanANameMayBeWithItsWholeLength) {
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  std::string name(kMaxDocumentString + 1, 'n');
+  name.replace(size_t{1} << 20, 2, "\\\"");  // an escape across the first piece's end
+  for (const std::string& tail : {std::string("\"}}}"), std::string("\\"), std::string()}) {
+    std::string text =
+        "var treeData = {\"total\":1,\"children\":{},\"leaves\":{\"x\":{\"size\":1,"
+        "\"address\":2,\"mangledName\":\"" +
+        name + tail;
+    SCOPED_TRACE(tail);
+    writeFile(path, text);
+    const std::string message = wholeTextMessage(text);
+    ASSERT_NE(message.find("bytes long, more than the 16 MiB"), std::string::npos) << message;
+    for (size_t piece : {size_t{4096}, size_t{1} << 20}) {
+      DocumentFileReading how;
+      how.pieceSize = piece;
+      expectThrowsWithMessage<std::runtime_error>([&] { (void)readDocumentFile(path, how); },
+                                                  path + ": " + message);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ReadDocumentFile, ReadsFilesWhoseEndsAreAllSpacesWhole) {
+  // Where the JSON begins or ends cannot be told from a mebibyte of spaces: such a file is read
+  // whole, and reads as the whole text does, or fails as it fails.
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  const std::string good = smallDocumentFile();
+  const std::string spaces((size_t{1} << 20) + 10, ' ');
+  const size_t start = good.find('{');
+  for (const std::string& text :
+       {spaces + good.substr(start), good.substr(0, start) + spaces + good.substr(start),
+        "var" + spaces + "treeData = " + good.substr(start), good + spaces,
+        good.substr(0, good.rfind(';')) + spaces + ";", spaces, spaces + "[1]"}) {
+    SCOPED_TRACE(text.size());
+    writeFile(path, text);
+    std::string_view json = documentJson(text);
+    std::string message = wholeTextMessage(text);
+    DocumentFileReading how;
+    how.pieceSize = 4096;
+    std::string taken;
+    how.takeJson = [&taken](std::string_view part) { taken += part; };
+    if (!message.empty()) {
+      expectThrowsWithMessage<std::runtime_error>([&] { (void)readDocumentFile(path, how); },
+                                                  path + ": " + message);
+      continue;
+    }
+    EXPECT_EQ(describe(readDocumentFile(path, how)),
+              describe(readDocument(json, json.data() - text.data())));
+    EXPECT_EQ(taken, json);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ReadDocumentFile, RefusesAFileThatGrowsOrShrinksWhileItIsRead) {
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  const std::string text = smallDocumentFile();
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+  } cases[] = {
+      {"grew", [&] { std::ofstream(path, std::ios::binary | std::ios::app) << "  "; }},
+      {"shrank", [&] { std::filesystem::resize_file(path, text.size() - 1); }},
+      {"shrank", [&] { std::filesystem::resize_file(path, text.size() / 2); }},
+      {"changed",
+       [&] {
+         std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+         file.seekp(static_cast<std::streamoff>(text.size() - 2));
+         file << "\t";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(path, text);
+    DocumentFileReading how;
+    how.pieceSize = 16;
+    bool changed = false;
+    how.takeJson = [&](std::string_view) {
+      if (!std::exchange(changed, true)) {
+        c.change();
+      }
+    };
+    expectThrowsWithMessage<std::runtime_error>([&] { (void)readDocumentFile(path, how); },
+                                                path + ": it " + c.what + " while it was read");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ReadDocumentFile, SharesTheNamesThatTheOtherDocumentHasWhereverItHasThem) {
+  const std::filesystem::path dir = freshTestDirectory("read-document-file");
+  const std::string path = dir / "base.json";
+  // Ten groups of ten leaves, with the shown names and places that leaves have.
+  auto documentOf = [](const std::vector<int>& order, const std::string& extra) {
+    std::string groups;
+    for (int g : order) {
+      std::string leaves;
+      for (int k = 0; k < 10; ++k) {
+        std::string name = "f" + std::to_string(g) + "_" + std::to_string(k);
+        leaves += std::string(leaves.empty() ? "" : ",") + "\"" + name + "\":{\"size\":1," +
+                  "\"address\":1,\"mangledName\":\"_D" + name + "\",\"demangledName\":\"" + name +
+                  "()\",\"section\":\".text\",\"kind\":\"code\",\"object\":\"o" +
+                  std::to_string(g) + ".o\"}";
+      }
+      groups += std::string(groups.empty() ? "" : ",") + "\"g" + std::to_string(g) +
+                "\":{\"total\":10,\"children\":{},\"leaves\":{" + leaves + "}}";
+    }
+    return "{\"total\":" + std::to_string(10 * order.size() + (extra.empty() ? 0 : 1)) +
+           ",\"children\":{" + groups + "},\"leaves\":{" + extra + "}}";
+  };
+  std::vector<int> same{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const std::string fresh =
+      "\"new\":{\"size\":1,\"address\":1,\"mangledName\":\"_Dnew\",\"demangledName\":\"\"}";
+  const std::string otherJson = documentOf(same, "");
+  const Document other = readDocument(otherJson);
+  std::set<const char*> othersNames;
+  for (const DocLeaf& l : other.leaves) {
+    for (std::string_view name : {l.key.view(), l.mangledName.view(), l.demangledName.view(),
+                                  l.section(), l.kind(), l.object()}) {
+      othersNames.insert(name.data());
+    }
+  }
+  for (const DocGroup& g : other.groups) {
+    othersNames.insert(g.name.data());
+  }
+  // The same order, another (groups and leaves inserted and removed), and a name the other
+  // document lacks: every name it has is shared, the others are copies.
+  std::vector<int> shuffled{9, 3, 4, 0, 11, 8, 7, 2, 12, 6};
+  for (const std::string& json : {documentOf(same, ""), documentOf(shuffled, fresh)}) {
+    writeFile(path, json);
+    DocumentFileReading how;
+    how.sharesNamesWith = &other;
+    how.pieceSize = 100;
+    Document read = readDocumentFile(path, how);
+    EXPECT_EQ(describe(read), describe(readDocument(json)));
+    std::string_view otherText = otherJson;
+    for (const DocLeaf& l : read.leaves) {
+      for (std::string_view name : {l.key.view(), l.mangledName.view(), l.demangledName.view(),
+                                    l.section(), l.kind(), l.object()}) {
+        if (name.empty()) {
+          continue;
+        }
+        bool itsOwn = name.find("11") != std::string_view::npos ||
+                      name.find("12") != std::string_view::npos ||
+                      name.find("new") != std::string_view::npos;
+        EXPECT_EQ(othersNames.count(name.data()) == 1, !itsOwn) << name;
+        EXPECT_EQ(otherText.find(name) != std::string_view::npos, !itsOwn) << name;
+      }
+    }
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ReportText, WritesSizesAndSharesRoundedHalfUp) {

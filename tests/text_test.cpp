@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/expect.h"
+#include "zel/utils/json.h"
 
 using namespace zel::utils::text;
 using std::string;
@@ -283,7 +284,76 @@ Lines plainLines(string_view text) {
   return lines;
 }
 
+// The bytes the JSON writer's table escapes, or those it writes as they are.
+std::string bytesTheJsonTableEscapes(bool escaped) {
+  std::string bytes;
+  for (int c = 0; c < 256; ++c) {
+    if (zel::utils::json::escapes().escaped[c] == escaped) {
+      bytes += static_cast<char>(c);
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
+
+TEST(FindJsonEscape, FindsTheFirstEscapeInLongTextsWithEveryByteValueInEveryLane) {
+  // Texts longer than the block searches above try: the last, overlapping block of sixteen is
+  // searched again from wherever the blocks before it end.
+  const std::string plain = bytesTheJsonTableEscapes(false);
+  std::string buffer(200, 'a');
+  for (size_t length : {16u, 17u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 100u}) {
+    for (size_t at = 0; at <= length; ++at) {
+      for (int value = 0; value < 256; ++value) {
+        for (size_t k = 0; k < buffer.size(); ++k) {
+          buffer[k] = plain[(k * 7 + at) % plain.size()];
+        }
+        if (at < length) {
+          buffer[at] = static_cast<char>(value);
+          buffer[(at + length) / 2 + 1] = '"';  // a later escape, when there is room for one
+        }
+        buffer[length] = '<';  // past the end: never seen
+        const char* end = buffer.data() + length;
+        bool escaped = zel::utils::json::escapes().escaped[static_cast<unsigned char>(value)];
+        size_t expected = at == length ? length
+                          : escaped    ? at
+                                       : std::min(length, (at + length) / 2 + 1);
+        ASSERT_EQ(static_cast<size_t>(findJsonEscape(buffer.data(), end) - buffer.data()), expected)
+            << "length " << length << " at " << at << " byte " << value;
+      }
+    }
+  }
+}
+
+TEST(FindLastOfThree, FindsTheLastByteLookedForAtEveryAlignmentAndLength) {
+  // Passed over: the bytes next to the three, and the same with the top bit set.
+  const std::string passes = "'*+!\x1F\xA8\xA9\xA0\x80\xFF./";
+  std::string buffer(128, 'a');
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t length = 0; length <= 48; ++length) {
+      for (size_t at = 0; at <= length; ++at) {  // `length`: none in the text
+        for (char stop : {'(', ' ', ')'}) {
+          for (size_t k = 0; k < buffer.size(); ++k) {
+            buffer[k] = passes[(k + at) % passes.size()];
+          }
+          buffer[offset + length] = stop;  // past the end: must not be seen
+          if (offset != 0) {
+            buffer[offset - 1] = stop;  // before the start: must not be seen either
+          }
+          size_t expected = string_view::npos;
+          if (at < length) {
+            buffer[offset + at / 2] = ')';  // an earlier one (or this one): the last one counts
+            buffer[offset + at] = stop;
+            expected = at;
+          }
+          string_view s(buffer.data() + offset, length);
+          ASSERT_EQ(findLastOfThree(s, '(', ' ', ')'), expected)
+              << "offset " << offset << " length " << length << " byte " << stop;
+        }
+      }
+    }
+  }
+}
 
 TEST(SkipAscii, FindsTheFirstHighByteAtEveryAlignmentAndLength) {
   // Runs around the 8- and 16-byte strides, starting at every offset within a block.
@@ -320,6 +390,14 @@ TEST(ByteSearches, FindTheFirstByteLookedForAtEveryAlignmentAndLength) {
       {"skipPlainJsonText", [](string_view s, size_t i) { return skipPlainJsonText(s, i); },
        std::string("\"\\\x1F\x80\xC3\xFF\x01", 7) + std::string(1, '\0'),
        " !#[]\x7F~"},
+      // Every byte the JSON writer's table escapes stops it, and every other byte, those from
+      // 0x80 up and the neighbours of the stops ('!', '#', '%', ';', '=', '?', '[', ']', '~')
+      // among them, is passed over in every lane.
+      {"findJsonEscape",
+       [](string_view s, size_t i) {
+         return static_cast<size_t>(findJsonEscape(s.data() + i, s.data() + s.size()) - s.data());
+       },
+       bytesTheJsonTableEscapes(true), bytesTheJsonTableEscapes(false)},
   };
   std::string buffer(128, 'a');
   for (const Case& c : cases) {

@@ -10,7 +10,7 @@ does: no test dropped.
 A list has one line per item: "ctest NAME", "corpus TARGET DIR FILES" (a fuzz corpus or
 regression directory that the test fuzz.TARGET replays, with its number of files), "page NAME"
 (a test of the treemap page's suite, as node's test runner names it). The page tests are read
-from the output of that suite: PAGE_LOG, or the CTest page.tests in the build's last run."""
+from the output of that suite: PAGE_LOG, or the CTests page.tests.* in the build's last run."""
 import json
 import os
 import re
@@ -62,10 +62,10 @@ def last_test_log(build):
 
 
 def page_output_in_log(log):
-    """The output that the CTest page.tests left in a LastTest.log."""
-    match = re.search(r"^\d+/\d+ Test: page\.tests$.*?^Output:\n-+\n(.*?)^<end of output>", log,
-                      re.M | re.S)
-    return match.group(1) if match else ""
+    """The output that the CTest page.tests (or its parts, page.tests.*) left in a LastTest.log."""
+    return "".join(re.findall(
+        r"^\d+/\d+ Test: page\.tests(?:\.\S+)?$.*?^Output:\n-+\n(.*?)^<end of output>", log,
+        re.M | re.S))
 
 
 def listing(build, page_log=None, log=None):

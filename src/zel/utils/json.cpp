@@ -55,6 +55,16 @@ constexpr Escapes makeEscapes() {
 
 constexpr Escapes kEscapes = makeEscapes();
 
+// The writer's search and the plain keys go by escapedInString: it must mark the same bytes.
+static_assert([] {
+  for (int c = 0; c < 256; ++c) {
+    if (kEscapes.escaped[c] != escapedInString(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  return true;
+}());
+
 }  // namespace
 
 const Escapes& escapes() {

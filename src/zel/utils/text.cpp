@@ -169,6 +169,94 @@ size_t skipPlainJsonText(std::string_view text, size_t i) {
   return i;
 }
 
+namespace {
+
+// The bytes findJsonEscape stops at, for the bytes no block of sixteen covers.
+constexpr std::array<bool, 256> kJsonEscaped = [] {
+  std::array<bool, 256> escaped{};
+  for (int c = 0; c < 0x20; ++c) {
+    escaped[c] = true;
+  }
+  for (unsigned char c : {'"', '\\', '<', '>', '&', '\x7F'}) {
+    escaped[c] = true;
+  }
+  return escaped;
+}();
+
+#if defined(__SSE2__)
+// Bit k set when byte k of `block` is one that findJsonEscape stops at.
+inline unsigned jsonEscapeBits(__m128i block) {
+  // Below 0x20 as unsigned bytes: the minimum with 0x1F leaves exactly those unchanged.
+  __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block);
+  // One bit apart: '"' (0x22) and '&' (0x26) are 0x26 with bit 2 set; '<' (0x3C) and '>' (0x3E)
+  // are 0x3E with bit 1 set.
+  __m128i quoteOrAmpersand =
+      _mm_cmpeq_epi8(_mm_or_si128(block, _mm_set1_epi8(0x04)), _mm_set1_epi8('&'));
+  __m128i angle = _mm_cmpeq_epi8(_mm_or_si128(block, _mm_set1_epi8(0x02)), _mm_set1_epi8('>'));
+  __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+  __m128i del = _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F));
+  __m128i found = _mm_or_si128(_mm_or_si128(control, quoteOrAmpersand),
+                               _mm_or_si128(_mm_or_si128(angle, backslash), del));
+  return static_cast<unsigned>(_mm_movemask_epi8(found));
+}
+#endif
+
+}  // namespace
+
+const char* findJsonEscape(const char* p, const char* end) {
+#if defined(__SSE2__)
+  if (end - p >= 16) {
+    while (end - p >= 16) {
+      unsigned bits = jsonEscapeBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+      if (bits != 0) {
+        return p + std::countr_zero(bits);
+      }
+      p += 16;
+    }
+    if (p == end) {
+      return end;
+    }
+    // The last sixteen bytes again, overlapping those seen: only the bits of the new ones count.
+    auto seen = static_cast<unsigned>(16 - (end - p));
+    unsigned bits = jsonEscapeBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)));
+    bits >>= seen;
+    return bits != 0 ? p + std::countr_zero(bits) : end;
+  }
+#endif
+  while (p != end && !kJsonEscaped[static_cast<unsigned char>(*p)]) {
+    ++p;
+  }
+  return p;
+}
+
+size_t findLastOfThree(std::string_view text, char a, char b, char c) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t i = text.size();  // the bytes from i on are passed
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(a);
+  const __m128i second = _mm_set1_epi8(b);
+  const __m128i third = _mm_set1_epi8(c);
+  while (i >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 16));
+    __m128i found =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)),
+                     _mm_cmpeq_epi8(block, third));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(found));
+    if (bits != 0) {
+      return i - 16 + static_cast<size_t>(31 - std::countl_zero(bits));
+    }
+    i -= 16;
+  }
+#endif
+  while (i != 0) {
+    char byte = text[--i];
+    if (byte == a || byte == b || byte == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 size_t skipAscii(std::string_view text, size_t i) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   size_t n = text.size();

@@ -42,6 +42,18 @@ class ConvOverflowException : public ConvException {
 // '"', '\\', a control character (below 0x20) or a byte that is not ASCII; or s.size().
 [[nodiscard]] size_t skipPlainJsonText(std::string_view s, size_t i);
 
+// The first byte in [p, end) that a JSON string of zel::utils::json escapes: a control character
+// (below 0x20), '"', '\\', 0x7F, '<', '>' or '&'; or `end`. Bytes from 0x80 up are plain.
+[[nodiscard]] const char* findJsonEscape(const char* p, const char* end);
+
+// Index of the last byte of `s` that is `a`, `b` or `c`, or std::string_view::npos.
+[[nodiscard]] size_t findLastOfThree(std::string_view s, char a, char b, char c);
+// Index of the last byte of `s` that is `c`, or std::string_view::npos: rfind, sixteen bytes
+// at a time.
+[[nodiscard]] inline size_t findLastByte(std::string_view s, char c) {
+  return findLastOfThree(s, c, c, c);
+}
+
 // Length of the well-formed UTF-8 sequence that begins at s[i], or 0 when none begins there.
 [[nodiscard]] size_t validUTF8SequenceLength(std::string_view s, size_t i);
 
