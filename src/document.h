@@ -16,6 +16,7 @@
 
 #include "arena.h"
 #include "layout.h"
+#include "name_view.h"
 
 namespace vorlith {
 
@@ -31,42 +32,10 @@ struct DocPlace {
 };
 inline constexpr DocPlace kUnknownPlace{};
 
-// A name of a leaf: a view of text that lives elsewhere, as a std::string_view is, in 12 bytes
-// rather than 16 (a document of a large map holds millions of them).
-class LeafName {
- public:
-  LeafName() = default;
-  // Made from a view and read as one without a word, as a std::string_view member was. Throws
-  // std::length_error for a name of 4 GiB or more.
-  LeafName(std::string_view name) : data_(name.data()), size_(checkedSize(name.size())) {}
-
-  operator std::string_view() const { return {data_, size_}; }
-  [[nodiscard]] std::string_view view() const { return {data_, size_}; }
-  [[nodiscard]] size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
-  [[nodiscard]] const char* data() const { return data_; }
-  friend bool operator==(const LeafName& a, const LeafName& b) { return a.view() == b.view(); }
-  friend bool operator==(const LeafName& a, std::string_view b) { return a.view() == b; }
-  friend std::ostream& operator<<(std::ostream& out, const LeafName& name) {
-    return out << name.view();
-  }
-
- private:
-  static uint32_t checkedSize(size_t size) {
-    if (size > UINT32_MAX) {
-      throw std::length_error("a name of 4 GiB or more");
-    }
-    return static_cast<uint32_t>(size);
-  }
-
-  const char* data_ = nullptr;
-  uint32_t size_ = 0;
-} __attribute__((packed));
-
 struct DocLeaf {
-  LeafName key;  // the name it is filed under in its group ("f", "f#2")
-  LeafName mangledName;
-  LeafName demangledName;  // empty when it is the mangled name
+  NameView key;  // the name it is filed under in its group ("f", "f#2")
+  NameView mangledName;
+  NameView demangledName;  // empty when it is the mangled name
   uint32_t group = 0;      // the group that holds it
   uint64_t size = 0;
   uint64_t address = 0;

@@ -17,6 +17,7 @@
 #include "keyed_hash.h"
 #include "layout.h"
 #include "name_result.h"
+#include "name_view.h"
 #include "zel/utils/json.h"
 
 namespace zel::utils::appender {
@@ -197,44 +198,12 @@ class OrderedMap {
   static constexpr uint32_t kFirstTableBits = 4;  // 2 * kScanned slots
 };
 
-// A view of a leaf's name in 12 bytes: its length takes 4, so that a leaf with two names and two
-// indexes takes 48 bytes rather than 56 (leaves are most of a tree's memory). It reads as the
-// std::string_view it was made from. A name longer than 4 GiB is cut there; no map has one.
-#pragma pack(push, 4)
-class LeafText {
- public:
-  LeafText() = default;
-  // Implicit, as it stands for a std::string_view: made from what makes one.
-  template <typename T,
-            typename = std::enable_if_t<std::is_convertible_v<const T&, std::string_view>>>
-  LeafText(const T& text)  // NOLINT(google-explicit-constructor)
-      : data_(std::string_view(text).data()),
-        size_(static_cast<uint32_t>(std::min<size_t>(std::string_view(text).size(), UINT32_MAX))) {}
-  operator std::string_view() const { return {data_, size_}; }  // NOLINT
-  [[nodiscard]] std::string_view view() const { return *this; }
-  [[nodiscard]] const char* data() const { return data_; }
-  [[nodiscard]] size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
-  [[nodiscard]] size_t find(std::string_view s, size_t from = 0) const {
-    return view().find(s, from);
-  }
-  [[nodiscard]] bool starts_with(std::string_view s) const { return view().starts_with(s); }
-  [[nodiscard]] bool ends_with(std::string_view s) const { return view().ends_with(s); }
-  friend bool operator==(LeafText a, std::string_view b) { return a.view() == b; }
-  friend std::ostream& operator<<(std::ostream& out, LeafText text) { return out << text.view(); }
-
- private:
-  const char* data_ = nullptr;
-  uint32_t size_ = 0;
-};
-#pragma pack(pop)
-
 // One symbol of the tree.
 struct TreeLeaf {
   uint64_t size = 0;
   uint64_t address = 0;
-  LeafText mangledName;    // the name in the map, made valid UTF-8
-  LeafText demangledName;  // empty when it equals the name
+  NameView mangledName;    // the name in the map, made valid UTF-8
+  NameView demangledName;  // empty when it equals the name
   // Under the modern rules, where known: indexes into the tree's sections and objects.
   uint32_t section = kNoSection;
   uint32_t object = kNoObject;

@@ -1,14 +1,17 @@
 #include "vorlith.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "dmodules.h"
 #include "mapfile.h"
+#include "name_view.h"
 #include "naming.h"
 #include "support/expect.h"
 #include "support/tree_check.h"
@@ -210,6 +213,19 @@ TEST(SizeTree, LeavesKeepTheirNamesWholeInTheirPackedViews) {
   EXPECT_TRUE(none.mangledName.empty());
   EXPECT_TRUE(none.demangledName.empty());
   EXPECT_EQ(none.address, 9u);
+}
+
+TEST(SizeTree, ANameOfFourGiBIsRefusedRatherThanCut) {
+  // A packed view has 32 bits of length: a longer name would be read back short, so it is
+  // refused. The range is reserved address space, never touched.
+  const size_t limit = size_t{1} << 32;
+  void* room = ::mmap(nullptr, limit + 1, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                      -1, 0);
+  ASSERT_NE(room, MAP_FAILED);
+  const auto* bytes = static_cast<const char*>(room);
+  EXPECT_EQ(vorlith::NameView(std::string_view(bytes, limit - 1)).size(), limit - 1);
+  EXPECT_THROW(vorlith::NameView(std::string_view(bytes, limit)), std::length_error);
+  ::munmap(room, limit + 1);
 }
 
 TEST(BuildTree, SizesEachSymbolByTheNextAddress) {
