@@ -233,10 +233,8 @@ void writeFileAsMade(const string& path,
 }
 
 void protectOutputFiles() {
-  static std::atomic<bool> done{false};
-  if (done.exchange(true)) {
-    return;
-  }
+  // Whether it ran is read off the dispositions themselves, not a flag: a child forked from a
+  // process that ran it, its dispositions set back to the defaults, is protected again.
   std::signal(SIGXFSZ, SIG_IGN);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     struct sigaction now;

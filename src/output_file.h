@@ -74,8 +74,8 @@ void writeFileAsMade(const std::string& path,
 // Makes signals that end the process remove the temporary files of OutputFiles not yet
 // committed (those whose disposition is the default; an ignored signal stays ignored), and
 // ignores SIGXFSZ, so that passing a file-size limit fails the write with "File too large"
-// rather than killing the process. Called once by the run before anything is written; calling
-// it again does nothing.
+// rather than killing the process. Called by the run before anything is written; calling it
+// again leaves our own handlers as they are.
 void protectOutputFiles();
 
 }  // namespace vorlith
