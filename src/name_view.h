@@ -33,7 +33,14 @@ class NameView {
   }
   [[nodiscard]] bool starts_with(std::string_view s) const { return view().starts_with(s); }
   [[nodiscard]] bool ends_with(std::string_view s) const { return view().ends_with(s); }
-  friend bool operator==(NameView a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const NameView& a, const NameView& b) { return a.view() == b.view(); }
+  // Against anything that reads as a view, literals and strings included, without a conversion
+  // that would make the comparison ambiguous.
+  template <typename T>
+    requires(std::is_convertible_v<const T&, std::string_view> && !std::is_same_v<T, NameView>)
+  friend bool operator==(const NameView& a, const T& b) {
+    return a.view() == std::string_view(b);
+  }
   friend std::ostream& operator<<(std::ostream& out, NameView name) { return out << name.view(); }
 
  private:
